@@ -1,0 +1,80 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "device/EzusbDriver.h"
+#include "platform/Platform.h"
+
+namespace spindle {
+
+// Operation codes of AnchorOperation; only these four are executed.
+namespace anchorop {
+inline constexpr int kVendorRequest = 3;
+inline constexpr int kAnchorDownload = 5;
+inline constexpr int kResetHold = 10;
+inline constexpr int kResetRelease = 11;
+}  // namespace anchorop
+
+// The description of one operation, made fresh for each and discarded after.
+struct AnchorOperation {
+    int code = 0;
+    std::string deviceName;
+    std::uint8_t* data = nullptr;
+    std::uint32_t dataLength = 0;
+    std::uint32_t downloadAddress = 0;
+    std::uint8_t requestNumber = 0;
+    std::uint16_t value = 0;
+    std::uint16_t index = 0;
+    std::uint8_t direction = 0;
+    std::uint16_t cpucsAddress = 0;
+};
+
+// The device control object: names one device and runs Vendor Request,
+// Anchor Download and 8051 Reset Hold/Release on it. Each operation opens the
+// device by name, makes exactly one driver request and closes it again.
+// Callers prepare an operation by setting the public fields first.
+class CAnchor {
+public:
+    explicit CAnchor(Platform& platform);
+    virtual ~CAnchor();
+
+    CAnchor(const CAnchor&) = delete;
+    CAnchor& operator=(const CAnchor&) = delete;
+
+    // Opens the device path for `name`. On success the name becomes the
+    // object's device name; on failure handle is all ones, the name stays.
+    bool OpenByName(DeviceHandle& handle, const std::string& name);
+
+    // True when the most recent OpenByName failed. Operations refuse to run
+    // then, because the stored name still names another device.
+    bool LastOpenFailed() const { return lastOpenFailed_; }
+
+    // Builds an AnchorOperation from the fields below and executes it.
+    void RunOperation(int code);
+
+    std::string deviceName = "Ezusb-0";
+    std::string fpgaLoaderPath;
+    std::array<std::uint8_t, 8192> downloadBuffer{};
+    std::array<std::uint8_t, 4096> requestBuffer{};
+    std::uint32_t requestValue = 0;
+    std::uint16_t requestNumber = 0xA2;
+    std::uint32_t requestLength = 16;
+    std::uint16_t requestDirection = 0;
+    std::uint32_t downloadAddress = 0;
+    std::uint32_t requestIndex = 0xBEEF;
+    std::uint32_t downloadLength = 0;
+    int chipMode = 0;
+
+protected:
+    Platform& platform_;
+
+private:
+    void ExecuteVendorRequest(const AnchorOperation& op);
+    void ExecuteAnchorDownload(const AnchorOperation& op);
+    void ExecuteReset(const AnchorOperation& op, std::uint8_t data);
+
+    bool lastOpenFailed_ = false;
+};
+
+}  // namespace spindle
