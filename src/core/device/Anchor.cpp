@@ -1,0 +1,163 @@
+#include "device/Anchor.h"
+
+#include "device/EzusbDevice.h"
+#include "device/EzusbRequests.h"
+#include "platform/Format.h"
+
+namespace spindle {
+
+namespace {
+// Every operation opens its own handle by the path of the device name.
+DeviceHandle OpenName(Platform& platform, const std::string& name) {
+    std::string path = DevicePath(name);
+    if (path.size() > 63) path.resize(63);
+    return platform.driver.Open(path);
+}
+}  // namespace
+
+CAnchor::CAnchor(Platform& platform) : platform_(platform) {}
+
+CAnchor::~CAnchor() = default;
+
+bool CAnchor::OpenByName(DeviceHandle& handle, const std::string& name) {
+    handle = OpenName(platform_, name);
+    if (handle == kInvalidHandle) {
+        lastOpenFailed_ = true;
+        return false;
+    }
+    deviceName = name;
+    lastOpenFailed_ = false;
+    return true;
+}
+
+void CAnchor::RunOperation(int code) {
+    AnchorOperation op;
+    op.code = code;
+    op.deviceName = deviceName;
+    op.cpucsAddress = CpucsAddressFor(chipMode);
+    switch (code) {
+        case anchorop::kVendorRequest:
+            op.data = requestBuffer.data();
+            op.dataLength = requestLength;
+            op.direction = static_cast<std::uint8_t>(requestDirection);
+            op.requestNumber = static_cast<std::uint8_t>(requestNumber & 0xFF);
+            op.value = static_cast<std::uint16_t>(requestValue & 0xFFFF);
+            op.index = static_cast<std::uint16_t>(requestIndex & 0xFFFF);
+            ExecuteVendorRequest(op);
+            break;
+        case anchorop::kAnchorDownload:
+            op.data = downloadBuffer.data();
+            op.dataLength = downloadLength;
+            op.downloadAddress = downloadAddress;
+            ExecuteAnchorDownload(op);
+            break;
+        case anchorop::kResetHold:
+            ExecuteReset(op, 1);
+            break;
+        case anchorop::kResetRelease:
+            ExecuteReset(op, 0);
+            break;
+        default:
+            break;
+    }
+}
+
+void CAnchor::ExecuteVendorRequest(const AnchorOperation& op) {
+    // After a failed OpenByName the stored name still names another device:
+    // refuse as if this device could not be opened, without reaching it.
+    DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenName(platform_, op.deviceName);
+    if (handle == kInvalidHandle) {
+        ReportError(platform_, "Unable to open Device.");
+        return;
+    }
+    // The data stage never reaches past the request buffer.
+    if (op.dataLength > requestBuffer.size()) {
+        TraceLine(platform_, StrPrintf("Vendor request length %u exceeds the request buffer", op.dataLength));
+        ReportError(platform_, "Error in Vendor request.");
+        platform_.driver.Close(handle);
+        return;
+    }
+    VendorRequestControl control;
+    control.direction = op.direction;
+    control.requestType = 2;
+    control.recipient = 0;
+    control.requestTypeReservedBits = 0;
+    control.request = op.requestNumber;
+    control.value = op.value;
+    control.index = op.index;
+    const auto block = control.Encode();
+    std::uint32_t returned = 0;
+    if (!platform_.driver.IoControl(handle, ioctl::kVendorOrClassRequest, block.data(), block.size(), op.data,
+                                    op.dataLength, &returned)) {
+        ReportError(platform_, "Error in Vendor request.");
+    }
+    platform_.driver.Close(handle);
+}
+
+void CAnchor::ExecuteAnchorDownload(const AnchorOperation& op) {
+    TraceLine(platform_, StrPrintf("Anchor Download %d bytes: addr=%x", static_cast<int>(op.dataLength),
+                                   static_cast<unsigned>(op.downloadAddress & 0xFFFF)));
+    DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenName(platform_, op.deviceName);
+    bool failed = false;
+    if (handle == kInvalidHandle) {
+        ReportError(platform_, "Failed to Open Driver");
+        failed = true;
+    } else if (op.dataLength > downloadBuffer.size()) {
+        // Never send bytes from beyond the download buffer.
+        TraceLine(platform_, StrPrintf("Anchor Download length %u exceeds the download buffer", op.dataLength));
+        ReportError(platform_, op.downloadAddress < 0x2000 ? "Error in Anchor Download" : "Vendor Request failed");
+        failed = true;
+    } else if (op.downloadAddress < 0x2000) {
+        std::uint8_t address[2] = {static_cast<std::uint8_t>(op.downloadAddress & 0xFF),
+                                   static_cast<std::uint8_t>((op.downloadAddress >> 8) & 0xFF)};
+        std::uint32_t returned = 0;
+        if (!platform_.driver.IoControl(handle, ioctl::kAnchorDownload, address, 2, op.data, op.dataLength,
+                                        &returned)) {
+            ReportError(platform_, "Error in Anchor Download");
+            failed = true;
+        }
+    } else {
+        VendorRequestControl control;
+        control.direction = 0;
+        control.request = 0xA3;
+        control.value = static_cast<std::uint16_t>(op.downloadAddress & 0xFFFF);
+        control.index = 0;
+        const auto block = control.Encode();
+        std::uint32_t returned = 0;
+        if (!platform_.driver.IoControl(handle, ioctl::kVendorOrClassRequest, block.data(), block.size(), op.data,
+                                        op.dataLength, &returned)) {
+            ReportError(platform_, "Vendor Request failed");
+            failed = true;
+        }
+    }
+    if (failed) ReportError(platform_, "Anchor Download failed");
+    if (handle != kInvalidHandle) platform_.driver.Close(handle);
+}
+
+void CAnchor::ExecuteReset(const AnchorOperation& op, std::uint8_t data) {
+    TraceLine(platform_, "Toggle 8051 Reset");
+    DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenName(platform_, op.deviceName);
+    bool failed = false;
+    if (handle == kInvalidHandle) {
+        ReportError(platform_, "Failed to Open Driver");
+        failed = true;
+    } else {
+        ResetRequestBlock block;
+        block.request = 0xA0;
+        block.value = op.cpucsAddress;
+        block.index = 0;
+        block.length = 1;
+        block.direction = 0;
+        block.data = data;
+        const auto bytes = block.Encode();
+        std::uint32_t returned = 0;
+        if (!platform_.driver.IoControl(handle, ioctl::kVendorRequest, bytes.data(), bytes.size(), nullptr, 0,
+                                        &returned)) {
+            failed = true;
+        }
+    }
+    if (failed) ReportError(platform_, "Reset Failed");
+    if (handle != kInvalidHandle) platform_.driver.Close(handle);
+}
+
+}  // namespace spindle
