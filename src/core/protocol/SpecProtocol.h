@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "device/EzusbDevice.h"
 #include "device/EzusbDriver.h"
 #include "platform/Platform.h"
 #include "protocol/FpgaRegisters.h"
@@ -135,12 +136,13 @@ private:
     bool WriteSlot(std::uint8_t opcode, DeviceHandle handle, std::uint8_t slot, const SlotWriteValue& value);
     bool SendWarned(DeviceHandle handle, const std::uint8_t* request, std::uint32_t length);
     bool ReceiveWarned(DeviceHandle handle, std::uint8_t* reply, std::uint32_t length);
-    std::uint16_t DescriptorField(DeviceHandle handle, int field);
+    std::uint16_t DescriptorWrapper(DeviceHandle handle, DescriptorField field);
 
     Platform& platform_;
 };
 
 inline constexpr const char* kInvalidHandleMessage = "Invalid handle in product ID";
-inline constexpr const char* kApplicationTitle = "Spindle";
+// The box shows under the application title.
+inline constexpr const char* kInvalidHandleTitle = "Spindle";
 
 }  // namespace spindle
