@@ -1,0 +1,567 @@
+#include "protocol/StoredValues.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/Clock.h"
+#include "platform/Format.h"
+#include "protocol/SpecProtocol.h"
+
+namespace spindle {
+
+namespace {
+
+// Family codes this object distinguishes.
+constexpr int kFamilyHeron = 3;
+constexpr int kFamilyLantern = 5;
+constexpr int kFamilyMerlin = 8;
+constexpr int kFamilyFalcon = 10;
+constexpr int kFamilyCondor = 11;
+constexpr int kFamilyKestrelPlus = 14;
+constexpr int kFamilyHarrier = 15;
+
+// Small images of the list rows.
+constexpr int kImageVersion = 0;
+constexpr int kImageSerial = 1;
+constexpr int kImageWavelength = 2;
+constexpr int kImageStrayLight = 3;
+constexpr int kImageNonlinearity = 4;
+constexpr int kImageText = 5;
+constexpr int kImageLantern = 6;
+constexpr int kImageLanternFirst = 7;
+constexpr int kImageChannelMask = 8;
+constexpr int kImageReserved = 9;
+
+constexpr std::uint32_t kFalconPsocPauseMs = 1000;
+
+// The register each FPGA label of the catalogue names, in catalogue order.
+constexpr std::array<std::uint8_t, 28> kFpgaLabelAddresses = {
+    0x00, 0x04, 0x08, 0x0C, 0x10, 0x14, 0x18, 0x20, 0x28, 0x2C, 0x30, 0x38, 0x3C, 0x40,
+    0x48, 0x50, 0x54, 0x58, 0x5C, 0x60, 0x74, 0x78, 0x7C, 0x80, 0x84, 0x88, 0x8C, 0x90,
+};
+
+// How a family's FPGA rows differ from the catalogue: when the walk meets a
+// label it stops, shows the row under another label (naming another
+// register), or leaves the row out and goes on.
+enum class FpgaRowAction { Stop, Rename, Skip };
+struct FpgaRowRule {
+    int family;
+    const char* label;  // the catalogue label met
+    FpgaRowAction action;
+    const char* shownLabel;
+    std::uint8_t shownAddress;
+};
+constexpr FpgaRowRule kFpgaRowRules[] = {
+    {kFamilyFalcon, " 0x60 - Status Register", FpgaRowAction::Stop, nullptr, 0},
+    {kFamilyCondor, " 0x20 - Readout Mode", FpgaRowAction::Rename, " 0x20 - Condor detector/pixel mode", 0x20},
+    {kFamilyCondor, " 0x74 - Read Default Offset Value", FpgaRowAction::Stop, nullptr, 0},
+    {kFamilyKestrelPlus, " 0x5c - Shutter Toggle Enable", FpgaRowAction::Rename, " 0x5c - Read Default Offset Value", 0x5C},
+    {kFamilyKestrelPlus, " 0x60 - Status Register", FpgaRowAction::Rename, " 0x60 - Read Default Offset Control", 0x60},
+    {kFamilyKestrelPlus, " 0x74 - Read Default Offset Value", FpgaRowAction::Rename, " 0x64 - Read FPGA Programmed Data", 0x64},
+    {kFamilyKestrelPlus, " 0x78 - Read Default Offset Control", FpgaRowAction::Rename, " 0x68 - Read Max Saturation Value", 0x68},
+    {kFamilyKestrelPlus, " 0x7c - Read FPGA Programmed Data", FpgaRowAction::Stop, nullptr, 0},
+    {kFamilyHarrier, " 0x60 - Status Register", FpgaRowAction::Skip, nullptr, 0},
+};
+
+const FpgaRowRule* FindFpgaRowRule(int family, const std::string& label) {
+    for (const FpgaRowRule& rule : kFpgaRowRules) {
+        if (rule.family == family && label == rule.label) return &rule;
+    }
+    return nullptr;
+}
+
+// The highest FPGA table index the family reads (index 29 is never read).
+int LastFpgaIndex(int family) {
+    switch (family) {
+        case kFamilyFalcon: return 23;
+        case kFamilyCondor: return 24;
+        case kFamilyKestrelPlus: return 26;
+        default: return 28;
+    }
+}
+
+// The table index of a register among those the family reads; -1 if the
+// family does not read it.
+int FpgaIndexOf(int family, std::uint8_t address) {
+    const int last = LastFpgaIndex(family);
+    for (int index = 0; index <= last; ++index) {
+        if (kFpgaRegisterAddresses[static_cast<std::size_t>(index)] == address) return index;
+    }
+    return -1;
+}
+
+using ReadSlotFn = bool (CSpecProtocol::*)(DeviceHandle, std::uint8_t, SlotReadValue&);
+using WriteSlotFn = bool (CSpecProtocol::*)(DeviceHandle, std::uint8_t, const SlotWriteValue&);
+
+// Slot access for one Transfer operation: the information or the accessory
+// slots, each failure noted in the result. Every read clears its field
+// before the request, so a failed read leaves an empty text or zero.
+class SlotIo {
+public:
+    SlotIo(CSpecProtocol& protocol, DeviceHandle handle, TransferResult& result, bool accessory)
+        : protocol_(protocol), handle_(handle), result_(result),
+          read_(accessory ? &CSpecProtocol::QueryAccessorySlot : &CSpecProtocol::QueryInfoSlot),
+          write_(accessory ? &CSpecProtocol::WriteAccessorySlot : &CSpecProtocol::WriteInfoSlot) {}
+
+    // Reads a slot's raw 18 bytes; false (and zeros) on failure.
+    bool Read(int slot, SlotReadValue& value) {
+        value.fill(0);
+        if ((protocol_.*read_)(handle_, static_cast<std::uint8_t>(slot), value)) return true;
+        value.fill(0);
+        result_.failedSlots.push_back(slot);
+        return false;
+    }
+    void ReadText(int slot, std::string& field) {
+        field.clear();
+        SlotReadValue value{};
+        if (Read(slot, value)) field = SlotText(value);
+    }
+    void ReadDouble(int slot, double& field) {
+        field = 0.0;
+        SlotReadValue value{};
+        if (Read(slot, value)) field = std::atof(SlotText(value).c_str());
+    }
+    void ReadInt(int slot, std::int32_t& field) {
+        field = 0;
+        SlotReadValue value{};
+        if (Read(slot, value)) field = std::atoi(SlotText(value).c_str());
+    }
+    template <std::size_t N>
+    void ReadBytes(int slot, std::array<std::uint8_t, N>& field) {
+        field.fill(0);
+        SlotReadValue value{};
+        if (Read(slot, value)) {
+            const std::size_t count = std::min(N, value.size());
+            for (std::size_t i = 0; i < count; ++i) field[i] = static_cast<std::uint8_t>(value[i]);
+        }
+    }
+
+    void Write(int slot, const SlotWriteValue& value) {
+        if (!(protocol_.*write_)(handle_, static_cast<std::uint8_t>(slot), value)) {
+            result_.failedSlots.push_back(slot);
+        }
+    }
+    void WriteText(int slot, const std::string& text) { Write(slot, MakeSlotWriteValue(text)); }
+    template <std::size_t N>
+    void WriteBytes(int slot, const std::array<std::uint8_t, N>& field) {
+        SlotWriteValue value{};
+        const std::size_t count = std::min(N, value.size());
+        for (std::size_t i = 0; i < count; ++i) value[i] = static_cast<char>(field[i]);
+        Write(slot, value);
+    }
+
+private:
+    CSpecProtocol& protocol_;
+    DeviceHandle handle_;
+    TransferResult& result_;
+    ReadSlotFn read_;
+    WriteSlotFn write_;
+};
+
+void ReadFirmwareVersion(CSpecProtocol& protocol, DeviceHandle handle, std::string& field,
+                         TransferResult& result) {
+    field.clear();
+    if (!protocol.ReadFirmwareVersionText(handle, field)) {
+        field.clear();
+        result.firmwareVersionFailed = true;
+    }
+}
+
+double ParseDouble(const CValueList& list, int row) {
+    return std::strtod(list.GetText(row, CValueList::kDataColumn).c_str(), nullptr);
+}
+
+std::string DataText(const CValueList& list, int row) {
+    return list.GetText(row, CValueList::kDataColumn);
+}
+
+}  // namespace
+
+void TransferResult::Append(const TransferResult& other) {
+    failedSlots.insert(failedSlots.end(), other.failedSlots.begin(), other.failedSlots.end());
+    failedFpgaIndexes.insert(failedFpgaIndexes.end(), other.failedFpgaIndexes.begin(),
+                             other.failedFpgaIndexes.end());
+    firmwareVersionFailed = firmwareVersionFailed || other.firmwareVersionFailed;
+    psocVersionFailed = psocVersionFailed || other.psocVersionFailed;
+    commitFailed = commitFailed || other.commitFailed;
+}
+
+CStoredValues::CStoredValues(Platform& platform, int familyCode) : platform_(platform), family_(familyCode) {
+    BuildCatalogue();
+}
+
+void CStoredValues::BuildCatalogue() {
+    auto last = [this] { return static_cast<int>(labels_.size()) - 1; };
+
+    markers_.commonFirst = 0;
+    for (const char* label : {"  Firmware Version", "  Serial Number", "  Wavelength Calibration Intercept",
+                              "  Wavelength Calibration First Coefficient",
+                              "  Wavelength Calibration Second Coefficient",
+                              "  Wavelength Calibration Third Coefficient", "  Stray Light Correction Coefficient",
+                              "  Nonlinearity Correction 0th-order Coefficient",
+                              "  Nonlinearity Correction 1st-order Coefficient",
+                              "  Nonlinearity Correction 2nd-order Coefficient",
+                              "  Nonlinearity Correction 3rd-order Coefficient",
+                              "  Nonlinearity Correction 4th-order Coefficient",
+                              "  Nonlinearity Correction 5th-order Coefficient",
+                              "  Nonlinearity Correction 6th-order Coefficient",
+                              "  Nonlinearity Correction 7th-order Coefficient", "  Nonlinearity Correction Order",
+                              "  Configuration String 1", "  Configuration String 2"}) {
+        labels_.emplace_back(label);
+    }
+    markers_.commonLast = last();
+
+    markers_.extraFirst = static_cast<int>(labels_.size());
+    labels_.emplace_back("  AutoNulling Info");
+    labels_.emplace_back("  Startup Baud Rate");
+    markers_.extraLast = last();
+
+    markers_.fpgaFirst = static_cast<int>(labels_.size());
+    for (const char* label :
+         {" 0x00 - Master Clock", " 0x04 - FPGA Firmware Version", " 0x08 - Continuous Strobe",
+          " 0x0c - CS Base Clock", " 0x10 - Integration B Clock", " 0x14 - 24/48 MHz Clock",
+          " 0x18 - Integration Clock", " 0x20 - Readout Mode", " 0x28 - Hardware Trigger",
+          " 0x2c - External Sync Trig", " 0x30 - Read FIFO", " 0x38 - Single Strobe High",
+          " 0x3c - Single Strobe Low", " 0x40 - Lamp Enable", " 0x48 - GPIO Mux", " 0x50 - GPIO Output Enable",
+          " 0x54 - GPIO Data", " 0x58 - ADC Trigger Delay", " 0x5c - Shutter Toggle Enable",
+          " 0x60 - Status Register", " 0x74 - Read Default Offset Value", " 0x78 - Read Default Offset Control",
+          " 0x7c - Read FPGA Programmed Data", " 0x80 - Read Max Saturation Value",
+          " 0x84 - Write Default Offset 1", " 0x88 - Write Default Offset 2", " 0x8c - Write Default Offset 3",
+          " 0x90 - Write Default Offset 4"}) {
+        labels_.emplace_back(label);
+    }
+    markers_.fpgaLast = last();
+    afterFpgaIndex_ = static_cast<int>(labels_.size());
+    psocLabelIndex_ = static_cast<int>(labels_.size());
+    labels_.emplace_back("  PSOC Firmware Version");
+
+    markers_.heronFirst = static_cast<int>(labels_.size());
+    labels_.emplace_back("  Channels Enabled (Binary)");
+    const char* coefficientNames[] = {"Intercept", "First Coefficient", "Second Coefficient", "Third Coefficient"};
+    for (const char* name : coefficientNames) {
+        labels_.push_back(StrPrintf("  Master Wavelength Calibration %s", name));
+    }
+    for (int slave = 1; slave <= 7; ++slave) {
+        for (const char* name : coefficientNames) {
+            labels_.push_back(StrPrintf("  Slave %d Wavelength Calibration %s", slave, name));
+        }
+    }
+    labels_.emplace_back("  Configuration - CPLD Version");
+    markers_.heronLast = last();
+
+    markers_.lanternFirst = static_cast<int>(labels_.size());
+    labels_.emplace_back("  Temperature Calibration Slope");
+    labels_.emplace_back("  Temperature Calibration Intercept");
+    for (const char* quantity : {"Io", "K", "K1", "K2"}) {
+        labels_.push_back(StrPrintf("  %s, No Temperature Compensation", quantity));
+        labels_.push_back(StrPrintf("  %s, 0th-order Temperature Coefficient", quantity));
+        labels_.push_back(StrPrintf("  %s, 1st-order Temperature Coefficient", quantity));
+        labels_.push_back(StrPrintf("  %s, 2nd-order Temperature Coefficient", quantity));
+    }
+    markers_.lanternLast = last();
+
+    labels_.emplace_back("  Reserved");
+}
+
+std::string CStoredValues::Label(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= labels_.size()) return {};
+    return labels_[static_cast<std::size_t>(index)];
+}
+
+void CStoredValues::AppendRow(CValueList& list, int labelIndex, const std::string& value, int image) const {
+    list.AppendRow(Label(labelIndex), value, image);
+}
+
+// --- Transfers -------------------------------------------------------------
+
+TransferResult CStoredValues::TransferCommon(CSpecProtocol& protocol, DeviceHandle handle,
+                                             TransferDirection direction) {
+    TransferResult result;
+    SlotIo io(protocol, handle, result, false);
+    CommonValues& v = common_;
+    if (direction == TransferDirection::Read) {
+        ReadFirmwareVersion(protocol, handle, v.firmwareVersion, result);
+        io.ReadText(0, v.serialNumber);
+        for (int i = 0; i < CommonValues::kCoefficientCount; ++i) io.ReadDouble(1 + i, v.coefficients[static_cast<std::size_t>(i)]);
+        io.ReadInt(14, v.nonlinearityOrder);
+        io.ReadText(15, v.configString1);
+        io.ReadText(16, v.configString2);
+    } else {
+        io.WriteText(0, v.serialNumber);
+        io.WriteText(1, StrPrintf("%4.6f", v.coefficients[0]));
+        io.WriteText(2, StrPrintf("%0.6f", v.coefficients[1]));
+        for (int slot = 3; slot <= 13; ++slot) {
+            io.WriteText(slot, StrPrintf("%0.6e", v.coefficients[static_cast<std::size_t>(slot - 1)]));
+        }
+        io.WriteText(14, StrPrintf("%d", v.nonlinearityOrder));
+        io.WriteText(15, v.configString1);
+        io.WriteText(16, v.configString2);
+    }
+    return result;
+}
+
+TransferResult CStoredValues::TransferExtra(CSpecProtocol& protocol, DeviceHandle handle,
+                                            TransferDirection direction) {
+    TransferResult result;
+    SlotIo io(protocol, handle, result, false);
+    if (direction == TransferDirection::Read) {
+        io.ReadBytes(17, common_.autoNullingBytes);
+        io.ReadBytes(18, common_.baudRateBytes);
+    } else {
+        io.WriteBytes(17, common_.autoNullingBytes);
+        io.WriteBytes(18, common_.baudRateBytes);
+    }
+    return result;
+}
+
+TransferResult CStoredValues::TransferHeron(CSpecProtocol& protocol, DeviceHandle handle,
+                                            TransferDirection direction) {
+    TransferResult result;
+    SlotIo io(protocol, handle, result, false);
+    HeronValues& v = heron_;
+    if (direction == TransferDirection::Read) {
+        ReadFirmwareVersion(protocol, handle, v.firmwareVersion, result);
+        io.ReadText(0, v.serialNumber);
+        std::int32_t channels = 0;
+        io.ReadInt(1, channels);
+        v.channelsEnabled = static_cast<std::uint8_t>(channels);
+        for (int i = 0; i < HeronValues::kCoefficientCount; ++i) io.ReadDouble(2 + i, v.coefficients[static_cast<std::size_t>(i)]);
+        io.ReadText(HeronValues::kCpldSlot, v.cpldVersion);
+    } else {
+        io.WriteText(0, v.serialNumber);
+        io.WriteText(1, StrPrintf("%d", v.channelsEnabled));
+        io.WriteText(2, StrPrintf("%.7e", v.coefficients[0]));
+        for (int slot = 3; slot <= 5; ++slot) io.WriteText(slot, StrPrintf("%0.7e", v.coefficients[static_cast<std::size_t>(slot - 2)]));
+        for (int k = 0; k < 7; ++k) {
+            const int slot = 6 + 4 * k;
+            const std::size_t i = static_cast<std::size_t>(slot - 2);
+            io.WriteText(slot, StrPrintf("%.7f", v.coefficients[i]));
+            io.WriteText(slot + 1, StrPrintf("%0.7f", v.coefficients[i + 1]));
+            io.WriteText(slot + 2, StrPrintf("%0.7e", v.coefficients[i + 2]));
+            io.WriteText(slot + 3, StrPrintf("%0.7e", v.coefficients[i + 3]));
+        }
+        io.WriteText(HeronValues::kCpldSlot, v.cpldVersion);
+    }
+    return result;
+}
+
+TransferResult CStoredValues::TransferMerlin(CSpecProtocol& protocol, DeviceHandle handle,
+                                             TransferDirection direction) {
+    TransferResult result;
+    SlotIo io(protocol, handle, result, false);
+    MerlinValues& v = merlin_;
+    if (direction == TransferDirection::Read) {
+        ReadFirmwareVersion(protocol, handle, v.firmwareVersion, result);
+        io.ReadText(0, v.serialNumber);
+        for (int i = 0; i < MerlinValues::kCoefficientCount; ++i) io.ReadDouble(1 + i, v.values[static_cast<std::size_t>(i)]);
+        io.ReadText(14, v.text);
+    } else {
+        io.WriteText(0, v.serialNumber);
+        io.WriteText(1, StrPrintf("%4.6f", v.values[0]));
+        io.WriteText(2, StrPrintf("%0.6f", v.values[1]));
+        for (int slot = 3; slot <= 13; ++slot) io.WriteText(slot, StrPrintf("%0.6e", v.values[static_cast<std::size_t>(slot - 1)]));
+        io.WriteText(14, v.text);
+    }
+    return result;
+}
+
+TransferResult CStoredValues::TransferLantern(CSpecProtocol& protocol, DeviceHandle handle,
+                                              TransferDirection direction) {
+    TransferResult result;
+    SlotIo io(protocol, handle, result, true);
+    LanternValues& v = lantern_;
+    if (direction == TransferDirection::Read) {
+        io.ReadText(0, v.serialNumber);
+        for (int i = 0; i < LanternValues::kCoefficientCount; ++i) io.ReadDouble(1 + i, v.coefficients[static_cast<std::size_t>(i)]);
+    } else {
+        io.WriteText(0, v.serialNumber);
+        for (int i = 0; i < LanternValues::kCoefficientCount; ++i) {
+            io.WriteText(1 + i, StrPrintf("%0.6e", v.coefficients[static_cast<std::size_t>(i)]));
+        }
+        if (!protocol.CommitAccessorySlots(handle)) result.commitFailed = true;
+    }
+    return result;
+}
+
+TransferResult CStoredValues::ReadFpgaRegisters(CSpecProtocol& protocol, DeviceHandle handle) {
+    TransferResult result;
+    const int last = LastFpgaIndex(family_);
+    for (int index = 0; index <= last; ++index) {
+        // Clear what this index fills, so a failed read shows zero.
+        if (index == 0) {
+            fpga_.register0 = 0;
+        } else if (index == 1) {
+            fpga_.versionText.fill(0);
+        } else {
+            fpga_.values[static_cast<std::size_t>(index - 2)] = 0;
+        }
+        if (!protocol.ReadFpgaRegister(handle, fpga_, index)) result.failedFpgaIndexes.push_back(index);
+    }
+
+    auto readPsoc = [&](bool condor) {
+        psocVersion_.clear();
+        const bool ok = condor ? protocol.ReadCondorPsocVersion(handle, psocVersion_)
+                               : protocol.ReadPsocVersion(handle, psocVersion_);
+        if (!ok) psocVersion_.clear();
+        return ok;
+    };
+    if (family_ == kFamilyFalcon) {
+        // The first reading may be stale; the one a second later is kept.
+        readPsoc(false);
+        platform_.clock.Sleep(kFalconPsocPauseMs);
+        result.psocVersionFailed = !readPsoc(false);
+    } else if (family_ == kFamilyCondor) {
+        result.psocVersionFailed = !readPsoc(true);
+    }
+    return result;
+}
+
+// --- List rows -------------------------------------------------------------
+
+void CStoredValues::FillCommonRows(CValueList& list) const {
+    const CommonValues& v = common_;
+    const int first = markers_.commonFirst;
+    AppendRow(list, first + 0, v.firmwareVersion, kImageVersion);
+    AppendRow(list, first + 1, v.serialNumber, kImageSerial);
+    for (int i = 0; i < 4; ++i) {
+        AppendRow(list, first + 2 + i, StrPrintf("%4.7e", v.coefficients[static_cast<std::size_t>(i)]), kImageWavelength);
+    }
+    AppendRow(list, first + 6, StrPrintf("%0.7e", v.coefficients[4]), kImageStrayLight);
+    for (int i = 5; i < CommonValues::kCoefficientCount; ++i) {
+        AppendRow(list, first + 2 + i, StrPrintf("%0.7e", v.coefficients[static_cast<std::size_t>(i)]), kImageNonlinearity);
+    }
+    AppendRow(list, first + 15, StrPrintf("%d", v.nonlinearityOrder), kImageNonlinearity);
+    AppendRow(list, first + 16, v.configString1, kImageText);
+    AppendRow(list, first + 17, v.configString2, kImageText);
+}
+
+void CStoredValues::FillExtraRows(CValueList& list) {
+    autoNulling_.Decode(common_.autoNullingBytes.data());
+    AppendRow(list, markers_.extraFirst, autoNulling_.DisplayText(), kImageText);
+    const auto baud = static_cast<std::int16_t>(common_.baudRateBytes[0] | (common_.baudRateBytes[1] << 8));
+    AppendRow(list, markers_.extraFirst + 1, StrPrintf("%d", baud), kImageText);
+}
+
+std::string CStoredValues::FpgaValueText(int index) const {
+    if (index == 0) return StrPrintf("%d", static_cast<int>(fpga_.register0));
+    if (index == 1) return std::string(fpga_.versionText.data(), strnlen(fpga_.versionText.data(), fpga_.versionText.size()));
+    const std::uint32_t value = fpga_.values[static_cast<std::size_t>(index - 2)];
+    return StrPrintf("%#x (%d)", value, static_cast<int>(value));
+}
+
+void CStoredValues::FillFpgaRows(CValueList& list, bool registersUnlocked) const {
+    if (!registersUnlocked) {
+        AppendRow(list, markers_.fpgaFirst + 1, FpgaValueText(1), kImageVersion);
+        return;
+    }
+    for (int label = markers_.fpgaFirst; label <= markers_.fpgaLast; ++label) {
+        std::string shownLabel = Label(label);
+        std::uint8_t address = kFpgaLabelAddresses[static_cast<std::size_t>(label - markers_.fpgaFirst)];
+        if (const FpgaRowRule* rule = FindFpgaRowRule(family_, shownLabel)) {
+            if (rule->action == FpgaRowAction::Stop) break;
+            if (rule->action == FpgaRowAction::Skip) continue;
+            shownLabel = rule->shownLabel;
+            address = rule->shownAddress;
+        }
+        // Every row shows the register its label names; a register the
+        // family does not read gets no row.
+        const int index = FpgaIndexOf(family_, address);
+        if (index < 0) continue;
+        list.AppendRow(shownLabel, FpgaValueText(index), kImageVersion);
+    }
+}
+
+void CStoredValues::FillPsocRow(CValueList& list) const {
+    AppendRow(list, psocLabelIndex_, psocVersion_, kImageVersion);
+}
+
+void CStoredValues::FillHeronRows(CValueList& list) const {
+    const HeronValues& v = heron_;
+    AppendRow(list, markers_.commonFirst, v.firmwareVersion, kImageVersion);
+    AppendRow(list, markers_.commonFirst + 1, v.serialNumber, kImageSerial);
+    AppendRow(list, markers_.heronFirst, StrPrintf("%d", v.channelsEnabled), kImageChannelMask);
+    for (int i = 0; i < HeronValues::kCoefficientCount; ++i) {
+        AppendRow(list, markers_.heronFirst + 1 + i, StrPrintf("%0.7e", v.coefficients[static_cast<std::size_t>(i)]),
+                  kImageWavelength);
+    }
+    AppendRow(list, markers_.heronLast, v.cpldVersion, kImageText);
+}
+
+void CStoredValues::FillMerlinRows(CValueList& list) const {
+    const MerlinValues& v = merlin_;
+    AppendRow(list, markers_.commonFirst, v.firmwareVersion, kImageVersion);
+    AppendRow(list, markers_.commonFirst + 1, v.serialNumber, kImageSerial);
+    for (int i = 0; i < 3; ++i) {
+        AppendRow(list, markers_.commonFirst + 2 + i, StrPrintf("%0.7e", v.values[static_cast<std::size_t>(i)]),
+                  kImageWavelength);
+    }
+    // Slots 4 to 12 show as reserved; slot 13 is kept but not shown.
+    for (int i = 3; i < 12; ++i) {
+        AppendRow(list, ReservedLabelIndex(), StrPrintf("%0.7e", v.values[static_cast<std::size_t>(i)]), kImageReserved);
+    }
+    AppendRow(list, markers_.commonFirst + 16, v.text, kImageText);
+}
+
+void CStoredValues::FillLanternRows(CValueList& list) const {
+    const LanternValues& v = lantern_;
+    AppendRow(list, markers_.commonFirst + 1, v.serialNumber, kImageSerial);
+    // The slope (accessory slot 1, the section's first label) is not shown.
+    for (int i = 1; i < LanternValues::kCoefficientCount; ++i) {
+        AppendRow(list, markers_.lanternFirst + i, StrPrintf("%0.7e", v.coefficients[static_cast<std::size_t>(i)]),
+                  i <= 2 ? kImageLanternFirst : kImageLantern);
+    }
+}
+
+void CStoredValues::ParseCommonRows(const CValueList& list) {
+    CommonValues& v = common_;
+    // Row 0 (firmware version) is never written; row 15 (nonlinearity
+    // order) is not taken from the list, so the order read from the
+    // instrument is written back.
+    v.serialNumber = DataText(list, 1);
+    for (int i = 0; i < CommonValues::kCoefficientCount; ++i) {
+        v.coefficients[static_cast<std::size_t>(i)] = ParseDouble(list, 2 + i);
+    }
+    v.configString1 = DataText(list, 16);
+    v.configString2 = DataText(list, 17);
+}
+
+void CStoredValues::ParseExtraRows(const CValueList& list) {
+    // Row 18 shows the auto-nulling settings but they are edited elsewhere:
+    // the settings this object holds are what is written.
+    autoNulling_.Encode(common_.autoNullingBytes.data());
+    const auto baud = static_cast<std::uint16_t>(std::atoi(DataText(list, 19).c_str()));
+    common_.baudRateBytes[0] = static_cast<std::uint8_t>(baud & 0xFF);
+    common_.baudRateBytes[1] = static_cast<std::uint8_t>(baud >> 8);
+}
+
+void CStoredValues::ParseHeronRows(const CValueList& list) {
+    HeronValues& v = heron_;
+    v.firmwareVersion = DataText(list, 0);
+    v.serialNumber = DataText(list, 1);
+    v.channelsEnabled = static_cast<std::uint8_t>(std::atoi(DataText(list, 2).c_str()));
+    for (int i = 0; i < HeronValues::kCoefficientCount; ++i) {
+        v.coefficients[static_cast<std::size_t>(i)] = ParseDouble(list, 3 + i);
+    }
+    v.cpldVersion = DataText(list, 35);
+}
+
+void CStoredValues::ParseMerlinRows(const CValueList& list) {
+    MerlinValues& v = merlin_;
+    v.firmwareVersion = DataText(list, 0);
+    v.serialNumber = DataText(list, 1);
+    // Rows 2-13 hold slots 1-12; slot 13 keeps the value read.
+    for (int i = 0; i < 12; ++i) v.values[static_cast<std::size_t>(i)] = ParseDouble(list, 2 + i);
+    v.text = DataText(list, 14);
+}
+
+void CStoredValues::ParseLanternRows(const CValueList& list) {
+    LanternValues& v = lantern_;
+    v.serialNumber = DataText(list, 0);
+    // Rows 1-17 hold accessory slots 2-18; the slope keeps the value read.
+    for (int i = 1; i < LanternValues::kCoefficientCount; ++i) {
+        v.coefficients[static_cast<std::size_t>(i)] = ParseDouble(list, i);
+    }
+}
+
+}  // namespace spindle

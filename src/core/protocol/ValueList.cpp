@@ -1,0 +1,58 @@
+#include "protocol/ValueList.h"
+
+#include <algorithm>
+
+namespace spindle {
+
+int CValueList::InsertRow(int position, const std::string& label, const std::string& value, int image) {
+    const int count = RowCount();
+    const int at = std::clamp(position, 0, count);
+    rows_.insert(rows_.begin() + at, ValueRow{label, value, image});
+    Changed();
+    return at;
+}
+
+int CValueList::AppendRow(const std::string& label, const std::string& value, int image) {
+    return InsertRow(RowCount(), label, value, image);
+}
+
+void CValueList::Clear() {
+    rows_.clear();
+    Changed();
+}
+
+ValueRow CValueList::Row(int position) const {
+    return Valid(position) ? rows_[static_cast<std::size_t>(position)] : ValueRow{};
+}
+
+std::string CValueList::GetText(int position, int column) const {
+    if (!Valid(position)) return {};
+    const ValueRow& row = rows_[static_cast<std::size_t>(position)];
+    if (column == kItemColumn) return row.label;
+    if (column == kDataColumn) return row.value;
+    return {};
+}
+
+bool CValueList::SetText(int position, int column, const std::string& text) {
+    if (!Valid(position)) return false;
+    ValueRow& row = rows_[static_cast<std::size_t>(position)];
+    if (column == kItemColumn) {
+        row.label = text;
+    } else if (column == kDataColumn) {
+        row.value = text;
+    } else {
+        return false;
+    }
+    Changed();
+    return true;
+}
+
+int CValueList::Image(int position) const {
+    return Valid(position) ? rows_[static_cast<std::size_t>(position)].image : -1;
+}
+
+void CValueList::Changed() const {
+    if (observer_) observer_();
+}
+
+}  // namespace spindle
