@@ -1,0 +1,117 @@
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "app/CommandIds.h"
+#include "app/FeatureFlags.h"
+#include "inventory/DeviceRecord.h"
+#include "inventory/DeviceScan.h"
+#include "inventory/DeviceTree.h"
+#include "platform/Platform.h"
+#include "protocol/AutoNullingInfo.h"
+#include "protocol/ValueList.h"
+
+namespace spindle {
+
+// The main frame's logic: owns everything that lives longer than one command
+// (device table, job state, feature flags, the auto-nulling copy, the tree
+// and list models, the command-enable flags) and handles every command.
+// Front ends render its models and forward the operator's gestures to it;
+// everything it shows goes through the user-interface port.
+class CMainFrame {
+public:
+    explicit CMainFrame(Platform& platform);
+    ~CMainFrame();
+    CMainFrame(const CMainFrame&) = delete;
+    CMainFrame& operator=(const CMainFrame&) = delete;
+
+    // --- Start-up and shut-down ----------------------------------------------
+    // Reads the "Settings" values (feature flags, splitter sizes, application
+    // path) from the settings store.
+    void LoadSettings();
+    // Window creation: clears the job state, starts timer 999 and sets the
+    // bars' visibility from the flags.
+    void OnCreate();
+    // The tree view's first showing: fills the tree.
+    void OnInitialUpdate();
+    // False while any device is busy (the close box is gone then).
+    bool CanClose() const;
+    // Stops the timer and writes the frame's settings.
+    void OnClose();
+
+    // --- Commands -------------------------------------------------------------
+    void OnRefreshTree();
+    void OnGetAllValues();
+    void OnSaveAllValues();
+    void OnVerify();
+    void OnResetCoefs();
+    void OnLinearityCoefs();
+    void OnUnlockFeatures();
+    void OnAppAbout();
+    // Runs a command by its id; false for an id the frame does not handle.
+    bool OnCommand(int commandId);
+
+    // --- Gestures ---------------------------------------------------------------
+    // The tree's selection changed to `item` (CDeviceTree::kNoItem for none).
+    void OnTreeSelectionChanged(int item);
+    // Double-click and Enter on list row `row` (-1 when no row is selected).
+    void OnListDoubleClick(int row);
+    void OnListEnterKey(int row);
+
+    // --- Timers and command enabling -------------------------------------------
+    void OnTimer(int timerId);
+    // Stops the remembered countdown timer / starts `id` and remembers it.
+    void StopCountdownTimer();
+    void StartCountdownTimer(int id);
+    int RememberedTimer() const { return rememberedTimer_; }
+    // Refreshes and returns the enable state of a command, as the bars ask
+    // whenever the state may have changed.
+    bool IsCommandEnabled(int commandId);
+    bool AnyDeviceBusy() const;
+
+    // --- Models ------------------------------------------------------------------
+    CDeviceTree& Tree() { return tree_; }
+    CValueList& List() { return list_; }
+    Platform& GetPlatform() { return platform_; }
+    // The record of the selected tree item, or null.
+    const DeviceRecord* SelectedRecord() const { return tree_.SelectedRecord(); }
+
+    // --- State owned by the frame ----------------------------------------------
+    DeviceRecordTable deviceRecords{};
+    JobBusyFlags jobBusy{};
+    FeatureFlags flags;
+    std::string applicationPath;
+    int splitterColumnSize = 150;
+    int splitterMinSize = 50;
+    CAutoNullingInfo autoNulling;
+    // Command-enable flags (1 = enabled).
+    int enableRefreshTree = 1;
+    int enableGetAllValues = 1;
+    int enableSaveAllValues = 1;
+    int enableExtraKestrel = 1;
+    int enablePsoc = 1;
+    int enableProgramFpga = 0;
+    std::atomic<int> programmingActive{0};
+    int timerTicks = 0;
+
+    // What the list was read from: Save All Values writes only into the
+    // device the list came from.
+    struct ListSource {
+        bool valid = false;
+        std::uint32_t index = 0;
+        std::uint32_t family = 0;
+    };
+    ListSource listSource;
+
+private:
+    void SetCommandVisibility();
+
+    Platform& platform_;
+    CDeviceTree tree_;
+    CValueList list_;
+    int rememberedTimer_ = 0;
+};
+
+}  // namespace spindle

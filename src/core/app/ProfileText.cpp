@@ -1,0 +1,281 @@
+#include "app/ProfileText.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace spindle {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+enum class LineKind { Blank, Comment, Section, Entry, Other };
+
+struct ParsedLine {
+    LineKind kind = LineKind::Other;
+    std::string_view name;        // section name or key, trimmed
+    std::string_view value;       // value, trimmed (entries only)
+    std::size_t valueStart = 0;   // offset in the body where the value begins
+};
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+ParsedLine ParseLine(std::string_view body, bool firstLine) {
+    ParsedLine parsed;
+    std::size_t start = 0;
+    if (firstLine && body.substr(0, kUtf8Bom.size()) == kUtf8Bom) start = kUtf8Bom.size();
+    while (start < body.size() && IsBlank(body[start])) ++start;
+    const std::string_view rest = body.substr(start);
+    if (rest.empty()) {
+        parsed.kind = LineKind::Blank;
+    } else if (rest.front() == ';') {
+        parsed.kind = LineKind::Comment;
+    } else if (rest.front() == '[') {
+        const std::size_t close = rest.rfind(']');
+        if (close != std::string_view::npos) {
+            parsed.kind = LineKind::Section;
+            parsed.name = Trim(rest.substr(1, close - 1));
+        }
+    } else if (const std::size_t equals = rest.find('='); equals != std::string_view::npos) {
+        parsed.name = Trim(rest.substr(0, equals));
+        if (!parsed.name.empty()) {
+            parsed.kind = LineKind::Entry;
+            std::size_t valueStart = start + equals + 1;
+            while (valueStart < body.size() && IsBlank(body[valueStart])) ++valueStart;
+            parsed.valueStart = valueStart;
+            parsed.value = Trim(body.substr(valueStart));
+        }
+    }
+    return parsed;
+}
+
+bool HasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+std::mutex& FaultMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::function<bool(const std::string&)>& FaultHook() {
+    static std::function<bool(const std::string&)> hook;
+    return hook;
+}
+
+bool FaultInjected(const std::string& path) {
+    std::lock_guard lock(FaultMutex());
+    return FaultHook() && FaultHook()(path);
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+ProfileText::ProfileText(std::string_view bytes) {
+    std::size_t start = 0;
+    bool endingChosen = false;
+    while (start < bytes.size()) {
+        const std::size_t newline = bytes.find('\n', start);
+        Line line;
+        if (newline == std::string_view::npos) {
+            line.body = std::string(bytes.substr(start));
+            start = bytes.size();
+        } else {
+            std::size_t bodyEnd = newline;
+            if (bodyEnd > start && bytes[bodyEnd - 1] == '\r') --bodyEnd;
+            line.body = std::string(bytes.substr(start, bodyEnd - start));
+            line.ending = std::string(bytes.substr(bodyEnd, newline + 1 - bodyEnd));
+            start = newline + 1;
+            if (!endingChosen) {
+                newline_ = line.ending;
+                endingChosen = true;
+            }
+        }
+        lines_.push_back(std::move(line));
+    }
+}
+
+std::optional<std::string> ProfileText::Get(std::string_view section, std::string_view key) const {
+    section = Trim(section);
+    key = Trim(key);
+    bool inSection = false;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const ParsedLine parsed = ParseLine(lines_[i].body, i == 0);
+        if (parsed.kind == LineKind::Section) {
+            inSection = EqualNoCase(parsed.name, section);
+        } else if (inSection && parsed.kind == LineKind::Entry && EqualNoCase(parsed.name, key)) {
+            return std::string(parsed.value);
+        }
+    }
+    return std::nullopt;
+}
+
+bool ProfileText::Set(std::string_view section, std::string_view key, std::string_view value) {
+    section = Trim(section);
+    key = Trim(key);
+    if (!IsStorableSection(section) || !IsStorableKey(key) || !IsStorableValue(value)) return false;
+
+    // In place: keep everything of the line up to where the old value began.
+    bool inSection = false;
+    std::size_t insertAfter = lines_.size();  // last header or entry of the first matching section
+    bool sectionFound = false;
+    bool firstSectionDone = false;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const ParsedLine parsed = ParseLine(lines_[i].body, i == 0);
+        if (parsed.kind == LineKind::Section) {
+            if (inSection) firstSectionDone = true;
+            inSection = EqualNoCase(parsed.name, section);
+            if (inSection && !sectionFound) {
+                sectionFound = true;
+                insertAfter = i;
+            }
+        } else if (inSection && parsed.kind == LineKind::Entry) {
+            if (EqualNoCase(parsed.name, key)) {
+                Line& line = lines_[i];
+                line.body = line.body.substr(0, parsed.valueStart) + std::string(value);
+                return true;
+            }
+            if (!firstSectionDone) insertAfter = i;
+        }
+    }
+
+    const std::string entry = std::string(key) + "=" + std::string(value);
+    if (sectionFound) {
+        if (lines_[insertAfter].ending.empty()) lines_[insertAfter].ending = newline_;
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAfter) + 1, Line{entry, newline_});
+        return true;
+    }
+
+    if (!lines_.empty()) {
+        if (lines_.back().ending.empty()) lines_.back().ending = newline_;
+        if (ParseLine(lines_.back().body, lines_.size() == 1).kind != LineKind::Blank) {
+            lines_.push_back(Line{"", newline_});
+        }
+    }
+    lines_.push_back(Line{"[" + std::string(section) + "]", newline_});
+    lines_.push_back(Line{entry, newline_});
+    return true;
+}
+
+std::string ProfileText::Text() const {
+    std::string text;
+    for (const Line& line : lines_) {
+        text += line.body;
+        text += line.ending;
+    }
+    return text;
+}
+
+bool ProfileText::IsStorableSection(std::string_view section) {
+    section = Trim(section);
+    return !section.empty() && !HasLineBreakOrNul(section) && section.find(']') == std::string_view::npos;
+}
+
+bool ProfileText::IsStorableKey(std::string_view key) {
+    key = Trim(key);
+    return !key.empty() && !HasLineBreakOrNul(key) && key.find('=') == std::string_view::npos &&
+           key.front() != ';' && key.front() != '[';
+}
+
+bool ProfileText::IsStorableValue(std::string_view value) { return !HasLineBreakOrNul(value); }
+
+ProfileLoad LoadProfileFile(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    if (path.empty()) return ProfileLoad::Missing;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return (errno == ENOENT || errno == ENOTDIR) ? ProfileLoad::Missing : ProfileLoad::Failed;
+    }
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        bytes.clear();
+        return ProfileLoad::Failed;
+    }
+    return ProfileLoad::Ok;
+}
+
+bool SaveProfileFileAtomically(const std::string& path, const std::string& bytes) {
+    if (path.empty()) return false;
+    namespace fs = std::filesystem;
+    std::error_code error;
+
+    // Write through a symbolic link to the file it names, so the link stays.
+    fs::path target(path);
+    if (fs::is_symlink(target, error)) {
+        const fs::path resolved = fs::weakly_canonical(target, error);
+        if (!error) target = resolved;
+    }
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    if (target.filename().empty()) return false;
+
+    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return false;
+
+    struct stat old {};
+    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    bool ok = ::fchmod(fd, mode) == 0;
+    ok = ok && WriteAll(fd, bytes);
+    ok = ok && !FaultInjected(target.string());
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // Make the rename itself durable; a failure here leaves a complete file.
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+void SetProfileWriteFaultForTesting(std::function<bool(const std::string& path)> fault) {
+    std::lock_guard lock(FaultMutex());
+    FaultHook() = std::move(fault);
+}
+
+}  // namespace spindle
