@@ -77,6 +77,14 @@ public:
     virtual void ShowButton(int /*commandId*/, bool /*visible*/) {}
     virtual void ShowBar(int /*barId*/, bool /*visible*/) {}
     virtual bool IsBarVisible(int /*barId*/) const { return false; }
+
+    // Status bar: pane 0 is the message pane, panes 1 to 8 the device panes.
+    virtual void SetStatusText(int /*pane*/, const std::string& /*text*/) {}
+    // The window's close box and File, Exit (taken away while devices are busy).
+    virtual void SetCloseEnabled(bool /*enabled*/) {}
+    // The enable state of bar buttons changed; the front end asks
+    // CMainFrame::IsCommandEnabled for each button again.
+    virtual void CommandStateChanged() {}
 };
 
 }  // namespace spindle

@@ -1,0 +1,183 @@
+#include "app/MainFrame.h"
+
+#include "app/AboutBox.h"
+#include "app/FeatureUnlock.h"
+#include "app/INIFileSupport.h"
+#include "platform/UserInterface.h"
+
+namespace spindle {
+
+namespace {
+constexpr const char* kSettings = "Settings";
+constexpr const char* kReady = "Ready";
+constexpr int kDevicePanes = 8;
+}  // namespace
+
+CMainFrame::CMainFrame(Platform& platform) : platform_(platform) {
+    for (auto& flag : jobBusy) flag.store(0);
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::LoadSettings() {
+    CINIFileSupport store(platform_.ui, nullptr, 1, this);
+    splitterColumnSize = store.ReadInt(kSettings, "SplitterColumnSize", 150);
+    splitterMinSize = store.ReadInt(kSettings, "SplitterMinSize", 50);
+    flags = ReadFeatureFlags(store);
+    applicationPath = store.ReadText(kSettings, "ApplicationPath", "");
+    if (applicationPath.size() > 259) applicationPath.resize(259);
+}
+
+void CMainFrame::OnCreate() {
+    for (auto& flag : jobBusy) flag.store(0);
+    timerTicks = 0;
+    StartCountdownTimer(timer::kEepromCountdown);
+    SetCommandVisibility();
+}
+
+void CMainFrame::SetCommandVisibility() {
+    IUserInterface& ui = platform_.ui;
+    if (flags.manufacturingMode != 1) {
+        if (flags.extraIbisUnlocked == 1) {
+            ui.ShowBar(bar::kManufacturing, true);
+            ui.ShowButton(cmd::kIbisExtra, true);
+            ui.ShowButton(cmd::kLinearityCoefs, false);
+            ui.ShowButton(cmd::kResetCoefs, false);
+            ui.ShowButton(cmd::kVerify, false);
+        } else {
+            ui.ShowBar(bar::kManufacturing, false);
+        }
+    }
+    ui.ShowButton(cmd::kLinearityCoefs, false);
+}
+
+void CMainFrame::OnInitialUpdate() { OnRefreshTree(); }
+
+bool CMainFrame::AnyDeviceBusy() const {
+    for (const auto& flag : jobBusy) {
+        if (flag.load() == 1) return true;
+    }
+    return false;
+}
+
+bool CMainFrame::CanClose() const { return !AnyDeviceBusy(); }
+
+void CMainFrame::OnClose() {
+    StopCountdownTimer();
+    CINIFileSupport store(platform_.ui, nullptr, 1, this);
+    store.WriteInt(kSettings, "SplitterColumnSize", splitterColumnSize);
+    store.WriteInt(kSettings, "SplitterMinSize", splitterMinSize);
+    WriteFeatureFlags(store, flags);
+}
+
+void CMainFrame::OnRefreshTree() {
+    IUserInterface& ui = platform_.ui;
+    for (int id : {cmd::kCalibrate, cmd::kZephyrCalFile, cmd::kExtraKestrel, cmd::kPsocDiags, cmd::kLinearityCoefs,
+                   cmd::kIbisExtra}) {
+        ui.ShowButton(id, false);
+    }
+    list_.Clear();
+    listSource = {};
+    ui.SetWaitCursor(true);
+    ScanDevices(platform_, jobBusy, deviceRecords, tree_);
+    ui.SetWaitCursor(false);
+    ui.CommandStateChanged();
+}
+
+void CMainFrame::OnTreeSelectionChanged(int item) {
+    tree_.Select(item);
+    OnGetAllValues();
+    platform_.ui.CommandStateChanged();
+}
+
+void CMainFrame::StopCountdownTimer() {
+    if (rememberedTimer_ != 0) platform_.ui.KillTimer(rememberedTimer_);
+}
+
+void CMainFrame::StartCountdownTimer(int id) {
+    platform_.ui.SetTimer(id, timer::kPeriodMs);
+    rememberedTimer_ = id;
+}
+
+void CMainFrame::OnTimer(int timerId) {
+    if (timerId != timer::kEepromCountdown && timerId != timer::kFpgaCountdown) return;
+    ++timerTicks;
+    int busyCount = 0;
+    for (int i = 0; i < kDevicePanes; ++i) {
+        if (jobBusy[static_cast<std::size_t>(i)].load() == 1) ++busyCount;
+    }
+    IUserInterface& ui = platform_.ui;
+    if (busyCount > 0) {
+        ui.SetStatusText(0, timerTicks % 2 == 0 ? "Programming..." : "");
+    } else {
+        ui.SetStatusText(0, kReady);
+        programmingActive.store(0);
+        if (flags.manufacturingMode == 1) {
+            ui.ShowButton(cmd::kVerify, true);
+            ui.ShowButton(cmd::kResetCoefs, true);
+            if (timerId == timer::kFpgaCountdown) ui.ShowButton(cmd::kLinearityCoefs, true);
+        }
+    }
+    ui.SetCloseEnabled(busyCount == 0);
+}
+
+bool CMainFrame::IsCommandEnabled(int commandId) {
+    const int selected = tree_.Selected();
+    const DeviceRecord* record = tree_.SelectedRecord();
+    if (selected != CDeviceTree::kNoItem) {
+        if (record != nullptr) {
+            if (record->family == 9 || record->family == 10 || record->family == 11) {
+                enablePsoc = 1;
+                enableExtraKestrel = 0;
+            } else if (record->family == 2) {
+                enablePsoc = 0;
+                enableExtraKestrel = 1;
+            }
+        } else {
+            enablePsoc = 0;
+            enableExtraKestrel = 0;
+        }
+    }
+    enableGetAllValues = enableSaveAllValues = enableRefreshTree = 1;
+    if (programmingActive.load() == 1 && record != nullptr) {
+        const int value = jobBusy[record->index % kMaxDevices].load() == 1 ? 0 : 1;
+        enableGetAllValues = enableSaveAllValues = enableExtraKestrel = enablePsoc = enableRefreshTree = value;
+    }
+    switch (commandId) {
+        case cmd::kRefreshTree: return enableRefreshTree == 1;
+        case cmd::kGetAllValues: return enableGetAllValues == 1;
+        case cmd::kSaveAllValues: return enableSaveAllValues == 1;
+        case cmd::kProgramFpga: return enableProgramFpga == 1;
+        case cmd::kExtraKestrel: return enableExtraKestrel == 1;
+        case cmd::kPsocDiags:
+        case cmd::kIbisExtra: return enablePsoc == 1;
+        case cmd::kAppExit: return !AnyDeviceBusy();
+        default: return true;
+    }
+}
+
+void CMainFrame::OnUnlockFeatures() {
+    CountdownHooks hooks;
+    hooks.stop = [this] { StopCountdownTimer(); };
+    hooks.restart = [this] { StartCountdownTimer(timer::kEepromCountdown); };
+    ::spindle::OnUnlockFeatures(platform_.ui, flags, hooks);
+    platform_.ui.CommandStateChanged();
+}
+
+void CMainFrame::OnAppAbout() { ::spindle::OnAppAbout(platform_.ui); }
+
+bool CMainFrame::OnCommand(int commandId) {
+    switch (commandId) {
+        case cmd::kRefreshTree: OnRefreshTree(); return true;
+        case cmd::kGetAllValues: OnGetAllValues(); return true;
+        case cmd::kSaveAllValues: OnSaveAllValues(); return true;
+        case cmd::kVerify: OnVerify(); return true;
+        case cmd::kResetCoefs: OnResetCoefs(); return true;
+        case cmd::kLinearityCoefs: OnLinearityCoefs(); return true;
+        case cmd::kUnlockFeatures: OnUnlockFeatures(); return true;
+        case cmd::kAppAbout: OnAppAbout(); return true;
+        default: return false;
+    }
+}
+
+}  // namespace spindle

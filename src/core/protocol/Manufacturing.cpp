@@ -1,0 +1,9 @@
+#include "app/MainFrame.h"
+
+namespace spindle {
+
+void CMainFrame::OnVerify() {}
+void CMainFrame::OnResetCoefs() {}
+void CMainFrame::OnLinearityCoefs() {}
+
+}  // namespace spindle
