@@ -1,0 +1,355 @@
+// Reading bench files: a JSON document describing the simulated devices.
+// Every member is checked; members whose names begin with "_" are comments
+// and are ignored wherever they appear.
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <initializer_list>
+#include <limits>
+#include <sstream>
+
+#include "platform/Format.h"
+#include "sim/SimBench.h"
+
+namespace spindle::sim {
+
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+constexpr const char* kFormatName = "spindle-sim-bench";
+constexpr int kFormatVersion = 1;
+
+[[noreturn]] void Fail(const std::string& where, const std::string& what) {
+    throw BenchFileError(where.empty() ? what : where + ": " + what);
+}
+
+void CheckMembers(const Json& object, const std::string& where, std::initializer_list<const char*> allowed) {
+    if (!object.is_object()) Fail(where, "must be an object");
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const std::string& key = it.key();
+        if (!key.empty() && key[0] == '_') continue;
+        bool known = false;
+        for (const char* name : allowed) known = known || key == name;
+        if (!known) Fail(where, "unknown member \"" + key + "\"");
+    }
+}
+
+// A JSON integer, or a text holding one in decimal or 0x-hex (a sign allowed).
+long long ParseInteger(const Json& value, const std::string& where, long long low, long long high) {
+    long long number = 0;
+    if (value.is_number_integer()) {
+        if (value.is_number_unsigned() && value.get<unsigned long long>() > static_cast<unsigned long long>(high)) {
+            Fail(where, "out of range");
+        }
+        number = value.get<long long>();
+    } else if (value.is_string()) {
+        const std::string text = value.get<std::string>();
+        if (text.empty()) Fail(where, "empty number");
+        char* end = nullptr;
+        errno = 0;
+        number = std::strtoll(text.c_str(), &end, 0);
+        if (errno != 0 || end == nullptr || *end != '\0') Fail(where, "\"" + text + "\" is not a number");
+    } else {
+        Fail(where, "must be a number or a text such as \"0x1A\"");
+    }
+    if (number < low || number > high) {
+        Fail(where, StrPrintf("%lld is out of range %lld to %lld", number, low, high));
+    }
+    return number;
+}
+
+std::uint16_t ParseU16(const Json& value, const std::string& where) {
+    return static_cast<std::uint16_t>(ParseInteger(value, where, 0, 0xFFFF));
+}
+
+// 16-bit register contents: -32768 to 65535, negatives as two's complement.
+std::uint16_t ParseWord(const Json& value, const std::string& where) {
+    return static_cast<std::uint16_t>(ParseInteger(value, where, -32768, 0xFFFF));
+}
+
+std::int16_t ParseSigned16(const Json& value, const std::string& where) {
+    return static_cast<std::int16_t>(ParseInteger(value, where, -32768, 32767));
+}
+
+bool ParseBool(const Json& value, const std::string& where) {
+    if (!value.is_boolean()) Fail(where, "must be true or false");
+    return value.get<bool>();
+}
+
+std::string ParseText(const Json& value, const std::string& where) {
+    if (!value.is_string()) Fail(where, "must be a text");
+    return value.get<std::string>();
+}
+
+int ParseKey(const std::string& key, const std::string& where, int high) {
+    return static_cast<int>(ParseInteger(Json(key), where + " key \"" + key + "\"", 0, high));
+}
+
+std::map<std::uint8_t, std::uint16_t> ParseRegisterMap(const Json& object, const std::string& where) {
+    if (!object.is_object()) Fail(where, "must be an object of address: value");
+    std::map<std::uint8_t, std::uint16_t> registers;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!it.key().empty() && it.key()[0] == '_') continue;
+        const int address = ParseKey(it.key(), where, 0xFF);
+        registers[static_cast<std::uint8_t>(address)] = ParseWord(it.value(), where + "." + it.key());
+    }
+    return registers;
+}
+
+std::map<int, SlotBytes> ParseSlots(const Json& object, const std::string& where) {
+    if (!object.is_object()) Fail(where, "must be an object of slot number: value");
+    std::map<int, SlotBytes> slots;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!it.key().empty() && it.key()[0] == '_') continue;
+        const int slot = ParseKey(it.key(), where, 0xFF);
+        try {
+            slots[slot] = SlotFromJson(it.value());
+        } catch (const BenchFileError& error) {
+            Fail(where + "." + it.key(), error.what());
+        }
+    }
+    return slots;
+}
+
+}  // namespace
+
+SlotBytes SlotFromJson(const Json& value) {
+    if (value.is_string()) {
+        const std::string text = value.get<std::string>();
+        if (text.size() > kSlotBytes) {
+            Fail("", StrPrintf("\"%s\" is longer than %zu bytes", text.c_str(), kSlotBytes));
+        }
+        return SlotFromText(text);
+    }
+    if (value.is_object()) {
+        CheckMembers(value, "slot value", {"hex"});
+        if (!value.contains("hex") || !value["hex"].is_string()) Fail("", "a raw slot value needs \"hex\": \"..\"");
+        const std::string hex = value["hex"].get<std::string>();
+        SlotBytes bytes{};
+        std::size_t count = 0;
+        int pending = -1;
+        for (char c : hex) {
+            if (c == ' ' || c == ',' || c == '\t') {
+                if (pending >= 0) Fail("", "hex bytes need two digits each");
+                continue;
+            }
+            int digit = -1;
+            if (c >= '0' && c <= '9') digit = c - '0';
+            if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+            if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+            if (digit < 0) Fail("", "\"" + hex + "\" holds a character that is not a hex digit");
+            if (pending < 0) {
+                pending = digit;
+                continue;
+            }
+            if (count == kSlotBytes) Fail("", "\"" + hex + "\" is longer than 15 bytes");
+            bytes[count++] = static_cast<std::uint8_t>(pending * 16 + digit);
+            pending = -1;
+        }
+        if (pending >= 0) Fail("", "hex bytes need two digits each");
+        return bytes;
+    }
+    Fail("", "a slot value is a text or {\"hex\": \"..\"}");
+}
+
+Json SlotToJson(const SlotBytes& bytes) {
+    std::size_t length = 0;
+    while (length < kSlotBytes && bytes[length] != 0) ++length;
+    bool plainText = true;
+    for (std::size_t i = 0; i < length; ++i) plainText = plainText && bytes[i] >= 0x20 && bytes[i] < 0x7F;
+    for (std::size_t i = length; i < kSlotBytes; ++i) plainText = plainText && bytes[i] == 0;
+    if (plainText) return Json(std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)));
+    std::size_t used = kSlotBytes;
+    while (used > 0 && bytes[used - 1] == 0) --used;
+    std::string hex;
+    for (std::size_t i = 0; i < used; ++i) hex += StrPrintf(i == 0 ? "%02X" : " %02X", bytes[i]);
+    return Json{{"hex", hex}};
+}
+
+FaultSettings FaultsFromJson(const Json& faults) {
+    const std::string where = "faults";
+    CheckMembers(faults, where,
+                 {"failOpen", "failRequests", "unplugAfterRequests", "invalidTemperatureReads",
+                  "invalidTemperatureValue"});
+    FaultSettings settings;
+    if (faults.contains("failOpen")) settings.failOpen = ParseBool(faults["failOpen"], where + ".failOpen");
+    if (faults.contains("failRequests")) {
+        const Json& list = faults["failRequests"];
+        if (!list.is_array()) Fail(where + ".failRequests", "must be a list of request names");
+        for (const Json& item : list) {
+            const std::string name = item.is_string() ? item.get<std::string>() : item.dump();
+            const auto code = RequestCodeFromName(name);
+            if (!code) {
+                Fail(where + ".failRequests",
+                     "\"" + name + "\" is not descriptor, reset, string, bulkin, bulkout, vendor, anchor or a code");
+            }
+            settings.failingRequests.insert(*code);
+        }
+    }
+    if (faults.contains("unplugAfterRequests")) {
+        settings.unplugAfterRequests = static_cast<std::uint64_t>(ParseInteger(
+            faults["unplugAfterRequests"], where + ".unplugAfterRequests", 0, std::numeric_limits<long long>::max()));
+    }
+    if (faults.contains("invalidTemperatureReads")) {
+        const Json& reads = faults["invalidTemperatureReads"];
+        if (reads.is_string() && reads.get<std::string>() == "forever") {
+            settings.invalidTemperatureReads = kForever;
+        } else {
+            settings.invalidTemperatureReads =
+                static_cast<int>(ParseInteger(reads, where + ".invalidTemperatureReads", 0, 1000000000));
+        }
+    }
+    if (faults.contains("invalidTemperatureValue")) {
+        const auto value = static_cast<std::uint32_t>(
+            ParseInteger(faults["invalidTemperatureValue"], where + ".invalidTemperatureValue", 0, 0xFFFFFFFFLL));
+        if (value != 0 && (value & 0xFFFF) != 0xFFFF) {
+            Fail(where + ".invalidTemperatureValue", "an invalid reading is 0 or has 0xFFFF as its low 16 bits");
+        }
+        settings.invalidTemperatureValue = value;
+    }
+    return settings;
+}
+
+DeviceConfig DeviceConfigFromJson(const Json& device) {
+    std::string where = "device";
+    if (device.is_object() && device.contains("index")) where += " " + device["index"].dump();
+    CheckMembers(device, where,
+                 {"index", "vendorId", "productId", "bcdDevice", "iProduct", "chip", "instrument", "strings", "slots",
+                  "fpgaRegisters", "psoc", "psocRegisters", "tec", "lantern", "faults"});
+    for (const char* required : {"index", "vendorId", "productId"}) {
+        if (!device.contains(required)) Fail(where, StrPrintf("\"%s\" is missing", required));
+    }
+    DeviceConfig config;
+    config.index = static_cast<int>(ParseInteger(device["index"], where + ".index", 0, 9999));
+    config.vendorId = ParseU16(device["vendorId"], where + ".vendorId");
+    config.productId = ParseU16(device["productId"], where + ".productId");
+    if (device.contains("bcdDevice")) config.bcdDevice = ParseU16(device["bcdDevice"], where + ".bcdDevice");
+    if (device.contains("iProduct")) {
+        config.iProduct = static_cast<std::uint8_t>(ParseInteger(device["iProduct"], where + ".iProduct", 0, 255));
+    }
+    if (device.contains("chip")) {
+        const std::string chip = ParseText(device["chip"], where + ".chip");
+        if (chip == "fx2") {
+            config.chip = ChipKind::Fx2;
+        } else if (chip == "ezusb") {
+            config.chip = ChipKind::Ezusb;
+        } else {
+            Fail(where + ".chip", "must be \"ezusb\" or \"fx2\"");
+        }
+    }
+    if (device.contains("instrument")) config.instrument = ParseBool(device["instrument"], where + ".instrument");
+    if (device.contains("strings")) {
+        const Json& strings = device["strings"];
+        if (!strings.is_object()) Fail(where + ".strings", "must be an object of index: text");
+        for (auto it = strings.begin(); it != strings.end(); ++it) {
+            if (!it.key().empty() && it.key()[0] == '_') continue;
+            const int index = ParseKey(it.key(), where + ".strings", 255);
+            if (index == 0) Fail(where + ".strings", "string 0 is the language list and cannot be given");
+            config.strings[index] = ParseText(it.value(), where + ".strings." + it.key());
+        }
+    }
+    if (device.contains("slots")) config.slots = ParseSlots(device["slots"], where + ".slots");
+    if (device.contains("fpgaRegisters")) {
+        config.fpgaRegisters = ParseRegisterMap(device["fpgaRegisters"], where + ".fpgaRegisters");
+    }
+    if (device.contains("psocRegisters")) {
+        config.psocRegisters = ParseRegisterMap(device["psocRegisters"], where + ".psocRegisters");
+    }
+    if (device.contains("psoc")) {
+        const Json& psoc = device["psoc"];
+        const std::string at = where + ".psoc";
+        CheckMembers(psoc, at, {"version", "adc", "dac", "boardTemperatureRaw"});
+        PsocModel model;
+        if (psoc.contains("version")) model.version = ParseU16(psoc["version"], at + ".version");
+        if (psoc.contains("adc")) model.adc = ParseU16(psoc["adc"], at + ".adc");
+        if (psoc.contains("dac")) model.dac = ParseU16(psoc["dac"], at + ".dac");
+        if (psoc.contains("boardTemperatureRaw")) {
+            model.boardTemperatureRaw = ParseU16(psoc["boardTemperatureRaw"], at + ".boardTemperatureRaw");
+        }
+        config.psoc = model;
+    }
+    if (device.contains("tec")) {
+        const Json& tec = device["tec"];
+        const std::string at = where + ".tec";
+        CheckMembers(tec, at,
+                     {"statusBits", "boardTemperature", "temperature", "setpoint", "pidControl", "version", "tecOn",
+                      "fanOn"});
+        TecModel model;
+        if (tec.contains("statusBits")) model.statusBits = ParseWord(tec["statusBits"], at + ".statusBits");
+        if (tec.contains("boardTemperature")) {
+            model.boardTemperature = ParseSigned16(tec["boardTemperature"], at + ".boardTemperature");
+        }
+        if (tec.contains("temperature")) model.temperature = ParseSigned16(tec["temperature"], at + ".temperature");
+        if (tec.contains("setpoint")) model.setpoint = ParseSigned16(tec["setpoint"], at + ".setpoint");
+        if (tec.contains("pidControl")) model.pidControl = ParseSigned16(tec["pidControl"], at + ".pidControl");
+        if (tec.contains("version")) model.version = ParseWord(tec["version"], at + ".version");
+        if (tec.contains("tecOn")) model.tecOn = ParseBool(tec["tecOn"], at + ".tecOn");
+        if (tec.contains("fanOn")) model.fanOn = ParseBool(tec["fanOn"], at + ".fanOn");
+        config.tec = model;
+    }
+    if (device.contains("lantern")) {
+        const Json& lantern = device["lantern"];
+        const std::string at = where + ".lantern";
+        CheckMembers(lantern, at, {"slots", "temperatureRaw", "lightOn", "lightPulsed", "dac"});
+        LanternModel model;
+        if (lantern.contains("slots")) model.slots = ParseSlots(lantern["slots"], at + ".slots");
+        if (lantern.contains("temperatureRaw")) {
+            model.temperatureRaw =
+                static_cast<std::uint32_t>(ParseInteger(lantern["temperatureRaw"], at + ".temperatureRaw", 0,
+                                                        0xFFFFFFFFLL));
+        }
+        if (lantern.contains("lightOn")) model.lightOn = ParseBool(lantern["lightOn"], at + ".lightOn");
+        if (lantern.contains("lightPulsed")) model.lightPulsed = ParseBool(lantern["lightPulsed"], at + ".lightPulsed");
+        if (lantern.contains("dac")) model.dac = ParseU16(lantern["dac"], at + ".dac");
+        config.lantern = model;
+    }
+    if (device.contains("faults")) {
+        try {
+            config.faults = FaultsFromJson(device["faults"]);
+        } catch (const BenchFileError& error) {
+            Fail(where, error.what());
+        }
+    }
+    return config;
+}
+
+std::unique_ptr<SimBench> LoadBenchFromJson(const Json& document, const std::string& filePath) {
+    CheckMembers(document, "bench", {"format", "version", "devices"});
+    if (document.contains("format") && document["format"] != kFormatName) {
+        Fail("bench", StrPrintf("\"format\" must be \"%s\"", kFormatName));
+    }
+    if (document.contains("version") && ParseInteger(document["version"], "bench.version", 0, 1000) != kFormatVersion) {
+        Fail("bench", StrPrintf("only version %d is understood", kFormatVersion));
+    }
+    if (!document.contains("devices") || !document["devices"].is_array()) Fail("bench", "\"devices\" must be a list");
+
+    auto bench = std::make_unique<SimBench>();
+    std::lock_guard guard(*bench->lock_);
+    for (const Json& device : document["devices"]) bench->AddDeviceLocked(DeviceConfigFromJson(device));
+    bench->document_ = document;
+    bench->filePath_ = filePath;
+    return bench;
+}
+
+std::unique_ptr<SimBench> LoadBench(const std::string& nameOrPath) {
+    if (nameOrPath == "demo") return LoadBenchFromJson(Json::parse(DemoBenchText()));
+    std::ifstream file(nameOrPath, std::ios::binary);
+    if (!file) throw BenchFileError(nameOrPath + ": cannot open the bench file");
+    std::stringstream text;
+    text << file.rdbuf();
+    Json document;
+    try {
+        document = Json::parse(text.str());
+    } catch (const nlohmann::json::exception& error) {
+        throw BenchFileError(nameOrPath + ": not valid JSON: " + error.what());
+    }
+    try {
+        return LoadBenchFromJson(document, nameOrPath);
+    } catch (const BenchFileError& error) {
+        throw BenchFileError(nameOrPath + ": " + error.what());
+    }
+}
+
+}  // namespace spindle::sim

@@ -1,0 +1,99 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "device/EzusbDriver.h"
+#include "sim/SimDevice.h"
+
+namespace spindle::sim {
+
+// A bench file that cannot be read or does not follow the format.
+class BenchFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A bench of simulated EZ-USB devices behind the driver port. Devices are
+// reached as "\\.\Ezusb-N"; any number of handles to one device may be open
+// at once. One lock guards the whole bench, so programming workers and the
+// user-interface thread may use it side by side.
+//
+// A bench loaded from a file saves every change of non-volatile state (an
+// information slot write, an accessory commit, or the same changes made
+// through the test accessors) back to that file at once, atomically. Only the
+// changed values are written into the file's document; everything else in it
+// (comments, faults, layout of the other members) stays as it was.
+class SimBench final : public IEzusbDriver {
+public:
+    SimBench();  // empty, in memory
+    ~SimBench() override;
+
+    SimBench(const SimBench&) = delete;
+    SimBench& operator=(const SimBench&) = delete;
+
+    DeviceHandle Open(const std::string& path) override;
+    bool IoControl(DeviceHandle handle, std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength,
+                   std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) override;
+    void Close(DeviceHandle handle) override;
+
+    // Devices. Device() gives nullptr for an index with no device.
+    std::shared_ptr<SimDevice> Device(int index) const;
+    std::vector<int> DeviceIndexes() const;
+    // Adds a device (in memory only; it is not written into the bench file).
+    // Throws BenchFileError when the index is taken.
+    std::shared_ptr<SimDevice> AddDevice(const DeviceConfig& config);
+    // Removes a device, as if it were unplugged for good; its open handles
+    // fail from then on. False when there is none.
+    bool RemoveDevice(int index);
+    int OpenHandleCount() const;
+    int OpenHandleCount(int index) const;
+
+    // Persistence. The file path is empty for an in-memory bench.
+    std::string FilePath() const;
+    // Saves the whole bench now (file-backed benches only). False on failure,
+    // with the reason in LastSaveError().
+    bool Save();
+    int SaveCount() const;
+    std::string LastSaveError() const;
+
+private:
+    friend std::unique_ptr<SimBench> LoadBenchFromJson(const nlohmann::ordered_json& document,
+                                                       const std::string& filePath);
+
+    std::shared_ptr<SimDevice> AddDeviceLocked(const DeviceConfig& config);
+    void DeviceChangedLocked(SimDevice& device);
+    void PatchDocumentLocked(SimDevice& device);
+    bool SaveLocked();
+
+    std::shared_ptr<std::mutex> lock_;
+    std::map<int, std::shared_ptr<SimDevice>> devices_;
+    std::map<DeviceHandle, std::shared_ptr<SimDevice>> handles_;
+    DeviceHandle nextHandle_ = 0x100;
+    std::string filePath_;
+    nlohmann::ordered_json document_;
+    int saves_ = 0;
+    std::string lastSaveError_;
+};
+
+// "demo" gives the built-in demonstration bench (in memory only); anything
+// else is taken as the path of a bench file. Throws BenchFileError.
+std::unique_ptr<SimBench> LoadBench(const std::string& nameOrPath);
+// A bench from a document; filePath non-empty makes it save there.
+std::unique_ptr<SimBench> LoadBenchFromJson(const nlohmann::ordered_json& document, const std::string& filePath = {});
+// The built-in demonstration bench as bench-file text.
+std::string DemoBenchText();
+
+// The bench-file forms of single values, shared with the tests.
+DeviceConfig DeviceConfigFromJson(const nlohmann::ordered_json& device);
+nlohmann::ordered_json SlotToJson(const SlotBytes& bytes);
+SlotBytes SlotFromJson(const nlohmann::ordered_json& value);
+FaultSettings FaultsFromJson(const nlohmann::ordered_json& faults);
+
+}  // namespace spindle::sim

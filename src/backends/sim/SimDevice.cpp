@@ -1,0 +1,736 @@
+#include "sim/SimDevice.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "device/EzusbDriver.h"
+#include "device/EzusbRequests.h"
+#include "platform/Format.h"
+
+namespace spindle::sim {
+
+namespace {
+
+constexpr std::uint16_t kMakerVendor = 0xFA57;
+constexpr std::uint32_t kMemorySize = 0x10000;
+constexpr std::uint32_t kEepromSize = 0x10000;
+constexpr std::uint32_t kCommandPipe = 0;
+constexpr std::uint32_t kReplyPipe = 3;
+constexpr std::size_t kMaxPendingReplies = 64;
+// Temperatures move towards the setpoint by this many tenths per reading.
+constexpr int kTecStep = 10;
+constexpr int kPsocStep = 5;
+
+struct NamedRequest {
+    const char* name;
+    std::uint32_t code;
+};
+constexpr NamedRequest kRequestNames[] = {
+    {"descriptor", ioctl::kGetDeviceDescriptor}, {"reset", ioctl::kVendorRequest},
+    {"string", ioctl::kGetStringDescriptor},     {"bulkin", ioctl::kBulkRead},
+    {"bulkout", ioctl::kBulkWrite},              {"vendor", ioctl::kVendorOrClassRequest},
+    {"anchor", ioctl::kAnchorDownload},
+};
+
+std::uint16_t Be16(std::uint8_t high, std::uint8_t low) { return static_cast<std::uint16_t>((high << 8) | low); }
+std::uint8_t High(std::uint16_t value) { return static_cast<std::uint8_t>(value >> 8); }
+std::uint8_t Low(std::uint16_t value) { return static_cast<std::uint8_t>(value & 0xFF); }
+
+std::int16_t StepTowards(std::int16_t value, std::int16_t target, int step) {
+    const int difference = target - value;
+    const int move = std::clamp(difference, -step, step);
+    return static_cast<std::int16_t>(value + move);
+}
+
+void SetReturned(std::uint32_t* returned, std::uint32_t count) {
+    if (returned != nullptr) *returned = count;
+}
+
+}  // namespace
+
+SlotBytes SlotFromText(std::string_view text) {
+    SlotBytes bytes{};
+    const std::size_t count = std::min(text.size(), kSlotBytes);
+    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(text[i]);
+    return bytes;
+}
+
+std::string TextOfSlot(const SlotBytes& bytes) {
+    std::string text;
+    for (std::uint8_t byte : bytes) {
+        if (byte == 0) break;
+        text.push_back(static_cast<char>(byte));
+    }
+    return text;
+}
+
+ChipKind ChipKindFor(std::uint16_t vendorId, std::uint16_t productId) {
+    if (vendorId == 0x04B4 && productId == 0x8613) return ChipKind::Fx2;
+    if (vendorId == kMakerVendor) {
+        switch (productId) {
+            case 0x1012: case 0x1016: case 0x1018: case 0x101E: case 0x1022:
+                return ChipKind::Fx2;
+            default:
+                break;
+        }
+    }
+    return ChipKind::Ezusb;
+}
+
+std::uint16_t CpucsAddressOf(ChipKind chip) { return chip == ChipKind::Fx2 ? kCpucsFx2 : kCpucsEzusb; }
+
+std::optional<std::uint32_t> RequestCodeFromName(std::string_view name) {
+    for (const auto& entry : kRequestNames) {
+        if (name == entry.name) return entry.code;
+    }
+    const std::string text(name);
+    if (text.empty()) return std::nullopt;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text.c_str(), &end, 0);
+    if (end == nullptr || *end != '\0') return std::nullopt;
+    for (const auto& entry : kRequestNames) {
+        if (value == entry.code) return entry.code;
+    }
+    return std::nullopt;
+}
+
+std::string RequestName(std::uint32_t code) {
+    for (const auto& entry : kRequestNames) {
+        if (code == entry.code) return entry.name;
+    }
+    return StrPrintf("0x%X", code);
+}
+
+SimDevice::SimDevice(DeviceConfig config, std::shared_ptr<std::mutex> lock)
+    : lock_(std::move(lock)),
+      config_(std::move(config)),
+      chip_(config_.chip.value_or(ChipKindFor(config_.vendorId, config_.productId))),
+      instrument_(config_.instrument.value_or(config_.vendorId == kMakerVendor)),
+      ram_(kMemorySize, 0),
+      eeprom_(kEepromSize, 0xFF) {
+    if (config_.lantern) liveAccessorySlots_ = config_.lantern->slots;
+}
+
+// ---- accessors -------------------------------------------------------------
+
+int SimDevice::Index() const { return config_.index; }  // never changes
+std::uint16_t SimDevice::VendorId() const { return config_.vendorId; }
+std::uint16_t SimDevice::ProductId() const { return config_.productId; }
+ChipKind SimDevice::Chip() const { return chip_; }
+bool SimDevice::RunsInstrumentFirmware() const { return instrument_; }
+
+DeviceConfig SimDevice::Config() const {
+    std::lock_guard guard(*lock_);
+    return config_;
+}
+
+SlotBytes SimDevice::Slot(int slot) const {
+    std::lock_guard guard(*lock_);
+    const auto it = config_.slots.find(slot);
+    return it == config_.slots.end() ? SlotBytes{} : it->second;
+}
+
+std::string SimDevice::SlotText(int slot) const { return TextOfSlot(Slot(slot)); }
+
+void SimDevice::SetSlot(int slot, const SlotBytes& bytes) {
+    std::lock_guard guard(*lock_);
+    config_.slots[slot] = bytes;
+    PersistentChangeLocked();
+}
+
+void SimDevice::SetSlotText(int slot, std::string_view text) { SetSlot(slot, SlotFromText(text)); }
+
+void SimDevice::SetString(int index, const std::string& text) {
+    std::lock_guard guard(*lock_);
+    config_.strings[index] = text;
+}
+
+bool SimDevice::HasLantern() const {
+    std::lock_guard guard(*lock_);
+    return config_.lantern.has_value();
+}
+
+SlotBytes SimDevice::AccessorySlot(int slot) const {
+    std::lock_guard guard(*lock_);
+    const auto it = liveAccessorySlots_.find(slot);
+    return it == liveAccessorySlots_.end() ? SlotBytes{} : it->second;
+}
+
+SlotBytes SimDevice::CommittedAccessorySlot(int slot) const {
+    std::lock_guard guard(*lock_);
+    if (!config_.lantern) return {};
+    const auto it = config_.lantern->slots.find(slot);
+    return it == config_.lantern->slots.end() ? SlotBytes{} : it->second;
+}
+
+void SimDevice::SetAccessorySlot(int slot, const SlotBytes& bytes) {
+    std::lock_guard guard(*lock_);
+    if (!config_.lantern) config_.lantern = LanternModel{};
+    config_.lantern->slots[slot] = bytes;
+    liveAccessorySlots_[slot] = bytes;
+    PersistentChangeLocked();
+}
+
+int SimDevice::CommitCount() const {
+    std::lock_guard guard(*lock_);
+    return commits_;
+}
+
+std::optional<LanternModel> SimDevice::Lantern() const {
+    std::lock_guard guard(*lock_);
+    return config_.lantern;
+}
+
+void SimDevice::SetLanternTemperatureRaw(std::uint32_t raw) {
+    std::lock_guard guard(*lock_);
+    if (!config_.lantern) config_.lantern = LanternModel{};
+    config_.lantern->temperatureRaw = raw;
+}
+
+std::uint16_t SimDevice::FpgaRegister(std::uint8_t address) const {
+    std::lock_guard guard(*lock_);
+    if (!config_.fpgaRegisters) return 0;
+    const auto it = config_.fpgaRegisters->find(address);
+    return it == config_.fpgaRegisters->end() ? 0 : it->second;
+}
+
+void SimDevice::SetFpgaRegister(std::uint8_t address, std::uint16_t value) {
+    std::lock_guard guard(*lock_);
+    if (!config_.fpgaRegisters) config_.fpgaRegisters.emplace();
+    (*config_.fpgaRegisters)[address] = value;
+}
+
+std::optional<PsocModel> SimDevice::Psoc() const {
+    std::lock_guard guard(*lock_);
+    return config_.psoc;
+}
+
+void SimDevice::SetPsoc(const PsocModel& psoc) {
+    std::lock_guard guard(*lock_);
+    config_.psoc = psoc;
+}
+
+std::uint16_t SimDevice::PsocRegister(std::uint8_t code) const {
+    std::lock_guard guard(*lock_);
+    if (!config_.psocRegisters) return 0;
+    const auto it = config_.psocRegisters->find(code);
+    return it == config_.psocRegisters->end() ? 0 : it->second;
+}
+
+void SimDevice::SetPsocRegister(std::uint8_t code, std::uint16_t value) {
+    std::lock_guard guard(*lock_);
+    if (!config_.psocRegisters) config_.psocRegisters.emplace();
+    (*config_.psocRegisters)[code] = value;
+}
+
+std::optional<TecModel> SimDevice::Tec() const {
+    std::lock_guard guard(*lock_);
+    return config_.tec;
+}
+
+void SimDevice::SetTec(const TecModel& tec) {
+    std::lock_guard guard(*lock_);
+    config_.tec = tec;
+}
+
+bool SimDevice::CpuHeld() const {
+    std::lock_guard guard(*lock_);
+    return cpuHeld_;
+}
+
+bool SimDevice::ProgramRunning() const {
+    std::lock_guard guard(*lock_);
+    return programRunning_;
+}
+
+std::vector<std::uint8_t> SimDevice::Ram(std::uint32_t address, std::uint32_t length) const {
+    std::lock_guard guard(*lock_);
+    if (address >= kMemorySize) return {};
+    length = std::min(length, kMemorySize - address);
+    return {ram_.begin() + address, ram_.begin() + address + length};
+}
+
+std::vector<std::uint8_t> SimDevice::Eeprom(std::uint32_t address, std::uint32_t length) const {
+    std::lock_guard guard(*lock_);
+    if (address >= kEepromSize) return {};
+    length = std::min(length, kEepromSize - address);
+    return {eeprom_.begin() + address, eeprom_.begin() + address + length};
+}
+
+void SimDevice::SetEeprom(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
+    std::lock_guard guard(*lock_);
+    for (std::size_t i = 0; i < bytes.size(); ++i) eeprom_[(address + i) % kEepromSize] = bytes[i];
+}
+
+int SimDevice::AnchorDownloadsWhileRunning() const {
+    std::lock_guard guard(*lock_);
+    return downloadsWhileRunning_;
+}
+
+std::vector<ResetRecord> SimDevice::ResetRequests() const {
+    std::lock_guard guard(*lock_);
+    return resetLog_;
+}
+
+std::vector<VendorRequestRecord> SimDevice::VendorRequests() const {
+    std::lock_guard guard(*lock_);
+    return vendorLog_;
+}
+
+std::vector<std::vector<std::uint8_t>> SimDevice::BulkCommands() const {
+    std::lock_guard guard(*lock_);
+    return bulkLog_;
+}
+
+std::size_t SimDevice::PendingReplies() const {
+    std::lock_guard guard(*lock_);
+    return replies_.size();
+}
+
+void SimDevice::QueueReply(const std::vector<std::uint8_t>& reply) {
+    std::lock_guard guard(*lock_);
+    Reply(reply);
+}
+
+void SimDevice::SetCommandHook(CommandHook hook) {
+    std::lock_guard guard(*lock_);
+    hook_ = std::move(hook);
+}
+
+std::uint64_t SimDevice::RequestCount(std::uint32_t code) const {
+    std::lock_guard guard(*lock_);
+    const auto it = requestCounts_.find(code);
+    return it == requestCounts_.end() ? 0 : it->second;
+}
+
+std::uint64_t SimDevice::TotalRequests() const {
+    std::lock_guard guard(*lock_);
+    return totalRequests_;
+}
+
+std::uint64_t SimDevice::OpenCount() const {
+    std::lock_guard guard(*lock_);
+    return opens_;
+}
+
+void SimDevice::ClearLogs() {
+    std::lock_guard guard(*lock_);
+    requestCounts_.clear();
+    totalRequests_ = 0;
+    opens_ = 0;
+    bulkLog_.clear();
+    vendorLog_.clear();
+    resetLog_.clear();
+}
+
+FaultSettings SimDevice::Faults() const {
+    std::lock_guard guard(*lock_);
+    return config_.faults;
+}
+
+void SimDevice::SetFaults(const FaultSettings& faults) {
+    std::lock_guard guard(*lock_);
+    config_.faults = faults;
+    requestsSinceConnect_ = 0;
+    temperatureReads_ = 0;
+}
+
+void SimDevice::SetFailOpen(bool fail) {
+    std::lock_guard guard(*lock_);
+    config_.faults.failOpen = fail;
+}
+
+void SimDevice::SetRequestFails(std::uint32_t code, bool fail) {
+    std::lock_guard guard(*lock_);
+    if (fail) {
+        config_.faults.failingRequests.insert(code);
+    } else {
+        config_.faults.failingRequests.erase(code);
+    }
+}
+
+void SimDevice::UnplugAfterRequests(std::optional<std::uint64_t> count) {
+    std::lock_guard guard(*lock_);
+    config_.faults.unplugAfterRequests = count;
+    requestsSinceConnect_ = 0;
+}
+
+void SimDevice::SetInvalidTemperatureReads(int count) {
+    std::lock_guard guard(*lock_);
+    config_.faults.invalidTemperatureReads = count;
+    temperatureReads_ = 0;
+}
+
+void SimDevice::Unplug() {
+    std::lock_guard guard(*lock_);
+    unplugged_ = true;
+}
+
+void SimDevice::Reconnect() {
+    std::lock_guard guard(*lock_);
+    ReconnectLocked();
+}
+
+bool SimDevice::IsUnplugged() const {
+    std::lock_guard guard(*lock_);
+    return unplugged_;
+}
+
+void SimDevice::ReconnectLocked() {
+    unplugged_ = false;
+    cpuHeld_ = false;
+    ramLoaded_ = false;
+    programRunning_ = false;
+    std::fill(ram_.begin(), ram_.end(), 0);
+    replies_.clear();
+    pendingPsocRead_.reset();
+    liveAccessorySlots_ = config_.lantern ? config_.lantern->slots : std::map<int, SlotBytes>{};
+    requestsSinceConnect_ = 0;
+}
+
+// ---- requests (lock held) --------------------------------------------------
+
+void SimDevice::SetPersistenceCallbackLocked(std::function<void(SimDevice&)> callback) {
+    onPersistentChange_ = std::move(callback);
+}
+
+void SimDevice::PersistentChangeLocked() {
+    if (onPersistentChange_) onPersistentChange_(*this);
+}
+
+bool SimDevice::TryOpenLocked() {
+    if (unplugged_ || config_.faults.failOpen) return false;
+    ++opens_;
+    return true;
+}
+
+bool SimDevice::HandleLocked(std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength, std::uint8_t* out,
+                             std::uint32_t outLength, std::uint32_t* returned) {
+    SetReturned(returned, 0);
+    if (unplugged_) return false;
+    ++requestCounts_[code];
+    ++totalRequests_;
+    ++requestsSinceConnect_;
+    if (config_.faults.unplugAfterRequests && requestsSinceConnect_ > *config_.faults.unplugAfterRequests) {
+        unplugged_ = true;
+        return false;
+    }
+    if (config_.faults.failingRequests.count(code) != 0) return false;
+
+    switch (code) {
+        case ioctl::kGetDeviceDescriptor: return DeviceDescriptor(out, outLength, returned);
+        case ioctl::kGetStringDescriptor: return StringDescriptor(in, inLength, out, outLength, returned);
+        case ioctl::kVendorRequest: return ResetRequest(in, inLength);
+        case ioctl::kAnchorDownload: return AnchorDownload(in, inLength, out, outLength, returned);
+        case ioctl::kVendorOrClassRequest: return VendorRequest(in, inLength, out, outLength, returned);
+        case ioctl::kBulkWrite: return BulkWrite(in, inLength, out, outLength, returned);
+        case ioctl::kBulkRead: return BulkRead(in, inLength, out, outLength, returned);
+        default: return false;
+    }
+}
+
+bool SimDevice::DeviceDescriptor(std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) const {
+    if (out == nullptr || outLength < 18) return false;
+    const std::uint16_t bcdUsb = chip_ == ChipKind::Fx2 ? 0x0200 : 0x0110;
+    const std::uint8_t bytes[18] = {
+        18, 1, Low(bcdUsb), High(bcdUsb), 0xFF, 0xFF, 0xFF, 64,
+        Low(config_.vendorId), High(config_.vendorId), Low(config_.productId), High(config_.productId),
+        Low(config_.bcdDevice), High(config_.bcdDevice), 0, config_.iProduct, 0, 1,
+    };
+    std::memcpy(out, bytes, sizeof bytes);
+    SetReturned(returned, sizeof bytes);
+    return true;
+}
+
+bool SimDevice::StringDescriptor(const std::uint8_t* in, std::uint32_t inLength, std::uint8_t* out,
+                                 std::uint32_t outLength, std::uint32_t* returned) const {
+    if (in == nullptr || inLength < 4 || out == nullptr || outLength < 2) return false;
+    std::vector<std::uint8_t> descriptor;
+    const int index = in[0];
+    if (index == 0) {
+        if (config_.strings.empty()) return false;
+        descriptor = {4, 3, 0x09, 0x04};  // one language
+    } else {
+        const auto it = config_.strings.find(index);
+        if (it == config_.strings.end()) return false;  // the chip stalls
+        const std::size_t count = std::min<std::size_t>(it->second.size(), 126);
+        descriptor.push_back(static_cast<std::uint8_t>(2 + 2 * count));
+        descriptor.push_back(3);
+        for (std::size_t i = 0; i < count; ++i) {
+            descriptor.push_back(static_cast<std::uint8_t>(it->second[i]));
+            descriptor.push_back(0);
+        }
+    }
+    const std::uint32_t count = std::min<std::uint32_t>(outLength, static_cast<std::uint32_t>(descriptor.size()));
+    std::memcpy(out, descriptor.data(), count);
+    SetReturned(returned, count);
+    return true;
+}
+
+bool SimDevice::ResetRequest(const std::uint8_t* in, std::uint32_t inLength) {
+    if (in == nullptr || inLength < 10) return false;
+    const ResetRequestBlock block = ResetRequestBlock::Decode(in);
+    if (block.request != 0xA0 || block.direction != 0 || block.length != 1) return false;
+    ResetRecord record{block.value, block.data, false};
+    // An 0xA0 write to another address lands elsewhere in the chip and
+    // leaves the 8051 as it was.
+    if (block.value == CpucsAddressOf(chip_)) {
+        record.tookEffect = true;
+        const bool hold = (block.data & 0x01) != 0;
+        if (hold) {
+            cpuHeld_ = true;
+            programRunning_ = false;
+        } else if (cpuHeld_) {
+            cpuHeld_ = false;
+            programRunning_ = ramLoaded_;
+            pendingPsocRead_.reset();
+        }
+    }
+    resetLog_.push_back(record);
+    return true;
+}
+
+bool SimDevice::AnchorDownload(const std::uint8_t* in, std::uint32_t inLength, const std::uint8_t* data,
+                               std::uint32_t length, std::uint32_t* returned) {
+    if (in == nullptr || inLength < 2) return false;
+    const std::uint32_t address = DecodeLe16(in);
+    if (length > 0 && data == nullptr) return false;
+    if (address + length > kMemorySize) return false;
+    if (!cpuHeld_) ++downloadsWhileRunning_;
+    if (length > 0) std::memcpy(&ram_[address], data, length);
+    ramLoaded_ = true;
+    SetReturned(returned, length);
+    return true;
+}
+
+bool SimDevice::VendorRequest(const std::uint8_t* in, std::uint32_t inLength, const std::uint8_t* data,
+                              std::uint32_t length, std::uint32_t* returned) {
+    if (in == nullptr || inLength < 10) return false;
+    const VendorRequestControl block = VendorRequestControl::Decode(in);
+    VendorRequestRecord record{block.request, block.direction, block.value, block.index, length, false};
+    // Only a downloaded loader serves 0xA2 and 0xA3; the instrument firmware
+    // and a held 8051 answer no vendor request at all.
+    const bool loaderRequest = (block.request == 0xA2 || block.request == 0xA3) && block.direction == 0;
+    if (loaderRequest && programRunning_ && !cpuHeld_ && (length == 0 || data != nullptr)) {
+        if (block.request == 0xA2) {
+            // The boot EEPROM's address counter wraps at its size.
+            for (std::uint32_t i = 0; i < length; ++i) eeprom_[(block.value + i) % kEepromSize] = data[i];
+            record.accepted = true;
+        } else if (block.value + length <= kMemorySize) {
+            if (length > 0) std::memcpy(&ram_[block.value], data, length);
+            record.accepted = true;
+        }
+    }
+    vendorLog_.push_back(record);
+    if (record.accepted) SetReturned(returned, length);
+    return record.accepted;
+}
+
+bool SimDevice::BulkWrite(const std::uint8_t* in, std::uint32_t inLength, const std::uint8_t* data,
+                          std::uint32_t length, std::uint32_t* returned) {
+    if (in == nullptr || inLength < 4 || DecodeLe32(in) != kCommandPipe) return false;
+    // Nothing takes bulk data while the 8051 is held or runs no firmware.
+    if (cpuHeld_ || !(instrument_ || programRunning_ || hook_)) return false;
+    if (length > 0 && data == nullptr) return false;
+    std::vector<std::uint8_t> command(data, data + length);
+    bulkLog_.push_back(command);
+    if (!command.empty()) Command(command);
+    SetReturned(returned, length);
+    return true;
+}
+
+bool SimDevice::BulkRead(const std::uint8_t* in, std::uint32_t inLength, std::uint8_t* out, std::uint32_t outLength,
+                         std::uint32_t* returned) {
+    if (in == nullptr || inLength < 4 || DecodeLe32(in) != kReplyPipe) return false;
+    if (cpuHeld_) return false;
+    // No reply waiting: a real device lets the read time out.
+    if (replies_.empty()) return false;
+    std::vector<std::uint8_t> reply = std::move(replies_.front());
+    replies_.pop_front();
+    const std::uint32_t count = std::min<std::uint32_t>(outLength, static_cast<std::uint32_t>(reply.size()));
+    if (count > 0 && out == nullptr) return false;
+    if (count > 0) std::memcpy(out, reply.data(), count);
+    SetReturned(returned, count);
+    return true;
+}
+
+void SimDevice::Reply(std::vector<std::uint8_t> reply) {
+    if (replies_.size() >= kMaxPendingReplies) replies_.pop_front();
+    replies_.push_back(std::move(reply));
+}
+
+bool SimDevice::TemperatureReadInvalid() {
+    ++temperatureReads_;
+    const int limit = config_.faults.invalidTemperatureReads;
+    if (limit == kForever) return true;
+    return limit > 0 && temperatureReads_ <= static_cast<std::uint64_t>(limit);
+}
+
+// The instrument firmware and the Lantern. Commands of the wrong length or
+// for a part the device lacks are ignored, as the firmware ignores them: no
+// reply, so the host's following read fails.
+void SimDevice::Command(const std::vector<std::uint8_t>& command) {
+    if (hook_) {
+        std::vector<std::vector<std::uint8_t>> hookReplies;
+        if (hook_(command, hookReplies)) {
+            for (auto& reply : hookReplies) Reply(std::move(reply));
+            return;
+        }
+    }
+    if (!instrument_) return;
+
+    const std::size_t n = command.size();
+    const std::uint8_t opcode = command[0];
+    auto& lantern = config_.lantern;
+    switch (opcode) {
+        case 0x05:  // information slot read
+            if (n == 3) {
+                std::vector<std::uint8_t> reply{0x05, command[1]};
+                const auto it = config_.slots.find(command[1]);
+                const SlotBytes value = it == config_.slots.end() ? SlotBytes{} : it->second;
+                reply.insert(reply.end(), value.begin(), value.end());
+                Reply(std::move(reply));
+            }
+            return;
+        case 0x06:  // information slot write: exactly the 15 bytes sent
+            if (n == 17) {
+                SlotBytes value{};
+                std::copy(command.begin() + 2, command.end(), value.begin());
+                config_.slots[command[1]] = value;
+                PersistentChangeLocked();
+            }
+            return;
+        case 0x0C:  // accessory information
+            if (n == 2) Reply({static_cast<std::uint8_t>(lantern ? 2 : 0), static_cast<std::uint8_t>(lantern ? 1 : 0),
+                               0, 0, 0, 0, 0});
+            return;
+        case 0x23:  // accessory slot read (live value)
+            if (n == 3 && lantern) {
+                std::vector<std::uint8_t> reply{0x23, command[1]};
+                const auto it = liveAccessorySlots_.find(command[1]);
+                const SlotBytes value = it == liveAccessorySlots_.end() ? SlotBytes{} : it->second;
+                reply.insert(reply.end(), value.begin(), value.end());
+                Reply(std::move(reply));
+            }
+            return;
+        case 0x24:  // accessory slot write, non-volatile only after 0x27
+            if (n == 17 && lantern) {
+                SlotBytes value{};
+                std::copy(command.begin() + 2, command.end(), value.begin());
+                liveAccessorySlots_[command[1]] = value;
+            }
+            return;
+        case 0x27:  // accessory commit
+            if (n == 2 && lantern) {
+                lantern->slots = liveAccessorySlots_;
+                ++commits_;
+                PersistentChangeLocked();
+            }
+            return;
+        case 0x03:  // Lantern light on/off
+            if (n == 3 && lantern) lantern->lightOn = command[1] != 0;
+            return;
+        case 0x21:  // Lantern pulsed on/off
+            if (n == 3 && lantern) lantern->lightPulsed = command[1] != 0;
+            return;
+        case 0x25:  // Lantern D/A, low byte first
+            if (n == 3 && lantern) lantern->dac = static_cast<std::uint16_t>(command[1] | (command[2] << 8));
+            return;
+        case 0x20:  // Lantern temperature, 32-bit little-endian
+            if (n == 1 && lantern) {
+                const std::uint32_t raw =
+                    TemperatureReadInvalid() ? config_.faults.invalidTemperatureValue : lantern->temperatureRaw;
+                Reply({static_cast<std::uint8_t>(raw), static_cast<std::uint8_t>(raw >> 8),
+                       static_cast<std::uint8_t>(raw >> 16), static_cast<std::uint8_t>(raw >> 24)});
+            }
+            return;
+        case 0x6B:  // FPGA register, value little-endian in bytes 1 and 2
+            if (n == 2 && config_.fpgaRegisters) {
+                const auto it = config_.fpgaRegisters->find(command[1]);
+                const std::uint16_t value = it == config_.fpgaRegisters->end() ? 0 : it->second;
+                Reply({0x6B, Low(value), High(value)});
+            }
+            return;
+        case 0x69:  // Falcon PSOC: select a read, or set the DAC
+            if (!config_.psoc || n < 5 || command[1] != 0x10 || command[2] != 0x02) return;
+            if (n == 5 && command[3] == 0x01 && (command[4] == 0x01 || command[4] == 0x03)) {
+                pendingPsocRead_ = command[4];
+            } else if (n == 7 && command[3] == 0x03 && command[4] == 0x02) {
+                config_.psoc->dac = Be16(command[5], command[6]);
+            }
+            return;
+        case 0x68:
+            if (n == 1 && config_.psoc && pendingPsocRead_) {
+                const std::uint16_t value = *pendingPsocRead_ == 0x03 ? config_.psoc->version : config_.psoc->adc;
+                pendingPsocRead_.reset();
+                Reply({High(value), Low(value), 0});
+            } else if (n == 5 && config_.psocRegisters) {
+                auto& registers = *config_.psocRegisters;
+                const std::uint8_t code = command[1];
+                if (code == 0x10 || code == 0x80) {
+                    // Writes: TEC enable, and the setpoint (read back as 0x40).
+                    const std::uint16_t value = Be16(command[2], command[3]);
+                    registers[code] = value;
+                    if (code == 0x80) registers[0x40] = value;
+                    Reply({command[2], command[3], 0, 0});
+                    return;
+                }
+                if (code == 0x02 && registers[0x10] != 0) {
+                    registers[0x02] = static_cast<std::uint16_t>(StepTowards(
+                        static_cast<std::int16_t>(registers[0x02]), static_cast<std::int16_t>(registers[0x40]),
+                        kPsocStep));
+                }
+                const auto it = registers.find(code);
+                const std::uint16_t value = it == registers.end() ? 0 : it->second;
+                Reply({High(value), Low(value), 0, 0});
+            }
+            return;
+        case 0x6C:  // board temperature: 0x08, raw little-endian
+            if (n == 1 && config_.psoc) {
+                const std::uint16_t raw = config_.psoc->boardTemperatureRaw;
+                Reply({static_cast<std::uint8_t>(TemperatureReadInvalid() ? 0x00 : 0x08), Low(raw), High(raw)});
+            }
+            return;
+        case 0x3F:  // TEC status, seven big-endian values
+            if (n == 1 && config_.tec) {
+                TecModel& tec = *config_.tec;
+                if (tec.tecOn) tec.temperature = StepTowards(tec.temperature, tec.setpoint, kTecStep);
+                const int error = tec.setpoint - tec.temperature;
+                tec.pidControl = static_cast<std::int16_t>(tec.tecOn ? std::clamp(-error * 40, -1000, 1000) : 0);
+                const std::uint16_t status = static_cast<std::uint16_t>(tec.statusBits | (tec.tecOn ? 0x01 : 0) |
+                                                                        (tec.fanOn ? 0x02 : 0));
+                const std::uint16_t values[7] = {
+                    status,
+                    static_cast<std::uint16_t>(tec.boardTemperature),
+                    static_cast<std::uint16_t>(tec.temperature),
+                    static_cast<std::uint16_t>(error),
+                    static_cast<std::uint16_t>(tec.setpoint),
+                    static_cast<std::uint16_t>(tec.pidControl),
+                    tec.version,
+                };
+                std::vector<std::uint8_t> reply;
+                for (std::uint16_t value : values) {
+                    reply.push_back(High(value));
+                    reply.push_back(Low(value));
+                }
+                Reply(std::move(reply));
+            }
+            return;
+        case 0x3E:  // TEC setpoint, tenths of a degree, big-endian
+            if (n == 6 && config_.tec && command[1] == 0x00) {
+                config_.tec->setpoint = static_cast<std::int16_t>(Be16(command[2], command[3]));
+            }
+            return;
+        case 0x0B:
+            if (n == 2 && config_.tec) config_.tec->tecOn = command[1] != 0;
+            return;
+        case 0x0D:
+            if (n == 2 && config_.tec) config_.tec->fanOn = command[1] != 0;
+            return;
+        default:
+            return;
+    }
+}
+
+}  // namespace spindle::sim
