@@ -1,8 +1,41 @@
+// The stored-value list's editing gestures on the main frame.
 #include "app/MainFrame.h"
+#include "protocol/ValueEditors.h"
 
 namespace spindle {
 
-void CMainFrame::OnListDoubleClick(int) {}
-void CMainFrame::OnListEnterKey(int) {}
+namespace {
+
+constexpr int kAutoNullingRow = 18;
+
+bool HasAutoNullingRow(const DeviceRecord* record) {
+    return record != nullptr && (record->family == family::kKestrelPlus || record->family == family::kHarrier);
+}
+
+}  // namespace
+
+// Both gestures hold the countdown while the editor is open. They stop the
+// remembered timer rather than 999 by its id: stopping only 999 while an
+// FPGA countdown (998) runs and then starting 999 would leave two timers
+// ticking and the countdown running at double speed.
+
+void CMainFrame::OnListDoubleClick(int row) {
+    if (row < 0 || row >= list_.RowCount()) return;
+    StopCountdownTimer();
+    const DeviceRecord* record = SelectedRecord();
+    if (row == kAutoNullingRow && HasAutoNullingRow(record)) {
+        RunAutoNullingEditor(platform_.ui, list_, row, autoNulling, flags.manufacturingMode);
+    } else {
+        RunValueEditor(platform_.ui, list_, row, flags.manufacturingMode);
+    }
+    StartCountdownTimer(timer::kEepromCountdown);
+}
+
+void CMainFrame::OnListEnterKey(int row) {
+    if (row < 0 || row >= list_.RowCount()) return;
+    StopCountdownTimer();
+    RunValueEditor(platform_.ui, list_, row, flags.manufacturingMode);
+    StartCountdownTimer(timer::kEepromCountdown);
+}
 
 }  // namespace spindle
