@@ -5,8 +5,6 @@
 
 namespace spindle {
 
-inline constexpr int kAppAboutCommand = 57664;
-
 // The About box: the application icon, the maker's and program's names and
 // a version line (control 1038).
 class CAboutDlg : public CDialogModel {
@@ -25,7 +23,7 @@ public:
 // The program's version text, as the build set it (at most 255 characters).
 std::string ReadFileVersion();
 
-// Help, "About Spindle...": shows the About box with "Version: <version>".
+// Help, "About Spindle..." (cmd::kAppAbout): shows the About box with "Version: <version>".
 void OnAppAbout(IUserInterface& ui);
 
 }  // namespace spindle

@@ -32,8 +32,8 @@ constexpr KnownCode kKnownCodes[] = {
 };
 
 void UnlockExtras(FeatureFlags& flags, IUserInterface& ui) {
-    ui.ShowButton(kExtraKestrelCommand, true);
-    ui.ShowButton(kPsocDiagsCommand, true);
+    ui.ShowButton(cmd::kExtraKestrel, true);
+    ui.ShowButton(cmd::kPsocDiags, true);
     flags.extraKestrelUnlocked = 1;
     flags.extraFalconUnlocked = 1;
     flags.extraIbisUnlocked = 1;
@@ -55,11 +55,11 @@ bool ApplyAccessCode(std::string_view text, FeatureFlags& flags, IUserInterface&
             return false;
         case AccessCode::Lock:
             flags = FeatureFlags{};
-            ui.ShowBar(kManufacturingBarId, false);
+            ui.ShowBar(bar::kManufacturing, false);
             return true;
         case AccessCode::Manufacturing:
             flags.manufacturingMode = 1;
-            ui.ShowBar(kManufacturingBarId, true);
+            ui.ShowBar(bar::kManufacturing, true);
             UnlockExtras(flags, ui);
             return true;
         case AccessCode::Extras:

@@ -3,17 +3,11 @@
 #include <string>
 #include <string_view>
 
+#include "app/CommandIds.h"
 #include "app/FeatureFlags.h"
 #include "platform/UserInterface.h"
 
 namespace spindle {
-
-// Bars and buttons that unlocking shows or hides.
-inline constexpr int kMainBarId = 103;
-inline constexpr int kManufacturingBarId = 106;
-inline constexpr int kExtraKestrelCommand = 1083;
-inline constexpr int kPsocDiagsCommand = 1084;
-inline constexpr int kUnlockFeaturesCommand = 32774;
 
 // The "Unlock Features" dialog: one edit field (control 1009) for the code,
 // taken exactly as typed (no trimming, no case change, no length limit).
@@ -53,7 +47,7 @@ struct CountdownHooks {
     std::function<void()> restart;
 };
 
-// File, "Unlock Features...": shows the dialog and applies the code on OK.
+// File, "Unlock Features..." (cmd::kUnlockFeatures): shows the dialog and applies the code on OK.
 void OnUnlockFeatures(IUserInterface& ui, FeatureFlags& flags, const CountdownHooks& countdown);
 
 }  // namespace spindle

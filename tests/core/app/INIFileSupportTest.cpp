@@ -1,0 +1,340 @@
+#include "app/INIFileSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+#include "app/ApplicationProfile.h"
+#include "app/ProfileText.h"
+#include "core/app/TempFolder.h"
+#include "support/ScriptedUserInterface.h"
+
+namespace spindle {
+namespace {
+
+using test::ReadWholeFile;
+using test::ScopedEnv;
+using test::ScriptedUserInterface;
+using test::TempFolder;
+using test::WriteWholeFile;
+
+const int kApplication = 0;  // stands in for the application object
+
+class SettingsStore : public ::testing::TestWithParam<bool> {
+protected:
+    SettingsStore() : configDir("SPINDLE_CONFIG_DIR", folder.Path().c_str()) {}
+    void TearDown() override { SetProfileWriteFaultForTesting({}); }
+
+    bool Registry() const { return GetParam(); }
+    std::string StorePath() const { return Registry() ? folder.File("Spindle.ini") : folder.File("Cal.ini"); }
+    CINIFileSupport Make() {
+        return Registry() ? CINIFileSupport(ui, nullptr, 1, &kApplication)
+                          : CINIFileSupport(ui, StorePath().c_str(), 0, nullptr);
+    }
+    std::string Stored(const std::string& section, const std::string& key) {
+        return ProfileText(ReadWholeFile(StorePath())).Get(section, key).value_or("<missing>");
+    }
+    bool Ok(int result) const { return Registry() ? result == CINIFileSupport::kRegistryOk : result == 1; }
+
+    TempFolder folder;
+    ScopedEnv configDir;
+    ScriptedUserInterface ui;
+};
+
+TEST_P(SettingsStore, EveryTypeRoundTrips) {
+    {
+        CINIFileSupport store = Make();
+        EXPECT_TRUE(Ok(store.WriteUInt8("S", "u8", 250)));
+        EXPECT_TRUE(Ok(store.WriteUInt16("S", "u16", 65000)));
+        EXPECT_TRUE(Ok(store.WriteUInt32("S", "u32", 4000000000u)));
+        EXPECT_TRUE(Ok(store.WriteInt8("S", "i8", -100)));
+        EXPECT_TRUE(Ok(store.WriteInt16("S", "i16", -30000)));
+        EXPECT_TRUE(Ok(store.WriteLong("S", "long", -2000000000)));
+        EXPECT_TRUE(Ok(store.WriteInt("S", "int", 123456)));
+        EXPECT_TRUE(Ok(store.WriteFloat("S", "float", 1.5f)));
+        EXPECT_TRUE(Ok(store.WriteFloatExponent("S", "floatE", -3.25e-7f)));
+        EXPECT_TRUE(Ok(store.WriteDouble("S", "double", -264.3936703072)));
+        EXPECT_TRUE(Ok(store.WriteDoubleExponent("S", "doubleE", 6.02214076e23)));
+        EXPECT_TRUE(Ok(store.WriteText("S", "text", "C:\\Spindle Files")));
+        EXPECT_TRUE(store.LastWriteSucceeded());
+    }
+    CINIFileSupport store = Make();
+    EXPECT_EQ(store.ReadUInt8("S", "u8"), 250);
+    EXPECT_EQ(store.ReadUInt16("S", "u16"), 65000);
+    EXPECT_EQ(store.ReadUInt32("S", "u32"), 4000000000u);
+    EXPECT_EQ(store.ReadInt8("S", "i8"), -100);
+    EXPECT_EQ(store.ReadInt16("S", "i16"), -30000);
+    EXPECT_EQ(store.ReadLong("S", "long"), -2000000000);
+    EXPECT_EQ(store.ReadInt("S", "int", 7), 123456);
+    EXPECT_EQ(store.ReadFloat("S", "float"), 1.5f);
+    EXPECT_FLOAT_EQ(store.ReadFloat("S", "floatE", 1.0f), -3.25e-7f);
+    EXPECT_DOUBLE_EQ(store.ReadDouble("S", "double"), -264.3936703072);
+    EXPECT_DOUBLE_EQ(store.ReadDouble("S", "doubleE"), 6.02214076e23);
+    EXPECT_EQ(store.ReadText("S", "text"), "C:\\Spindle Files");
+    EXPECT_TRUE(ui.Messages().empty());
+}
+
+TEST_P(SettingsStore, WritesTheExactTextForms) {
+    CINIFileSupport store = Make();
+    int wide = 300;
+    store.WriteUInt8("S", "u8", static_cast<std::uint8_t>(wide));
+    wide = 200;
+    store.WriteInt8("S", "i8", static_cast<std::int8_t>(wide));
+    wide = 70000;
+    store.WriteUInt16("S", "u16", static_cast<std::uint16_t>(wide));
+    wide = 40000;
+    store.WriteInt16("S", "i16", static_cast<std::int16_t>(wide));
+    store.WriteUInt32("S", "u32", 4294967295u);
+    store.WriteDouble("S", "plain", 2.5);
+    store.WriteDoubleExponent("S", "exp", 2.5);
+    store.WriteDoubleExponent("S", "small", -0.00125);
+    store.WriteFloat("S", "float", 0.1f);
+    store.WriteFloatExponent("S", "floatE", 1.5f);
+    EXPECT_EQ(Stored("S", "u8"), "44");
+    EXPECT_EQ(Stored("S", "i8"), "-56");
+    EXPECT_EQ(Stored("S", "u16"), "4464");
+    EXPECT_EQ(Stored("S", "i16"), "-25536");
+    EXPECT_EQ(Stored("S", "u32"), "4294967295");
+    EXPECT_EQ(Stored("S", "plain"), "2.500000000000000");
+    EXPECT_EQ(Stored("S", "exp"), "2.500000000000000e+000");
+    EXPECT_EQ(Stored("S", "small"), "-1.250000000000000e-003");
+    EXPECT_EQ(Stored("S", "float"), "0.100000");
+    EXPECT_EQ(Stored("S", "floatE"), "1.500000e+000");
+    EXPECT_EQ(store.ValueText(), "1.500000e+000");
+}
+
+TEST_P(SettingsStore, ParsesTheStartOfTheTextAndKeepsTheLowBits) {
+    WriteWholeFile(StorePath(),
+                   "[S]\n"
+                   "a=12abc\n"
+                   "b=  -7 apples\n"
+                   "c=abc\n"
+                   "d=300\n"
+                   "e=200\n"
+                   "f=3.5e2xyz\n"
+                   "g=1e\n"
+                   "h=.5\n"
+                   "i=inf\n"
+                   "j=0x10\n"
+                   "k=-65536\n");
+    CINIFileSupport store = Make();
+    EXPECT_EQ(store.ReadInt("S", "a"), 12);
+    EXPECT_EQ(store.ReadLong("S", "b"), -7);
+    EXPECT_EQ(store.ReadInt("S", "c", 5), 0);
+    EXPECT_EQ(store.ReadUInt8("S", "d"), 44);
+    EXPECT_EQ(store.ReadInt8("S", "e"), -56);
+    EXPECT_EQ(store.ReadDouble("S", "f"), 350.0);
+    EXPECT_EQ(store.ReadDouble("S", "g"), 1.0);
+    EXPECT_EQ(store.ReadFloat("S", "h"), 0.5f);
+    EXPECT_EQ(store.ReadDouble("S", "i", 9.0), 0.0);
+    EXPECT_EQ(store.ReadDouble("S", "j"), 0.0);
+    EXPECT_EQ(store.ReadUInt16("S", "k"), 0);
+    EXPECT_EQ(store.ReadUInt32("S", "k"), 0xFFFF0000u);
+    EXPECT_EQ(store.ValueText(), "-65536");
+}
+
+TEST_P(SettingsStore, MissingValuesGiveTheirDefaults) {
+    CINIFileSupport store = Make();
+    EXPECT_EQ(store.ReadText("LanternCalibration", "Missing"), "0");
+    EXPECT_EQ(store.ReadText("LanternCalibration", "Missing", ""), "");
+    EXPECT_EQ(store.ReadInt("Settings", "SplitterColumnSize", 150), 150);
+    EXPECT_EQ(store.ReadDouble("Settings", "Missing"), 0.0);
+    EXPECT_EQ(store.ReadUInt32("Settings", "Missing", 4000000000u), 4000000000u);
+    EXPECT_EQ(store.DefaultText(), "-294967296");
+    // The default comes back exactly, though its text has six decimals.
+    EXPECT_EQ(store.ReadDouble("LanternCalibration", "ResistanceCalibrationSlope", 2.6402690825), 2.6402690825);
+    EXPECT_EQ(store.DefaultText(), "2.640269");
+    EXPECT_EQ(store.ReadFloat("S", "Missing", 1e-9f), 1e-9f);
+    EXPECT_FALSE(std::filesystem::exists(StorePath()));  // reading creates nothing
+}
+
+TEST_P(SettingsStore, TextsLongerThanTheLimitsAreCutOnReadAndRefusedOnWrite) {
+    const std::string longValue(300, 'x');
+    WriteWholeFile(StorePath(), "[S]\nlong=" + longValue + "\n");
+    CINIFileSupport store = Make();
+    EXPECT_EQ(store.ReadText("S", "long"), std::string(255, 'x'));
+
+    const std::string before = ReadWholeFile(StorePath());
+    EXPECT_FALSE(Ok(store.WriteText("S", "long", std::string(256, 'y'))));
+    EXPECT_FALSE(store.LastWriteSucceeded());
+    EXPECT_FALSE(Ok(store.WriteDouble("S", "huge", 1e300)));  // its plain form has 316 characters
+    EXPECT_FALSE(Ok(store.WriteText("S", "two", "lines\n[Injected]")));
+    EXPECT_EQ(ReadWholeFile(StorePath()), before);
+
+    EXPECT_TRUE(Ok(store.WriteText("S", "long", std::string(255, 'y'))));
+    EXPECT_TRUE(Ok(store.WriteDoubleExponent("S", "huge", 1e300)));
+    EXPECT_EQ(store.ReadDouble("S", "huge"), 1e300);
+}
+
+TEST_P(SettingsStore, AFailingWriteReportsFailureAndKeepsTheOldFile) {
+    CINIFileSupport store = Make();
+    ASSERT_TRUE(Ok(store.WriteInt("Settings", "ItemWidth", 180)));
+    const std::string before = ReadWholeFile(StorePath());
+    SetProfileWriteFaultForTesting([](const std::string&) { return true; });
+    const int result = store.WriteInt("Settings", "ItemWidth", 240);
+    EXPECT_FALSE(Ok(result));
+    EXPECT_EQ(result, Registry() ? CINIFileSupport::kRegistryWriteFailed : 0);
+    EXPECT_EQ(ReadWholeFile(StorePath()), before);
+    SetProfileWriteFaultForTesting({});
+    EXPECT_EQ(store.ReadInt("Settings", "ItemWidth"), 180);
+}
+
+TEST_P(SettingsStore, AHandEditedFileKeepsItsCommentsAndOrder) {
+    const std::string handMade =
+        "; Settings for the bench in room 2 -- do not share\r\n"
+        "[LanternCalibration]\r\n"
+        "; measured 2023-04-02\r\n"
+        "ResistanceCalibrationSlope = 2.6402690825\r\n"
+        "Temperature=1\r\n"
+        "\r\n"
+        "[Settings]\r\n"
+        "ApplicationPath=/opt/spindle\r\n"
+        "DataWidth=200\r\n";
+    WriteWholeFile(StorePath(), handMade);
+    CINIFileSupport store = Make();
+    store.WriteInt("LanternCalibration", "Temperature", 2);
+    store.WriteDouble("lanterncalibration", "LowValue", 0.5);
+    store.WriteInt("Settings", "DataWidth", 200);  // unchanged value
+    EXPECT_EQ(ReadWholeFile(StorePath()),
+              "; Settings for the bench in room 2 -- do not share\r\n"
+              "[LanternCalibration]\r\n"
+              "; measured 2023-04-02\r\n"
+              "ResistanceCalibrationSlope = 2.6402690825\r\n"
+              "Temperature=2\r\n"
+              "LowValue=0.500000000000000\r\n"
+              "\r\n"
+              "[Settings]\r\n"
+              "ApplicationPath=/opt/spindle\r\n"
+              "DataWidth=200\r\n");
+    EXPECT_EQ(store.ReadText("SETTINGS", "applicationpath"), "/opt/spindle");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModes, SettingsStore, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Registry" : "File"; });
+
+TEST(SettingsStoreRegistry, KeepsTheSettingsInTheConfigurationFolder) {
+    TempFolder folder;
+    ScriptedUserInterface ui;
+    {
+        ScopedEnv dir("SPINDLE_CONFIG_DIR", folder.Path().c_str());
+        CINIFileSupport store(ui, nullptr, 1, &kApplication);
+        EXPECT_EQ(store.FilePath(), folder.File("Spindle.ini"));
+        store.WriteInt("Settings", "SplitterColumnSize", 150);
+        EXPECT_EQ(ReadWholeFile(folder.File("Spindle.ini")), "[Settings]\nSplitterColumnSize=150\n");
+    }
+    {
+        ScopedEnv dir("SPINDLE_CONFIG_DIR", nullptr);
+        ScopedEnv xdg("XDG_CONFIG_HOME", folder.File("xdg").c_str());
+        CINIFileSupport store(ui, nullptr, 1, &kApplication);
+        EXPECT_EQ(store.FilePath(), folder.File("xdg/Lumora Software/Spindle.ini"));
+        EXPECT_EQ(store.WriteInt("Settings", "Manufacturing", 1), CINIFileSupport::kRegistryOk);
+        EXPECT_TRUE(std::filesystem::exists(folder.File("xdg/Lumora Software/Spindle.ini")));
+    }
+    {
+        ScopedEnv dir("SPINDLE_CONFIG_DIR", nullptr);
+        ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
+        ScopedEnv home("HOME", folder.File("home").c_str());
+        EXPECT_EQ(SettingsFilePath(), folder.File("home/.config/Lumora Software/Spindle.ini"));
+    }
+}
+
+TEST(SettingsStoreConstruction, WarnsAboutMissingArgumentsButStillWorks) {
+    TempFolder folder;
+    ScopedEnv dir("SPINDLE_CONFIG_DIR", folder.Path().c_str());
+    ScriptedUserInterface ui;
+    CINIFileSupport noFile(ui, nullptr, 0, nullptr);
+    EXPECT_EQ(noFile.ReadInt("S", "k", 3), 3);
+    EXPECT_EQ(noFile.WriteInt("S", "k", 3), 0);
+    CINIFileSupport noApplication(ui, nullptr, 1, nullptr);
+    EXPECT_EQ(noApplication.WriteInt("S", "k", 4), CINIFileSupport::kRegistryOk);
+    const auto messages = ui.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].text, "You specified using the an INI file without passing a inifilename string");
+    EXPECT_EQ(messages[1].text, "You specified using the registry without passing a CWinApp pointer");
+    EXPECT_EQ(messages[0].title, "CINIFileSupport Error");
+    EXPECT_EQ(messages[1].title, "CINIFileSupport Error");
+}
+
+class SettingsStoreFileName : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char buffer[4096];
+        ASSERT_NE(::getcwd(buffer, sizeof buffer), nullptr);
+        oldDirectory = buffer;
+        ASSERT_EQ(::chdir(folder.Path().c_str()), 0);
+    }
+    void TearDown() override { ASSERT_EQ(::chdir(oldDirectory.c_str()), 0); }
+
+    TempFolder folder;
+    std::string oldDirectory;
+    ScriptedUserInterface ui;
+};
+
+TEST_F(SettingsStoreFileName, ResolvesAgainstTheCurrentFolderOnlyWhenTheFileIsThere) {
+    WriteWholeFile(folder.File("Sensor.cal"), "[Setup]\nBoxcar=3\n");
+    CINIFileSupport present(ui, "Sensor.cal", 0, nullptr);
+    EXPECT_EQ(present.FilePath(), folder.File("Sensor.cal"));
+    EXPECT_EQ(present.ReadInt("setup", "BOXCAR"), 3);
+
+    CINIFileSupport absent(ui, "New.lin", 0, nullptr);
+    EXPECT_EQ(absent.FilePath(), "New.lin");
+
+    TempFolder elsewhere;
+    WriteWholeFile(elsewhere.File("Sensor.cal"), "[Setup]\nBoxcar=9\n");
+    CINIFileSupport full(ui, elsewhere.File("Sensor.cal").c_str(), 0, nullptr);
+    EXPECT_EQ(full.FilePath(), elsewhere.File("Sensor.cal"));
+    EXPECT_EQ(full.ReadInt("Setup", "Boxcar"), 9);
+
+    // A name too long to hold is refused, never cut to some other file's name.
+    const std::string tooLong = "/tmp/" + std::string(250, 'n') + ".ini";
+    CINIFileSupport refused(ui, tooLong.c_str(), 0, nullptr);
+    EXPECT_EQ(refused.FilePath(), "");
+    EXPECT_EQ(refused.ReadInt("Setup", "Boxcar", 4), 4);
+    EXPECT_EQ(refused.WriteInt("Setup", "Boxcar", 4), 0);
+    EXPECT_TRUE(ui.Messages().empty());
+}
+
+TEST(ApplicationProfile, KeepsPlacementAndBarStatesApartFromTheSettings) {
+    TempFolder folder;
+    ScopedEnv dir("SPINDLE_CONFIG_DIR", folder.Path().c_str());
+    ScriptedUserInterface ui;
+    CINIFileSupport settings(ui, nullptr, 1, &kApplication);
+    settings.WriteText("MainWindowSize", "WindowPos", "not the placement");
+
+    CApplicationProfile profile;
+    EXPECT_EQ(profile.FilePath(), folder.File("Spindle.ini"));
+    EXPECT_FALSE(profile.ReadWindowPlacement());
+    WindowPlacement maximized;
+    maximized.flags = 2;
+    maximized.showCommand = 3;
+    maximized.minX = -1;
+    maximized.minY = -1;
+    maximized.maxX = -8;
+    maximized.maxY = -8;
+    maximized.left = 10;
+    maximized.top = 20;
+    maximized.right = 810;
+    maximized.bottom = 620;
+    ASSERT_TRUE(profile.WriteWindowPlacement(maximized));
+    EXPECT_EQ(profile.GetProfileString("MainWindowSize", "WindowPos"), "2,3,-1,-1,-8,-8,10,20,810,620");
+    const auto back = profile.ReadWindowPlacement();
+    ASSERT_TRUE(back);
+    EXPECT_EQ(FormatWindowPlacement(*back), "2,3,-1,-1,-8,-8,10,20,810,620");
+    EXPECT_EQ(settings.ReadText("MainWindowSize", "WindowPos"), "not the placement");
+
+    ASSERT_TRUE(profile.WriteProfileString("MainWindowSize", "WindowPos", "0,1,2,3,4,5,6,7,8"));
+    EXPECT_FALSE(profile.ReadWindowPlacement());
+
+    const std::string state(600, 'Q');  // longer than a settings value may be
+    ASSERT_TRUE(profile.WriteBarState(CApplicationProfile::kMainBars, state));
+    ASSERT_TRUE(profile.WriteBarState(CApplicationProfile::kManufacturingBars, "AAEC"));
+    EXPECT_EQ(profile.ReadBarState("MainBars"), state);
+    EXPECT_EQ(profile.ReadBarState("ManufacturingBars"), "AAEC");
+    EXPECT_EQ(profile.ReadBarState("OtherBars"), "");
+    EXPECT_FALSE(profile.WriteBarState("MainBars", "two\nlines"));
+}
+
+}  // namespace
+}  // namespace spindle

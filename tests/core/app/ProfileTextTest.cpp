@@ -1,0 +1,153 @@
+#include "app/ProfileText.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "core/app/TempFolder.h"
+
+namespace spindle {
+namespace {
+
+using test::ReadWholeFile;
+using test::TempFolder;
+using test::WriteWholeFile;
+
+TEST(ProfileText, ReadsTheWayHandEditedFilesExpect) {
+    const ProfileText text(
+        "Orphan=before any section\n"
+        "; a comment line\n"
+        "  [ Linearity Coefficients ]  \n"
+        "  NL0  =  1.5e-3  \n"
+        ";NL1=commented out\n"
+        "NL1=first\n"
+        "nl1=second\n"
+        "Empty=\n"
+        "no equals sign here\n"
+        "[Setup]\n"
+        "Int Period ms=100\n"
+        "[linearity coefficients]\n"
+        "NL2=from the repeated section\n");
+    EXPECT_EQ(text.Get("LINEARITY COEFFICIENTS", "nl0"), "1.5e-3");
+    EXPECT_EQ(text.Get("Linearity Coefficients", "NL1"), "first");
+    EXPECT_EQ(text.Get("Linearity Coefficients", "Empty"), "");
+    EXPECT_EQ(text.Get("Linearity Coefficients", "NL2"), "from the repeated section");
+    EXPECT_EQ(text.Get("Setup", "Int Period ms"), "100");
+    EXPECT_FALSE(text.Get("Setup", "NL0"));
+    EXPECT_FALSE(text.Get("", "Orphan"));
+    EXPECT_FALSE(text.Get("Linearity Coefficients", ";NL1"));
+    EXPECT_FALSE(text.Get("Missing", "NL0"));
+}
+
+TEST(ProfileText, InPlaceRewriteKeepsEveryOtherByte) {
+    const std::string before =
+        "; Spindle settings, edited by hand\r\n"
+        "\r\n"
+        "[Settings]\r\n"
+        "  ItemWidth =  180   \r\n"
+        "; keep this note\r\n"
+        "DataWidth=200\r\n"
+        "\r\n"
+        "[LanternCalibration]\r\n"
+        "Averages=25";
+    ProfileText text(before);
+    ASSERT_TRUE(text.Set("settings", "itemwidth", "240"));
+    EXPECT_EQ(text.Text(),
+              "; Spindle settings, edited by hand\r\n"
+              "\r\n"
+              "[Settings]\r\n"
+              "  ItemWidth =  240\r\n"
+              "; keep this note\r\n"
+              "DataWidth=200\r\n"
+              "\r\n"
+              "[LanternCalibration]\r\n"
+              "Averages=25");
+}
+
+TEST(ProfileText, NewKeysGoToTheEndOfTheirSectionAndNewSectionsToTheEndOfTheFile) {
+    ProfileText text(
+        "[Settings]\n"
+        "ItemWidth=180\n"
+        "; note about the next section\n"
+        "\n"
+        "[LanternCalibration]\n"
+        "Averages=25");
+    ASSERT_TRUE(text.Set("Settings", "DataWidth", "200"));
+    ASSERT_TRUE(text.Set("LanternCalibration", "DAValue", "32000"));
+    ASSERT_TRUE(text.Set("Profile\\MainWindowSize", "WindowPos", "0,1,2,3,4,5,6,7,8,9"));
+    EXPECT_EQ(text.Text(),
+              "[Settings]\n"
+              "ItemWidth=180\n"
+              "DataWidth=200\n"
+              "; note about the next section\n"
+              "\n"
+              "[LanternCalibration]\n"
+              "Averages=25\n"
+              "DAValue=32000\n"
+              "\n"
+              "[Profile\\MainWindowSize]\n"
+              "WindowPos=0,1,2,3,4,5,6,7,8,9\n");
+
+    ProfileText empty;
+    ASSERT_TRUE(empty.Set("Settings", "Manufacturing", "1"));
+    EXPECT_EQ(empty.Text(), "[Settings]\nManufacturing=1\n");
+}
+
+TEST(ProfileText, RefusesWhatWouldNotReadBackAsWritten) {
+    ProfileText text("[Settings]\nA=1\n");
+    EXPECT_FALSE(text.Set("Settings", "A", "1\n[Injected]\nB=2"));
+    EXPECT_FALSE(text.Set("Settings", "A=B", "1"));
+    EXPECT_FALSE(text.Set("Settings", ";A", "1"));
+    EXPECT_FALSE(text.Set("Settings", "", "1"));
+    EXPECT_FALSE(text.Set("Set]tings", "A", "1"));
+    EXPECT_FALSE(text.Set("Settings", "A", std::string("1\0" "2", 3)));
+    EXPECT_EQ(text.Text(), "[Settings]\nA=1\n");
+}
+
+class AtomicSave : public ::testing::Test {
+protected:
+    void TearDown() override { SetProfileWriteFaultForTesting({}); }
+    TempFolder folder;
+};
+
+TEST_F(AtomicSave, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+    const std::string path = folder.File("Coefs.ini");
+    WriteWholeFile(path, "[A]\nB=old\n");
+    int faults = 0;
+    SetProfileWriteFaultForTesting([&](const std::string&) { return ++faults > 0; });
+    EXPECT_FALSE(SaveProfileFileAtomically(path, "[A]\nB=new\n"));
+    EXPECT_EQ(faults, 1);
+    EXPECT_EQ(ReadWholeFile(path), "[A]\nB=old\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1);
+
+    SetProfileWriteFaultForTesting({});
+    EXPECT_TRUE(SaveProfileFileAtomically(path, "[A]\nB=new\n"));
+    EXPECT_EQ(ReadWholeFile(path), "[A]\nB=new\n");
+}
+
+TEST_F(AtomicSave, KeepsPermissionsAndWritesThroughASymbolicLink) {
+    const std::string real = folder.File("real.ini");
+    const std::string link = folder.File("link.ini");
+    WriteWholeFile(real, "old");
+    std::filesystem::permissions(real, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::create_symlink(real, link);
+
+    ASSERT_TRUE(SaveProfileFileAtomically(link, "new"));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadWholeFile(real), "new");
+    EXPECT_EQ(std::filesystem::status(real).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(AtomicSave, LoadTellsMissingFromUnreadable) {
+    std::string bytes = "stale";
+    EXPECT_EQ(LoadProfileFile(folder.File("none.ini"), bytes), ProfileLoad::Missing);
+    EXPECT_EQ(bytes, "");
+    EXPECT_EQ(LoadProfileFile(folder.File("none/deeper.ini"), bytes), ProfileLoad::Missing);
+    // A folder where the file should be cannot be read (and must not be replaced).
+    std::filesystem::create_directory(folder.File("dir.ini"));
+    EXPECT_EQ(LoadProfileFile(folder.File("dir.ini"), bytes), ProfileLoad::Failed);
+}
+
+}  // namespace
+}  // namespace spindle
