@@ -1,0 +1,406 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "backends/sim/SimTestRig.h"
+#include "device/Anchor.h"
+#include "device/EzusbRequests.h"
+
+namespace spindle::sim {
+namespace {
+
+using test::SimRig;
+using Bytes = std::vector<std::uint8_t>;
+
+class SimBenchTest : public ::testing::Test {
+protected:
+    SimRig rig{LoadBench("demo")};
+    SimBench& bench = *rig.bench;
+};
+
+// ---- the demo bench --------------------------------------------------------
+
+TEST_F(SimBenchTest, DemoHoldsEveryClassificationRowAndAnUnknownProduct) {
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>> rows = {
+        {0x0547, 0x2131}, {0x0547, 0x2235}, {0x04B4, 0x8613}, {0xFA57, 0x1002}, {0xFA57, 0x1004},
+        {0xFA57, 0x100A}, {0xFA57, 0x101E}, {0xFA57, 0x1022}, {0xFA57, 0x1012}, {0xFA57, 0x1016},
+        {0xFA57, 0x1018}, {0xFA57, 0x100C}, {0xFA57, 0x1010}, {0xFA57, 0x1014}, {0xFA57, 0x1024},
+        {0xFA57, 0x1006}, {0xFA57, 0x1008}};
+    for (const auto& [vendor, product] : rows) {
+        bool found = false;
+        for (int index : bench.DeviceIndexes()) {
+            const DeviceHandle handle = rig.Open(index);
+            ASSERT_NE(handle, kInvalidHandle) << index;
+            found = found || (ReadDeviceDescriptor(rig.platform, handle, DescriptorField::VendorId) == vendor &&
+                              ReadDeviceDescriptor(rig.platform, handle, DescriptorField::ProductId) == product);
+            CloseDevice(rig.platform, handle);
+        }
+        EXPECT_TRUE(found) << std::hex << vendor << "/" << product;
+    }
+    EXPECT_EQ(bench.OpenHandleCount(), 0);
+}
+
+TEST_F(SimBenchTest, DemoKestrelsCarryTheirMajorVersionAtTheNinthCharacterAndOnlyOneHasALantern) {
+    const auto major = [&](int index) {
+        std::string text;
+        const DeviceHandle handle = rig.Open(index);
+        EXPECT_TRUE(ReadStringDescriptor(rig.platform, handle, 1, text));
+        CloseDevice(rig.platform, handle);
+        return text.size() > 8 ? std::atoi(text.c_str() + 8) : 0;
+    };
+    EXPECT_EQ(major(0), 2);
+    EXPECT_EQ(major(1), 1);
+
+    for (int index : {0, 1}) {
+        const DeviceHandle handle = rig.Open(index);
+        ASSERT_TRUE(rig.Send(handle, {0x0C, 0x00}));
+        const auto info = rig.Read(handle, 7);
+        ASSERT_TRUE(info);
+        EXPECT_EQ((*info)[0], index == 0 ? 2 : 0);
+        const auto lanternSerial = rig.QuerySlot(handle, 0, 0x23);
+        EXPECT_EQ(lanternSerial.has_value(), index == 0);
+        if (lanternSerial) {
+            EXPECT_EQ(TextOfSlot(*lanternSerial), "LAN00231");
+        }
+        CloseDevice(rig.platform, handle);
+    }
+}
+
+TEST_F(SimBenchTest, DemoSlotsHoldEachFamilysValuesInTheirTextForms) {
+    const auto numeric = [](const std::string& text) {
+        char* end = nullptr;
+        std::strtod(text.c_str(), &end);
+        return !text.empty() && *end == '\0';
+    };
+    // Common families: serial, 13 coefficients, the order and two strings.
+    for (int index : {0, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}) {
+        const auto device = bench.Device(index);
+        EXPECT_FALSE(device->SlotText(0).empty()) << index;
+        for (int slot = 1; slot <= 13; ++slot) EXPECT_TRUE(numeric(device->SlotText(slot))) << index << ":" << slot;
+        EXPECT_GT(std::atoi(device->SlotText(14).c_str()), 0) << index;
+        EXPECT_FALSE(device->SlotText(15).empty()) << index;
+    }
+    const auto heron = bench.Device(2);
+    for (int slot = 1; slot <= 33; ++slot) EXPECT_TRUE(numeric(heron->SlotText(slot))) << slot;
+    EXPECT_FALSE(heron->SlotText(44).empty());
+    const auto merlin = bench.Device(13);
+    for (int slot = 1; slot <= 13; ++slot) EXPECT_TRUE(numeric(merlin->SlotText(slot))) << slot;
+    EXPECT_FALSE(merlin->SlotText(14).empty());
+    const auto lantern = bench.Device(0);
+    for (int slot = 1; slot <= 18; ++slot) EXPECT_TRUE(numeric(TextOfSlot(lantern->AccessorySlot(slot)))) << slot;
+
+    // Kestrel+ and Harrier: auto-nulling bytes and baud rate as raw bytes.
+    const SlotBytes autoNulling = bench.Device(4)->Slot(17);
+    EXPECT_EQ(autoNulling[0], 3);
+    EXPECT_EQ(autoNulling[1], 1);
+    const SlotBytes baud = bench.Device(5)->Slot(18);
+    EXPECT_EQ(baud[0] | (baud[1] << 8), 0xE100);
+}
+
+// ---- descriptors and handles -----------------------------------------------
+
+TEST_F(SimBenchTest, DescriptorsAndHandles) {
+    DeviceHandle first = rig.Open(0);
+    DeviceHandle second = rig.Open(0);
+    ASSERT_NE(first, kInvalidHandle);
+    ASSERT_NE(second, kInvalidHandle);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(bench.OpenHandleCount(0), 2);
+    EXPECT_EQ(ReadDeviceDescriptor(rig.platform, first, DescriptorField::ProductStringIndex), 2);
+    CloseDevice(rig.platform, first);
+    std::string text;
+    EXPECT_TRUE(ReadStringDescriptor(rig.platform, second, 2, text));
+    EXPECT_EQ(text, "Kestrel");
+    EXPECT_FALSE(ReadStringDescriptor(rig.platform, second, 9, text));  // the device stalls
+    CloseDevice(rig.platform, second);
+
+    DeviceHandle none = kNullHandle;
+    EXPECT_FALSE(OpenDeviceByIndex(rig.platform, 99, none));
+    EXPECT_EQ(none, kInvalidHandle);
+    EXPECT_EQ(bench.Open("Ezusb-0"), kInvalidHandle);        // the path prefix is required
+    EXPECT_EQ(bench.Open("\\\\.\\Ezusb-00"), kInvalidHandle);  // no other spelling of the index
+
+    // A removed device's handles fail from then on.
+    const DeviceHandle handle = rig.Open(3);
+    ASSERT_TRUE(bench.RemoveDevice(3));
+    EXPECT_EQ(ReadDeviceDescriptor(rig.platform, handle, DescriptorField::VendorId), 0xFFFF);
+    CloseDevice(rig.platform, handle);
+    EXPECT_EQ(rig.Open(3), kInvalidHandle);
+}
+
+TEST_F(SimBenchTest, UnprogrammedChipsAnswerDescriptorsButNoCommands) {
+    for (int index : {14, 15}) {
+        const DeviceHandle handle = rig.Open(index);
+        EXPECT_NE(ReadDeviceDescriptor(rig.platform, handle, DescriptorField::VendorId), 0xFFFF);
+        EXPECT_FALSE(rig.Send(handle, {0x05, 0x00, 0x01}));
+        EXPECT_FALSE(rig.Read(handle, 17));
+        CloseDevice(rig.platform, handle);
+    }
+    EXPECT_EQ(bench.Device(15)->Chip(), ChipKind::Fx2);
+    EXPECT_EQ(bench.Device(14)->Chip(), ChipKind::Ezusb);
+}
+
+// ---- the command set ---------------------------------------------------------
+
+TEST_F(SimBenchTest, SlotWritesStoreExactlyTheFifteenBytesSent) {
+    const DeviceHandle handle = rig.Open(3);
+    const SlotBytes fifteen = SlotFromText("ABCDEFGHIJKLMNO");
+    ASSERT_TRUE(rig.WriteSlot(handle, 15, fifteen));
+    const auto back = rig.QuerySlot(handle, 15);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, fifteen);
+    EXPECT_EQ(bench.Device(3)->SlotText(15), "ABCDEFGHIJKLMNO");
+
+    // A shorter text keeps its terminator and whatever followed it.
+    SlotBytes withTail = SlotFromText("AB");
+    withTail[5] = 0x7F;
+    ASSERT_TRUE(rig.WriteSlot(handle, 16, withTail));
+    EXPECT_EQ(bench.Device(3)->Slot(16), withTail);
+
+    // A write of the wrong length is ignored by the firmware.
+    ASSERT_TRUE(rig.Send(handle, {0x06, 16, 'X'}));
+    EXPECT_EQ(bench.Device(3)->Slot(16), withTail);
+
+    // Each reply is read once; a read with nothing pending fails.
+    EXPECT_FALSE(rig.Read(handle, 17));
+    EXPECT_EQ(bench.Device(3)->PendingReplies(), 0u);
+    CloseDevice(rig.platform, handle);
+}
+
+TEST_F(SimBenchTest, FpgaAndPsocCommands) {
+    const DeviceHandle falcon = rig.Open(6);
+    ASSERT_TRUE(rig.Send(falcon, {0x6B, 0x04}));
+    EXPECT_EQ(rig.Read(falcon, 3), (Bytes{0x6B, 0x01, 0x03}));  // 0x0301, little-endian
+    ASSERT_TRUE(rig.Send(falcon, {0x69, 0x10, 0x02, 0x01, 0x03}));
+    ASSERT_TRUE(rig.Send(falcon, {0x68}));
+    EXPECT_EQ(rig.Read(falcon, 3), (Bytes{0x01, 0x04, 0x00}));  // version 0x0104, big-endian
+    ASSERT_TRUE(rig.Send(falcon, {0x69, 0x10, 0x02, 0x01, 0x01}));
+    ASSERT_TRUE(rig.Send(falcon, {0x68}));
+    EXPECT_EQ(rig.Read(falcon, 3), (Bytes{0x10, 0x00, 0x00}));  // ADC 0x1000
+    ASSERT_TRUE(rig.Send(falcon, {0x68}));                       // no read selected: no reply
+    EXPECT_FALSE(rig.Read(falcon, 3));
+    ASSERT_TRUE(rig.Send(falcon, {0x69, 0x10, 0x02, 0x03, 0x02, 0x01, 0xFF}));
+    EXPECT_EQ(bench.Device(6)->Psoc()->dac, 0x01FF);
+    ASSERT_TRUE(rig.Send(falcon, {0x6C}));
+    EXPECT_EQ(rig.Read(falcon, 3), (Bytes{0x08, 0x00, 0x19}));  // 6400 raw
+    CloseDevice(rig.platform, falcon);
+
+    const DeviceHandle condor = rig.Open(8);
+    ASSERT_TRUE(rig.Send(condor, {0x68, 0x41, 0, 0, 0}));
+    EXPECT_EQ(rig.Read(condor, 4), (Bytes{0x01, 0x00, 0, 0}));
+    ASSERT_TRUE(rig.Send(condor, {0x68, 0x80, 0xFF, 0xBA, 0}));  // setpoint -7.0
+    ASSERT_TRUE(rig.Read(condor, 4));
+    ASSERT_TRUE(rig.Send(condor, {0x68, 0x40, 0, 0, 0}));
+    EXPECT_EQ(rig.Read(condor, 4), (Bytes{0xFF, 0xBA, 0, 0}));
+    // With the TEC on, the temperature moves towards the setpoint.
+    ASSERT_TRUE(rig.Send(condor, {0x68, 0x02, 0, 0, 0}));
+    const auto temperature = rig.Read(condor, 4);
+    ASSERT_TRUE(temperature);
+    EXPECT_EQ(static_cast<std::int16_t>(((*temperature)[0] << 8) | (*temperature)[1]), -95);
+    CloseDevice(rig.platform, condor);
+
+    // A Kestrel has no FPGA: the command goes unanswered.
+    const DeviceHandle kestrel = rig.Open(1);
+    ASSERT_TRUE(rig.Send(kestrel, {0x6B, 0x04}));
+    EXPECT_FALSE(rig.Read(kestrel, 3));
+    CloseDevice(rig.platform, kestrel);
+}
+
+TEST_F(SimBenchTest, TecAndLanternCommands) {
+    const DeviceHandle gannet = rig.Open(9);
+    ASSERT_TRUE(rig.Send(gannet, {0x0D, 0x01}));
+    ASSERT_TRUE(rig.Send(gannet, {0x0B, 0x01}));
+    ASSERT_TRUE(rig.Send(gannet, {0x3E, 0x00, 0x00, 0x7D, 0x00, 0x00}));  // 12.5 degrees
+    ASSERT_TRUE(rig.Send(gannet, {0x3F}));
+    const auto status = rig.Read(gannet, 14);
+    ASSERT_TRUE(status);
+    const auto value = [&](int i) { return static_cast<std::int16_t>(((*status)[2 * i] << 8) | (*status)[2 * i + 1]); };
+    EXPECT_EQ(value(0) & 0x03, 0x03);  // TEC and fan on
+    EXPECT_EQ(value(4), 125);
+    EXPECT_EQ(value(2), 205);          // one step from 21.5 towards 12.5
+    EXPECT_EQ(value(3), 125 - 205);
+    CloseDevice(rig.platform, gannet);
+
+    const DeviceHandle kestrel = rig.Open(0);
+    ASSERT_TRUE(rig.Send(kestrel, {0x03, 0x01, 0x00}));
+    ASSERT_TRUE(rig.Send(kestrel, {0x21, 0x01, 0x00}));
+    ASSERT_TRUE(rig.Send(kestrel, {0x25, 0x00, 0x7D}));
+    const auto lantern = bench.Device(0)->Lantern();
+    EXPECT_TRUE(lantern->lightOn);
+    EXPECT_TRUE(lantern->lightPulsed);
+    EXPECT_EQ(lantern->dac, 0x7D00);
+    bench.Device(0)->SetLanternTemperatureRaw(0x01020304);
+    ASSERT_TRUE(rig.Send(kestrel, {0x20}));
+    EXPECT_EQ(rig.Read(kestrel, 4), (Bytes{0x04, 0x03, 0x02, 0x01}));
+    CloseDevice(rig.platform, kestrel);
+}
+
+TEST_F(SimBenchTest, AccessoryWritesBecomeNonVolatileOnlyWithTheCommit) {
+    const auto device = bench.Device(0);
+    const DeviceHandle handle = rig.Open(0);
+    ASSERT_TRUE(rig.WriteSlot(handle, 1, SlotFromText("1.500000e-02"), 0x24));
+    EXPECT_EQ(TextOfSlot(*rig.QuerySlot(handle, 1, 0x23)), "1.500000e-02");
+    EXPECT_EQ(TextOfSlot(device->CommittedAccessorySlot(1)), "2.000000e-02");
+    device->Reconnect();  // power lost before the commit
+    EXPECT_EQ(TextOfSlot(device->AccessorySlot(1)), "2.000000e-02");
+
+    ASSERT_TRUE(rig.WriteSlot(handle, 1, SlotFromText("1.500000e-02"), 0x24));
+    ASSERT_TRUE(rig.Send(handle, {0x27, 0x00}));
+    EXPECT_EQ(TextOfSlot(device->CommittedAccessorySlot(1)), "1.500000e-02");
+    EXPECT_EQ(device->CommitCount(), 1);
+    CloseDevice(rig.platform, handle);
+}
+
+// ---- faults ------------------------------------------------------------------
+
+TEST_F(SimBenchTest, FaultInjection) {
+    const auto osprey = bench.Device(3);
+    osprey->SetFailOpen(true);
+    EXPECT_EQ(rig.Open(3), kInvalidHandle);
+    osprey->SetFailOpen(false);
+
+    DeviceHandle handle = rig.Open(3);
+    osprey->SetRequestFails(*RequestCodeFromName("bulkin"), true);
+    EXPECT_TRUE(rig.Send(handle, {0x05, 0x00, 0x01}));
+    EXPECT_FALSE(rig.Read(handle, 17));
+    osprey->SetRequestFails(ioctl::kBulkRead, false);
+    EXPECT_TRUE(rig.Read(handle, 17));  // the reply waited in the endpoint
+
+    // Unplugged after three requests: the fourth fails, and so does all else.
+    osprey->UnplugAfterRequests(3);
+    EXPECT_NE(ReadDeviceDescriptor(rig.platform, handle, DescriptorField::VendorId), 0xFFFF);
+    EXPECT_TRUE(rig.QuerySlot(handle, 0));
+    EXPECT_EQ(ReadDeviceDescriptor(rig.platform, handle, DescriptorField::VendorId), 0xFFFF);
+    EXPECT_TRUE(osprey->IsUnplugged());
+    EXPECT_FALSE(rig.Send(handle, {0x05, 0x00, 0x01}));
+    EXPECT_EQ(rig.Open(3), kInvalidHandle);
+    CloseDevice(rig.platform, handle);
+    osprey->UnplugAfterRequests(std::nullopt);
+    osprey->Reconnect();
+    handle = rig.Open(3);
+    EXPECT_TRUE(rig.QuerySlot(handle, 0));
+    CloseDevice(rig.platform, handle);
+}
+
+TEST_F(SimBenchTest, InvalidTemperatureReadingsForTheFirstReadsOrForever) {
+    const auto kestrel = bench.Device(0);
+    const DeviceHandle handle = rig.Open(0);
+    const auto reading = [&] {
+        EXPECT_TRUE(rig.Send(handle, {0x20}));
+        const auto reply = rig.Read(handle, 4);
+        return reply ? DecodeLe32(reply->data()) : 0xDEADu;
+    };
+    kestrel->SetInvalidTemperatureReads(2);
+    EXPECT_EQ(reading(), 0xFFFFu);
+    EXPECT_EQ(reading(), 0xFFFFu);
+    EXPECT_EQ(reading(), 1000u);
+
+    FaultSettings faults;
+    faults.invalidTemperatureReads = kForever;
+    faults.invalidTemperatureValue = 0;
+    kestrel->SetFaults(faults);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(reading(), 0u);
+    CloseDevice(rig.platform, handle);
+
+    const DeviceHandle falcon = rig.Open(6);
+    bench.Device(6)->SetInvalidTemperatureReads(1);
+    ASSERT_TRUE(rig.Send(falcon, {0x6C}));
+    EXPECT_NE((*rig.Read(falcon, 3))[0], 0x08);
+    ASSERT_TRUE(rig.Send(falcon, {0x6C}));
+    EXPECT_EQ((*rig.Read(falcon, 3))[0], 0x08);
+    CloseDevice(rig.platform, falcon);
+}
+
+// ---- the 8051 side -------------------------------------------------------------
+
+TEST_F(SimBenchTest, LoaderRequestsWorkOnlyAfterADownloadedProgramIsReleased) {
+    const auto chip = bench.Device(15);  // unprogrammed FX2
+    CAnchor anchor(rig.platform);
+    anchor.deviceName = "Ezusb-15";
+    anchor.chipMode = 12;
+    const auto vendorRequest = [&](std::uint8_t request, std::uint16_t value, const Bytes& data) {
+        std::copy(data.begin(), data.end(), anchor.requestBuffer.begin());
+        anchor.requestNumber = request;
+        anchor.requestValue = value;
+        anchor.requestLength = static_cast<std::uint32_t>(data.size());
+        anchor.RunOperation(anchorop::kVendorRequest);
+    };
+
+    vendorRequest(0xA2, 0x0000, {0xC2, 0x47});
+    EXPECT_EQ(rig.ui.MessageTexts(), std::vector<std::string>{"Error in Vendor request."});
+    EXPECT_EQ(chip->Eeprom(0, 2), (Bytes{0xFF, 0xFF}));
+
+    // A wrong CPUCS address (the older chip's) leaves the 8051 running.
+    anchor.chipMode = 2;
+    anchor.RunOperation(anchorop::kResetHold);
+    EXPECT_FALSE(chip->CpuHeld());
+    EXPECT_FALSE(chip->ResetRequests().back().tookEffect);
+
+    anchor.chipMode = 12;
+    anchor.RunOperation(anchorop::kResetHold);
+    EXPECT_TRUE(chip->CpuHeld());
+    anchor.downloadBuffer[0] = 0x02;
+    anchor.downloadBuffer[1] = 0x01;
+    anchor.downloadAddress = 0x0100;
+    anchor.downloadLength = 2;
+    anchor.RunOperation(anchorop::kAnchorDownload);
+    EXPECT_EQ(chip->Ram(0x0100, 2), (Bytes{0x02, 0x01}));
+    rig.ui.ClearMessages();
+    vendorRequest(0xA2, 0x0000, {0xC2});  // held: nothing serves it
+    EXPECT_EQ(rig.ui.MessageTexts().size(), 1u);
+    anchor.RunOperation(anchorop::kResetRelease);
+    EXPECT_FALSE(chip->CpuHeld());
+    EXPECT_TRUE(chip->ProgramRunning());
+    EXPECT_EQ(chip->AnchorDownloadsWhileRunning(), 0);
+
+    rig.ui.ClearMessages();
+    vendorRequest(0xA2, 0x0010, {0xC2, 0x47, 0x05});
+    vendorRequest(0xA3, 0x3000, {0xAA, 0xBB});
+    EXPECT_TRUE(rig.ui.MessageTexts().empty());
+    EXPECT_EQ(chip->Eeprom(0x10, 3), (Bytes{0xC2, 0x47, 0x05}));
+    EXPECT_EQ(chip->Ram(0x3000, 2), (Bytes{0xAA, 0xBB}));
+    EXPECT_EQ(chip->VendorRequests().back().index, 0xBEEF);
+
+    // Reconnecting the cable restarts the chip without the program.
+    chip->Reconnect();
+    rig.ui.ClearMessages();
+    vendorRequest(0xA3, 0x3000, {0x01});
+    EXPECT_EQ(rig.ui.MessageTexts().size(), 1u);
+    EXPECT_EQ(chip->Eeprom(0x10, 1), (Bytes{0xC2}));  // the EEPROM keeps its contents
+}
+
+TEST_F(SimBenchTest, InstrumentStopsAnsweringWhileTheCpuIsHeld) {
+    CAnchor anchor(rig.platform);
+    anchor.deviceName = "Ezusb-4";
+    anchor.chipMode = 14;
+    anchor.RunOperation(anchorop::kResetHold);
+    const DeviceHandle handle = rig.Open(4);
+    EXPECT_FALSE(rig.QuerySlot(handle, 0));
+    anchor.RunOperation(anchorop::kResetRelease);
+    EXPECT_TRUE(rig.QuerySlot(handle, 0));
+    CloseDevice(rig.platform, handle);
+}
+
+TEST_F(SimBenchTest, WorkersOnSeveralDevicesAtOnce) {
+    std::vector<std::thread> workers;
+    for (int index : {3, 4, 5, 6}) {
+        workers.emplace_back([&, index] {
+            for (int i = 0; i < 50; ++i) {
+                const DeviceHandle handle = rig.Open(index);
+                const SlotBytes value = SlotFromText(std::to_string(index * 1000 + i));
+                EXPECT_TRUE(rig.WriteSlot(handle, 16, value));
+                EXPECT_EQ(rig.QuerySlot(handle, 16), value);
+                CloseDevice(rig.platform, handle);
+                bench.Device(index)->TotalRequests();
+            }
+        });
+    }
+    for (auto& worker : workers) worker.join();
+    EXPECT_EQ(bench.Device(6)->SlotText(16), "6049");
+    EXPECT_EQ(bench.OpenHandleCount(), 0);
+    EXPECT_EQ(bench.Device(6)->RequestCount(ioctl::kBulkWrite), 100u);
+}
+
+}  // namespace
+}  // namespace spindle::sim
