@@ -149,7 +149,7 @@ TEST_F(StoredValuesTransferTest, LanternSaveKeepsTheSlopeAndCommits) {
 }
 
 TEST_F(StoredValuesTransferTest, FpgaReadsStopPerFamilyWithThePsocVersion) {
-    for (const auto [family, last] : {std::pair{10, 23}, std::pair{11, 24}, std::pair{14, 26}, std::pair{15, 28}}) {
+    for (const auto& [family, last] : {std::pair{10, 23}, std::pair{11, 24}, std::pair{14, 26}, std::pair{15, 28}}) {
         SlotBench b;
         b.device.psocVersion = 0x0213;
         b.device.fpgaRegisters[0x08] = 0x1234;
