@@ -58,6 +58,12 @@ std::string SlotListText(const std::vector<int>& slots) {
     return text;
 }
 
+// "slot 3", "slots 3, 14", "accessory slot 1"
+std::string SlotsPhrase(bool accessory, const std::vector<int>& slots) {
+    return StrPrintf("%s%s %s", accessory ? "accessory " : "", slots.size() == 1 ? "slot" : "slots",
+                     SlotListText(slots).c_str());
+}
+
 // Reads what the list does not hold (firmware text, every slot, the FPGA
 // registers) for `family`, fills the list and returns the failures of the
 // slot reads, which are the ones a later save depends on.
@@ -259,17 +265,16 @@ void CMainFrame::OnSaveAllValues() {
     }
     CloseDevice(platform_, handle);
 
-    const char* slotKind = accessory ? "accessory slots" : "slots";
     if (!read.failedSlots.empty()) {
-        refuse(StrPrintf("Save All Values was not done: the device's %s %s could not be read before writing, "
+        refuse(StrPrintf("Save All Values was not done: %s could not be read from the device before writing, "
                          "so the values the list does not hold could not be kept. Nothing was written.",
-                         slotKind, SlotListText(read.failedSlots).c_str()));
+                         SlotsPhrase(accessory, read.failedSlots).c_str()));
         return;
     }
     if (!written.failedSlots.empty() || written.commitFailed) {
         std::string text = "Save All Values did not store every value.";
         if (!written.failedSlots.empty()) {
-            text += StrPrintf(" Writing %s %s failed.", slotKind, SlotListText(written.failedSlots).c_str());
+            text += StrPrintf(" Writing %s failed.", SlotsPhrase(accessory, written.failedSlots).c_str());
         }
         if (written.commitFailed) text += " The light source did not take the command to store its values.";
         text += " Check the device and press Save All Values again.";

@@ -1,0 +1,196 @@
+// Get All Values on the simulated demo bench: rows per family, buttons, the
+// Falcon PSOC pause, failed reads and busy devices.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "AllValuesRig.h"
+#include "app/CommandIds.h"
+#include "protocol/StoredValues.h"
+
+namespace spindle {
+namespace {
+
+using test::AllValuesRig;
+namespace demo = test::demo;
+
+std::vector<std::string> CatalogueLabels(AllValuesRig& rig, int first, int last) {
+    CStoredValues values(rig.platform);
+    return {values.Labels().begin() + first, values.Labels().begin() + last + 1};
+}
+
+bool Opened(AllValuesRig& rig, int index) {
+    const std::string open = "OPEN \\\\.\\Ezusb-" + std::to_string(index);
+    for (const auto& line : rig.usb.Lines()) {
+        if (line.rfind(open, 0) == 0) return true;
+    }
+    return false;
+}
+
+TEST(AllValuesGetTest, CategoryOrRootSelectionEmptiesTheList) {
+    AllValuesRig rig;
+    rig.Select(demo::kOsprey, family::kOsprey);
+    ASSERT_EQ(rig.frame.List().RowCount(), 18);
+    EXPECT_EQ(rig.Value(1), "OSP05521");
+    EXPECT_TRUE(rig.frame.listSource.valid);
+
+    rig.frame.OnTreeSelectionChanged(rig.frame.Tree().Find("Osprey Devices"));
+    EXPECT_TRUE(rig.frame.List().Empty());
+    EXPECT_FALSE(rig.frame.listSource.valid);
+
+    rig.Select(demo::kOsprey, family::kOsprey);
+    rig.frame.OnTreeSelectionChanged(rig.frame.Tree().Find("Computer"));
+    EXPECT_TRUE(rig.frame.List().Empty());
+    // Save with no device selected writes nothing and says nothing.
+    rig.frame.OnSaveAllValues();
+    EXPECT_TRUE(rig.WrittenSlots(demo::kOsprey).empty());
+    EXPECT_TRUE(rig.ui.Messages().empty());
+    EXPECT_EQ(rig.ui.waitCursorDepth, 0);
+}
+
+TEST(AllValuesGetTest, KestrelPlusWithoutFpgaAccessShowsOneFpgaRow) {
+    AllValuesRig rig;
+    rig.Select(demo::kKestrelPlus, family::kKestrelPlus);
+
+    std::vector<std::string> expected = CatalogueLabels(rig, 0, 19);
+    expected.push_back(" 0x04 - FPGA Firmware Version");
+    EXPECT_EQ(rig.Labels(), expected);
+    EXPECT_EQ(rig.Value(1), "KSP00312");
+    EXPECT_EQ(rig.Value(15), "3");
+    EXPECT_EQ(rig.Value(18), "Enabled,Enabled,300,65000");  // 03 01 2C 01 E8 FD
+    EXPECT_EQ(rig.Value(19), "9600");                       // 80 25
+    // The frame keeps the auto-nulling settings the list shows.
+    EXPECT_EQ(rig.frame.autoNulling.saturationValue, 65000);
+    EXPECT_EQ(rig.frame.autoNulling.autoNullingMode, 3);
+    EXPECT_EQ(rig.frame.enableProgramFpga, 1);
+    EXPECT_TRUE(rig.ui.buttonVisible[cmd::kLinearityCoefs]);
+    EXPECT_EQ(rig.ui.waitCursorDepth, 0);
+
+    // Another family clears the Program FPGA flag again.
+    rig.Select(demo::kOsprey, family::kOsprey);
+    EXPECT_EQ(rig.frame.enableProgramFpga, 0);
+}
+
+TEST(AllValuesGetTest, KestrelPlusWithFpgaAccessShowsTheRegistersItReads) {
+    AllValuesRig rig;
+    rig.frame.flags.fpgaRegistersUnlocked = 1;
+    rig.Device(demo::kKestrelPlus).SetFpgaRegister(0x68, 0x1234);
+    rig.Select(demo::kKestrelPlus, family::kKestrelPlus);
+
+    const auto labels = rig.Labels();
+    ASSERT_GT(labels.size(), 22u);
+    EXPECT_EQ(labels[20], " 0x00 - Master Clock");
+    EXPECT_EQ(labels[21], " 0x04 - FPGA Firmware Version");
+    EXPECT_EQ(labels.back(), " 0x68 - Read Max Saturation Value");
+    EXPECT_EQ(rig.Value(static_cast<int>(labels.size()) - 1), "0x1234 (4660)");
+    EXPECT_EQ(std::count(labels.begin(), labels.end(), " 0x7c - Read FPGA Programmed Data"), 0);
+}
+
+TEST(AllValuesGetTest, FalconWithFpgaAccessStopsAtTheShutterRowThenShowsThePsocVersion) {
+    AllValuesRig rig;
+    rig.frame.flags.fpgaRegistersUnlocked = 1;
+    rig.frame.flags.extraFalconUnlocked = 1;
+    rig.usb.Clear();
+    rig.Select(demo::kFalcon, family::kFalcon);
+
+    const auto labels = rig.Labels();
+    ASSERT_GE(labels.size(), 20u);
+    EXPECT_EQ(std::vector<std::string>(labels.begin(), labels.begin() + 18), CatalogueLabels(rig, 0, 17));
+    EXPECT_EQ(std::vector<std::string>(labels.begin() + 18, labels.end() - 1), CatalogueLabels(rig, 20, 38));
+    EXPECT_EQ(labels[labels.size() - 2], " 0x5c - Shutter Toggle Enable");
+    EXPECT_EQ(labels.back(), "  PSOC Firmware Version");
+    EXPECT_EQ(rig.Value(static_cast<int>(labels.size()) - 1), "0.10.4");  // the demo PSOC's 0x0104
+    EXPECT_TRUE(rig.ui.buttonVisible[cmd::kPsocDiags]);
+    EXPECT_TRUE(rig.ui.buttonVisible[cmd::kLinearityCoefs]);
+
+    // The PSOC version is asked twice, one second apart; the second answer is kept.
+    const auto lines = rig.usb.Lines();
+    std::vector<std::size_t> psocRequests;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].find(": 69 10 02 01 03") != std::string::npos) psocRequests.push_back(i);
+    }
+    ASSERT_EQ(psocRequests.size(), 2u);
+    std::vector<std::string> between(lines.begin() + static_cast<long>(psocRequests[0]) + 1,
+                                     lines.begin() + static_cast<long>(psocRequests[1]));
+    std::vector<std::string> sleeps;
+    for (const auto& line : between) {
+        if (line.rfind("SLEEP", 0) == 0) sleeps.push_back(line);
+    }
+    EXPECT_EQ(sleeps, (std::vector<std::string>{"SLEEP 10", "SLEEP 10", "SLEEP 1000"}));
+    EXPECT_EQ(between.back(), "SLEEP 1000");
+}
+
+TEST(AllValuesGetTest, FamilyButtonsFollowTheUnlockFlags) {
+    AllValuesRig rig;
+    rig.Select(demo::kKestrel, family::kKestrel);
+    EXPECT_FALSE(rig.ui.buttonVisible[cmd::kExtraKestrel]);
+    EXPECT_FALSE(rig.ui.buttonVisible[cmd::kPsocDiags]);
+    rig.frame.flags.extraKestrelUnlocked = 1;
+    rig.frame.flags.extraIbisUnlocked = 1;
+    rig.Select(demo::kKestrel, family::kKestrel);
+    EXPECT_TRUE(rig.ui.buttonVisible[cmd::kExtraKestrel]);
+    EXPECT_TRUE(rig.ui.buttonVisible[cmd::kPsocDiags]);
+
+    rig.Select(demo::kKestrelWithLantern, family::kLantern);
+    EXPECT_TRUE(rig.ui.buttonVisible[cmd::kCalibrate]);
+    EXPECT_TRUE(rig.ui.buttonVisible[cmd::kZephyrCalFile]);
+    ASSERT_EQ(rig.frame.List().RowCount(), 18);
+    EXPECT_EQ(rig.Value(0), "LAN00231");
+    EXPECT_EQ(rig.ui.waitCursorDepth, 0);
+}
+
+TEST(AllValuesGetTest, FailedSlotReadsShowNothingOfAnotherSlotOrDevice) {
+    AllValuesRig rig;
+    rig.Select(demo::kKestrel, family::kKestrel);
+    ASSERT_EQ(rig.Value(1), "KES08811");
+
+    // The Osprey leaves its serial and its second wavelength coefficient
+    // unanswered: those rows show empty and zero, the neighbours their own.
+    rig.FailSlotReads(demo::kOsprey, {0, 3});
+    rig.Select(demo::kOsprey, family::kOsprey);
+    ASSERT_EQ(rig.frame.List().RowCount(), 18);
+    EXPECT_EQ(rig.Value(1), "");
+    EXPECT_EQ(rig.Value(3), "4.5210800e-01");
+    EXPECT_EQ(rig.Value(4), "0.0000000e+00");
+    EXPECT_EQ(rig.Value(5), "1.3300870e-09") << "slot 4 of the Osprey";
+    EXPECT_EQ(rig.Value(15), "5");
+    // Such a list cannot be saved: it would store the zeros.
+    EXPECT_FALSE(rig.frame.listSource.valid);
+    rig.frame.OnSaveAllValues();
+    ASSERT_EQ(rig.ui.Messages().size(), 1u);
+    EXPECT_NE(rig.ui.Messages()[0].text.find("could not be read"), std::string::npos);
+    EXPECT_TRUE(rig.WrittenSlots(demo::kOsprey).empty());
+}
+
+TEST(AllValuesGetTest, BusyDeviceLeavesTheListAndSaveRefuses) {
+    AllValuesRig rig;
+    rig.Select(demo::kOsprey, family::kOsprey);
+    const auto rows = rig.frame.List().Rows();
+    rig.usb.Clear();
+
+    rig.frame.jobBusy[demo::kWren].store(1);
+    rig.Select(demo::kWren, family::kWren);
+    EXPECT_EQ(rig.frame.List().Rows().size(), rows.size());
+    EXPECT_EQ(rig.Value(1), "OSP05521");
+    EXPECT_FALSE(Opened(rig, demo::kWren));
+    EXPECT_EQ(rig.ui.waitCursorDepth, 0);
+
+    rig.frame.OnSaveAllValues();
+    rig.frame.jobBusy[demo::kWren].store(0);
+    rig.frame.OnSaveAllValues();
+    const auto messages = rig.ui.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_NE(messages[0].text.find("being programmed"), std::string::npos);
+    EXPECT_NE(messages[1].text.find("read from another device"), std::string::npos);
+    for (const auto& message : messages) {
+        EXPECT_EQ(message.title, "Spindle");
+        EXPECT_EQ(message.style & 0xF0u, mb::kIconWarning);
+    }
+    EXPECT_FALSE(Opened(rig, demo::kWren));
+    EXPECT_TRUE(rig.WrittenSlots(demo::kWren).empty());
+}
+
+}  // namespace
+}  // namespace spindle
