@@ -1,0 +1,251 @@
+#include "CliSession.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <vector>
+
+#include "DeviceSelector.h"
+#include "platform/Format.h"
+#include "platform/RealClock.h"
+#include "platform/VirtualClock.h"
+#include "protocol/ValueEditors.h"
+
+namespace spindle::cli {
+
+namespace {
+
+constexpr const char* kCategorySuffix = " Devices";
+constexpr const char* kEnabled = "Enabled";
+constexpr const char* kDisabled = "Disabled";
+
+// SPINDLE_VIRTUAL_CLOCK=1 runs every protocol pause on a virtual clock, so
+// scripted tests of the tool never wait for real.
+bool VirtualClockRequested() {
+    const char* value = std::getenv("SPINDLE_VIRTUAL_CLOCK");
+    return value != nullptr && std::string(value) == "1";
+}
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos) return parts;
+        start = comma + 1;
+    }
+}
+
+bool ParseSwitch(const std::string& text, int& state) {
+    if (text == kEnabled) {
+        state = 1;
+        return true;
+    }
+    if (text == kDisabled) {
+        state = 0;
+        return true;
+    }
+    return false;
+}
+
+bool IsDecimal(const std::string& text) {
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+// Fills the auto-nulling dialog from "Enabled|Disabled,Enabled|Disabled,DARK,SATURATION",
+// the same form the row shows.
+bool FillAutoNulling(CAutoNullingDlg& dialog, const std::string& value) {
+    const std::vector<std::string> parts = SplitCommas(value);
+    if (parts.size() != 4) return false;
+    int autoNulling = 0;
+    int compensation = 0;
+    if (!ParseSwitch(parts[0], autoNulling) || !ParseSwitch(parts[1], compensation)) return false;
+    if (!IsDecimal(parts[2]) || !IsDecimal(parts[3])) return false;
+    dialog.autoNullingEnabled = autoNulling;
+    dialog.temperatureCompensation = compensation;
+    dialog.darkValue = parts[2];
+    dialog.saturationValue = parts[3];
+    return true;
+}
+
+}  // namespace
+
+std::string PlainLabel(const std::string& label) {
+    const std::size_t start = label.find_first_not_of(' ');
+    return start == std::string::npos ? std::string() : label.substr(start);
+}
+
+CCliSession::CCliSession(const GlobalOptions& options)
+    : options_(options),
+      ui_(CTerminalUserInterface::Options{options.yes, ::isatty(STDIN_FILENO) == 1, ::isatty(STDERR_FILENO) == 1},
+          std::cin, std::cerr) {}
+
+CCliSession::~CCliSession() = default;
+
+int CCliSession::Open(const GlobalOptions& options, bool needsDevices, std::unique_ptr<CCliSession>& session) {
+    std::unique_ptr<CCliSession> made(new CCliSession(options));
+    if (options.bench.empty()) {
+        if (needsDevices) {
+            std::cerr << "spindle-cli: no USB back end is built into this program yet; "
+                         "run against a simulated bench with --bench demo or --bench FILE\n";
+            return kExitUsage;
+        }
+        // A command that never opens a device still needs a driver behind
+        // the frame: an empty bench, on which every open fails.
+        made->bench_ = std::make_unique<sim::SimBench>();
+    } else {
+        try {
+            made->bench_ = sim::LoadBench(options.bench);
+        } catch (const sim::BenchFileError& error) {
+            std::cerr << "spindle-cli: " << error.what() << '\n';
+            return kExitUsage;
+        }
+    }
+    if (VirtualClockRequested()) {
+        made->baseClock_ = std::make_unique<VirtualClock>();
+    } else {
+        made->baseClock_ = std::make_unique<RealClock>();
+    }
+    made->progressClock_ = std::make_unique<CProgressClock>(*made->baseClock_, made->ui_);
+    made->usbTrace_ = std::make_unique<CUsbTraceSetup>(*made->bench_, *made->progressClock_, options.usbTrace);
+    if (!made->usbTrace_->error().empty()) {
+        std::cerr << "spindle-cli: " << made->usbTrace_->error() << '\n';
+        return kExitUsage;
+    }
+    made->debugTrace_ = MakeDebugTraceFromEnvironment();
+    made->platform_ = std::make_unique<Platform>(
+        Platform{made->usbTrace_->driver(), made->usbTrace_->clock(), *made->debugTrace_, made->ui_});
+    made->frame_ = std::make_unique<CMainFrame>(*made->platform_);
+    session = std::move(made);
+    return kExitOk;
+}
+
+void CCliSession::StartUp() {
+    frame_->LoadSettings();
+    frame_->OnCreate();
+}
+
+void CCliSession::RefreshTree() {
+    ui_.SetActivity("Scanning devices");
+    frame_->OnInitialUpdate();
+}
+
+int CCliSession::SelectDevice(const std::string& selectorText, int& exitCode) {
+    std::string error;
+    const std::optional<DeviceSelector> selector = ParseDeviceSelector(selectorText, error);
+    if (!selector) {
+        std::cerr << "spindle-cli: " << error << '\n';
+        exitCode = kExitUsage;
+        return CDeviceTree::kNoItem;
+    }
+    RefreshTree();
+    const int item = FindDeviceItem(frame_->Tree(), *selector, error);
+    if (item == CDeviceTree::kNoItem) {
+        ui_.Error(error);
+        exitCode = kExitFailed;
+        return CDeviceTree::kNoItem;
+    }
+    ui_.SetActivity("Reading values");
+    frame_->OnTreeSelectionChanged(item);
+    exitCode = kExitOk;
+    return item;
+}
+
+void CCliSession::ReadValues() {
+    ui_.SetActivity("Reading values");
+    frame_->OnGetAllValues();
+}
+
+DeviceInfo CCliSession::Describe(int item) const {
+    DeviceInfo info;
+    const TreeItem* treeItem = frame_->Tree().Item(item);
+    if (treeItem == nullptr) return info;
+    info.item = item;
+    info.label = treeItem->text;
+    if (treeItem->record != nullptr) {
+        info.index = treeItem->record->index;
+        info.familyCode = treeItem->record->family;
+        info.serial = treeItem->record->serial;
+    }
+    // The family as the tree groups it: the category the item sits under,
+    // or "Lantern" for a light source shown under its Kestrel.
+    const TreeItem* parent = frame_->Tree().Item(treeItem->parent);
+    if (parent != nullptr && parent->record != nullptr) {
+        info.familyName = "Lantern";
+    } else if (parent != nullptr) {
+        info.familyName = parent->text;
+        if (info.familyName.ends_with(kCategorySuffix)) {
+            info.familyName.resize(info.familyName.size() - std::string(kCategorySuffix).size());
+        }
+    }
+    return info;
+}
+
+EditOutcome CCliSession::EditRow(int row, const std::string& value) {
+    CValueList& list = frame_->List();
+    const std::string label = PlainLabel(list.GetText(row, CValueList::kItemColumn));
+    const std::string before = list.GetText(row, CValueList::kDataColumn);
+    bool locked = false;
+    std::string lockNote;
+    std::string problem;
+    ui_.SetDialogAnswer([&](CDialogModel& dialog) -> int {
+        if (auto* edit = dynamic_cast<CEditValueDlg*>(&dialog)) {
+            if (!edit->valueEnabled) {
+                locked = edit->value != value;
+                lockNote = edit->noteText;
+                return mb::kIdCancel;
+            }
+            edit->value = value;
+            return mb::kIdOk;
+        }
+        if (auto* nulling = dynamic_cast<CAutoNullingDlg*>(&dialog)) {
+            if (!nulling->controlsEnabled) {
+                locked = before != value;
+                lockNote = nulling->noteText;
+                return mb::kIdCancel;
+            }
+            if (!FillAutoNulling(*nulling, value)) {
+                problem = StrPrintf("\"%s\" takes Enabled|Disabled,Enabled|Disabled,DARK,SATURATION "
+                                    "(for example Enabled,Disabled,1200,60000), not \"%s\"",
+                                    label.c_str(), value.c_str());
+                return mb::kIdCancel;
+            }
+            return mb::kIdOk;
+        }
+        problem = StrPrintf("the command line cannot show the dialog \"%s\"", dialog.Title().c_str());
+        return mb::kIdCancel;
+    });
+    frame_->OnListDoubleClick(row);
+    ui_.SetDialogAnswer(nullptr);
+
+    if (locked) {
+        ui_.Error(StrPrintf("\"%s\" cannot be changed: the value is locked.", label.c_str()));
+        ui_.Note(lockNote);
+        return EditOutcome::Locked;
+    }
+    if (!problem.empty()) {
+        ui_.Error(problem);
+        return EditOutcome::Refused;
+    }
+    const std::string after = list.GetText(row, CValueList::kDataColumn);
+    if (after == value) return before == value ? EditOutcome::Unchanged : EditOutcome::Changed;
+    ui_.Error(StrPrintf("the editor of \"%s\" did not take the value \"%s\"", label.c_str(), value.c_str()));
+    return EditOutcome::Refused;
+}
+
+void CCliSession::Close() { frame_->OnClose(); }
+
+int CCliSession::ExitStatus() {
+    if (bench_ && !bench_->FilePath().empty() && !bench_->LastSaveError().empty()) {
+        ui_.Error("the bench file could not be saved: " + bench_->LastSaveError());
+    }
+    return ui_.Failed() ? kExitFailed : kExitOk;
+}
+
+}  // namespace spindle::cli

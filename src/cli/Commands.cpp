@@ -1,0 +1,451 @@
+#include "Commands.h"
+
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "ValuesBackup.h"
+#include "app/CommandIds.h"
+#include "app/FeatureUnlock.h"
+#include "app/INIFileSupport.h"
+#include "platform/Format.h"
+
+namespace spindle::cli {
+
+namespace {
+
+using OrderedJson = nlohmann::ordered_json;
+
+void PrintJson(const OrderedJson& document) { std::cout << document.dump(2) << '\n'; }
+
+OrderedJson DeviceJson(const DeviceInfo& info) {
+    return OrderedJson{{"index", info.index},          {"familyCode", info.familyCode},
+                       {"familyName", info.familyName}, {"serial", info.serial},
+                       {"label", info.label}};
+}
+
+OrderedJson RowsJson(const std::vector<ValueRow>& rows) {
+    OrderedJson array = OrderedJson::array();
+    for (const ValueRow& row : rows) array.push_back({{"label", row.label}, {"value", row.value}});
+    return array;
+}
+
+// A row whose value a save changed, as read back from the device.
+struct Change {
+    int row = 0;
+    std::string label;
+    std::string before;
+    std::string after;
+};
+
+std::vector<Change> DiffRows(const std::vector<ValueRow>& before, const std::vector<ValueRow>& after) {
+    std::vector<Change> changes;
+    const std::size_t count = std::min(before.size(), after.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        if (before[i].value != after[i].value) {
+            changes.push_back({static_cast<int>(i), after[i].label, before[i].value, after[i].value});
+        }
+    }
+    return changes;
+}
+
+// Opens the session, starts the frame and selects the device (Get All
+// Values). Null, with `status` set, when any of it failed.
+std::unique_ptr<CCliSession> OpenDevice(const GlobalOptions& options, const std::string& device, int& status,
+                                        DeviceInfo& info) {
+    std::unique_ptr<CCliSession> session;
+    status = CCliSession::Open(options, true, session);
+    if (status != kExitOk) return nullptr;
+    session->StartUp();
+    const int item = session->SelectDevice(device, status);
+    if (item == CDeviceTree::kNoItem) return nullptr;
+    info = session->Describe(item);
+    return session;
+}
+
+// The list must hold every value of the device before it is shown as a
+// backup or written back.
+bool RequireCompleteValues(CCliSession& session, const DeviceInfo& info) {
+    if (session.Frame().List().Empty()) {
+        session.Ui().Error(StrPrintf("%s has no stored values", PlainLabel(info.label).c_str()));
+        return false;
+    }
+    if (!session.ValuesComplete()) {
+        session.Ui().Error(StrPrintf("some values of %s could not be read", PlainLabel(info.label).c_str()));
+        return false;
+    }
+    return true;
+}
+
+// A command of the manufacturing bar runs only where the window would offer
+// its button: the bar shown and the button on it shown for this device.
+bool RequireButton(CCliSession& session, int commandId, const char* name) {
+    CTerminalUserInterface& ui = session.Ui();
+    if (ui.IsBarVisible(bar::kManufacturing) && ui.IsButtonShown(commandId)) return true;
+    if (session.Frame().flags.manufacturingMode != 1) {
+        ui.Error(StrPrintf("%s is a manufacturing command; unlock manufacturing mode first "
+                           "(spindle-cli unlock CODE)",
+                           name));
+    } else {
+        ui.Error(StrPrintf("%s is not offered for this device", name));
+    }
+    return false;
+}
+
+// Save All Values, then Get All Values again, and shows what the device
+// now holds differently from `before`. Rows the operator asked for that
+// the device did not take are named on standard error.
+int SaveAndReport(CCliSession& session, const DeviceInfo& info, const std::vector<ValueRow>& before,
+                  const std::set<int>& requestedRows) {
+    CTerminalUserInterface& ui = session.Ui();
+    const int failuresBefore = ui.FailureCount();
+    ui.SetActivity("Saving values");
+    session.Frame().OnSaveAllValues();
+    if (ui.FailureCount() != failuresBefore) return session.ExitStatus();
+
+    session.ReadValues();
+    const std::vector<ValueRow> after = session.Frame().List().Rows();
+    if (!session.ValuesComplete()) ui.Error("the values could not all be read back after saving");
+    const std::vector<Change> changes = DiffRows(before, after);
+    std::set<int> changedRows;
+    for (const Change& change : changes) changedRows.insert(change.row);
+    for (int row : requestedRows) {
+        if (changedRows.count(row) == 0 && static_cast<std::size_t>(row) < after.size()) {
+            ui.Note(StrPrintf("%s: the device keeps \"%s\" (this value is not stored from the list)",
+                              PlainLabel(after[static_cast<std::size_t>(row)].label).c_str(),
+                              after[static_cast<std::size_t>(row)].value.c_str()));
+        }
+    }
+    if (session.Options().json) {
+        OrderedJson changed = OrderedJson::array();
+        for (const Change& change : changes) {
+            changed.push_back({{"label", change.label}, {"before", change.before}, {"after", change.after}});
+        }
+        PrintJson({{"device", DeviceJson(info)}, {"changed", changed}});
+    } else {
+        for (const Change& change : changes) {
+            std::cout << PlainLabel(change.label) << ": " << change.before << " -> " << change.after << '\n';
+        }
+    }
+    return session.ExitStatus();
+}
+
+// Splits LABEL=VALUE at the first '='.
+bool SplitAssignment(const std::string& text, std::string& label, std::string& value) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0) return false;
+    label = text.substr(0, equals);
+    value = text.substr(equals + 1);
+    return true;
+}
+
+}  // namespace
+
+int RunScan(const GlobalOptions& options) {
+    std::unique_ptr<CCliSession> session;
+    int status = CCliSession::Open(options, true, session);
+    if (status != kExitOk) return status;
+    session->StartUp();
+    session->RefreshTree();
+    const CDeviceTree& tree = session->Frame().Tree();
+    if (options.json) {
+        OrderedJson devices = OrderedJson::array();
+        for (const TreeItem& item : tree.Items()) {
+            if (item.record != nullptr) devices.push_back(DeviceJson(session->Describe(item.id)));
+        }
+        PrintJson({{"devices", devices}});
+    } else {
+        // Depth first, in the tree's order, two spaces per level.
+        std::vector<std::pair<int, int>> stack;
+        const std::vector<int> roots = tree.Roots();
+        for (auto it = roots.rbegin(); it != roots.rend(); ++it) stack.push_back({*it, 0});
+        while (!stack.empty()) {
+            const auto [id, depth] = stack.back();
+            stack.pop_back();
+            const TreeItem* item = tree.Item(id);
+            std::cout << std::string(static_cast<std::size_t>(depth) * 2, ' ') << item->text << '\n';
+            for (auto child = item->children.rbegin(); child != item->children.rend(); ++child) {
+                stack.push_back({*child, depth + 1});
+            }
+        }
+    }
+    return session->ExitStatus();
+}
+
+int RunGet(const GlobalOptions& options, const std::string& device) {
+    int status = kExitOk;
+    DeviceInfo info;
+    auto session = OpenDevice(options, device, status, info);
+    if (!session) return status;
+    const CValueList& list = session->Frame().List();
+    if (list.Empty()) {
+        session->Ui().Error(StrPrintf("%s has no stored values", PlainLabel(info.label).c_str()));
+        return session->ExitStatus();
+    }
+    if (!session->ValuesComplete()) {
+        session->Ui().Error(StrPrintf("some values of %s could not be read; their rows are not to be trusted",
+                                      PlainLabel(info.label).c_str()));
+    }
+    if (options.json) {
+        PrintJson({{"device", DeviceJson(info)}, {"rows", RowsJson(list.Rows())}});
+    } else {
+        for (const ValueRow& row : list.Rows()) std::cout << PlainLabel(row.label) << '\t' << row.value << '\n';
+    }
+    return session->ExitStatus();
+}
+
+int RunSet(const GlobalOptions& options, const std::string& device, const std::vector<std::string>& assignments) {
+    std::vector<std::pair<std::string, std::string>> wanted;
+    for (const std::string& assignment : assignments) {
+        std::string label;
+        std::string value;
+        if (!SplitAssignment(assignment, label, value)) {
+            std::cerr << "spindle-cli: \"" << assignment << "\" is not LABEL=VALUE\n";
+            return kExitUsage;
+        }
+        wanted.emplace_back(label, value);
+    }
+
+    int status = kExitOk;
+    DeviceInfo info;
+    auto session = OpenDevice(options, device, status, info);
+    if (!session) return status;
+    if (!RequireCompleteValues(*session, info)) return session->ExitStatus();
+    CValueList& list = session->Frame().List();
+    const std::vector<ValueRow> before = list.Rows();
+
+    // Every label must name exactly one row before anything is edited.
+    std::vector<int> rows;
+    for (const auto& [label, value] : wanted) {
+        std::vector<int> found;
+        for (int row = 0; row < list.RowCount(); ++row) {
+            if (PlainLabel(list.GetText(row, CValueList::kItemColumn)) == label) found.push_back(row);
+        }
+        if (found.size() != 1) {
+            session->Ui().Error(found.empty()
+                                    ? StrPrintf("%s has no value \"%s\" (see spindle-cli get %s)",
+                                                PlainLabel(info.label).c_str(), label.c_str(), device.c_str())
+                                    : StrPrintf("\"%s\" names %zu values of %s; restore them with import",
+                                                label.c_str(), found.size(), PlainLabel(info.label).c_str()));
+            return session->ExitStatus();
+        }
+        rows.push_back(found.front());
+    }
+
+    std::set<int> requested;
+    bool refused = false;
+    bool changed = false;
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        switch (session->EditRow(rows[i], wanted[i].second)) {
+            case EditOutcome::Changed: changed = true; requested.insert(rows[i]); break;
+            case EditOutcome::Unchanged: break;
+            case EditOutcome::Locked:
+            case EditOutcome::Refused: refused = true; break;
+        }
+    }
+    if (refused) {
+        session->Ui().Note("Nothing was written to the device.");
+        return session->ExitStatus();
+    }
+    if (!changed) {
+        session->Ui().Note("Nothing to change: the device holds these values already.");
+        if (options.json) PrintJson({{"device", DeviceJson(info)}, {"changed", OrderedJson::array()}});
+        return session->ExitStatus();
+    }
+    return SaveAndReport(*session, info, before, requested);
+}
+
+int RunExport(const GlobalOptions& options, const std::string& device, const std::string& file) {
+    int status = kExitOk;
+    DeviceInfo info;
+    auto session = OpenDevice(options, device, status, info);
+    if (!session) return status;
+    if (!RequireCompleteValues(*session, info)) return session->ExitStatus();
+    ValuesBackup backup;
+    backup.familyCode = info.familyCode;
+    backup.familyName = info.familyName;
+    backup.serial = info.serial;
+    backup.deviceIndex = info.index;
+    backup.deviceLabel = info.label;
+    backup.date = BackupDateNow();
+    for (const ValueRow& row : session->Frame().List().Rows()) backup.rows.push_back({row.label, row.value});
+    std::string error;
+    if (!WriteBackupFile(file, backup, error)) {
+        session->Ui().Error(error);
+        return session->ExitStatus();
+    }
+    if (options.json) {
+        PrintJson({{"device", DeviceJson(info)}, {"file", file}, {"rows", backup.rows.size()}});
+    } else {
+        std::cout << "Saved " << backup.rows.size() << " values of " << PlainLabel(info.label) << " to " << file
+                  << '\n';
+    }
+    return session->ExitStatus();
+}
+
+int RunImport(const GlobalOptions& options, const std::string& device, const std::string& file) {
+    std::string error;
+    const std::optional<ValuesBackup> backup = ReadBackupFile(file, error);
+    if (!backup) {
+        std::cerr << "spindle-cli: " << error << '\n';
+        return kExitFailed;
+    }
+    int status = kExitOk;
+    DeviceInfo info;
+    auto session = OpenDevice(options, device, status, info);
+    if (!session) return status;
+    CTerminalUserInterface& ui = session->Ui();
+    if (backup->familyCode != info.familyCode) {
+        ui.Error(StrPrintf("%s holds the values of a %s (family %u), but %s is a %s (family %u); "
+                           "nothing was written",
+                           file.c_str(), backup->familyName.c_str(), backup->familyCode,
+                           PlainLabel(info.label).c_str(), info.familyName.c_str(), info.familyCode));
+        return session->ExitStatus();
+    }
+    if (!RequireCompleteValues(*session, info)) return session->ExitStatus();
+    if (backup->serial != info.serial) {
+        ui.Note(StrPrintf("Note: %s was taken from serial number %s; this device is %s.", file.c_str(),
+                          backup->serial.c_str(), info.serial.c_str()));
+    }
+
+    CValueList& list = session->Frame().List();
+    const std::vector<ValueRow> before = list.Rows();
+    std::vector<std::string> missing;
+    const std::vector<RestoreEdit> edits = PlanRestore(list, *backup, missing);
+    for (const std::string& label : missing) {
+        ui.Note(StrPrintf("Not restored: %s shows no value \"%s\".", PlainLabel(info.label).c_str(),
+                          PlainLabel(label).c_str()));
+    }
+    if (edits.empty()) {
+        ui.Note("Nothing to restore: the device holds these values already.");
+        if (options.json) PrintJson({{"device", DeviceJson(info)}, {"changed", OrderedJson::array()}});
+        return session->ExitStatus();
+    }
+    if (!options.yes) {
+        std::string differences = StrPrintf("Restoring %s (%s) into %s changes:", file.c_str(),
+                                            backup->date.c_str(), PlainLabel(info.label).c_str());
+        for (const RestoreEdit& edit : edits) {
+            differences += StrPrintf("\n  %s: %s -> %s", PlainLabel(edit.label).c_str(), edit.current.c_str(),
+                                     edit.restored.c_str());
+        }
+        ui.Note(differences);
+        if (!ui.AskYesNo("Write these values into the device?")) {
+            ui.Error("import cancelled; nothing was written");
+            return session->ExitStatus();
+        }
+    }
+    std::set<int> requested;
+    bool refused = false;
+    for (const RestoreEdit& edit : edits) {
+        const EditOutcome outcome = session->EditRow(edit.row, edit.restored);
+        if (outcome == EditOutcome::Locked || outcome == EditOutcome::Refused) refused = true;
+        if (outcome == EditOutcome::Changed) requested.insert(edit.row);
+    }
+    if (refused) {
+        ui.Note("Nothing was written to the device.");
+        return session->ExitStatus();
+    }
+    return SaveAndReport(*session, info, before, requested);
+}
+
+int RunVerify(const GlobalOptions& options, const std::string& device) {
+    int status = kExitOk;
+    DeviceInfo info;
+    auto session = OpenDevice(options, device, status, info);
+    if (!session) return status;
+    if (!RequireButton(*session, cmd::kVerify, "Verify")) return session->ExitStatus();
+    const int failuresBefore = session->Ui().FailureCount();
+    session->Frame().OnVerify();
+    const bool passed = session->Ui().FailureCount() == failuresBefore;
+    if (options.json) PrintJson({{"device", DeviceJson(info)}, {"passed", passed}});
+    return session->ExitStatus();
+}
+
+int RunResetCoefs(const GlobalOptions& options, const std::string& device) {
+    int status = kExitOk;
+    DeviceInfo info;
+    auto session = OpenDevice(options, device, status, info);
+    if (!session) return status;
+    if (!RequireButton(*session, cmd::kResetCoefs, "Reset Coefs.")) return session->ExitStatus();
+    if (!RequireCompleteValues(*session, info)) return session->ExitStatus();
+    const std::vector<ValueRow> before = session->Frame().List().Rows();
+    session->Frame().OnResetCoefs();
+    const std::vector<Change> reset = DiffRows(before, session->Frame().List().Rows());
+    if (reset.empty()) {
+        session->Ui().Note("Nothing to reset: Reset Coefs. leaves every value of this device as it is.");
+        if (options.json) PrintJson({{"device", DeviceJson(info)}, {"changed", OrderedJson::array()}});
+        return session->ExitStatus();
+    }
+    std::set<int> requested;
+    for (const Change& change : reset) requested.insert(change.row);
+    return SaveAndReport(*session, info, before, requested);
+}
+
+int RunLinearity(const GlobalOptions& options, const std::string& device, const std::string& file) {
+    int status = kExitOk;
+    DeviceInfo info;
+    auto session = OpenDevice(options, device, status, info);
+    if (!session) return status;
+    if (!RequireButton(*session, cmd::kLinearityCoefs, "Linearity Coefs")) return session->ExitStatus();
+    if (!RequireCompleteValues(*session, info)) return session->ExitStatus();
+    const std::vector<ValueRow> before = session->Frame().List().Rows();
+    const int failuresBefore = session->Ui().FailureCount();
+    session->Ui().SetFileAnswer(file);
+    session->Frame().OnLinearityCoefs();
+    session->Ui().SetFileAnswer({});
+    if (session->Ui().FailureCount() != failuresBefore) return session->ExitStatus();
+    std::set<int> requested;
+    for (const Change& change : DiffRows(before, session->Frame().List().Rows())) requested.insert(change.row);
+    return SaveAndReport(*session, info, before, requested);
+}
+
+int RunUnlock(const GlobalOptions& options, const std::string& code) {
+    std::unique_ptr<CCliSession> session;
+    int status = CCliSession::Open(options, false, session);
+    if (status != kExitOk) return status;
+    session->StartUp();
+    CTerminalUserInterface& ui = session->Ui();
+    ui.SetDialogAnswer([&code](CDialogModel& dialog) -> int {
+        auto* unlock = dynamic_cast<CUnlockDlg*>(&dialog);
+        if (unlock == nullptr) return mb::kIdCancel;
+        unlock->code = code;
+        return mb::kIdOk;
+    });
+    session->Frame().OnUnlockFeatures();
+    ui.SetDialogAnswer(nullptr);
+    if (IdentifyAccessCode(code) == AccessCode::None) {
+        ui.Error("that is not an access code; nothing changed");
+        return session->ExitStatus();
+    }
+    session->Close();
+    const FeatureFlags& flags = session->Frame().flags;
+    {
+        // Closing does not say whether the settings could be written: read
+        // them back, so a lost unlock is not reported as done.
+        CINIFileSupport store(ui, nullptr, 1, &session->Frame());
+        if (!(ReadFeatureFlags(store) == flags)) {
+            ui.Error(StrPrintf("the features could not be saved in the settings file \"%s\"",
+                               SettingsFilePath().c_str()));
+        }
+    }
+    const std::pair<const char*, int> named[] = {
+        {"Manufacturing", flags.manufacturingMode},
+        {"FPGARegisters", flags.fpgaRegistersUnlocked},
+        {"ExtraKestrelSettings", flags.extraKestrelUnlocked},
+        {"ExtraFalconSettings", flags.extraFalconUnlocked},
+        {"ExtraIbisSettings", flags.extraIbisUnlocked},
+    };
+    if (options.json) {
+        OrderedJson document;
+        for (const auto& [name, value] : named) document[name] = value;
+        PrintJson({{"flags", document}});
+    } else {
+        for (const auto& [name, value] : named) std::cout << name << '=' << value << '\n';
+    }
+    return session->ExitStatus();
+}
+
+}  // namespace spindle::cli

@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "CliSession.h"
+
+namespace spindle::cli {
+
+// The subcommands. Each drives the main frame as the window's buttons do,
+// renders the result on standard output (text, or JSON with --json) and
+// returns the exit status: kExitOk, kExitFailed or kExitUsage.
+int RunScan(const GlobalOptions& options);
+int RunGet(const GlobalOptions& options, const std::string& device);
+int RunSet(const GlobalOptions& options, const std::string& device, const std::vector<std::string>& assignments);
+int RunExport(const GlobalOptions& options, const std::string& device, const std::string& file);
+int RunImport(const GlobalOptions& options, const std::string& device, const std::string& file);
+int RunVerify(const GlobalOptions& options, const std::string& device);
+int RunResetCoefs(const GlobalOptions& options, const std::string& device);
+int RunLinearity(const GlobalOptions& options, const std::string& device, const std::string& file);
+int RunUnlock(const GlobalOptions& options, const std::string& code);
+
+}  // namespace spindle::cli

@@ -1,0 +1,135 @@
+// spindle-cli: the service commands of Spindle for shells and scripts.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "Commands.h"
+
+namespace {
+
+using namespace spindle::cli;
+
+constexpr const char* kDeviceHelp =
+    "The device: an index (3), the Lantern behind the Kestrel at an index (3/lantern) or a serial number "
+    "(serial:KES10234)";
+
+constexpr const char* kMainFooter = R"(
+Exit status: 0 success, 1 the device or the operation failed, 2 usage error.
+Messages the desktop shows in boxes are written to standard error.
+Environment: SPINDLE_CONFIG_DIR (settings folder), SPINDLE_TRACE (debug trace file),
+SPINDLE_USB_TRACE (USB trace file), SPINDLE_VIRTUAL_CLOCK=1 (no real protocol pauses; for tests).
+
+Examples:
+  spindle-cli --bench demo scan
+  spindle-cli --bench bench.json get 3
+  spindle-cli --bench bench.json set 3 "Configuration String 1=VIS-600-25"
+  spindle-cli --bench bench.json export 3 osprey.json
+  spindle-cli --bench bench.json --yes import 3 osprey.json)";
+
+CLI::App* AddDeviceCommand(CLI::App& app, const char* name, const char* description, std::string& device,
+                           const char* footer) {
+    CLI::App* command = app.add_subcommand(name, description);
+    command->add_option("DEVICE", device, kDeviceHelp)->required();
+    command->footer(footer);
+    return command;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Spindle service tool: reads, edits, backs up and restores the values stored in the "
+                 "spectrometers, and runs the manufacturing commands.",
+                 "spindle-cli"};
+    app.footer(kMainFooter);
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    GlobalOptions options;
+    app.add_option("--bench", options.bench,
+                   "Run against a simulated bench: \"demo\" (built in, changes are not kept) or a bench file "
+                   "(changes are saved into it). Required until a USB back end is built in");
+    app.add_option("--usb-trace", options.usbTrace, "Append one line per USB request and pause to FILE");
+    app.add_flag("--json", options.json, "Machine-readable output on standard output");
+    app.add_flag("-y,--yes", options.yes,
+                 "Answer yes to every question; without it questions are asked on the terminal, "
+                 "and fail when there is none");
+
+    std::string device;
+    std::string file;
+    std::string code;
+    std::vector<std::string> assignments;
+
+    CLI::App* scan = app.add_subcommand("scan", "Refresh Tree: list the devices as the device tree shows them");
+    scan->footer("\nExamples:\n  spindle-cli --bench demo scan\n  spindle-cli --bench demo --json scan");
+
+    CLI::App* get = AddDeviceCommand(app, "get", "Get All Values: print the device's stored values", device,
+                                     "\nText output is LABEL<TAB>VALUE per row; --json gives the exact labels.\n"
+                                     "Examples:\n  spindle-cli --bench demo get 0\n"
+                                     "  spindle-cli --bench demo get 0/lantern\n"
+                                     "  spindle-cli --bench demo --json get serial:OSP00412");
+
+    CLI::App* set = AddDeviceCommand(app, "set", "Edit stored values and save them (Save All Values)", device,
+                                     "\nLABEL is the row label as get prints it (case-sensitive). Configuration\n"
+                                     "and reserved values are locked unless manufacturing mode is unlocked.\n"
+                                     "The AutoNulling Info of a Kestrel+ or Harrier is written\n"
+                                     "Enabled|Disabled,Enabled|Disabled,DARK,SATURATION.\n"
+                                     "Examples:\n"
+                                     "  spindle-cli --bench bench.json set 3 \"Serial Number=OSP00999\"\n"
+                                     "  spindle-cli --bench bench.json set 3 \"Wavelength Calibration "
+                                     "Intercept=340.1\" \"Stray Light Correction Coefficient=0.93\"");
+    set->add_option("LABEL=VALUE", assignments, "The values to change")->required();
+
+    CLI::App* exportCommand =
+        AddDeviceCommand(app, "export", "Back up the device's stored values into a JSON file", device,
+                         "\nExample:\n  spindle-cli --bench bench.json export 3 osprey-3.json");
+    exportCommand->add_option("FILE", file, "The backup file to write")->required();
+
+    CLI::App* import = AddDeviceCommand(
+        app, "import", "Restore a backup into the device (refused for another family)", device,
+        "\nThe differences are shown and confirmed before writing, unless --yes.\n"
+        "Examples:\n  spindle-cli --bench bench.json import 3 osprey-3.json\n"
+        "  spindle-cli --bench bench.json --yes import 3 osprey-3.json");
+    import->add_option("FILE", file, "The backup file to restore")->required()->check(CLI::ExistingFile);
+
+    CLI::App* verify = AddDeviceCommand(app, "verify", "Verify the device's product ID (manufacturing)", device,
+                                        "\nExample:\n  spindle-cli --bench demo verify 3");
+
+    CLI::App* reset = AddDeviceCommand(app, "reset-coefs",
+                                       "Reset Coefs.: zero the coefficients, serial N/A, and save (manufacturing)",
+                                       device, "\nExample:\n  spindle-cli --bench bench.json reset-coefs 3");
+
+    CLI::App* linearity = AddDeviceCommand(
+        app, "linearity", "Import nonlinearity coefficients from a .lin file and save (manufacturing)", device,
+        "\nExample:\n  spindle-cli --bench bench.json linearity 6 falcon.lin");
+    linearity->add_option("FILE", file, "The linearity calibration file (.lin)")
+        ->required()
+        ->check(CLI::ExistingFile);
+
+    CLI::App* unlock = app.add_subcommand("unlock", "Unlock Features: apply an access code (kept in the settings)");
+    unlock->add_option("CODE", code, "The access code, exactly as given")->required();
+    unlock->footer("\nExample:\n  spindle-cli unlock CODE");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForAllHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& error) {
+        app.exit(error);
+        return kExitUsage;
+    }
+
+    if (scan->parsed()) return RunScan(options);
+    if (get->parsed()) return RunGet(options, device);
+    if (set->parsed()) return RunSet(options, device, assignments);
+    if (exportCommand->parsed()) return RunExport(options, device, file);
+    if (import->parsed()) return RunImport(options, device, file);
+    if (verify->parsed()) return RunVerify(options, device);
+    if (reset->parsed()) return RunResetCoefs(options, device);
+    if (linearity->parsed()) return RunLinearity(options, device, file);
+    if (unlock->parsed()) return RunUnlock(options, code);
+    return kExitUsage;
+}
