@@ -112,6 +112,110 @@ std::vector<int> ReadAndFill(CStoredValues& values, CSpecProtocol& protocol, Dev
     return saved.failedSlots;
 }
 
+// Save All Values for the frame's selected device: the checks, the read that
+// carries the values the list does not hold, the parse and the writes. Gives
+// the text to show the operator; empty when all went well or there is
+// nothing to save.
+std::string SaveListIntoSelectedDevice(CMainFrame& frame) {
+    Platform& platform = frame.GetPlatform();
+    const DeviceRecord* record = frame.SelectedRecord();
+    if (record == nullptr || !HasStoredValues(record->family)) return {};
+
+    if (frame.jobBusy[record->index % kMaxDevices].load() == 1) {
+        return StrPrintf("Save All Values was not done: device %u is being programmed. "
+                         "Wait until programming is complete, then press Get All Values and save again.",
+                         record->index);
+    }
+    if (!frame.listSource.valid) {
+        return frame.List().Empty()
+                   ? "Save All Values was not done: the list is empty. "
+                     "Select the device and press Get All Values first."
+                   : "Save All Values was not done: some values could not be read from the device when the "
+                     "list was filled, so the list would store empty values. Press Get All Values again first.";
+    }
+    if (frame.listSource.index != record->index || frame.listSource.family != record->family) {
+        return "Save All Values was not done: the list was read from another device. "
+               "Select the device and press Get All Values first.";
+    }
+
+    CSpecProtocol protocol(platform);
+    DeviceHandle handle = kNullHandle;
+    if (!OpenDeviceByIndex(platform, static_cast<int>(record->index), handle)) {
+        return StrPrintf("Save All Values was not done: device %u could not be opened.", record->index);
+    }
+
+    CStoredValues values(platform, static_cast<int>(record->family));
+    const bool accessory = record->family == family::kLantern;
+    // The read that carries the values the list does not hold, then the
+    // parse and the writes.
+    TransferResult read;
+    TransferResult written;
+    auto readThenWrite = [&](auto readAll, auto parseAll, auto writeAll) {
+        readAll();
+        if (!read.failedSlots.empty()) return;
+        parseAll();
+        writeAll();
+    };
+    switch (record->family) {
+        case family::kKestrel: case family::kOsprey: case family::kIbis: case family::kFalcon:
+        case family::kCondor: case family::kWren: case family::kFinch:
+            readThenWrite([&] { read.Append(values.TransferCommon(protocol, handle, TransferDirection::Read)); },
+                          [&] { values.ParseCommonRows(frame.List()); },
+                          [&] { written.Append(values.TransferCommon(protocol, handle, TransferDirection::Write)); });
+            break;
+        case family::kHeron:
+            // The list holds every value a Heron write sends; nothing is read.
+            values.ParseHeronRows(frame.List());
+            written.Append(values.TransferHeron(protocol, handle, TransferDirection::Write));
+            break;
+        case family::kLantern:
+            readThenWrite([&] { read.Append(values.TransferLantern(protocol, handle, TransferDirection::Read)); },
+                          [&] { values.ParseLanternRows(frame.List()); },
+                          [&] { written.Append(values.TransferLantern(protocol, handle, TransferDirection::Write)); });
+            break;
+        case family::kMerlin:
+            readThenWrite([&] { read.Append(values.TransferMerlin(protocol, handle, TransferDirection::Read)); },
+                          [&] { values.ParseMerlinRows(frame.List()); },
+                          [&] { written.Append(values.TransferMerlin(protocol, handle, TransferDirection::Write)); });
+            break;
+        case family::kKestrelPlus: case family::kHarrier:
+            values.SetAutoNulling(frame.autoNulling);
+            readThenWrite(
+                [&] {
+                    read.Append(values.TransferCommon(protocol, handle, TransferDirection::Read));
+                    read.Append(values.TransferExtra(protocol, handle, TransferDirection::Read));
+                },
+                [&] {
+                    values.ParseCommonRows(frame.List());
+                    values.ParseExtraRows(frame.List());
+                },
+                [&] {
+                    written.Append(values.TransferCommon(protocol, handle, TransferDirection::Write));
+                    written.Append(values.TransferExtra(protocol, handle, TransferDirection::Write));
+                });
+            break;
+        default:
+            break;
+    }
+    CloseDevice(platform, handle);
+
+    if (!read.failedSlots.empty()) {
+        return StrPrintf("Save All Values was not done: %s could not be read from the device before writing, "
+                         "so the values the list does not hold could not be kept. Nothing was written.",
+                         SlotsPhrase(accessory, read.failedSlots).c_str());
+    }
+    if (!written.failedSlots.empty() || written.commitFailed) {
+        std::string text = "Save All Values did not store every value.";
+        if (!written.failedSlots.empty()) {
+            text += StrPrintf(" Writing %s failed.", SlotsPhrase(accessory, written.failedSlots).c_str());
+        }
+        if (written.commitFailed) text += " The light source did not take the command to store its values.";
+        text += " Check the device and press Save All Values again.";
+        return text;
+    }
+    return {};
+}
+
 }  // namespace
 
 void CMainFrame::OnGetAllValues() {
@@ -176,110 +280,13 @@ void CMainFrame::OnGetAllValues() {
 }
 
 void CMainFrame::OnSaveAllValues() {
-    IUserInterface& ui = platform_.ui;
-    const DeviceRecord* record = SelectedRecord();
-    WaitCursor waitCursor(ui);
-    if (record == nullptr || !HasStoredValues(record->family)) return;
-
-    auto refuse = [&](const std::string& text) { ui.MessageBox(text, kAppTitle, kWarningStyle); };
-
-    if (jobBusy[record->index % kMaxDevices].load() == 1) {
-        refuse(StrPrintf("Save All Values was not done: device %u is being programmed. "
-                         "Wait until programming is complete, then press Get All Values and save again.",
-                         record->index));
-        return;
+    std::string problem;
+    {
+        WaitCursor waitCursor(platform_.ui);
+        problem = SaveListIntoSelectedDevice(*this);
     }
-    if (!listSource.valid) {
-        refuse(list_.Empty()
-                   ? "Save All Values was not done: the list is empty. "
-                     "Select the device and press Get All Values first."
-                   : "Save All Values was not done: some values could not be read from the device when the "
-                     "list was filled, so the list would store empty values. Press Get All Values again first.");
-        return;
-    }
-    if (listSource.index != record->index || listSource.family != record->family) {
-        refuse("Save All Values was not done: the list was read from another device. "
-               "Select the device and press Get All Values first.");
-        return;
-    }
-
-    CSpecProtocol protocol(platform_);
-    DeviceHandle handle = kNullHandle;
-    if (!OpenDeviceByIndex(platform_, static_cast<int>(record->index), handle)) {
-        refuse(StrPrintf("Save All Values was not done: device %u could not be opened.", record->index));
-        return;
-    }
-
-    CStoredValues values(platform_, static_cast<int>(record->family));
-    const bool accessory = record->family == family::kLantern;
-    // The read that carries the values the list does not hold, then the
-    // parse and the writes.
-    TransferResult read;
-    TransferResult written;
-    auto readThenWrite = [&](auto readAll, auto parseAll, auto writeAll) {
-        readAll();
-        if (!read.failedSlots.empty()) return;
-        parseAll();
-        writeAll();
-    };
-    switch (record->family) {
-        case family::kKestrel: case family::kOsprey: case family::kIbis: case family::kFalcon:
-        case family::kCondor: case family::kWren: case family::kFinch:
-            readThenWrite([&] { read.Append(values.TransferCommon(protocol, handle, TransferDirection::Read)); },
-                          [&] { values.ParseCommonRows(list_); },
-                          [&] { written.Append(values.TransferCommon(protocol, handle, TransferDirection::Write)); });
-            break;
-        case family::kHeron:
-            // The list holds every value a Heron write sends; nothing is read.
-            values.ParseHeronRows(list_);
-            written.Append(values.TransferHeron(protocol, handle, TransferDirection::Write));
-            break;
-        case family::kLantern:
-            readThenWrite([&] { read.Append(values.TransferLantern(protocol, handle, TransferDirection::Read)); },
-                          [&] { values.ParseLanternRows(list_); },
-                          [&] { written.Append(values.TransferLantern(protocol, handle, TransferDirection::Write)); });
-            break;
-        case family::kMerlin:
-            readThenWrite([&] { read.Append(values.TransferMerlin(protocol, handle, TransferDirection::Read)); },
-                          [&] { values.ParseMerlinRows(list_); },
-                          [&] { written.Append(values.TransferMerlin(protocol, handle, TransferDirection::Write)); });
-            break;
-        case family::kKestrelPlus: case family::kHarrier:
-            values.SetAutoNulling(autoNulling);
-            readThenWrite(
-                [&] {
-                    read.Append(values.TransferCommon(protocol, handle, TransferDirection::Read));
-                    read.Append(values.TransferExtra(protocol, handle, TransferDirection::Read));
-                },
-                [&] {
-                    values.ParseCommonRows(list_);
-                    values.ParseExtraRows(list_);
-                },
-                [&] {
-                    written.Append(values.TransferCommon(protocol, handle, TransferDirection::Write));
-                    written.Append(values.TransferExtra(protocol, handle, TransferDirection::Write));
-                });
-            break;
-        default:
-            break;
-    }
-    CloseDevice(platform_, handle);
-
-    if (!read.failedSlots.empty()) {
-        refuse(StrPrintf("Save All Values was not done: %s could not be read from the device before writing, "
-                         "so the values the list does not hold could not be kept. Nothing was written.",
-                         SlotsPhrase(accessory, read.failedSlots).c_str()));
-        return;
-    }
-    if (!written.failedSlots.empty() || written.commitFailed) {
-        std::string text = "Save All Values did not store every value.";
-        if (!written.failedSlots.empty()) {
-            text += StrPrintf(" Writing %s failed.", SlotsPhrase(accessory, written.failedSlots).c_str());
-        }
-        if (written.commitFailed) text += " The light source did not take the command to store its values.";
-        text += " Check the device and press Save All Values again.";
-        refuse(text);
-    }
+    // Shown after the wait cursor is gone.
+    if (!problem.empty()) platform_.ui.MessageBox(problem, kAppTitle, kWarningStyle);
 }
 
 }  // namespace spindle
