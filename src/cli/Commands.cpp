@@ -19,6 +19,13 @@ namespace {
 
 using OrderedJson = nlohmann::ordered_json;
 
+// The device's tree label without the blanks around it, for messages.
+std::string DeviceName(const DeviceInfo& info) {
+    std::string name = PlainLabel(info.label);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    return name;
+}
+
 void PrintJson(const OrderedJson& document) { std::cout << document.dump(2) << '\n'; }
 
 OrderedJson DeviceJson(const DeviceInfo& info) {
@@ -70,11 +77,11 @@ std::unique_ptr<CCliSession> OpenDevice(const GlobalOptions& options, const std:
 // backup or written back.
 bool RequireCompleteValues(CCliSession& session, const DeviceInfo& info) {
     if (session.Frame().List().Empty()) {
-        session.Ui().Error(StrPrintf("%s has no stored values", PlainLabel(info.label).c_str()));
+        session.Ui().Error(StrPrintf("%s has no stored values", DeviceName(info).c_str()));
         return false;
     }
     if (!session.ValuesComplete()) {
-        session.Ui().Error(StrPrintf("some values of %s could not be read", PlainLabel(info.label).c_str()));
+        session.Ui().Error(StrPrintf("some values of %s could not be read", DeviceName(info).c_str()));
         return false;
     }
     return true;
@@ -182,12 +189,12 @@ int RunGet(const GlobalOptions& options, const std::string& device) {
     if (!session) return status;
     const CValueList& list = session->Frame().List();
     if (list.Empty()) {
-        session->Ui().Error(StrPrintf("%s has no stored values", PlainLabel(info.label).c_str()));
+        session->Ui().Error(StrPrintf("%s has no stored values", DeviceName(info).c_str()));
         return session->ExitStatus();
     }
     if (!session->ValuesComplete()) {
         session->Ui().Error(StrPrintf("some values of %s could not be read; their rows are not to be trusted",
-                                      PlainLabel(info.label).c_str()));
+                                      DeviceName(info).c_str()));
     }
     if (options.json) {
         PrintJson({{"device", DeviceJson(info)}, {"rows", RowsJson(list.Rows())}});
@@ -227,9 +234,9 @@ int RunSet(const GlobalOptions& options, const std::string& device, const std::v
         if (found.size() != 1) {
             session->Ui().Error(found.empty()
                                     ? StrPrintf("%s has no value \"%s\" (see spindle-cli get %s)",
-                                                PlainLabel(info.label).c_str(), label.c_str(), device.c_str())
+                                                DeviceName(info).c_str(), label.c_str(), device.c_str())
                                     : StrPrintf("\"%s\" names %zu values of %s; restore them with import",
-                                                label.c_str(), found.size(), PlainLabel(info.label).c_str()));
+                                                label.c_str(), found.size(), DeviceName(info).c_str()));
             return session->ExitStatus();
         }
         rows.push_back(found.front());
@@ -280,7 +287,7 @@ int RunExport(const GlobalOptions& options, const std::string& device, const std
     if (options.json) {
         PrintJson({{"device", DeviceJson(info)}, {"file", file}, {"rows", backup.rows.size()}});
     } else {
-        std::cout << "Saved " << backup.rows.size() << " values of " << PlainLabel(info.label) << " to " << file
+        std::cout << "Saved " << backup.rows.size() << " values of " << DeviceName(info) << " to " << file
                   << '\n';
     }
     return session->ExitStatus();
@@ -299,10 +306,10 @@ int RunImport(const GlobalOptions& options, const std::string& device, const std
     if (!session) return status;
     CTerminalUserInterface& ui = session->Ui();
     if (backup->familyCode != info.familyCode) {
-        ui.Error(StrPrintf("%s holds the values of a %s (family %u), but %s is a %s (family %u); "
+        ui.Error(StrPrintf("%s was taken from a device of family %u (%s), but %s is of family %u (%s); "
                            "nothing was written",
-                           file.c_str(), backup->familyName.c_str(), backup->familyCode,
-                           PlainLabel(info.label).c_str(), info.familyName.c_str(), info.familyCode));
+                           file.c_str(), backup->familyCode, backup->familyName.c_str(),
+                           DeviceName(info).c_str(), info.familyCode, info.familyName.c_str()));
         return session->ExitStatus();
     }
     if (!RequireCompleteValues(*session, info)) return session->ExitStatus();
@@ -316,7 +323,7 @@ int RunImport(const GlobalOptions& options, const std::string& device, const std
     std::vector<std::string> missing;
     const std::vector<RestoreEdit> edits = PlanRestore(list, *backup, missing);
     for (const std::string& label : missing) {
-        ui.Note(StrPrintf("Not restored: %s shows no value \"%s\".", PlainLabel(info.label).c_str(),
+        ui.Note(StrPrintf("Not restored: %s shows no value \"%s\".", DeviceName(info).c_str(),
                           PlainLabel(label).c_str()));
     }
     if (edits.empty()) {
@@ -326,7 +333,7 @@ int RunImport(const GlobalOptions& options, const std::string& device, const std
     }
     if (!options.yes) {
         std::string differences = StrPrintf("Restoring %s (%s) into %s changes:", file.c_str(),
-                                            backup->date.c_str(), PlainLabel(info.label).c_str());
+                                            backup->date.c_str(), DeviceName(info).c_str());
         for (const RestoreEdit& edit : edits) {
             differences += StrPrintf("\n  %s: %s -> %s", PlainLabel(edit.label).c_str(), edit.current.c_str(),
                                      edit.restored.c_str());
@@ -379,9 +386,9 @@ int RunResetCoefs(const GlobalOptions& options, const std::string& device) {
         if (options.json) PrintJson({{"device", DeviceJson(info)}, {"changed", OrderedJson::array()}});
         return session->ExitStatus();
     }
-    std::set<int> requested;
-    for (const Change& change : reset) requested.insert(change.row);
-    return SaveAndReport(*session, info, before, requested);
+    // Reset rows that read back as before held zero already (in another
+    // text form): nothing to point out about them.
+    return SaveAndReport(*session, info, before, {});
 }
 
 int RunLinearity(const GlobalOptions& options, const std::string& device, const std::string& file) {

@@ -1,0 +1,297 @@
+// End-to-end tests of spindle-cli: each test runs the built program, as a
+// shell script would, on a bench file and a settings folder of its own.
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "sim/SimBench.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+constexpr const char* kCli = SPINDLE_CLI_PATH;
+constexpr const char* kManufacturingCode = "TOLMIDEXN";
+constexpr const char* kLockedNote = "Configuration strings can only be changed by\n Lumora Manufacturing.";
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+}
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
+class SpindleCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "spindle-cli-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        fs::create_directories(dir_ / "config");
+        WriteFile(Bench(), spindle::sim::DemoBenchText());
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    fs::path Bench() const { return dir_ / "bench.json"; }
+    fs::path Path(const std::string& name) const { return dir_ / name; }
+
+    // Runs the program with no terminal on standard input, in the test's
+    // folder, with the test's settings folder and the virtual clock.
+    RunResult Run(const std::vector<std::string>& args) {
+        std::string command = "cd " + Quote(dir_.string()) + " && env SPINDLE_CONFIG_DIR=" +
+                              Quote((dir_ / "config").string()) +
+                              " SPINDLE_VIRTUAL_CLOCK=1 SPINDLE_USB_TRACE= SPINDLE_TRACE= " + Quote(kCli);
+        for (const std::string& arg : args) command += " " + Quote(arg);
+        command += " </dev/null >out.txt 2>err.txt";
+        const int raw = std::system(command.c_str());
+        RunResult result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        result.out = ReadFile(dir_ / "out.txt");
+        result.err = ReadFile(dir_ / "err.txt");
+        return result;
+    }
+    RunResult RunOnBench(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--bench", Bench().string()});
+        return Run(args);
+    }
+    // Value of a row in `get` text output.
+    std::string Value(const std::string& device, const std::string& label) {
+        const RunResult got = RunOnBench({"get", device});
+        std::istringstream lines(got.out);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with(label + "\t")) return line.substr(label.size() + 1);
+        }
+        return "<no row " + label + ">";
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(SpindleCliTest, ScanShowsTheTreeAndTheRecords) {
+    const RunResult text = Run({"--bench", "demo", "scan"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    // Exact labels (maker devices end in one space), indented by depth.
+    EXPECT_TRUE(text.out.starts_with("Computer\n  Kestrel Devices\n    [0] Kestrel - KES10234 \n"
+                                     "      Lantern - LAN00231\n    [1] Kestrel - KES08811 \n  Wren Devices\n"))
+        << text.out;
+    EXPECT_NE(text.out.find("  Ibis Devices\n    [9] Gannet - GAN00145 \n    [10] Skua - SKU00052 \n"),
+              std::string::npos);
+    EXPECT_NE(text.out.find("  Unprogrammed Vexa USB Devices\n    USB Device 14\n    USB Device 15\n"
+                            "    USB Device 17\n"),
+              std::string::npos);
+    EXPECT_EQ(text.out.find("[16]"), std::string::npos);
+
+    const RunResult json = Run({"--bench", "demo", "--json", "scan"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const Json devices = Json::parse(json.out)["devices"];
+    ASSERT_EQ(devices.size(), 18u);
+    EXPECT_EQ(devices[1], Json::parse(R"({"index": 0, "familyCode": 5, "familyName": "Lantern",
+                                          "serial": "LAN00231", "label": "Lantern - LAN00231"})"));
+    bool sawSkua = false;
+    for (const Json& device : devices) {
+        if (device["index"] == 10) {
+            sawSkua = true;
+            EXPECT_EQ(device["familyCode"], 9);
+            EXPECT_EQ(device["familyName"], "Ibis");
+            EXPECT_EQ(device["label"], "[10] Skua - SKU00052 ");
+        }
+    }
+    EXPECT_TRUE(sawSkua);
+}
+
+TEST_F(SpindleCliTest, GetPrintsRowsAndSelectorsNameTheRightDevice) {
+    const RunResult text = Run({"--bench", "demo", "get", "3"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_TRUE(text.out.starts_with("Firmware Version\tOsprey  1.12.0\nSerial Number\tOSP05521\n")) << text.out;
+
+    const RunResult json = Run({"--bench", "demo", "--json", "get", "serial:OSP05521"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const Json document = Json::parse(json.out);
+    EXPECT_EQ(document["device"]["index"], 3);
+    EXPECT_EQ(document["rows"][1], Json::parse(R"({"label": "  Serial Number", "value": "OSP05521"})"));
+
+    // The Lantern shares its Kestrel's index; the bare index is the Kestrel.
+    const RunResult kestrel = Run({"--bench", "demo", "--json", "get", "0"});
+    const RunResult lantern = Run({"--bench", "demo", "--json", "get", "0/lantern"});
+    ASSERT_EQ(lantern.status, 0) << lantern.err;
+    EXPECT_EQ(Json::parse(kestrel.out)["device"]["familyCode"], 2);
+    EXPECT_EQ(Json::parse(lantern.out)["device"]["familyCode"], 5);
+    EXPECT_EQ(Json::parse(lantern.out)["device"]["serial"], "LAN00231");
+}
+
+TEST_F(SpindleCliTest, SetIsKeptInTheBenchFileAcrossProcesses) {
+    const RunResult set = RunOnBench({"set", "3", "Serial Number=OSP77777", "Stray Light Correction Coefficient=0.5"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_NE(set.out.find("Serial Number: OSP05521 -> OSP77777\n"), std::string::npos) << set.out;
+    EXPECT_NE(set.out.find("Stray Light Correction Coefficient: 1.2000000e-03 -> 5.0000000e-01\n"),
+              std::string::npos)
+        << set.out;
+
+    EXPECT_EQ(Value("3", "Serial Number"), "OSP77777");
+    EXPECT_EQ(Value("3", "Stray Light Correction Coefficient"), "5.0000000e-01");
+    EXPECT_NE(ReadFile(Bench()).find("\"OSP77777\""), std::string::npos);
+    // The other devices keep their values.
+    EXPECT_EQ(Value("2", "Serial Number"), "HER00417");
+}
+
+TEST_F(SpindleCliTest, ExportThenImportRestoresTheDevice) {
+    const RunResult exported = RunOnBench({"export", "3", "osprey.json"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const Json backup = Json::parse(ReadFile(Path("osprey.json")));
+    EXPECT_EQ(backup["familyCode"], 4);
+    EXPECT_EQ(backup["familyName"], "Osprey");
+    EXPECT_EQ(backup["serial"], "OSP05521");
+    EXPECT_EQ(backup["deviceIndex"], 3);
+    EXPECT_FALSE(backup["date"].get<std::string>().empty());
+    ASSERT_EQ(backup["rows"].size(), 18u);
+    EXPECT_EQ(backup["rows"][2]["label"], "  Wavelength Calibration Intercept");
+
+    ASSERT_EQ(RunOnBench({"set", "3", "Serial Number=BROKEN", "Wavelength Calibration Intercept=1"}).status, 0);
+
+    // Without --yes and without a terminal the differences are shown and
+    // nothing is written.
+    const RunResult asked = RunOnBench({"import", "3", "osprey.json"});
+    EXPECT_EQ(asked.status, 1);
+    EXPECT_NE(asked.err.find("Serial Number: BROKEN -> OSP05521"), std::string::npos) << asked.err;
+    EXPECT_NE(asked.err.find("--yes"), std::string::npos);
+    EXPECT_EQ(Value("3", "Serial Number"), "BROKEN");
+
+    const RunResult restored = RunOnBench({"--yes", "import", "3", "osprey.json"});
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    EXPECT_NE(restored.out.find("Serial Number: BROKEN -> OSP05521"), std::string::npos) << restored.out;
+    EXPECT_EQ(Value("3", "Serial Number"), "OSP05521");
+    EXPECT_EQ(Value("3", "Wavelength Calibration Intercept"), "1.7745021e+02");
+
+    // A second restore finds nothing to do and writes nothing.
+    const std::string benchBefore = ReadFile(Bench());
+    const RunResult again = RunOnBench({"import", "3", "osprey.json"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(ReadFile(Bench()), benchBefore);
+}
+
+TEST_F(SpindleCliTest, ImportRefusesABackupOfAnotherFamilyOrAMalformedFile) {
+    ASSERT_EQ(RunOnBench({"export", "3", "osprey.json"}).status, 0);
+    const std::string benchBefore = ReadFile(Bench());
+    // The Osprey+ (family 10) shows the same first rows as the Osprey (4).
+    const RunResult refused = RunOnBench({"--yes", "import", "7", "osprey.json"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("family 4"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("nothing was written"), std::string::npos);
+    EXPECT_EQ(ReadFile(Bench()), benchBefore);
+
+    WriteFile(Path("bad.json"), R"({"format": "spindle-values", "version": 1, "rows": "x"})");
+    EXPECT_EQ(RunOnBench({"--yes", "import", "3", "bad.json"}).status, 1);
+    EXPECT_EQ(RunOnBench({"--yes", "import", "3", "missing.json"}).status, 2);
+    EXPECT_EQ(ReadFile(Bench()), benchBefore);
+}
+
+TEST_F(SpindleCliTest, ManufacturingLockAndUnlockPersistingInTheSettings) {
+    const std::string benchBefore = ReadFile(Bench());
+    // A locked row refuses the whole command: the serial is not written either.
+    const RunResult locked = RunOnBench({"set", "3", "Serial Number=OSP1", "Configuration String 1=UV-200"});
+    EXPECT_EQ(locked.status, 1);
+    EXPECT_NE(locked.err.find("\"Configuration String 1\" cannot be changed"), std::string::npos) << locked.err;
+    EXPECT_NE(locked.err.find(kLockedNote), std::string::npos);
+    EXPECT_EQ(ReadFile(Bench()), benchBefore);
+    // The auto-nulling settings of a Kestrel+ are locked the same way.
+    EXPECT_EQ(RunOnBench({"set", "4", "AutoNulling Info=Disabled,Disabled,1,2"}).status, 1);
+    // So are the manufacturing commands.
+    EXPECT_EQ(RunOnBench({"verify", "3"}).status, 1);
+
+    EXPECT_EQ(Run({"unlock", "tolmidexn"}).status, 1);  // codes are case-sensitive
+    const RunResult unlocked = Run({"unlock", kManufacturingCode});
+    ASSERT_EQ(unlocked.status, 0) << unlocked.err;
+    EXPECT_NE(unlocked.out.find("Manufacturing=1"), std::string::npos);
+    EXPECT_NE(ReadFile(Path("config/Spindle.ini")).find("Manufacturing=1"), std::string::npos);
+
+    const RunResult set = RunOnBench({"set", "3", "Configuration String 1=UV-200"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(Value("3", "Configuration String 1"), "UV-200");
+    const RunResult nulling = RunOnBench({"set", "4", "AutoNulling Info=Disabled,Enabled,1200,60000"});
+    ASSERT_EQ(nulling.status, 0) << nulling.err;
+    EXPECT_EQ(Value("4", "AutoNulling Info"), "Disabled,Enabled,1200,60000");
+    EXPECT_EQ(RunOnBench({"set", "4", "AutoNulling Info=on"}).status, 1);
+
+    const RunResult verified = RunOnBench({"verify", "3"});
+    EXPECT_EQ(verified.status, 0) << verified.err;
+    EXPECT_NE(verified.err.find("Device verified as Osprey\n"), std::string::npos);
+    EXPECT_NE(verified.err.find("Vendor and Device ID Test\n\n-----PASS-----\n"), std::string::npos);
+    const RunResult failed = RunOnBench({"verify", "6"});  // a Falcon is not in Verify's table
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("****FAILURE******"), std::string::npos);
+
+    // Locking again takes the manufacturing commands away.
+    ASSERT_EQ(Run({"unlock", "QARVEST"}).status, 0);
+    EXPECT_EQ(RunOnBench({"verify", "3"}).status, 1);
+}
+
+TEST_F(SpindleCliTest, ExitStatusesTellUsageFromFailure) {
+    const RunResult noBench = Run({"scan"});
+    EXPECT_EQ(noBench.status, 2);
+    EXPECT_NE(noBench.err.find("no USB back end"), std::string::npos);
+    EXPECT_EQ(Run({}).status, 2);
+    EXPECT_EQ(Run({"--bench", "demo", "frobnicate"}).status, 2);
+    EXPECT_EQ(Run({"--bench", "demo", "get", "three"}).status, 2);
+    EXPECT_EQ(Run({"--bench", "demo", "get", "128"}).status, 2);
+    EXPECT_EQ(Run({"--bench", "demo", "set", "3", "Serial Number"}).status, 2);
+    EXPECT_EQ(Run({"--bench", Path("nope.json").string(), "scan"}).status, 2);
+
+    const RunResult help = Run({"set", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("LABEL=VALUE"), std::string::npos);
+
+    EXPECT_EQ(Run({"--bench", "demo", "get", "99"}).status, 1);
+    EXPECT_EQ(Run({"--bench", "demo", "get", "3/lantern"}).status, 1);
+    EXPECT_EQ(Run({"--bench", "demo", "get", "serial:NOPE"}).status, 1);
+    EXPECT_EQ(Run({"--bench", "demo", "get", "14"}).status, 1);  // unprogrammed: no stored values
+    EXPECT_EQ(Run({"--bench", "demo", "set", "3", "serial number=X"}).status, 1);  // labels are case-sensitive
+}
+
+TEST_F(SpindleCliTest, UsbTraceFileRecordsTheRequests) {
+    const RunResult got = RunOnBench({"--usb-trace", "usb.txt", "get", "3"});
+    ASSERT_EQ(got.status, 0) << got.err;
+    const std::string trace = ReadFile(Path("usb.txt"));
+    // The scan opens every index; the read asks slot 0 of device 3.
+    EXPECT_NE(trace.find("OPEN Ezusb-127 fail\n"), std::string::npos);
+    EXPECT_NE(trace.find("BULKOUT Ezusb-3 pipe=0 len=3 ok : 05 00 01\n"), std::string::npos);
+    EXPECT_NE(trace.find("SLEEP 10\n"), std::string::npos);
+
+    EXPECT_EQ(RunOnBench({"--usb-trace", Path("no/such/dir/usb.txt").string(), "get", "3"}).status, 2);
+}
+
+}  // namespace
