@@ -81,8 +81,10 @@ ChipKind ChipKindFor(std::uint16_t vendorId, std::uint16_t productId) {
 std::uint16_t CpucsAddressOf(ChipKind chip) { return chip == ChipKind::Fx2 ? kCpucsFx2 : kCpucsEzusb; }
 
 std::optional<std::uint32_t> RequestCodeFromName(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     for (const auto& entry : kRequestNames) {
-        if (name == entry.name) return entry.code;
+        if (lower == entry.name) return entry.code;
     }
     const std::string text(name);
     if (text.empty()) return std::nullopt;
@@ -268,6 +270,16 @@ int SimDevice::AnchorDownloadsWhileRunning() const {
     return downloadsWhileRunning_;
 }
 
+std::vector<std::uint8_t> SimDevice::StreamedBytes() const {
+    std::lock_guard guard(*lock_);
+    return streamed_;
+}
+
+void SimDevice::SetStreamBufferSize(std::uint16_t size) {
+    std::lock_guard guard(*lock_);
+    streamBufferSize_ = size;
+}
+
 std::vector<ResetRecord> SimDevice::ResetRequests() const {
     std::lock_guard guard(*lock_);
     return resetLog_;
@@ -382,6 +394,7 @@ void SimDevice::ReconnectLocked() {
     cpuHeld_ = false;
     ramLoaded_ = false;
     programRunning_ = false;
+    streamed_.clear();
     std::fill(ram_.begin(), ram_.end(), 0);
     replies_.clear();
     pendingPsocRead_.reset();
@@ -560,6 +573,26 @@ void SimDevice::Reply(std::vector<std::uint8_t> reply) {
     replies_.push_back(std::move(reply));
 }
 
+// A downloaded program that runs plays the FPGA player: it takes the XSVF
+// stream and executes it at once, so its buffer always reports empty.
+bool SimDevice::PlayerCommand(const std::vector<std::uint8_t>& command) {
+    switch (command[0]) {
+        case 0x32:  // stream buffer size
+            if (command.size() == 1) Reply({Low(streamBufferSize_), High(streamBufferSize_)});
+            return true;
+        case 0x33:  // stream packet: 0x33, whole length, data
+            if (command.size() >= 2 && command[1] == command.size()) {
+                streamed_.insert(streamed_.end(), command.begin() + 2, command.end());
+                Reply({0x00, 0x00});
+            }
+            return true;
+        case 0x36: case 0x37: case 0x0E:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool SimDevice::TemperatureReadInvalid() {
     ++temperatureReads_;
     const int limit = config_.faults.invalidTemperatureReads;
@@ -578,6 +611,7 @@ void SimDevice::Command(const std::vector<std::uint8_t>& command) {
             return;
         }
     }
+    if (programRunning_ && PlayerCommand(command)) return;
     if (!instrument_) return;
 
     const std::size_t n = command.size();

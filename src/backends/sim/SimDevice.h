@@ -175,6 +175,11 @@ public:
     std::vector<std::uint8_t> Eeprom(std::uint32_t address, std::uint32_t length) const;
     void SetEeprom(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
     int AnchorDownloadsWhileRunning() const;
+    // Bytes streamed to a running downloaded program with the FPGA player's
+    // 0x33 packets (the XSVF file as the device received it).
+    std::vector<std::uint8_t> StreamedBytes() const;
+    // Size reported for 0x32 (the player's stream buffer), 4096 at first.
+    void SetStreamBufferSize(std::uint16_t size);
     std::vector<ResetRecord> ResetRequests() const;
     std::vector<VendorRequestRecord> VendorRequests() const;
 
@@ -231,6 +236,7 @@ private:
     bool BulkRead(const std::uint8_t* in, std::uint32_t inLength, std::uint8_t* out, std::uint32_t outLength,
                   std::uint32_t* returned);
     void Command(const std::vector<std::uint8_t>& command);
+    bool PlayerCommand(const std::vector<std::uint8_t>& command);
     void Reply(std::vector<std::uint8_t> reply);
     bool TemperatureReadInvalid();
     void ReconnectLocked();
@@ -252,6 +258,8 @@ private:
     bool ramLoaded_ = false;
     bool programRunning_ = false;
     int downloadsWhileRunning_ = 0;
+    std::vector<std::uint8_t> streamed_;
+    std::uint16_t streamBufferSize_ = 4096;
 
     std::deque<std::vector<std::uint8_t>> replies_;
     std::vector<std::vector<std::uint8_t>> bulkLog_;
