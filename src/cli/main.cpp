@@ -24,14 +24,14 @@ SPINDLE_USB_TRACE (USB trace file), SPINDLE_VIRTUAL_CLOCK=1 (no real protocol pa
 Examples:
   spindle-cli --bench demo scan
   spindle-cli --bench bench.json get 3
-  spindle-cli --bench bench.json set 3 "Configuration String 1=VIS-600-25"
+  spindle-cli --bench bench.json set 3 "Serial Number=OSP00999"
   spindle-cli --bench bench.json export 3 osprey.json
   spindle-cli --bench bench.json --yes import 3 osprey.json)";
 
 CLI::App* AddDeviceCommand(CLI::App& app, const char* name, const char* description, std::string& device,
                            const char* footer) {
     CLI::App* command = app.add_subcommand(name, description);
-    command->add_option("DEVICE", device, kDeviceHelp)->required();
+    command->add_option("DEVICE", device, kDeviceHelp)->required()->type_name("DEVICE");
     command->footer(footer);
     return command;
 }
@@ -49,8 +49,9 @@ int main(int argc, char** argv) {
     GlobalOptions options;
     app.add_option("--bench", options.bench,
                    "Run against a simulated bench: \"demo\" (built in, changes are not kept) or a bench file "
-                   "(changes are saved into it). Required until a USB back end is built in");
-    app.add_option("--usb-trace", options.usbTrace, "Append one line per USB request and pause to FILE");
+                   "(changes are saved into it). Required until a USB back end is built in")
+        ->type_name("demo|FILE");
+    app.add_option("--usb-trace", options.usbTrace, "Append one line per USB request and pause to FILE")->type_name("FILE");
     app.add_flag("--json", options.json, "Machine-readable output on standard output");
     app.add_flag("-y,--yes", options.yes,
                  "Answer yes to every question; without it questions are asked on the terminal, "
@@ -79,19 +80,22 @@ int main(int argc, char** argv) {
                                      "  spindle-cli --bench bench.json set 3 \"Serial Number=OSP00999\"\n"
                                      "  spindle-cli --bench bench.json set 3 \"Wavelength Calibration "
                                      "Intercept=340.1\" \"Stray Light Correction Coefficient=0.93\"");
-    set->add_option("LABEL=VALUE", assignments, "The values to change")->required();
+    set->add_option("LABEL=VALUE", assignments, "The values to change")->required()->type_name("LABEL=VALUE");
 
     CLI::App* exportCommand =
         AddDeviceCommand(app, "export", "Back up the device's stored values into a JSON file", device,
                          "\nExample:\n  spindle-cli --bench bench.json export 3 osprey-3.json");
-    exportCommand->add_option("FILE", file, "The backup file to write")->required();
+    exportCommand->add_option("FILE", file, "The backup file to write")->required()->type_name("FILE.json");
 
     CLI::App* import = AddDeviceCommand(
         app, "import", "Restore a backup into the device (refused for another family)", device,
         "\nThe differences are shown and confirmed before writing, unless --yes.\n"
         "Examples:\n  spindle-cli --bench bench.json import 3 osprey-3.json\n"
         "  spindle-cli --bench bench.json --yes import 3 osprey-3.json");
-    import->add_option("FILE", file, "The backup file to restore")->required()->check(CLI::ExistingFile);
+    import->add_option("FILE", file, "The backup file to restore")
+        ->required()
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE.json");
 
     CLI::App* verify = AddDeviceCommand(app, "verify", "Verify the device's product ID (manufacturing)", device,
                                         "\nExample:\n  spindle-cli --bench demo verify 3");
@@ -105,10 +109,11 @@ int main(int argc, char** argv) {
         "\nExample:\n  spindle-cli --bench bench.json linearity 6 falcon.lin");
     linearity->add_option("FILE", file, "The linearity calibration file (.lin)")
         ->required()
-        ->check(CLI::ExistingFile);
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE.lin");
 
     CLI::App* unlock = app.add_subcommand("unlock", "Unlock Features: apply an access code (kept in the settings)");
-    unlock->add_option("CODE", code, "The access code, exactly as given")->required();
+    unlock->add_option("CODE", code, "The access code, exactly as given")->required()->type_name("CODE");
     unlock->footer("\nExample:\n  spindle-cli unlock CODE");
 
     try {

@@ -282,6 +282,39 @@ TEST_F(SpindleCliTest, ExitStatusesTellUsageFromFailure) {
     EXPECT_EQ(Run({"--bench", "demo", "set", "3", "serial number=X"}).status, 1);  // labels are case-sensitive
 }
 
+TEST_F(SpindleCliTest, ADeviceThatFailsIsAFailure) {
+    // Every bulk read of this Osprey fails: its values cannot be trusted,
+    // so neither get nor export may report success.
+    WriteFile(Bench(), R"({"format": "spindle-sim-bench", "version": 1, "devices": [
+        {"index": 1, "vendorId": "0xFA57", "productId": "0x100A", "strings": {"1": "Osprey  1.12.0"},
+         "slots": {"0": "OSP90002"}, "faults": {"failRequests": ["bulkin"]}}]})");
+    const RunResult got = RunOnBench({"get", "1"});
+    EXPECT_EQ(got.status, 1);
+    EXPECT_NE(got.err.find("could not be read"), std::string::npos) << got.err;
+    EXPECT_EQ(RunOnBench({"export", "1", "broken.json"}).status, 1);
+    EXPECT_FALSE(fs::exists(Path("broken.json")));
+}
+
+TEST_F(SpindleCliTest, ResetCoefsAndLinearityImportSave) {
+    ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
+    WriteFile(Path("falcon.lin"), "[Linearity Coefficients]\nIntercept=0.9\nNL0=1.5e-5\n");
+    // Only the families that offer the button take a linearity file.
+    EXPECT_EQ(RunOnBench({"linearity", "3", "falcon.lin"}).status, 1);
+    const std::string order = Value("6", "Nonlinearity Correction Order");
+    const RunResult imported = RunOnBench({"linearity", "6", "falcon.lin"});
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_NE(imported.err.find("Press <Save All Values> to write to Spectrometer."), std::string::npos);
+    EXPECT_EQ(Value("6", "Nonlinearity Correction 0th-order Coefficient"), "9.0000000e-01");
+    EXPECT_EQ(Value("6", "Nonlinearity Correction 1st-order Coefficient"), "1.5000000e-05");
+    EXPECT_EQ(Value("6", "Nonlinearity Correction Order"), order);
+
+    const RunResult reset = RunOnBench({"reset-coefs", "3"});
+    ASSERT_EQ(reset.status, 0) << reset.err;
+    EXPECT_EQ(Value("3", "Serial Number"), "N/A");
+    EXPECT_EQ(Value("3", "Wavelength Calibration Intercept"), "0.0000000e+00");
+    EXPECT_EQ(Value("3", "Configuration String 2"), "N/A");
+}
+
 TEST_F(SpindleCliTest, UsbTraceFileRecordsTheRequests) {
     const RunResult got = RunOnBench({"--usb-trace", "usb.txt", "get", "3"});
     ASSERT_EQ(got.status, 0) << got.err;
