@@ -220,6 +220,40 @@ TEST_F(SpindleCliTest, ImportRefusesABackupOfAnotherFamilyOrAMalformedFile) {
     EXPECT_EQ(ReadFile(Bench()), benchBefore);
 }
 
+TEST_F(SpindleCliTest, ImportPairsRepeatedLabelsByPositionAndHonoursTheLock) {
+    // The Merlin shows its reserved slots as rows with one repeated label.
+    ASSERT_EQ(RunOnBench({"export", "13", "merlin.json"}).status, 0);
+    Json backup = Json::parse(ReadFile(Path("merlin.json")));
+    ASSERT_EQ(backup["rows"][6]["label"], "  Reserved");
+    ASSERT_EQ(backup["rows"][7]["label"], "  Reserved");
+    backup["rows"][1]["value"] = "MER12345";
+    backup["rows"][6]["value"] = "1.2500000e+00";
+    WriteFile(Path("merlin.json"), backup.dump(2));
+    const Json before = Json::parse(RunOnBench({"--json", "get", "13"}).out)["rows"];
+
+    // Reserved values are locked: the whole restore is refused, the serial too.
+    const std::string benchBefore = ReadFile(Bench());
+    const RunResult locked = RunOnBench({"--yes", "import", "13", "merlin.json"});
+    EXPECT_EQ(locked.status, 1);
+    EXPECT_NE(locked.err.find(kLockedNote), std::string::npos) << locked.err;
+    EXPECT_EQ(ReadFile(Bench()), benchBefore);
+
+    ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
+    const RunResult restored = RunOnBench({"--yes", "import", "13", "merlin.json"});
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    const Json after = Json::parse(RunOnBench({"--json", "get", "13"}).out)["rows"];
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t row = 0; row < after.size(); ++row) {
+        if (row == 1) {
+            EXPECT_EQ(after[row]["value"], "MER12345");
+        } else if (row == 6) {
+            EXPECT_EQ(after[row]["value"], "1.2500000e+00");
+        } else {
+            EXPECT_EQ(after[row], before[row]) << "row " << row;
+        }
+    }
+}
+
 TEST_F(SpindleCliTest, ManufacturingLockAndUnlockPersistingInTheSettings) {
     const std::string benchBefore = ReadFile(Bench());
     // A locked row refuses the whole command: the serial is not written either.
