@@ -176,6 +176,16 @@ std::string DataText(const CValueList& list, int row) {
     return list.GetText(row, CValueList::kDataColumn);
 }
 
+// A coefficient row taken back for writing. The list shows fewer digits than
+// a slot may hold, so a row whose text is still exactly what the value just
+// read from the instrument displays keeps that value at full precision:
+// saving without editing never rounds a calibration coefficient. An edited
+// row is parsed from its text.
+double KeepOrParse(const CValueList& list, int row, const char* listFormat, double readValue) {
+    if (DataText(list, row) == StrPrintf(listFormat, readValue)) return readValue;
+    return ParseDouble(list, row);
+}
+
 }  // namespace
 
 void TransferResult::Append(const TransferResult& other) {
@@ -520,7 +530,8 @@ void CStoredValues::ParseCommonRows(const CValueList& list) {
     // instrument is written back.
     v.serialNumber = DataText(list, 1);
     for (int i = 0; i < CommonValues::kCoefficientCount; ++i) {
-        v.coefficients[static_cast<std::size_t>(i)] = ParseDouble(list, 2 + i);
+        double& value = v.coefficients[static_cast<std::size_t>(i)];
+        value = KeepOrParse(list, 2 + i, i < 4 ? "%4.7e" : "%0.7e", value);
     }
     v.configString1 = DataText(list, 16);
     v.configString2 = DataText(list, 17);
@@ -551,7 +562,10 @@ void CStoredValues::ParseMerlinRows(const CValueList& list) {
     v.firmwareVersion = DataText(list, 0);
     v.serialNumber = DataText(list, 1);
     // Rows 2-13 hold slots 1-12; slot 13 keeps the value read.
-    for (int i = 0; i < 12; ++i) v.values[static_cast<std::size_t>(i)] = ParseDouble(list, 2 + i);
+    for (int i = 0; i < 12; ++i) {
+        double& value = v.values[static_cast<std::size_t>(i)];
+        value = KeepOrParse(list, 2 + i, "%0.7e", value);
+    }
     v.text = DataText(list, 14);
 }
 
@@ -560,7 +574,8 @@ void CStoredValues::ParseLanternRows(const CValueList& list) {
     v.serialNumber = DataText(list, 0);
     // Rows 1-17 hold accessory slots 2-18; the slope keeps the value read.
     for (int i = 1; i < LanternValues::kCoefficientCount; ++i) {
-        v.coefficients[static_cast<std::size_t>(i)] = ParseDouble(list, i);
+        double& value = v.coefficients[static_cast<std::size_t>(i)];
+        value = KeepOrParse(list, i, "%0.7e", value);
     }
 }
 

@@ -51,7 +51,7 @@ TEST_F(StoredValuesTransferTest, SaveWritesSlotsInOrderAndKeepsTheInstrumentsOrd
     save.ParseCommonRows(list);
     EXPECT_TRUE(save.TransferCommon(bench.protocol, bench.handle, kWrite).Ok());
     EXPECT_EQ(WrittenSlots(bench.device), Range(0, 16));
-    EXPECT_EQ(bench.device.Text(1), "345.123460");  // "%4.6f" of the "%4.7e" text
+    EXPECT_EQ(bench.device.Text(1), "345.123456");  // unedited: not rounded to the list digits
     EXPECT_EQ(bench.device.Text(2), "0.381234");
     EXPECT_EQ(bench.device.Text(5), "1.500000e-03");
     EXPECT_EQ(bench.device.Text(14), "7");
