@@ -1,0 +1,75 @@
+#include "CommandLine.h"
+
+#include <charconv>
+
+namespace spindle::gui {
+
+namespace {
+
+// "--name value" or "--name=value"; true when `arguments[i]` is the option
+// (advancing i past a separate value).
+bool TakeValue(const std::vector<std::string>& arguments, std::size_t& i, const std::string& name, std::string& value,
+               std::string& error) {
+    const std::string& argument = arguments[i];
+    const std::string prefix = "--" + name;
+    if (argument == prefix) {
+        if (i + 1 >= arguments.size()) {
+            error = "option " + prefix + " needs a value";
+            return true;
+        }
+        value = arguments[++i];
+        return true;
+    }
+    if (argument.rfind(prefix + "=", 0) == 0) {
+        value = argument.substr(prefix.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+LaunchOptions ParseCommandLine(const std::vector<std::string>& arguments) {
+    LaunchOptions options;
+    if (!arguments.empty()) options.rest.push_back(arguments.front());
+    for (std::size_t i = 1; i < arguments.size() && options.error.empty(); ++i) {
+        const std::string& argument = arguments[i];
+        std::string delay;
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else if (TakeValue(arguments, i, "bench", options.bench, options.error) ||
+                   TakeValue(arguments, i, "usb-trace", options.usbTrace, options.error) ||
+                   TakeValue(arguments, i, "select", options.select, options.error) ||
+                   TakeValue(arguments, i, "screenshot", options.screenshot, options.error)) {
+        } else if (TakeValue(arguments, i, "screenshot-delay", delay, options.error)) {
+            int ms = 0;
+            const auto [end, failure] = std::from_chars(delay.data(), delay.data() + delay.size(), ms);
+            if (failure != std::errc() || end != delay.data() + delay.size() || ms < 0) {
+                options.error = "--screenshot-delay needs a number of milliseconds";
+            } else {
+                options.screenshotDelayMs = ms;
+            }
+        } else if (argument.rfind("--", 0) == 0 && argument != "--") {
+            options.error = "unknown option " + argument;
+        } else {
+            // Qt's own options (-platform, -style ...) and their values.
+            options.rest.push_back(argument);
+        }
+    }
+    return options;
+}
+
+std::string UsageText() {
+    return "Usage: spindle --bench demo|FILE [--usb-trace FILE]\n"
+           "\n"
+           "Service and manufacturing tool for the USB spectrometers.\n"
+           "\n"
+           "  --bench demo|FILE  run on the simulated bench: the built-in demo bench or a bench file\n"
+           "  --usb-trace FILE   append one line per USB request and protocol pause to FILE\n"
+           "  --help             show this text\n"
+           "  --version          show the version\n";
+}
+
+}  // namespace spindle::gui

@@ -1,0 +1,128 @@
+#pragma once
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <map>
+#include <optional>
+
+#include "QtUserInterface.h"
+#include "app/ApplicationProfile.h"
+#include "app/MainFrame.h"
+#include "platform/Platform.h"
+
+class QLabel;
+class QPushButton;
+class QSplitter;
+class QToolBar;
+
+namespace spindle::gui {
+
+class CLeftView;
+class CSpindleView;
+class CProgressBar;
+
+// How the window was started.
+struct WindowOptions {
+    // Set when the devices are simulated: the title says so.
+    bool simulatedBench = false;
+};
+
+// Where a bar is docked, and whether it is shown: the one-line text kept
+// under "MainBars" and "ManufacturingBars" ("Area=Top;Visible=1;Row=0").
+struct BarState {
+    Qt::ToolBarArea area = Qt::TopToolBarArea;
+    bool visible = true;
+    int row = 0;
+};
+std::string FormatBarState(const BarState& state);
+// Nothing for a text that is not a bar state.
+std::optional<BarState> ParseBarState(const std::string& text);
+
+// The main window: renders the core CMainFrame (device tree left, stored-
+// value list right, the main and manufacturing bars, the File and Help menus
+// and the status bar) and forwards every command and gesture to it. It holds
+// no command logic of its own.
+class CMainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr const char* kTitle = "Lumora, Inc. Spindle";
+    static constexpr const char* kSimulatedSuffix = " \u2014 simulated bench";
+    static constexpr int kDevicePanes = 8;
+
+    CMainWindow(IEzusbDriver& driver, IClock& clock, IDebugTrace& trace, const WindowOptions& options = {});
+    ~CMainWindow() override;
+
+    // Builds the window and runs the start-up steps: settings, splitter,
+    // placement, status bar, bars and their saved states, the countdown timer
+    // and the first Refresh Tree. Separate from the constructor so tests can
+    // set the port's hooks first. Show the window afterwards (maximized when
+    // StartMaximized()).
+    void Start();
+    bool StartMaximized() const { return startMaximized_; }
+
+    CMainFrame& Frame() { return frame_; }
+    CQtUserInterface& Ui() { return ui_; }
+    CLeftView* TreeView() const { return treeView_; }
+    CSpindleView* ListView() const { return listView_; }
+    QSplitter* Splitter() const { return splitter_; }
+    QToolBar* Bar(int barId) const;
+    QPushButton* Button(int commandId) const;
+    QAction* MenuAction(int commandId) const;
+    QLabel* MessagePane() const { return messagePane_; }
+    CProgressBar* DevicePane(int pane) const;
+    bool IsCloseEnabled() const { return closeEnabled_; }
+
+    // Selects the first tree item with this text (surrounding blanks aside),
+    // as a click would; false when there is none.
+    bool SelectTreeItem(const QString& text);
+    // Runs a command by id as its button or menu entry does.
+    void Dispatch(int commandId);
+
+    // --- Targets of the user-interface port --------------------------------
+    void ShowButton(int commandId, bool visible);
+    void ShowBar(int barId, bool visible);
+    bool IsBarVisible(int barId) const;
+    void SetStatusText(int pane, const QString& text);
+    void SetCloseEnabled(bool enabled);
+    // Asks the frame for the enable state of every button and of File, Exit.
+    void RefreshCommandStates();
+    void OnTimerTick(int timerId);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildViews();
+    void BuildMenus();
+    void BuildStatusBar();
+    void BuildBars();
+    QToolBar* MakeBar(int barId, const char* title, const char* profileName,
+                      std::initializer_list<std::pair<int, const char*>> buttons);
+    void RestorePlacement();
+    void RestoreBarStates();
+    void SaveState();
+    BarState CurrentBarState(QToolBar* bar) const;
+
+    CQtUserInterface ui_;
+    Platform platform_;
+    CMainFrame frame_;
+    CApplicationProfile profile_;
+    WindowOptions options_;
+
+    CLeftView* treeView_ = nullptr;
+    CSpindleView* listView_ = nullptr;
+    QSplitter* splitter_ = nullptr;
+    QToolBar* mainBar_ = nullptr;
+    QToolBar* manufacturingBar_ = nullptr;
+    std::map<int, QPushButton*> buttons_;
+    std::map<int, QAction*> buttonActions_;
+    std::map<int, QAction*> menuActions_;
+    QLabel* messagePane_ = nullptr;
+    std::array<CProgressBar*, kDevicePanes> devicePanes_{};
+    bool closeEnabled_ = true;
+    bool startMaximized_ = false;
+    bool started_ = false;
+    bool closed_ = false;
+};
+
+}  // namespace spindle::gui

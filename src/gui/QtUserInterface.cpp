@@ -1,0 +1,174 @@
+#include "QtUserInterface.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+#include <QThread>
+#include <QTimer>
+#include <memory>
+
+#include "Dialogs.h"
+#include "MainWindow.h"
+
+namespace spindle::gui {
+
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+QString QtFileFilter(const std::string& filter) {
+    const QStringList parts = Q(filter).split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString& description = parts[i];
+        const QString& patterns = parts[i + 1];
+        if (description.isEmpty() && patterns.isEmpty()) break;
+        // Qt reads the patterns from the parentheses; add them when the
+        // description does not already show them.
+        const QString qtPatterns = QString(patterns).replace(QLatin1Char(';'), QLatin1Char(' '));
+        if (description.contains(QLatin1Char('('))) {
+            const qsizetype open = description.lastIndexOf(QLatin1Char('('));
+            entries << description.left(open) + QLatin1Char('(') + qtPatterns + QLatin1Char(')');
+        } else {
+            entries << description + QStringLiteral(" (") + qtPatterns + QLatin1Char(')');
+        }
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+CQtUserInterface::CQtUserInterface(CMainWindow& window) : window_(window) {}
+
+CQtUserInterface::~CQtUserInterface() {
+    while (waitCursorDepth_ > 0) {
+        QApplication::restoreOverrideCursor();
+        --waitCursorDepth_;
+    }
+}
+
+int CQtUserInterface::MessageBox(const std::string& text, const std::string& title, unsigned style) {
+    const QString qtText = Q(text);
+    const QString qtTitle = title.empty() ? QString::fromLatin1(kDefaultTitle) : Q(title);
+    if (QThread::currentThread() == thread()) return ShowMessageBox(qtText, qtTitle, style);
+    // A worker thread: the box must be shown by the user-interface thread,
+    // and the worker waits for the operator's answer.
+    int answer = mb::kIdOk;
+    QMetaObject::invokeMethod(
+        this, [this, qtText, qtTitle, style] { return ShowMessageBox(qtText, qtTitle, style); },
+        Qt::BlockingQueuedConnection, &answer);
+    return answer;
+}
+
+int CQtUserInterface::ShowMessageBox(const QString& text, const QString& title, unsigned style) {
+    if (messageHook) return messageHook(text, title, style);
+    QMessageBox box(&window_);
+    box.setWindowTitle(title);
+    box.setText(text);
+    switch (style & 0xF0u) {
+        case mb::kIconError: box.setIcon(QMessageBox::Critical); break;
+        case mb::kIconQuestion: box.setIcon(QMessageBox::Question); break;
+        case mb::kIconWarning: box.setIcon(QMessageBox::Warning); break;
+        case mb::kIconInformation: box.setIcon(QMessageBox::Information); break;
+        default: break;
+    }
+    switch (style & 0x0Fu) {
+        case mb::kOkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+        case mb::kYesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+        default: box.setStandardButtons(QMessageBox::Ok); break;
+    }
+    switch (box.exec()) {
+        case QMessageBox::Cancel: return mb::kIdCancel;
+        case QMessageBox::Yes: return mb::kIdYes;
+        case QMessageBox::No: return mb::kIdNo;
+        default: return mb::kIdOk;
+    }
+}
+
+int CQtUserInterface::DoModal(CDialogModel& model) {
+    std::unique_ptr<CModelDialog> dialog = MakeDialog(model, &window_);
+    if (!dialog) return mb::kIdCancel;
+    int answer = mb::kIdCancel;
+    if (dialogHook) {
+        answer = dialogHook(model, *dialog);
+    } else {
+        answer = dialog->exec() == QDialog::Accepted ? mb::kIdOk : mb::kIdCancel;
+    }
+    if (answer == mb::kIdOk) dialog->Store();
+    return answer;
+}
+
+bool CQtUserInterface::ChooseFile(FileChoice& choice) {
+    if (fileHook) return fileHook(choice);
+    QString folder = Q(choice.initialFolder);
+    // Folders written for another system (a drive letter) fall back to the home folder.
+    if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+    if (!choice.initialName.empty()) folder = QDir(folder).filePath(Q(choice.initialName));
+    QFileDialog dialog(&window_, Q(choice.title), folder, QtFileFilter(choice.filter));
+    dialog.setAcceptMode(choice.forOpening ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog.setFileMode(choice.forOpening ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (!choice.defaultExtension.empty()) dialog.setDefaultSuffix(Q(choice.defaultExtension));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    choice.chosenPath = dialog.selectedFiles().constFirst().toStdString();
+    return true;
+}
+
+void CQtUserInterface::SetWaitCursor(bool on) {
+    if (on) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        ++waitCursorDepth_;
+    } else if (waitCursorDepth_ > 0) {
+        QApplication::restoreOverrideCursor();
+        --waitCursorDepth_;
+    }
+}
+
+void CQtUserInterface::SetTimer(int id, unsigned periodMs) {
+    if (manualTimers_) {
+        manualRunning_[id] = true;
+        return;
+    }
+    QTimer*& timer = timers_[id];
+    if (timer == nullptr) {
+        timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this, id] { window_.OnTimerTick(id); });
+    }
+    timer->start(static_cast<int>(periodMs));
+}
+
+void CQtUserInterface::KillTimer(int id) {
+    manualRunning_[id] = false;
+    const auto found = timers_.find(id);
+    if (found != timers_.end()) found->second->stop();
+}
+
+bool CQtUserInterface::IsTimerRunning(int id) const {
+    if (manualTimers_) {
+        const auto found = manualRunning_.find(id);
+        return found != manualRunning_.end() && found->second;
+    }
+    const auto found = timers_.find(id);
+    return found != timers_.end() && found->second->isActive();
+}
+
+void CQtUserInterface::FireTimer(int id) {
+    if (IsTimerRunning(id)) window_.OnTimerTick(id);
+}
+
+void CQtUserInterface::ShowButton(int commandId, bool visible) { window_.ShowButton(commandId, visible); }
+
+void CQtUserInterface::ShowBar(int barId, bool visible) { window_.ShowBar(barId, visible); }
+
+bool CQtUserInterface::IsBarVisible(int barId) const { return window_.IsBarVisible(barId); }
+
+void CQtUserInterface::SetStatusText(int pane, const std::string& text) { window_.SetStatusText(pane, Q(text)); }
+
+void CQtUserInterface::SetCloseEnabled(bool enabled) { window_.SetCloseEnabled(enabled); }
+
+void CQtUserInterface::CommandStateChanged() { window_.RefreshCommandStates(); }
+
+}  // namespace spindle::gui

@@ -1,0 +1,114 @@
+// spindle: the desktop application. Chooses the driver back end, builds the
+// main window on it and runs the event loop.
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "BuildVersion.h"
+#include "CommandLine.h"
+#include "MainWindow.h"
+#include "device/UsbTrace.h"
+#include "platform/DebugTrace.h"
+#include "platform/RealClock.h"
+#include "sim/SimBench.h"
+
+namespace {
+
+using namespace spindle;
+
+// The driver the window runs on. Only the simulated bench exists so far; a
+// real USB back end slots in here when the options ask for no bench.
+struct Backend {
+    std::unique_ptr<IEzusbDriver> driver;
+    bool simulated = false;
+    std::string error;
+};
+
+Backend OpenBackend(const gui::LaunchOptions& options) {
+    Backend backend;
+    if (options.bench.empty()) {
+        backend.error = gui::kNoUsbBackendMessage;
+        return backend;
+    }
+    try {
+        backend.driver = sim::LoadBench(options.bench);
+        backend.simulated = true;
+    } catch (const sim::BenchFileError& error) {
+        backend.error = std::string("spindle: ") + error.what();
+    }
+    return backend;
+}
+
+// Hidden screenshot mode: select a tree item, let the list fill, grab the
+// window into a PNG and quit.
+void ScheduleScreenshot(QApplication& app, gui::CMainWindow& window, const gui::LaunchOptions& options) {
+    const int delay = options.screenshotDelayMs;
+    QTimer::singleShot(delay, &window, [&app, &window, options, delay] {
+        if (!options.select.empty() && !window.SelectTreeItem(QString::fromStdString(options.select))) {
+            std::fprintf(stderr, "spindle: no tree item \"%s\"\n", options.select.c_str());
+        }
+        if (options.screenshot.empty()) return;
+        QTimer::singleShot(delay, &window, [&app, &window, options] {
+            const bool saved = window.grab().save(QString::fromStdString(options.screenshot), "PNG");
+            if (!saved) std::fprintf(stderr, "spindle: cannot write %s\n", options.screenshot.c_str());
+            app.exit(saved ? 0 : 1);
+        });
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv, argv + argc);
+    gui::LaunchOptions options = gui::ParseCommandLine(arguments);
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "spindle: %s\n\n%s", options.error.c_str(), gui::UsageText().c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(gui::UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("spindle %s\n", SPINDLE_VERSION_TEXT);
+        return 0;
+    }
+    // The back end is chosen before any window exists, so a wrong choice is
+    // reported on a machine without a display too.
+    Backend backend = OpenBackend(options);
+    if (!backend.driver) {
+        std::fprintf(stderr, "%s\n", backend.error.c_str());
+        return 2;
+    }
+
+    RealClock clock;
+    CUsbTraceSetup traced(*backend.driver, clock, options.usbTrace);
+    if (!traced.error().empty()) {
+        std::fprintf(stderr, "spindle: %s\n", traced.error().c_str());
+        return 2;
+    }
+    std::unique_ptr<IDebugTrace> trace = MakeDebugTraceFromEnvironment();
+
+    // Qt takes its own options out of what is left.
+    std::vector<char*> qtArguments;
+    for (std::string& argument : options.rest) qtArguments.push_back(argument.data());
+    int qtArgc = static_cast<int>(qtArguments.size());
+    qtArguments.push_back(nullptr);
+    QApplication app(qtArgc, qtArguments.data());
+    QApplication::setApplicationName(QStringLiteral("Spindle"));
+    QApplication::setApplicationVersion(QStringLiteral(SPINDLE_VERSION_TEXT));
+
+    gui::WindowOptions windowOptions;
+    windowOptions.simulatedBench = backend.simulated;
+    gui::CMainWindow window(traced.driver(), traced.clock(), *trace, windowOptions);
+    window.Start();
+    if (window.StartMaximized()) {
+        window.showMaximized();
+    } else {
+        window.show();
+    }
+    if (!options.select.empty() || !options.screenshot.empty()) ScheduleScreenshot(app, window, options);
+    return QApplication::exec();
+}

@@ -1,0 +1,422 @@
+// The window's wiring: what the core's frame holds must show in the widgets,
+// and the operator's gestures must reach the frame. The commands' logic is
+// tested with the core.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QFontInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QToolBar>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "Artwork.h"
+#include "CommandLine.h"
+#include "Dialogs.h"
+#include "LeftView.h"
+#include "MainWindow.h"
+#include "SpindleView.h"
+#include "app/ApplicationProfile.h"
+#include "app/FeatureUnlock.h"
+#include "app/INIFileSupport.h"
+#include "platform/DebugTrace.h"
+#include "platform/VirtualClock.h"
+#include "protocol/ValueEditors.h"
+#include "sim/SimBench.h"
+#include "widgets/ProgressBar.h"
+
+namespace spindle::gui {
+namespace {
+
+constexpr const char* kKestrel = "[0] Kestrel - KES10234 ";
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(configDir_.isValid());
+        qputenv("SPINDLE_CONFIG_DIR", configDir_.path().toLocal8Bit());
+        bench_ = sim::LoadBench("demo");
+    }
+
+    void TearDown() override { QApplication::clipboard()->clear(); }
+
+    // A started, shown window on the demo bench; dialogs are answered by
+    // `onDialog` (Cancel without one) and message boxes are recorded.
+    std::unique_ptr<CMainWindow> StartWindow() {
+        WindowOptions options;
+        options.simulatedBench = true;
+        auto window = std::make_unique<CMainWindow>(*bench_, clock_, trace_, options);
+        CQtUserInterface& ui = window->Ui();
+        ui.SetManualTimers(true);
+        ui.messageHook = [this](const QString& text, const QString& title, unsigned) {
+            messages_.push_back(title + QStringLiteral(": ") + text);
+            return mb::kIdOk;
+        };
+        ui.dialogHook = [this](CDialogModel& model, QDialog& dialog) {
+            dialogsShown_.push_back(QString::fromStdString(model.Title()));
+            return onDialog ? onDialog(model, dialog) : mb::kIdCancel;
+        };
+        window->Start();
+        if (window->StartMaximized()) {
+            window->showMaximized();
+        } else {
+            window->show();
+        }
+        return window;
+    }
+
+    static void Unlock(CMainWindow& window, MainWindowTest& test, const QString& code) {
+        test.onDialog = [code](CDialogModel&, QDialog& dialog) {
+            dialog.findChild<QLineEdit*>(ControlName(CUnlockDlg::kCodeControlId))->setText(code);
+            return mb::kIdOk;
+        };
+        window.MenuAction(cmd::kUnlockFeatures)->trigger();
+        test.onDialog = nullptr;
+        // Bars lay their buttons out from the event loop.
+        QApplication::processEvents();
+    }
+
+    static int FindRow(CSpindleView& view, const QString& prefix) {
+        for (int i = 0; i < view.topLevelItemCount(); ++i) {
+            if (view.topLevelItem(i)->text(0).startsWith(prefix)) return i;
+        }
+        return -1;
+    }
+
+    static void DoubleClickRow(CSpindleView& view, int row) {
+        const QRect rect = view.visualItemRect(view.topLevelItem(row));
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+    std::function<int(CDialogModel&, QDialog&)> onDialog;
+    std::vector<QString> messages_;
+    std::vector<QString> dialogsShown_;
+    QTemporaryDir configDir_;
+    std::unique_ptr<sim::SimBench> bench_;
+    VirtualClock clock_;
+    NullDebugTrace trace_;
+};
+
+TEST_F(MainWindowTest, StartsWithTheDemoTreeBothBarsAndTheCountdown) {
+    auto window = StartWindow();
+    EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Lumora, Inc. Spindle \u2014 simulated bench"));
+
+    // The tree is filled before the operator can act: root, thirteen
+    // expanded categories, every device of the model.
+    CLeftView& tree = *window->TreeView();
+    ASSERT_EQ(tree.topLevelItemCount(), 1);
+    QTreeWidgetItem* root = tree.topLevelItem(0);
+    EXPECT_EQ(root->text(0), QStringLiteral("Computer"));
+    EXPECT_TRUE(root->isExpanded());
+    ASSERT_EQ(root->childCount(), 13);
+    int shown = 1;
+    for (int i = 0; i < root->childCount(); ++i) {
+        EXPECT_TRUE(root->child(i)->isExpanded()) << root->child(i)->text(0).toStdString();
+        EXPECT_FALSE(root->child(i)->icon(0).isNull());
+        shown += 1 + root->child(i)->childCount();
+        for (int j = 0; j < root->child(i)->childCount(); ++j) shown += root->child(i)->child(j)->childCount();
+    }
+    EXPECT_EQ(shown, window->Frame().Tree().Count());
+    EXPECT_NE(tree.WidgetItem(window->Frame().Tree().Find(kKestrel)), nullptr);
+    EXPECT_EQ(tree.currentItem(), nullptr);
+    EXPECT_EQ(window->ListView()->topLevelItemCount(), 0);
+
+    // Every button of both bars, labelled and in order, with its command id.
+    const std::vector<std::pair<int, const char*>> mainButtons = {
+        {1076, "Refresh Tree"}, {1077, "Get All Values"},   {1078, "Save All Values"},
+        {1079, "Program"},      {1080, "Program FPGA"},     {1081, "Calibrate"},
+        {1082, "Zephyr Cal. File"}, {1083, "Extra Kestrel"}, {1084, "PSOC Diags."}};
+    const std::vector<std::pair<int, const char*>> manufacturingButtons = {
+        {1007, "Verify"}, {1031, "Reset Coefs."}, {1032, "Linearity Coefs"}, {1085, "Ibis Extra"}};
+    auto checkBar = [&](int barId, const std::vector<std::pair<int, const char*>>& expected) {
+        const QList<QPushButton*> buttons =
+            window->Bar(barId)->findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly);
+        ASSERT_EQ(buttons.size(), static_cast<qsizetype>(expected.size()));
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(buttons[static_cast<qsizetype>(i)]->text(), QString::fromLatin1(expected[i].second));
+            EXPECT_EQ(buttons[static_cast<qsizetype>(i)]->property("commandId").toInt(), expected[i].first);
+        }
+    };
+    checkBar(bar::kMain, mainButtons);
+    checkBar(bar::kManufacturing, manufacturingButtons);
+
+    // First start, no flags: manufacturing bar hidden, 16-point sans-serif
+    // status bar saying "Ready", countdown timer 999 running, device panes shut.
+    EXPECT_TRUE(window->Bar(bar::kMain)->isVisible());
+    EXPECT_FALSE(window->Bar(bar::kManufacturing)->isVisible());
+    EXPECT_EQ(QFontInfo(window->statusBar()->font()).pointSize(), 16);
+    EXPECT_EQ(window->MessagePane()->text(), QStringLiteral("Ready"));
+    EXPECT_TRUE(window->Ui().IsTimerRunning(999));
+    for (int pane = 1; pane <= 8; ++pane) EXPECT_FALSE(window->DevicePane(pane)->isVisible());
+    EXPECT_EQ(window->Splitter()->sizes().constFirst(), 150);
+    EXPECT_EQ(window->ListView()->columnWidth(0), 200);
+    EXPECT_EQ(window->ListView()->columnWidth(1), 200);
+    EXPECT_EQ(window->ListView()->headerItem()->text(0), QStringLiteral("Item"));
+    EXPECT_EQ(window->ListView()->headerItem()->text(1), QStringLiteral("Data"));
+}
+
+TEST_F(MainWindowTest, SelectingDevicesFillsAndEmptiesTheList) {
+    auto window = StartWindow();
+    CSpindleView& list = *window->ListView();
+    ASSERT_TRUE(window->SelectTreeItem(QString::fromLatin1(kKestrel)));
+    const CValueList& model = window->Frame().List();
+    ASSERT_GT(model.RowCount(), 10);
+    ASSERT_EQ(list.topLevelItemCount(), model.RowCount());
+    for (int i = 0; i < model.RowCount(); ++i) {
+        EXPECT_EQ(list.topLevelItem(i)->text(0).toStdString(), model.GetText(i, 0));
+        EXPECT_EQ(list.topLevelItem(i)->text(1).toStdString(), model.GetText(i, 1));
+        EXPECT_FALSE(list.topLevelItem(i)->icon(0).isNull());
+    }
+    EXPECT_EQ(list.topLevelItem(FindRow(list, "  Serial Number"))->text(1), QStringLiteral("KES10234"));
+
+    // The tree's Copy entry copies the selected item; Cut and Paste do nothing.
+    std::unique_ptr<QMenu> menu(window->TreeView()->CreateContextMenu(window.get()));
+    const QList<QAction*> entries = menu->actions();
+    ASSERT_EQ(entries.size(), 3);
+    EXPECT_EQ(entries[0]->text(), QStringLiteral("Cu&t"));
+    EXPECT_FALSE(entries[0]->isEnabled());
+    EXPECT_EQ(entries[2]->text(), QStringLiteral("&Paste"));
+    EXPECT_FALSE(entries[2]->isEnabled());
+    entries[1]->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromLatin1(kKestrel));
+
+    // A right click does not move the selection.
+    QTreeWidgetItem* root = window->TreeView()->topLevelItem(0);
+    QTest::mousePress(window->TreeView()->viewport(), Qt::RightButton, {},
+                      window->TreeView()->visualItemRect(root).center());
+    ASSERT_NE(window->TreeView()->currentItem(), nullptr);
+    EXPECT_EQ(window->TreeView()->currentItem()->text(0), QString::fromLatin1(kKestrel));
+
+    // A category holds no device: the list empties.
+    ASSERT_TRUE(window->SelectTreeItem(QStringLiteral("Kestrel Devices")));
+    EXPECT_EQ(list.topLevelItemCount(), 0);
+}
+
+TEST_F(MainWindowTest, ListGesturesOpenTheEditorsLockedOutsideManufacturing) {
+    auto window = StartWindow();
+    ASSERT_TRUE(window->SelectTreeItem(QString::fromLatin1(kKestrel)));
+    CSpindleView& list = *window->ListView();
+
+    // Double-click on a configuration string: value greyed, note shown, and
+    // the countdown held while the dialog is up.
+    bool valueEnabled = true;
+    bool noteShown = false;
+    bool timerHeld = false;
+    onDialog = [&](CDialogModel& model, QDialog& dialog) {
+        EXPECT_EQ(model.DialogId(), CEditValueDlg::kDialogId);
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Edit Stored Value"));
+        valueEnabled = dialog.findChild<QLineEdit*>(ControlName(CEditValueDlg::kValueControlId))->isEnabled();
+        auto* note = dialog.findChild<QLabel*>(ControlName(CEditValueDlg::kNoteControlId));
+        noteShown = !note->isHidden();
+        EXPECT_EQ(note->text(),
+                  QStringLiteral("Configuration strings can only be changed by\n Lumora Manufacturing."));
+        timerHeld = !window->Ui().IsTimerRunning(999);
+        return mb::kIdCancel;
+    };
+    const int config = FindRow(list, QStringLiteral("  Configuration String 1"));
+    ASSERT_GE(config, 0);
+    DoubleClickRow(list, config);
+    ASSERT_EQ(dialogsShown_.size(), 1u);
+    EXPECT_FALSE(valueEnabled);
+    EXPECT_TRUE(noteShown);
+    EXPECT_TRUE(timerHeld);
+    EXPECT_TRUE(window->Ui().IsTimerRunning(999));
+
+    // Enter on the serial number: editable, and OK writes the row.
+    onDialog = [&](CDialogModel&, QDialog& dialog) {
+        auto* value = dialog.findChild<QLineEdit*>(ControlName(CEditValueDlg::kValueControlId));
+        EXPECT_TRUE(value->isEnabled());
+        EXPECT_TRUE(dialog.findChild<QLabel*>(ControlName(CEditValueDlg::kNoteControlId))->isHidden());
+        value->setText(QStringLiteral("KES99999"));
+        return mb::kIdOk;
+    };
+    const int serial = FindRow(list, QStringLiteral("  Serial Number"));
+    list.setCurrentItem(list.topLevelItem(serial));
+    QTest::keyClick(&list, Qt::Key_Return);
+    ASSERT_EQ(dialogsShown_.size(), 2u);
+    EXPECT_EQ(list.topLevelItem(serial)->text(1), QStringLiteral("KES99999"));
+    EXPECT_EQ(window->Frame().List().GetText(serial, 1), "KES99999");
+}
+
+TEST_F(MainWindowTest, UnlockCodesShowTheirBarsAndButtons) {
+    auto window = StartWindow();
+    QToolBar* manufacturing = window->Bar(bar::kManufacturing);
+    Unlock(*window, *this, QStringLiteral("tolmidexn"));  // wrong case: nothing happens
+    EXPECT_FALSE(manufacturing->isVisible());
+    EXPECT_EQ(dialogsShown_.back(), QStringLiteral("Unlock Features"));
+
+    Unlock(*window, *this, QStringLiteral("TOLMIDEXN"));
+    EXPECT_EQ(window->Frame().flags.manufacturingMode, 1);
+    EXPECT_TRUE(manufacturing->isVisible());
+    EXPECT_TRUE(window->Button(cmd::kExtraKestrel)->isVisible());
+    EXPECT_TRUE(window->Button(cmd::kPsocDiags)->isVisible());
+    EXPECT_FALSE(window->Button(cmd::kLinearityCoefs)->isVisible());
+    // The countdown's idle step brings back Verify and Reset Coefs.
+    window->Ui().FireTimer(999);
+    QApplication::processEvents();
+    EXPECT_TRUE(window->Button(cmd::kVerify)->isVisible());
+    EXPECT_TRUE(window->Button(cmd::kResetCoefs)->isVisible());
+    EXPECT_FALSE(window->Button(cmd::kLinearityCoefs)->isVisible());
+
+    Unlock(*window, *this, QStringLiteral("QARVEST"));
+    EXPECT_FALSE(manufacturing->isVisible());
+    EXPECT_EQ(window->Frame().flags.manufacturingMode, 0);
+}
+
+TEST_F(MainWindowTest, PlacementBarStatesAndWidthsSurviveARestart) {
+    {
+        auto window = StartWindow();
+        Unlock(*window, *this, QStringLiteral("TOLMIDEXN"));
+        window->addToolBar(Qt::BottomToolBarArea, window->Bar(bar::kManufacturing));
+        window->setGeometry(40, 50, 900, 560);
+        window->Splitter()->setSizes({230, 600});
+        window->ListView()->setColumnWidth(0, 260);
+        window->ListView()->setColumnWidth(1, 140);
+        ASSERT_TRUE(window->close());
+    }
+    CApplicationProfile profile;
+    EXPECT_EQ(profile.ReadBarState("ManufacturingBars"), "Area=Bottom;Visible=1;Row=0");
+    EXPECT_EQ(profile.ReadBarState("MainBars"), "Area=Top;Visible=1;Row=0");
+    const auto saved = profile.ReadWindowPlacement();
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(saved->flags, 0u);
+    EXPECT_EQ(saved->right - saved->left, 900);
+    EXPECT_EQ(saved->bottom - saved->top, 560);
+    {
+        auto window = StartWindow();
+        EXPECT_EQ(window->toolBarArea(window->Bar(bar::kManufacturing)), Qt::BottomToolBarArea);
+        EXPECT_TRUE(window->Bar(bar::kManufacturing)->isVisible());
+        EXPECT_EQ(window->toolBarArea(window->Bar(bar::kMain)), Qt::TopToolBarArea);
+        EXPECT_EQ(window->normalGeometry().size(), QSize(900, 560));
+        EXPECT_EQ(window->Splitter()->sizes().constFirst(), 230);
+        EXPECT_EQ(window->ListView()->columnWidth(0), 260);
+        EXPECT_EQ(window->ListView()->columnWidth(1), 140);
+        // Manufacturing mode keeps the default status-bar font.
+        EXPECT_NE(QFontInfo(window->statusBar()->font()).pointSize(), 16);
+        window->showMaximized();
+        QApplication::processEvents();
+        ASSERT_TRUE(window->isMaximized());
+        ASSERT_TRUE(window->close());
+    }
+    const auto maximized = profile.ReadWindowPlacement();
+    ASSERT_TRUE(maximized.has_value());
+    EXPECT_EQ(maximized->flags, 2u);
+    {
+        auto window = StartWindow();
+        EXPECT_TRUE(window->StartMaximized());
+        window->close();
+    }
+    // Nine numbers are no placement: the default size is used.
+    ASSERT_TRUE(profile.WriteProfileString("MainWindowSize", "WindowPos", "0,1,-1,-1,-1,-1,10,10,500"));
+    auto window = StartWindow();
+    EXPECT_FALSE(window->StartMaximized());
+    EXPECT_EQ(window->normalGeometry().size(), QSize(980, 620));
+}
+
+TEST_F(MainWindowTest, CloseIsRefusedWhileADeviceIsBusy) {
+    auto window = StartWindow();
+    window->Frame().jobBusy[3].store(1);
+    window->Ui().FireTimer(999);
+    EXPECT_FALSE(window->IsCloseEnabled());
+    EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(window->MenuAction(cmd::kAppExit)->isEnabled());
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFilePath())));
+
+    // A job on an index without a status pane still keeps the window open.
+    window->Frame().jobBusy[3].store(0);
+    window->Frame().jobBusy[20].store(1);
+    window->RefreshCommandStates();
+    EXPECT_FALSE(window->MenuAction(cmd::kAppExit)->isEnabled());
+    EXPECT_FALSE(window->close());
+
+    window->Frame().jobBusy[20].store(0);
+    window->Ui().FireTimer(999);
+    EXPECT_TRUE(window->IsCloseEnabled());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->MenuAction(cmd::kAppExit)->isEnabled());
+    EXPECT_TRUE(window->close());
+}
+
+TEST_F(MainWindowTest, AMessageBoxFromAWorkerIsShownOnTheGuiThread) {
+    auto window = StartWindow();
+    QThread* shownOn = nullptr;
+    QString shownText;
+    window->Ui().messageHook = [&](const QString& text, const QString& title, unsigned style) {
+        shownOn = QThread::currentThread();
+        shownText = title + QLatin1Char('|') + text;
+        EXPECT_EQ(style & 0xFu, mb::kYesNo);
+        return mb::kIdNo;
+    };
+    std::atomic<int> answer{0};
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        answer = window->Ui().MessageBox("EEPROM Programming Complete.", "", mb::kYesNo);
+        done = true;
+    });
+    for (int i = 0; i < 500 && !done; ++i) QTest::qWait(10);
+    worker.join();
+    EXPECT_EQ(shownOn, QApplication::instance()->thread());
+    EXPECT_EQ(shownText, QStringLiteral("Spindle|EEPROM Programming Complete."));
+    EXPECT_EQ(answer.load(), mb::kIdNo);
+}
+
+TEST(ArtworkTest, EveryPictureIsDrawnAndTheRolesLookApart) {
+    std::vector<QImage> pictures;
+    for (int i = 0; i < kTreeImageCount; ++i) pictures.push_back(RenderTreeImage(i, 16));
+    for (int i = 0; i < kListImageCount; ++i) pictures.push_back(RenderListImage(i, 16));
+    pictures.push_back(RenderApplicationIcon(16));
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        int opaque = 0;
+        for (int y = 0; y < 16; ++y) {
+            for (int x = 0; x < 16; ++x) opaque += qAlpha(pictures[i].pixel(x, y)) == 255 ? 1 : 0;
+        }
+        EXPECT_GT(opaque, 40) << "picture " << i;
+        for (std::size_t j = 0; j < i; ++j) {
+            // Tree images 9 and 13 are the same picture by design.
+            if (i == 13 && j == 9) continue;
+            EXPECT_NE(pictures[i], pictures[j]) << "pictures " << j << " and " << i;
+        }
+    }
+    EXPECT_EQ(RenderTreeImage(13, 16), RenderTreeImage(9, 16));
+    EXPECT_EQ(TreeImage(2).availableSizes().size(), 7);
+}
+
+TEST(CommandLineTest, BenchTraceAndQtOptions) {
+    const LaunchOptions none = ParseCommandLine({"spindle"});
+    EXPECT_TRUE(none.bench.empty());
+    EXPECT_TRUE(none.error.empty());
+    const LaunchOptions bench =
+        ParseCommandLine({"spindle", "--bench", "demo", "--usb-trace=/tmp/t.log", "-platform", "offscreen"});
+    EXPECT_EQ(bench.bench, "demo");
+    EXPECT_EQ(bench.usbTrace, "/tmp/t.log");
+    EXPECT_EQ(bench.rest, (std::vector<std::string>{"spindle", "-platform", "offscreen"}));
+    EXPECT_FALSE(ParseCommandLine({"spindle", "--bench"}).error.empty());
+    EXPECT_FALSE(ParseCommandLine({"spindle", "--benhc", "demo"}).error.empty());
+}
+
+}  // namespace
+}  // namespace spindle::gui
+
+int main(int argc, char** argv) {
+    // No display needed, whoever runs the program.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
