@@ -63,9 +63,9 @@ void Instrument(QPainter& p, const QColor& accent, bool plus) {
     Fill(p, 4, 9, 6, 1, QColor(0x56, 0x62, 0x70));
     Fill(p, 12, 10, 2, 2, accent);
     if (plus) {
-        Box(p, 10, 0, 6, 6, accent);
-        Fill(p, 12, 1, 2, 4, kWhite);
-        Fill(p, 11, 2, 4, 2, kWhite);
+        Box(p, 9, 0, 7, 7, accent);
+        Fill(p, 12, 1, 1, 5, kWhite);
+        Fill(p, 10, 3, 5, 1, kWhite);
     }
 }
 
