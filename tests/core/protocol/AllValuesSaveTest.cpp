@@ -67,7 +67,9 @@ TEST(AllValuesSaveTest, EditsOfEveryFamilyReachTheDeviceAndHiddenValuesStay) {
             EXPECT_EQ(device.Slot(14), order) << "nonlinearity order";
             EXPECT_EQ(rig.Value(15), sim::TextOfSlot(order));
         }
-        if (d.familyCode == family::kMerlin) EXPECT_EQ(SlotNumber(device.Slot(13)), SlotNumber(merlinSlot13));
+        if (d.familyCode == family::kMerlin) {
+            EXPECT_EQ(SlotNumber(device.Slot(13)), SlotNumber(merlinSlot13));
+        }
         if (lantern) {
             EXPECT_EQ(SlotNumber(device.CommittedAccessorySlot(1)), slope) << "temperature calibration slope";
             EXPECT_EQ(sim::TextOfSlot(device.CommittedAccessorySlot(0)), "EDITED-0");
