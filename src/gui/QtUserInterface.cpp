@@ -30,7 +30,12 @@ QString QtFileFilter(const std::string& filter) {
         if (description.isEmpty() && patterns.isEmpty()) break;
         // Qt reads the patterns from the parentheses; add them when the
         // description does not already show them.
-        const QString qtPatterns = QString(patterns).replace(QLatin1Char(';'), QLatin1Char(' '));
+        // "*.*" means every file; here that is "*" (names need no dot).
+        QStringList patternList = patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& pattern : patternList) {
+            if (pattern == QLatin1String("*.*")) pattern = QStringLiteral("*");
+        }
+        const QString qtPatterns = patternList.join(QLatin1Char(' '));
         if (description.contains(QLatin1Char('('))) {
             const qsizetype open = description.lastIndexOf(QLatin1Char('('));
             entries << description.left(open) + QLatin1Char('(') + qtPatterns + QLatin1Char(')');

@@ -397,7 +397,13 @@ TEST(ArtworkTest, EveryPictureIsDrawnAndTheRolesLookApart) {
     EXPECT_EQ(TreeImage(2).availableSizes().size(), 7);
 }
 
-TEST(CommandLineTest, BenchTraceAndQtOptions) {
+TEST(GuiFileFilterTest, DescriptionPatternPairsBecomeQtFilters) {
+    EXPECT_EQ(QtFileFilter("Linearity Calibration File (*.lin)|*.lin|All Files (*.*)|*.*|"),
+              QStringLiteral("Linearity Calibration File (*.lin);;All Files (*)"));
+    EXPECT_EQ(QtFileFilter("Images|*.iic;*.hex||"), QStringLiteral("Images (*.iic *.hex)"));
+}
+
+TEST(GuiCommandLineTest, BenchTraceAndQtOptions) {
     const LaunchOptions none = ParseCommandLine({"spindle"});
     EXPECT_TRUE(none.bench.empty());
     EXPECT_TRUE(none.error.empty());
