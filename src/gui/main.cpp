@@ -1,5 +1,6 @@
 // spindle: the desktop application. Chooses the driver back end, builds the
 // main window on it and runs the event loop.
+#include <clocale>
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
@@ -97,6 +98,9 @@ int main(int argc, char** argv) {
     int qtArgc = static_cast<int>(qtArguments.size());
     qtArguments.push_back(nullptr);
     QApplication app(qtArgc, qtArguments.data());
+    // Qt adopts the user's locale for the C library; the values travel to the
+    // instruments and the settings as printf texts with a decimal point.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Spindle"));
     QApplication::setApplicationVersion(QStringLiteral(SPINDLE_VERSION_TEXT));
 
