@@ -1,0 +1,370 @@
+#include "usb/LibusbDriver.h"
+
+#include <libusb.h>
+
+#include <climits>
+#include <vector>
+
+#include "device/EzusbRequests.h"
+#include "platform/DebugTrace.h"
+#include "platform/Format.h"
+#include "usb/UsbMapping.h"
+
+namespace spindle::usb {
+
+namespace {
+
+constexpr int kInterface = 0;
+constexpr std::uint8_t kAlternateSetting = 0;
+
+std::string ErrorName(int code) { return libusb_error_name(code); }
+
+UsbLocation LocationOf(libusb_device* device, std::uint16_t vendor) {
+    UsbLocation location;
+    location.bus = libusb_get_bus_number(device);
+    location.address = libusb_get_device_address(device);
+    location.vendor = vendor;
+    std::uint8_t ports[8] = {};
+    const int count = libusb_get_port_numbers(device, ports, static_cast<int>(sizeof ports));
+    if (count > 0) location.ports.assign(ports, ports + count);
+    return location;
+}
+
+// "bus-port.port...@address", as the kernel names the device plus its
+// address, so a device plugged again into the same port is a new device.
+std::string LocationKey(const UsbLocation& location) {
+    std::string key = StrPrintf("%u-", location.bus);
+    for (std::size_t i = 0; i < location.ports.size(); ++i) {
+        key += StrPrintf(i == 0 ? "%u" : ".%u", location.ports[i]);
+    }
+    return key + StrPrintf("@%u", location.address);
+}
+
+// The endpoints of interface 0, alternate setting 0, in descriptor order.
+// This back end never selects another setting, and configuring a device
+// puts every interface in setting 0.
+std::vector<EndpointInfo> InterfaceEndpoints(libusb_device* device) {
+    std::vector<EndpointInfo> endpoints;
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS || config == nullptr) {
+        return endpoints;
+    }
+    for (int i = 0; i < config->bNumInterfaces; ++i) {
+        const libusb_interface& interface = config->interface[i];
+        for (int a = 0; a < interface.num_altsetting; ++a) {
+            const libusb_interface_descriptor& setting = interface.altsetting[a];
+            if (setting.bInterfaceNumber != kInterface || setting.bAlternateSetting != kAlternateSetting) continue;
+            for (int e = 0; e < setting.bNumEndpoints; ++e) {
+                endpoints.push_back({setting.endpoint[e].bEndpointAddress, setting.endpoint[e].bmAttributes});
+            }
+        }
+    }
+    libusb_free_config_descriptor(config);
+    return endpoints;
+}
+
+}  // namespace
+
+// One opened device, shared by every handle to it.
+struct CLibusbDriver::SharedDevice {
+    std::string key;
+    std::string name;  // "Ezusb-N" as first opened, for the trace
+    libusb_device_handle* handle = nullptr;
+    libusb_device_descriptor descriptor{};
+    std::vector<EndpointInfo> endpoints;
+    bool claimed = false;
+    int opens = 0;     // handles of the table that name it
+    int inFlight = 0;  // requests running on it now
+};
+
+// A request running on a device: keeps the device open until it ends, even
+// when its handle is closed meanwhile by another thread.
+class CLibusbDriver::Use {
+public:
+    Use(CLibusbDriver& driver, DeviceHandle handle) : driver_(driver) {
+        const std::lock_guard<std::mutex> guard(driver_.lock_);
+        const auto found = driver_.handles_.find(handle);
+        if (found == driver_.handles_.end()) return;
+        device_ = found->second;
+        ++device_->inFlight;
+    }
+    ~Use() {
+        if (!device_) return;
+        const std::lock_guard<std::mutex> guard(driver_.lock_);
+        --device_->inFlight;
+        driver_.ReleaseLocked(device_);
+    }
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
+
+    const std::shared_ptr<SharedDevice>& device() const { return device_; }
+
+private:
+    CLibusbDriver& driver_;
+    std::shared_ptr<SharedDevice> device_;
+};
+
+CLibusbDriver::CLibusbDriver(IDebugTrace* trace) : trace_(trace) {
+    libusb_context* context = nullptr;
+    const int result = libusb_init(&context);
+    if (result != LIBUSB_SUCCESS) {
+        initError_ = StrPrintf("libusb could not start: %s", ErrorName(result).c_str());
+        Trace("USB back end: " + initError_);
+        return;
+    }
+    context_ = context;
+}
+
+CLibusbDriver::~CLibusbDriver() {
+    // Handles nobody closed are closed with the driver.
+    for (auto& [key, device] : devices_) {
+        if (device->claimed) libusb_release_interface(device->handle, kInterface);
+        libusb_close(device->handle);
+    }
+    handles_.clear();
+    devices_.clear();
+    if (context_ != nullptr) libusb_exit(context_);
+}
+
+void CLibusbDriver::Trace(const std::string& text) {
+    if (trace_ != nullptr) trace_->Write(text);
+}
+
+int CLibusbDriver::OpenHandleCount() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return static_cast<int>(handles_.size());
+}
+
+DeviceHandle CLibusbDriver::Open(const std::string& path) {
+    const std::optional<int> index = ParseEzusbPath(path);
+    if (!index) {
+        Trace(StrPrintf("USB back end: %s is not a device path", path.c_str()));
+        return kInvalidHandle;
+    }
+    if (context_ == nullptr) {
+        Trace(StrPrintf("USB back end: cannot open %s: %s", path.c_str(), initError_.c_str()));
+        return kInvalidHandle;
+    }
+    const std::lock_guard<std::mutex> guard(lock_);
+    const std::shared_ptr<SharedDevice> device = OpenDeviceLocked(*index, path);
+    if (!device) return kInvalidHandle;
+    // Handle numbers only repeat after 2^64 opens; still, never hand out 0,
+    // all ones or a number in use.
+    while (nextHandle_ == kNullHandle || nextHandle_ == kInvalidHandle || handles_.count(nextHandle_) != 0) {
+        ++nextHandle_;
+    }
+    const DeviceHandle handle = nextHandle_++;
+    handles_[handle] = device;
+    ++device->opens;
+    return handle;
+}
+
+std::shared_ptr<CLibusbDriver::SharedDevice> CLibusbDriver::OpenDeviceLocked(int index, const std::string& path) {
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context_, &list);
+    if (count < 0) {
+        Trace(StrPrintf("USB back end: cannot list the USB devices: %s", ErrorName(static_cast<int>(count)).c_str()));
+        return nullptr;
+    }
+    std::vector<UsbLocation> locations;
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor descriptor{};
+        // The descriptor comes from the kernel's cache: no request is made.
+        const bool known = libusb_get_device_descriptor(list[i], &descriptor) == LIBUSB_SUCCESS;
+        locations.push_back(LocationOf(list[i], known ? descriptor.idVendor : 0));
+    }
+    const std::vector<std::size_t> order = OrderEzusbDevices(locations);
+    if (static_cast<std::size_t>(index) >= order.size()) {
+        libusb_free_device_list(list, 1);
+        Trace(StrPrintf("USB back end: no device %s (%zu EZ-USB devices attached)", path.c_str(), order.size()));
+        return nullptr;
+    }
+    libusb_device* usbDevice = list[order[index]];
+    const UsbLocation& location = locations[order[index]];
+    const std::string key = LocationKey(location);
+
+    std::shared_ptr<SharedDevice> device;
+    const auto known = devices_.find(key);
+    if (known != devices_.end()) {
+        device = known->second;
+    } else {
+        libusb_device_handle* handle = nullptr;
+        const int opened = libusb_open(usbDevice, &handle);
+        if (opened != LIBUSB_SUCCESS) {
+            Trace(StrPrintf("USB back end: cannot open %s (USB device %s): %s", path.c_str(), key.c_str(),
+                            ErrorName(opened).c_str()));
+        } else {
+            device = std::make_shared<SharedDevice>();
+            device->key = key;
+            device->name = DeviceNameFromPath(path);
+            device->handle = handle;
+            libusb_get_device_descriptor(usbDevice, &device->descriptor);
+            device->endpoints = InterfaceEndpoints(usbDevice);
+            // A kernel driver bound to interface 0 is set aside while we
+            // hold it and bound again when we let go.
+            libusb_set_auto_detach_kernel_driver(handle, 1);
+            ClaimLocked(*device);
+            devices_[key] = device;
+        }
+    }
+    libusb_free_device_list(list, 1);
+    return device;
+}
+
+bool CLibusbDriver::ClaimLocked(SharedDevice& device) {
+    if (device.claimed) return true;
+    const int claimed = libusb_claim_interface(device.handle, kInterface);
+    if (claimed != LIBUSB_SUCCESS) {
+        // Descriptor and control requests work without the claim; bulk
+        // transfers try again, so a device another program holds for a
+        // moment is not lost for good.
+        Trace(StrPrintf("USB back end: %s: cannot claim interface 0: %s", device.name.c_str(),
+                        ErrorName(claimed).c_str()));
+        return false;
+    }
+    device.claimed = true;
+    return true;
+}
+
+void CLibusbDriver::ReleaseLocked(const std::shared_ptr<SharedDevice>& device) {
+    if (device->opens > 0 || device->inFlight > 0) return;
+    if (device->claimed) libusb_release_interface(device->handle, kInterface);
+    libusb_close(device->handle);
+    device->handle = nullptr;
+    device->claimed = false;
+    devices_.erase(device->key);
+}
+
+void CLibusbDriver::Close(DeviceHandle handle) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    const auto found = handles_.find(handle);
+    if (found == handles_.end()) return;
+    const std::shared_ptr<SharedDevice> device = found->second;
+    handles_.erase(found);
+    --device->opens;
+    ReleaseLocked(device);
+}
+
+bool CLibusbDriver::IoControl(DeviceHandle handle, std::uint32_t code, const std::uint8_t* in,
+                              std::uint32_t inLength, std::uint8_t* out, std::uint32_t outLength,
+                              std::uint32_t* returned) {
+    if (returned != nullptr) *returned = 0;
+    const Use use(*this, handle);
+    if (!use.device()) {
+        Trace(StrPrintf("USB back end: request 0x%X on a handle that is not open", code));
+        return false;
+    }
+    SharedDevice& device = *use.device();
+    if (out == nullptr && outLength > 0) return false;
+
+    switch (code) {
+        case ioctl::kGetDeviceDescriptor:
+            return DeviceDescriptor(device, out, outLength, returned);
+
+        case ioctl::kGetStringDescriptor: {
+            const std::optional<ControlSetup> setup = StringDescriptorSetup(in, inLength, outLength);
+            if (!setup) break;
+            return Control(device, "string descriptor", setup->requestType, setup->request, setup->value,
+                           setup->index, out, setup->length, returned);
+        }
+
+        case ioctl::kVendorOrClassRequest: {
+            const std::optional<ControlSetup> setup = VendorRequestSetup(in, inLength, outLength);
+            if (!setup) break;
+            return Control(device, "vendor request", setup->requestType, setup->request, setup->value,
+                           setup->index, out, setup->length, returned);
+        }
+
+        case ioctl::kVendorRequest: {
+            const std::optional<ShortVendorWrite> write = ResetRequestSetup(in, inLength);
+            if (!write) break;
+            std::uint8_t data = write->data;
+            return Control(device, "short vendor request", write->setup.requestType, write->setup.request,
+                           write->setup.value, write->setup.index, &data, write->setup.length, nullptr);
+        }
+
+        case ioctl::kAnchorDownload: {
+            const std::optional<std::vector<AnchorChunk>> chunks = SplitAnchorDownload(in, inLength, outLength);
+            if (!chunks) break;
+            std::uint32_t total = 0;
+            for (const AnchorChunk& chunk : *chunks) {
+                std::uint32_t moved = 0;
+                if (!Control(device, "anchor download", chunk.setup.requestType, chunk.setup.request,
+                             chunk.setup.value, chunk.setup.index, out + chunk.offset, chunk.setup.length,
+                             &moved)) {
+                    return false;
+                }
+                total += moved;
+            }
+            if (returned != nullptr) *returned = total;
+            return true;
+        }
+
+        case ioctl::kBulkRead:
+            return Bulk(use.device(), true, in, inLength, out, outLength, returned);
+        case ioctl::kBulkWrite:
+            return Bulk(use.device(), false, in, inLength, out, outLength, returned);
+
+        default:
+            Trace(StrPrintf("USB back end: %s: unknown request 0x%X", device.name.c_str(), code));
+            return false;
+    }
+    Trace(StrPrintf("USB back end: %s: request 0x%X with a malformed request block", device.name.c_str(), code));
+    return false;
+}
+
+bool CLibusbDriver::DeviceDescriptor(SharedDevice& device, std::uint8_t* out, std::uint32_t outLength,
+                                     std::uint32_t* returned) {
+    const std::array<std::uint8_t, 18> bytes = EncodeDeviceDescriptor(device.descriptor);
+    if (outLength < bytes.size()) {
+        Trace(StrPrintf("USB back end: %s: no room for the device descriptor", device.name.c_str()));
+        return false;
+    }
+    std::copy(bytes.begin(), bytes.end(), out);
+    if (returned != nullptr) *returned = static_cast<std::uint32_t>(bytes.size());
+    return true;
+}
+
+bool CLibusbDriver::Control(SharedDevice& device, const char* what, std::uint8_t requestType, std::uint8_t request,
+                            std::uint16_t value, std::uint16_t index, std::uint8_t* data, std::uint16_t length,
+                            std::uint32_t* returned) {
+    const int result =
+        libusb_control_transfer(device.handle, requestType, request, value, index, data, length, kTransferTimeoutMs);
+    if (result < 0) {
+        Trace(StrPrintf("USB back end: %s: %s 0x%02X (value 0x%04X, index 0x%04X, %u bytes) failed: %s",
+                        device.name.c_str(), what, request, value, index, length, ErrorName(result).c_str()));
+        return false;
+    }
+    if (returned != nullptr) *returned = static_cast<std::uint32_t>(result);
+    return true;
+}
+
+bool CLibusbDriver::Bulk(const std::shared_ptr<SharedDevice>& device, bool deviceToHost, const std::uint8_t* in,
+                         std::uint32_t inLength, std::uint8_t* data, std::uint32_t length, std::uint32_t* returned) {
+    if (in == nullptr || inLength < 4 || length > static_cast<std::uint32_t>(INT_MAX)) return false;
+    const std::uint32_t pipe = DecodeLe32(in);
+    std::string reason;
+    const std::optional<std::uint8_t> endpoint = EndpointForPipe(device->endpoints, pipe, deviceToHost, &reason);
+    if (!endpoint) {
+        Trace(StrPrintf("USB back end: %s: bulk %s: %s", device->name.c_str(), deviceToHost ? "read" : "write",
+                        reason.c_str()));
+        return false;
+    }
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        if (!ClaimLocked(*device)) return false;
+    }
+    int transferred = 0;
+    // For a write libusb only reads `data`.
+    const int result = libusb_bulk_transfer(device->handle, *endpoint, data, static_cast<int>(length), &transferred,
+                                            kTransferTimeoutMs);
+    if (result != LIBUSB_SUCCESS) {
+        Trace(StrPrintf("USB back end: %s: bulk %s of %u bytes on pipe %u failed: %s", device->name.c_str(),
+                        deviceToHost ? "read" : "write", length, pipe, ErrorName(result).c_str()));
+        return false;
+    }
+    if (returned != nullptr) *returned = static_cast<std::uint32_t>(transferred);
+    return true;
+}
+
+}  // namespace spindle::usb

@@ -1,0 +1,80 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "device/EzusbDriver.h"
+
+struct libusb_context;
+
+namespace spindle {
+class IDebugTrace;
+}
+
+namespace spindle::usb {
+
+// The EZ-USB driver port over libusb-1.0: real devices without the kernel
+// driver. UsbMapping.h states how paths and requests map onto USB.
+//
+// Several handles to one device may be open at once (a programming job
+// keeps one while each of its operations opens another): they share one
+// libusb handle and one claim of interface 0, released when the last of
+// them closes. Handles are opaque numbers, never 0 or all ones.
+//
+// Thread-safe. A lock guards the handle table; transfers run outside it,
+// so workers on different devices (or on one device) do not wait for each
+// other. Failures are never shown: the reason goes to the debug trace.
+class CLibusbDriver final : public IEzusbDriver {
+public:
+    // `trace` (may be null) receives the reason of every failure; it must
+    // outlive the driver.
+    explicit CLibusbDriver(IDebugTrace* trace = nullptr);
+    ~CLibusbDriver() override;
+
+    CLibusbDriver(const CLibusbDriver&) = delete;
+    CLibusbDriver& operator=(const CLibusbDriver&) = delete;
+
+    // False when libusb could not start; every Open then fails.
+    bool Ready() const { return context_ != nullptr; }
+    // Why libusb could not start; empty when Ready().
+    const std::string& InitError() const { return initError_; }
+
+    DeviceHandle Open(const std::string& path) override;
+    bool IoControl(DeviceHandle handle, std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength,
+                   std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) override;
+    void Close(DeviceHandle handle) override;
+
+    // Handles open now (for tests and diagnostics).
+    int OpenHandleCount() const;
+
+private:
+    struct SharedDevice;
+    class Use;
+
+    std::shared_ptr<SharedDevice> OpenDeviceLocked(int index, const std::string& path);
+    void ReleaseLocked(const std::shared_ptr<SharedDevice>& device);
+    bool ClaimLocked(SharedDevice& device);
+    void Trace(const std::string& text);
+
+    bool DeviceDescriptor(SharedDevice& device, std::uint8_t* out, std::uint32_t outLength,
+                          std::uint32_t* returned);
+    bool Control(SharedDevice& device, const char* what, std::uint8_t requestType, std::uint8_t request,
+                 std::uint16_t value, std::uint16_t index, std::uint8_t* data, std::uint16_t length,
+                 std::uint32_t* returned);
+    bool Bulk(const std::shared_ptr<SharedDevice>& device, bool deviceToHost, const std::uint8_t* in,
+              std::uint32_t inLength, std::uint8_t* data, std::uint32_t length, std::uint32_t* returned);
+
+    IDebugTrace* trace_;
+    libusb_context* context_ = nullptr;
+    std::string initError_;
+
+    mutable std::mutex lock_;
+    std::map<DeviceHandle, std::shared_ptr<SharedDevice>> handles_;
+    // Open devices by bus number and port path, shared between handles.
+    std::map<std::string, std::shared_ptr<SharedDevice>> devices_;
+    DeviceHandle nextHandle_ = 1;
+};
+
+}  // namespace spindle::usb
