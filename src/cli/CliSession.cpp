@@ -11,6 +11,9 @@
 #include "platform/RealClock.h"
 #include "platform/VirtualClock.h"
 #include "protocol/ValueEditors.h"
+#ifdef SPINDLE_HAVE_LIBUSB
+#include "usb/LibusbDriver.h"
+#endif
 
 namespace spindle::cli {
 
@@ -90,22 +93,38 @@ CCliSession::~CCliSession() = default;
 
 int CCliSession::Open(const GlobalOptions& options, bool needsDevices, std::unique_ptr<CCliSession>& session) {
     std::unique_ptr<CCliSession> made(new CCliSession(options));
-    if (options.bench.empty()) {
-        if (needsDevices) {
-            std::cerr << "spindle-cli: no USB back end is built into this program yet; "
-                         "run against a simulated bench with --bench demo or --bench FILE\n";
-            return kExitUsage;
-        }
-        // A command that never opens a device still needs a driver behind
-        // the frame: an empty bench, on which every open fails.
-        made->bench_ = std::make_unique<sim::SimBench>();
-    } else {
+    made->debugTrace_ = MakeDebugTraceFromEnvironment();
+    IEzusbDriver* driver = nullptr;
+    if (!options.bench.empty()) {
         try {
             made->bench_ = sim::LoadBench(options.bench);
         } catch (const sim::BenchFileError& error) {
             std::cerr << "spindle-cli: " << error.what() << '\n';
             return kExitUsage;
         }
+        driver = made->bench_.get();
+    } else if (!needsDevices) {
+        // A command that never opens a device still needs a driver behind
+        // the frame: an empty bench, on which every open fails.
+        made->bench_ = std::make_unique<sim::SimBench>();
+        driver = made->bench_.get();
+    } else {
+#ifdef SPINDLE_HAVE_LIBUSB
+        // The attached devices. Why a device cannot be opened (no
+        // permission, held by another program) goes to the debug trace.
+        auto usb = std::make_unique<usb::CLibusbDriver>(made->debugTrace_.get());
+        if (!usb->Ready()) {
+            std::cerr << "spindle-cli: the USB back end cannot start (" << usb->InitError()
+                      << "); run against a simulated bench with --bench demo or --bench FILE\n";
+            return kExitFailed;
+        }
+        made->usbDriver_ = std::move(usb);
+        driver = made->usbDriver_.get();
+#else
+        std::cerr << "spindle-cli: this program was built without the USB back end (libusb-1.0); "
+                     "run against a simulated bench with --bench demo or --bench FILE\n";
+        return kExitUsage;
+#endif
     }
     if (VirtualClockRequested()) {
         made->baseClock_ = std::make_unique<VirtualClock>();
@@ -113,12 +132,11 @@ int CCliSession::Open(const GlobalOptions& options, bool needsDevices, std::uniq
         made->baseClock_ = std::make_unique<RealClock>();
     }
     made->progressClock_ = std::make_unique<CProgressClock>(*made->baseClock_, made->ui_);
-    made->usbTrace_ = std::make_unique<CUsbTraceSetup>(*made->bench_, *made->progressClock_, options.usbTrace);
+    made->usbTrace_ = std::make_unique<CUsbTraceSetup>(*driver, *made->progressClock_, options.usbTrace);
     if (!made->usbTrace_->error().empty()) {
         std::cerr << "spindle-cli: " << made->usbTrace_->error() << '\n';
         return kExitUsage;
     }
-    made->debugTrace_ = MakeDebugTraceFromEnvironment();
     made->platform_ = std::make_unique<Platform>(
         Platform{made->usbTrace_->driver(), made->usbTrace_->clock(), *made->debugTrace_, made->ui_});
     made->frame_ = std::make_unique<CMainFrame>(*made->platform_);

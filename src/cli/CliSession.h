@@ -18,7 +18,7 @@ inline constexpr int kExitUsage = 2;   // the command line was wrong
 
 // The options every subcommand takes.
 struct GlobalOptions {
-    std::string bench;     // --bench demo|FILE: the simulated bench to run against
+    std::string bench;     // --bench demo|FILE: the simulated bench to run against; empty: USB
     std::string usbTrace;  // --usb-trace FILE
     bool json = false;     // --json
     bool yes = false;      // --yes
@@ -46,9 +46,11 @@ enum class EditOutcome {
 // main frame the commands drive. Commands only render what the frame does.
 class CCliSession {
 public:
-    // Builds the session. `needsDevices` false lets a command that never
-    // touches a device (unlock) run without a bench. On failure the reason
-    // is printed and the exit status returned; kExitOk means `session` is set.
+    // Builds the session: on the simulated bench with --bench, otherwise on
+    // the attached USB devices. `needsDevices` false lets a command that
+    // never touches a device (unlock) run without either. On failure the
+    // reason is printed and the exit status returned; kExitOk means
+    // `session` is set.
     static int Open(const GlobalOptions& options, bool needsDevices, std::unique_ptr<CCliSession>& session);
     ~CCliSession();
 
@@ -90,7 +92,8 @@ private:
 
     GlobalOptions options_;
     CTerminalUserInterface ui_;
-    std::unique_ptr<sim::SimBench> bench_;
+    std::unique_ptr<sim::SimBench> bench_;      // --bench, or an empty bench
+    std::unique_ptr<IEzusbDriver> usbDriver_;  // the real devices, without --bench
     std::unique_ptr<IClock> baseClock_;
     std::unique_ptr<CProgressClock> progressClock_;
     std::unique_ptr<CUsbTraceSetup> usbTrace_;

@@ -49,7 +49,13 @@ int main(int argc, char** argv) {
     GlobalOptions options;
     app.add_option("--bench", options.bench,
                    "Run against a simulated bench: \"demo\" (built in, changes are not kept) or a bench file "
-                   "(changes are saved into it). Required until a USB back end is built in")
+                   "(changes are saved into it). "
+#ifdef SPINDLE_HAVE_LIBUSB
+                   "Without it the attached USB devices are used"
+#else
+                   "Required: this program was built without the USB back end"
+#endif
+                   )
         ->type_name("demo|FILE");
     app.add_option("--usb-trace", options.usbTrace, "Append one line per USB request and pause to FILE")->type_name("FILE");
     app.add_flag("--json", options.json, "Machine-readable output on standard output");

@@ -2,6 +2,11 @@
 
 #include <charconv>
 
+#include "sim/SimBench.h"
+#ifdef SPINDLE_HAVE_LIBUSB
+#include "usb/LibusbDriver.h"
+#endif
+
 namespace spindle::gui {
 
 namespace {
@@ -62,14 +67,45 @@ LaunchOptions ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageText() {
-    return "Usage: spindle --bench demo|FILE [--usb-trace FILE]\n"
+    return "Usage: spindle [--bench demo|FILE] [--usb-trace FILE]\n"
            "\n"
            "Service and manufacturing tool for the USB spectrometers.\n"
            "\n"
            "  --bench demo|FILE  run on the simulated bench: the built-in demo bench or a bench file\n"
+#ifdef SPINDLE_HAVE_LIBUSB
+           "                     (without it: the attached USB devices)\n"
+#else
+           "                     (required: built without the USB back end)\n"
+#endif
            "  --usb-trace FILE   append one line per USB request and protocol pause to FILE\n"
            "  --help             show this text\n"
            "  --version          show the version\n";
+}
+
+Backend OpenBackend(const LaunchOptions& options, IDebugTrace* trace) {
+    Backend backend;
+    if (!options.bench.empty()) {
+        try {
+            backend.driver = sim::LoadBench(options.bench);
+            backend.simulated = true;
+        } catch (const sim::BenchFileError& error) {
+            backend.error = std::string("spindle: ") + error.what();
+        }
+        return backend;
+    }
+#ifdef SPINDLE_HAVE_LIBUSB
+    auto usb = std::make_unique<usb::CLibusbDriver>(trace);
+    if (!usb->Ready()) {
+        backend.error = "spindle: the USB back end cannot start (" + usb->InitError() +
+                        "); run on the simulated bench with --bench demo (or --bench FILE)";
+        return backend;
+    }
+    backend.driver = std::move(usb);
+#else
+    (void)trace;
+    backend.error = kNoUsbBackendMessage;
+#endif
+    return backend;
 }
 
 }  // namespace spindle::gui

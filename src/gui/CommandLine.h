@@ -1,13 +1,20 @@
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "device/EzusbDriver.h"
+
+namespace spindle {
+class IDebugTrace;
+}
 
 namespace spindle::gui {
 
 // What `spindle` was asked to do on its command line.
 struct LaunchOptions {
-    // "demo" or a bench file: run on the simulated bench. Empty: the real
-    // USB back end.
+    // "demo" or a bench file: run on the simulated bench. Empty: the
+    // attached USB devices.
     std::string bench;
     // Write the USB trace to this file.
     std::string usbTrace;
@@ -29,8 +36,22 @@ LaunchOptions ParseCommandLine(const std::vector<std::string>& arguments);
 // The --help text.
 std::string UsageText();
 
-// What the program says when it is started without a simulated bench.
+// The driver the window runs on: the simulated bench with --bench, otherwise
+// the attached USB devices (when the USB back end is built in).
+struct Backend {
+    std::unique_ptr<IEzusbDriver> driver;  // null when the choice failed
+    bool simulated = false;
+    std::string error;  // why there is no driver, ready to print
+};
+
+// `trace` (may be null) receives the USB back end's reasons for devices it
+// cannot open; it must outlive the driver's use.
+Backend OpenBackend(const LaunchOptions& options, IDebugTrace* trace);
+
+// What the program says when it is built without the USB back end and
+// started without a simulated bench.
 inline constexpr const char* kNoUsbBackendMessage =
-    "spindle: no real USB back end is built yet; run on the simulated bench with --bench demo (or --bench FILE)";
+    "spindle: this program was built without the USB back end (libusb-1.0); run on the simulated bench with "
+    "--bench demo (or --bench FILE)";
 
 }  // namespace spindle::gui

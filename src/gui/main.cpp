@@ -13,34 +13,10 @@
 #include "device/UsbTrace.h"
 #include "platform/DebugTrace.h"
 #include "platform/RealClock.h"
-#include "sim/SimBench.h"
 
 namespace {
 
 using namespace spindle;
-
-// The driver the window runs on. Only the simulated bench exists so far; a
-// real USB back end slots in here when the options ask for no bench.
-struct Backend {
-    std::unique_ptr<IEzusbDriver> driver;
-    bool simulated = false;
-    std::string error;
-};
-
-Backend OpenBackend(const gui::LaunchOptions& options) {
-    Backend backend;
-    if (options.bench.empty()) {
-        backend.error = gui::kNoUsbBackendMessage;
-        return backend;
-    }
-    try {
-        backend.driver = sim::LoadBench(options.bench);
-        backend.simulated = true;
-    } catch (const sim::BenchFileError& error) {
-        backend.error = std::string("spindle: ") + error.what();
-    }
-    return backend;
-}
 
 // Hidden screenshot mode: select a tree item, let the list fill, grab the
 // window into a PNG and quit.
@@ -78,7 +54,8 @@ int main(int argc, char** argv) {
     }
     // The back end is chosen before any window exists, so a wrong choice is
     // reported on a machine without a display too.
-    Backend backend = OpenBackend(options);
+    std::unique_ptr<IDebugTrace> trace = MakeDebugTraceFromEnvironment();
+    gui::Backend backend = gui::OpenBackend(options, trace.get());
     if (!backend.driver) {
         std::fprintf(stderr, "%s\n", backend.error.c_str());
         return 2;
@@ -90,7 +67,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "spindle: %s\n", traced.error().c_str());
         return 2;
     }
-    std::unique_ptr<IDebugTrace> trace = MakeDebugTraceFromEnvironment();
 
     // Qt takes its own options out of what is left.
     std::vector<char*> qtArguments;

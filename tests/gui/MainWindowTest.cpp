@@ -416,6 +416,36 @@ TEST(GuiCommandLineTest, BenchTraceAndQtOptions) {
     EXPECT_FALSE(ParseCommandLine({"spindle", "--benhc", "demo"}).error.empty());
 }
 
+TEST(GuiCommandLineTest, BackEndIsTheBenchWhenAskedElseTheUsbDevices) {
+    const Backend demo = OpenBackend(ParseCommandLine({"spindle", "--bench", "demo"}), nullptr);
+    ASSERT_NE(demo.driver, nullptr) << demo.error;
+    EXPECT_TRUE(demo.simulated);
+    EXPECT_NE(dynamic_cast<sim::SimBench*>(demo.driver.get()), nullptr);
+
+    const Backend missing = OpenBackend(ParseCommandLine({"spindle", "--bench", "/nonexistent/bench.json"}), nullptr);
+    EXPECT_EQ(missing.driver, nullptr);
+    EXPECT_EQ(missing.error.rfind("spindle: ", 0), 0u) << missing.error;
+
+    // Without --bench: the attached devices. A machine with no devices, or
+    // where libusb cannot start, still gets no simulated bench in their place.
+    MemoryDebugTrace trace;
+    const Backend usb = OpenBackend(ParseCommandLine({"spindle"}), &trace);
+    EXPECT_FALSE(usb.simulated);
+    EXPECT_EQ(dynamic_cast<sim::SimBench*>(usb.driver.get()), nullptr);
+#ifdef SPINDLE_HAVE_LIBUSB
+    if (usb.driver) {
+        // Far beyond any device a developer may have plugged in.
+        EXPECT_EQ(usb.driver->Open("\\\\.\\Ezusb-100000"), kInvalidHandle);
+        EXPECT_FALSE(trace.Lines().empty());
+    } else {
+        EXPECT_NE(usb.error.find("USB back end cannot start"), std::string::npos) << usb.error;
+    }
+#else
+    EXPECT_EQ(usb.driver, nullptr);
+    EXPECT_EQ(usb.error, kNoUsbBackendMessage);
+#endif
+}
+
 }  // namespace
 }  // namespace spindle::gui
 

@@ -29,7 +29,7 @@ namespace spindle::usb {
 class CLibusbDriver final : public IEzusbDriver {
 public:
     // `trace` (may be null) receives the reason of every failure; it must
-    // outlive the driver.
+    // outlive every call (the destructor writes nothing to it).
     explicit CLibusbDriver(IDebugTrace* trace = nullptr);
     ~CLibusbDriver() override;
 
