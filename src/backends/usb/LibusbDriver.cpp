@@ -108,7 +108,7 @@ CLibusbDriver::CLibusbDriver(IDebugTrace* trace) : trace_(trace) {
     libusb_context* context = nullptr;
     const int result = libusb_init(&context);
     if (result != LIBUSB_SUCCESS) {
-        initError_ = StrPrintf("libusb could not start: %s", ErrorName(result).c_str());
+        initError_ = StrPrintf("libusb_init: %s", ErrorName(result).c_str());
         Trace("USB back end: " + initError_);
         return;
     }
