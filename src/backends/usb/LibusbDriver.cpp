@@ -2,7 +2,10 @@
 
 #include <libusb.h>
 
+#include <algorithm>
+#include <array>
 #include <climits>
+#include <optional>
 #include <vector>
 
 #include "device/EzusbRequests.h"
