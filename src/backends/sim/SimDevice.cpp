@@ -6,6 +6,7 @@
 
 #include "device/EzusbDriver.h"
 #include "device/EzusbRequests.h"
+#include "inventory/Classification.h"
 #include "platform/Format.h"
 
 namespace spindle::sim {
@@ -66,16 +67,9 @@ std::string TextOfSlot(const SlotBytes& bytes) {
 }
 
 ChipKind ChipKindFor(std::uint16_t vendorId, std::uint16_t productId) {
-    if (vendorId == 0x04B4 && productId == 0x8613) return ChipKind::Fx2;
-    if (vendorId == kMakerVendor) {
-        switch (productId) {
-            case 0x1012: case 0x1016: case 0x1018: case 0x101E: case 0x1022:
-                return ChipKind::Fx2;
-            default:
-                break;
-        }
-    }
-    return ChipKind::Ezusb;
+    // The chip generation the host expects for the pair: FX2 for the FX2 families.
+    const ClassificationRow* row = Classify(vendorId, productId);
+    return row != nullptr && IsFx2Family(row->family) ? ChipKind::Fx2 : ChipKind::Ezusb;
 }
 
 std::uint16_t CpucsAddressOf(ChipKind chip) { return chip == ChipKind::Fx2 ? kCpucsFx2 : kCpucsEzusb; }

@@ -126,10 +126,11 @@ bool CMainFrame::IsCommandEnabled(int commandId) {
     const DeviceRecord* record = tree_.SelectedRecord();
     if (selected != CDeviceTree::kNoItem) {
         if (record != nullptr) {
-            if (record->family == 9 || record->family == 10 || record->family == 11) {
+            if (record->family == family::kIbis || record->family == family::kFalcon ||
+                record->family == family::kCondor) {
                 enablePsoc = 1;
                 enableExtraKestrel = 0;
-            } else if (record->family == 2) {
+            } else if (record->family == family::kKestrel) {
                 enablePsoc = 0;
                 enableExtraKestrel = 1;
             }

@@ -6,21 +6,12 @@
 
 namespace spindle {
 
-namespace {
-// Every operation opens its own handle by the path of the device name.
-DeviceHandle OpenName(Platform& platform, const std::string& name) {
-    std::string path = DevicePath(name);
-    if (path.size() > 63) path.resize(63);
-    return platform.driver.Open(path);
-}
-}  // namespace
-
 CAnchor::CAnchor(Platform& platform) : platform_(platform) {}
 
 CAnchor::~CAnchor() = default;
 
 bool CAnchor::OpenByName(DeviceHandle& handle, const std::string& name) {
-    handle = OpenName(platform_, name);
+    handle = OpenDevicePath(platform_, name);
     if (handle == kInvalidHandle) {
         lastOpenFailed_ = true;
         return false;
@@ -65,7 +56,7 @@ void CAnchor::RunOperation(int code) {
 void CAnchor::ExecuteVendorRequest(const AnchorOperation& op) {
     // After a failed OpenByName the stored name still names another device:
     // refuse as if this device could not be opened, without reaching it.
-    DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenName(platform_, op.deviceName);
+    DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenDevicePath(platform_, op.deviceName);
     if (handle == kInvalidHandle) {
         ReportError(platform_, "Unable to open Device.");
         return;
@@ -97,7 +88,7 @@ void CAnchor::ExecuteVendorRequest(const AnchorOperation& op) {
 void CAnchor::ExecuteAnchorDownload(const AnchorOperation& op) {
     TraceLine(platform_, StrPrintf("Anchor Download %d bytes: addr=%x", static_cast<int>(op.dataLength),
                                    static_cast<unsigned>(op.downloadAddress & 0xFFFF)));
-    DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenName(platform_, op.deviceName);
+    DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenDevicePath(platform_, op.deviceName);
     bool failed = false;
     if (handle == kInvalidHandle) {
         ReportError(platform_, "Failed to Open Driver");
@@ -136,7 +127,7 @@ void CAnchor::ExecuteAnchorDownload(const AnchorOperation& op) {
 
 void CAnchor::ExecuteReset(const AnchorOperation& op, std::uint8_t data) {
     TraceLine(platform_, "Toggle 8051 Reset");
-    DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenName(platform_, op.deviceName);
+    DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenDevicePath(platform_, op.deviceName);
     bool failed = false;
     if (handle == kInvalidHandle) {
         ReportError(platform_, "Failed to Open Driver");

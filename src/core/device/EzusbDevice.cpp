@@ -21,13 +21,6 @@ constexpr std::uint32_t kBulkWritePauseMs = 10;
 
 bool IsNoDevice(DeviceHandle handle) { return handle == kNullHandle || handle == kInvalidHandle; }
 
-// Opens "\\.\<name>", keeping to the 63 characters the path buffer holds.
-DeviceHandle OpenPath(Platform& platform, const std::string& deviceName) {
-    std::string path = DevicePath(deviceName);
-    if (path.size() >= kPathBufferSize) path.resize(kPathBufferSize - 1);
-    return platform.driver.Open(path);
-}
-
 bool BulkTransfer(Platform& platform, std::uint32_t code, DeviceHandle handle, std::uint32_t pipe,
                   std::uint8_t* data, std::uint32_t length, bool report, const char* failureText) {
     if (handle == kNullHandle) return false;
@@ -46,8 +39,15 @@ bool BulkTransfer(Platform& platform, std::uint32_t code, DeviceHandle handle, s
 
 }  // namespace
 
+DeviceHandle OpenDevicePath(Platform& platform, const std::string& deviceName) {
+    // The path is kept to the 63 characters its buffer holds.
+    std::string path = DevicePath(deviceName);
+    if (path.size() >= kPathBufferSize) path.resize(kPathBufferSize - 1);
+    return platform.driver.Open(path);
+}
+
 bool OpenDeviceByIndex(Platform& platform, int index, DeviceHandle& handle) {
-    handle = OpenPath(platform, DeviceName(index));
+    handle = OpenDevicePath(platform, DeviceName(index));
     return handle != kInvalidHandle;
 }
 

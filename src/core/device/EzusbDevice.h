@@ -12,6 +12,9 @@ namespace spindle {
 
 enum class DescriptorField { ProductId, VendorId, ProductStringIndex };
 
+// Opens the path of a device name ("\\.\" + name, at most 63 characters);
+// kInvalidHandle on failure.
+DeviceHandle OpenDevicePath(Platform& platform, const std::string& deviceName);
 // Opens "Ezusb-<index>"; handle receives kInvalidHandle on failure.
 bool OpenDeviceByIndex(Platform& platform, int index, DeviceHandle& handle);
 // Closes the handle unless it is 0 (an all-ones handle is ignored too).

@@ -9,7 +9,7 @@
 #include "device/EzusbRequests.h"
 #include "inventory/Classification.h"
 #include "platform/Format.h"
-#include "protocol/SpecProtocol.h"
+#include "protocol/SpectrometerProtocol.h"
 
 namespace spindle {
 

@@ -4,22 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "inventory/DeviceRecord.h"
 #include "platform/Clock.h"
 #include "platform/Format.h"
-#include "protocol/SpecProtocol.h"
+#include "protocol/SpectrometerProtocol.h"
 
 namespace spindle {
 
 namespace {
-
-// Family codes this object distinguishes.
-constexpr int kFamilyHeron = 3;
-constexpr int kFamilyLantern = 5;
-constexpr int kFamilyMerlin = 8;
-constexpr int kFamilyFalcon = 10;
-constexpr int kFamilyCondor = 11;
-constexpr int kFamilyKestrelPlus = 14;
-constexpr int kFamilyHarrier = 15;
 
 // Small images of the list rows.
 constexpr int kImageVersion = 0;
@@ -53,15 +45,15 @@ struct FpgaRowRule {
     std::uint8_t shownAddress;
 };
 constexpr FpgaRowRule kFpgaRowRules[] = {
-    {kFamilyFalcon, " 0x60 - Status Register", FpgaRowAction::Stop, nullptr, 0},
-    {kFamilyCondor, " 0x20 - Readout Mode", FpgaRowAction::Rename, " 0x20 - Condor detector/pixel mode", 0x20},
-    {kFamilyCondor, " 0x74 - Read Default Offset Value", FpgaRowAction::Stop, nullptr, 0},
-    {kFamilyKestrelPlus, " 0x5c - Shutter Toggle Enable", FpgaRowAction::Rename, " 0x5c - Read Default Offset Value", 0x5C},
-    {kFamilyKestrelPlus, " 0x60 - Status Register", FpgaRowAction::Rename, " 0x60 - Read Default Offset Control", 0x60},
-    {kFamilyKestrelPlus, " 0x74 - Read Default Offset Value", FpgaRowAction::Rename, " 0x64 - Read FPGA Programmed Data", 0x64},
-    {kFamilyKestrelPlus, " 0x78 - Read Default Offset Control", FpgaRowAction::Rename, " 0x68 - Read Max Saturation Value", 0x68},
-    {kFamilyKestrelPlus, " 0x7c - Read FPGA Programmed Data", FpgaRowAction::Stop, nullptr, 0},
-    {kFamilyHarrier, " 0x60 - Status Register", FpgaRowAction::Skip, nullptr, 0},
+    {family::kFalcon, " 0x60 - Status Register", FpgaRowAction::Stop, nullptr, 0},
+    {family::kCondor, " 0x20 - Readout Mode", FpgaRowAction::Rename, " 0x20 - Condor detector/pixel mode", 0x20},
+    {family::kCondor, " 0x74 - Read Default Offset Value", FpgaRowAction::Stop, nullptr, 0},
+    {family::kKestrelPlus, " 0x5c - Shutter Toggle Enable", FpgaRowAction::Rename, " 0x5c - Read Default Offset Value", 0x5C},
+    {family::kKestrelPlus, " 0x60 - Status Register", FpgaRowAction::Rename, " 0x60 - Read Default Offset Control", 0x60},
+    {family::kKestrelPlus, " 0x74 - Read Default Offset Value", FpgaRowAction::Rename, " 0x64 - Read FPGA Programmed Data", 0x64},
+    {family::kKestrelPlus, " 0x78 - Read Default Offset Control", FpgaRowAction::Rename, " 0x68 - Read Max Saturation Value", 0x68},
+    {family::kKestrelPlus, " 0x7c - Read FPGA Programmed Data", FpgaRowAction::Stop, nullptr, 0},
+    {family::kHarrier, " 0x60 - Status Register", FpgaRowAction::Skip, nullptr, 0},
 };
 
 const FpgaRowRule* FindFpgaRowRule(int family, const std::string& label) {
@@ -74,9 +66,9 @@ const FpgaRowRule* FindFpgaRowRule(int family, const std::string& label) {
 // The highest FPGA table index the family reads (index 29 is never read).
 int LastFpgaIndex(int family) {
     switch (family) {
-        case kFamilyFalcon: return 23;
-        case kFamilyCondor: return 24;
-        case kFamilyKestrelPlus: return 26;
+        case family::kFalcon: return 23;
+        case family::kCondor: return 24;
+        case family::kKestrelPlus: return 26;
         default: return 28;
     }
 }
@@ -416,12 +408,12 @@ TransferResult CStoredValues::ReadFpgaRegisters(CSpecProtocol& protocol, DeviceH
         if (!ok) psocVersion_.clear();
         return ok;
     };
-    if (family_ == kFamilyFalcon) {
+    if (family_ == family::kFalcon) {
         // The first reading may be stale; the one a second later is kept.
         readPsoc(false);
         platform_.clock.Sleep(kFalconPsocPauseMs);
         result.psocVersionFailed = !readPsoc(false);
-    } else if (family_ == kFamilyCondor) {
+    } else if (family_ == family::kCondor) {
         result.psocVersionFailed = !readPsoc(true);
     }
     return result;

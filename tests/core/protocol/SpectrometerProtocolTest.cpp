@@ -1,4 +1,4 @@
-#include "protocol/SpecProtocol.h"
+#include "protocol/SpectrometerProtocol.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "protocol/SpecProtocol.h"
+#include "protocol/SpectrometerProtocol.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -321,29 +321,27 @@ bool CSpecProtocol::SetTecControl(DeviceHandle handle, int selector, std::uint16
 
 // --- Lantern light source -------------------------------------------------------
 
-bool CSpecProtocol::SetLightOn(DeviceHandle handle, std::uint8_t on) {
+bool CSpecProtocol::SendLightCommand(DeviceHandle handle, std::uint8_t opcode, std::uint8_t first,
+                                     std::uint8_t second) {
+    // The three light commands give up on the invalid handle before any I/O.
     if (handle == kInvalidHandle) return false;
     RequestBuffer buffer{};
-    buffer[0] = kOpLightOn;
-    buffer[1] = on;
+    buffer[0] = opcode;
+    buffer[1] = first;
+    buffer[2] = second;
     return SendWarned(handle, buffer.data(), 3);
+}
+
+bool CSpecProtocol::SetLightOn(DeviceHandle handle, std::uint8_t on) {
+    return SendLightCommand(handle, kOpLightOn, on, 0);
 }
 
 bool CSpecProtocol::SetLightPulsed(DeviceHandle handle, std::uint8_t on) {
-    if (handle == kInvalidHandle) return false;
-    RequestBuffer buffer{};
-    buffer[0] = kOpLightPulsed;
-    buffer[1] = on;
-    return SendWarned(handle, buffer.data(), 3);
+    return SendLightCommand(handle, kOpLightPulsed, on, 0);
 }
 
 bool CSpecProtocol::SetLightDac(DeviceHandle handle, std::uint16_t value) {
-    if (handle == kInvalidHandle) return false;
-    RequestBuffer buffer{};
-    buffer[0] = kOpLightDac;
-    buffer[1] = Low(value);
-    buffer[2] = High(value);
-    return SendWarned(handle, buffer.data(), 3);
+    return SendLightCommand(handle, kOpLightDac, Low(value), High(value));
 }
 
 std::uint32_t CSpecProtocol::ReadAccessoryTemperature(DeviceHandle handle) {

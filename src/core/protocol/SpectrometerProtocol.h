@@ -136,6 +136,7 @@ private:
     bool WriteSlot(std::uint8_t opcode, DeviceHandle handle, std::uint8_t slot, const SlotWriteValue& value);
     bool SendWarned(DeviceHandle handle, const std::uint8_t* request, std::uint32_t length);
     bool ReceiveWarned(DeviceHandle handle, std::uint8_t* reply, std::uint32_t length);
+    bool SendLightCommand(DeviceHandle handle, std::uint8_t opcode, std::uint8_t first, std::uint8_t second);
     std::uint16_t DescriptorWrapper(DeviceHandle handle, DescriptorField field);
 
     Platform& platform_;
