@@ -22,26 +22,30 @@ constexpr std::uint8_t kAlternateSetting = 0;
 
 std::string ErrorName(int code) { return libusb_error_name(code); }
 
-UsbLocation LocationOf(libusb_device* device, std::uint16_t vendor) {
+UsbLocation LocationOf(libusb_device* device, std::uint16_t vendor, std::uint16_t product) {
     UsbLocation location;
     location.bus = libusb_get_bus_number(device);
     location.address = libusb_get_device_address(device);
     location.vendor = vendor;
+    location.product = product;
     std::uint8_t ports[8] = {};
     const int count = libusb_get_port_numbers(device, ports, static_cast<int>(sizeof ports));
     if (count > 0) location.ports.assign(ports, ports + count);
     return location;
 }
 
-// "bus-port.port...@address", as the kernel names the device plus its
-// address, so a device plugged again into the same port is a new device.
-std::string LocationKey(const UsbLocation& location) {
-    std::string key = StrPrintf("%u-", location.bus);
+// "bus-port.port...", as the kernel names the device's place.
+std::string PlaceOf(const UsbLocation& location) {
+    std::string place = StrPrintf("%u-", location.bus);
     for (std::size_t i = 0; i < location.ports.size(); ++i) {
-        key += StrPrintf(i == 0 ? "%u" : ".%u", location.ports[i]);
+        place += StrPrintf(i == 0 ? "%u" : ".%u", location.ports[i]);
     }
-    return key + StrPrintf("@%u", location.address);
+    return place;
 }
+
+// The place plus the address, so a device plugged again into the same port
+// is a new device.
+std::string LocationKey(const UsbLocation& location) { return PlaceOf(location) + StrPrintf("@%u", location.address); }
 
 // The endpoints of interface 0, alternate setting 0, in descriptor order.
 // This back end never selects another setting, and configuring a device
@@ -119,6 +123,7 @@ CLibusbDriver::CLibusbDriver(IDebugTrace* trace) : trace_(trace) {
 }
 
 CLibusbDriver::~CLibusbDriver() {
+    listing_.reset();
     // Handles nobody closed are closed with the driver.
     for (auto& [key, device] : devices_) {
         if (device->claimed) libusb_release_interface(device->handle, kInterface);
@@ -162,28 +167,60 @@ DeviceHandle CLibusbDriver::Open(const std::string& path) {
     return handle;
 }
 
-std::shared_ptr<CLibusbDriver::SharedDevice> CLibusbDriver::OpenDeviceLocked(int index, const std::string& path) {
+// One listing of the buses: libusb's device list (holding a reference to
+// every device) and the EZ-USB devices in index order.
+struct CLibusbDriver::Listing {
     libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(context_, &list);
+    std::vector<UsbLocation> locations;  // parallel to `list`
+    std::vector<std::size_t> order;      // order[N]: position of Ezusb-N
+    std::chrono::steady_clock::time_point when;
+
+    Listing() = default;
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+    ~Listing() {
+        if (list != nullptr) libusb_free_device_list(list, 1);
+    }
+};
+
+const CLibusbDriver::Listing* CLibusbDriver::ListingForLocked(int index) {
+    const auto now = std::chrono::steady_clock::now();
+    const bool rising = index > lastIndexOpened_;
+    lastIndexOpened_ = index;
+    if (listing_ && rising && now - listing_->when < kListingLifetime) return listing_.get();
+
+    listing_.reset();
+    auto listing = std::make_unique<Listing>();
+    const ssize_t count = libusb_get_device_list(context_, &listing->list);
+    ++enumerations_;
     if (count < 0) {
+        listing->list = nullptr;
         Trace(StrPrintf("USB back end: cannot list the USB devices: %s", ErrorName(static_cast<int>(count)).c_str()));
         return nullptr;
     }
-    std::vector<UsbLocation> locations;
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor{};
         // The descriptor comes from the kernel's cache: no request is made.
-        const bool known = libusb_get_device_descriptor(list[i], &descriptor) == LIBUSB_SUCCESS;
-        locations.push_back(LocationOf(list[i], known ? descriptor.idVendor : 0));
+        const bool known = libusb_get_device_descriptor(listing->list[i], &descriptor) == LIBUSB_SUCCESS;
+        listing->locations.push_back(LocationOf(listing->list[i], known ? descriptor.idVendor : 0,
+                                                known ? descriptor.idProduct : 0));
     }
-    const std::vector<std::size_t> order = OrderEzusbDevices(locations);
-    if (static_cast<std::size_t>(index) >= order.size()) {
-        libusb_free_device_list(list, 1);
-        Trace(StrPrintf("USB back end: no device %s (%zu EZ-USB devices attached)", path.c_str(), order.size()));
+    listing->order = OrderEzusbDevices(listing->locations);
+    listing->when = now;
+    listing_ = std::move(listing);
+    return listing_.get();
+}
+
+std::shared_ptr<CLibusbDriver::SharedDevice> CLibusbDriver::OpenDeviceLocked(int index, const std::string& path) {
+    const Listing* listing = ListingForLocked(index);
+    if (listing == nullptr) return nullptr;
+    if (static_cast<std::size_t>(index) >= listing->order.size()) {
+        Trace(StrPrintf("USB back end: no device %s (%zu EZ-USB devices attached)", path.c_str(),
+                        listing->order.size()));
         return nullptr;
     }
-    libusb_device* usbDevice = list[order[index]];
-    const UsbLocation& location = locations[order[index]];
+    libusb_device* usbDevice = listing->list[listing->order[index]];
+    const UsbLocation& location = listing->locations[listing->order[index]];
     const std::string key = LocationKey(location);
 
     std::shared_ptr<SharedDevice> device;
@@ -196,6 +233,7 @@ std::shared_ptr<CLibusbDriver::SharedDevice> CLibusbDriver::OpenDeviceLocked(int
         if (opened != LIBUSB_SUCCESS) {
             Trace(StrPrintf("USB back end: cannot open %s (USB device %s): %s", path.c_str(), key.c_str(),
                             ErrorName(opened).c_str()));
+            if (opened == LIBUSB_ERROR_ACCESS) accessDenied_[PlaceOf(location)] = DeviceNameFromPath(path);
         } else {
             device = std::make_shared<SharedDevice>();
             device->key = key;
@@ -210,8 +248,34 @@ std::shared_ptr<CLibusbDriver::SharedDevice> CLibusbDriver::OpenDeviceLocked(int
             devices_[key] = device;
         }
     }
-    libusb_free_device_list(list, 1);
     return device;
+}
+
+std::string CLibusbDriver::TakeAccessProblem() {
+    std::map<std::string, std::string> denied;
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        denied.swap(accessDenied_);
+    }
+    if (denied.empty()) return {};
+    std::string devices;
+    for (const auto& [place, name] : denied) {
+        devices += StrPrintf("\n    %s (USB port %s)", name.c_str(), place.c_str());
+    }
+    return StrPrintf(
+        "%zu USB device%s could not be opened because this user may not use %s:%s\n\n"
+        "Install the device rules that come with Spindle, as root, from Spindle's source folder:\n"
+        "    cp %s %s/\n"
+        "then reload the rules and apply them:\n"
+        "    udevadm control --reload-rules && udevadm trigger\n"
+        "Until then %s not shown.",
+        denied.size(), denied.size() == 1 ? "" : "s", denied.size() == 1 ? "it" : "them", devices.c_str(),
+        kUdevRulesFile, kUdevRulesFolder, denied.size() == 1 ? "it is" : "they are");
+}
+
+int CLibusbDriver::EnumerationCount() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return enumerations_;
 }
 
 bool CLibusbDriver::ClaimLocked(SharedDevice& device) {
@@ -268,7 +332,7 @@ bool CLibusbDriver::IoControl(DeviceHandle handle, std::uint32_t code, const std
             const std::optional<ControlSetup> setup = StringDescriptorSetup(in, inLength, outLength);
             if (!setup) break;
             return Control(device, "string descriptor", setup->requestType, setup->request, setup->value,
-                           setup->index, out, setup->length, returned);
+                           setup->index, out, setup->length, returned, false);
         }
 
         case ioctl::kVendorOrClassRequest: {
@@ -330,12 +394,19 @@ bool CLibusbDriver::DeviceDescriptor(SharedDevice& device, std::uint8_t* out, st
 
 bool CLibusbDriver::Control(SharedDevice& device, const char* what, std::uint8_t requestType, std::uint8_t request,
                             std::uint16_t value, std::uint16_t index, std::uint8_t* data, std::uint16_t length,
-                            std::uint32_t* returned) {
+                            std::uint32_t* returned, bool exact) {
     const int result =
         libusb_control_transfer(device.handle, requestType, request, value, index, data, length, kTransferTimeoutMs);
     if (result < 0) {
         Trace(StrPrintf("USB back end: %s: %s 0x%02X (value 0x%04X, index 0x%04X, %u bytes) failed: %s",
                         device.name.c_str(), what, request, value, index, length, ErrorName(result).c_str()));
+        return false;
+    }
+    // A descriptor is as long as it is; any other data stage must move every
+    // byte, or the caller would take part of a value for the whole.
+    if (exact && result < length) {
+        Trace(StrPrintf("USB back end: %s: %s 0x%02X (value 0x%04X, index 0x%04X) moved %d of %u bytes: short transfer",
+                        device.name.c_str(), what, request, value, index, result, length));
         return false;
     }
     if (returned != nullptr) *returned = static_cast<std::uint32_t>(result);
@@ -364,6 +435,11 @@ bool CLibusbDriver::Bulk(const std::shared_ptr<SharedDevice>& device, bool devic
     if (result != LIBUSB_SUCCESS) {
         Trace(StrPrintf("USB back end: %s: bulk %s of %u bytes on pipe %u failed: %s", device->name.c_str(),
                         deviceToHost ? "read" : "write", length, pipe, ErrorName(result).c_str()));
+        return false;
+    }
+    if (static_cast<std::uint32_t>(transferred) < length) {
+        Trace(StrPrintf("USB back end: %s: bulk %s on pipe %u moved %d of %u bytes: short transfer",
+                        device->name.c_str(), deviceToHost ? "read" : "write", pipe, transferred, length));
         return false;
     }
     if (returned != nullptr) *returned = static_cast<std::uint32_t>(transferred);

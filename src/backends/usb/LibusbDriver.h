@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -8,12 +9,18 @@
 #include "device/EzusbDriver.h"
 
 struct libusb_context;
+struct libusb_device;
 
 namespace spindle {
 class IDebugTrace;
 }
 
 namespace spindle::usb {
+
+// The device rules shipped with Spindle (in its source folder), and where
+// udev reads local rules; the install target puts the file there.
+inline constexpr const char* kUdevRulesFile = "scripts/60-spindle.rules";
+inline constexpr const char* kUdevRulesFolder = "/etc/udev/rules.d";
 
 // The EZ-USB driver port over libusb-1.0: real devices without the kernel
 // driver. UsbMapping.h states how paths and requests map onto USB.
@@ -45,14 +52,25 @@ public:
     bool IoControl(DeviceHandle handle, std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength,
                    std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) override;
     void Close(DeviceHandle handle) override;
+    std::string TakeAccessProblem() override;
 
     // Handles open now (for tests and diagnostics).
     int OpenHandleCount() const;
+    // How many times the buses were listed since the driver started.
+    int EnumerationCount() const;
+
+    // How long one listing of the buses serves opens of rising indexes: a
+    // scan opens Ezusb-0 to Ezusb-127 in order, and lists the buses once.
+    // Opening an index not above the last one opened lists them again.
+    static constexpr std::chrono::seconds kListingLifetime{10};
 
 private:
     struct SharedDevice;
     class Use;
 
+    struct Listing;
+
+    const Listing* ListingForLocked(int index);
     std::shared_ptr<SharedDevice> OpenDeviceLocked(int index, const std::string& path);
     void ReleaseLocked(const std::shared_ptr<SharedDevice>& device);
     bool ClaimLocked(SharedDevice& device);
@@ -62,7 +80,7 @@ private:
                           std::uint32_t* returned);
     bool Control(SharedDevice& device, const char* what, std::uint8_t requestType, std::uint8_t request,
                  std::uint16_t value, std::uint16_t index, std::uint8_t* data, std::uint16_t length,
-                 std::uint32_t* returned);
+                 std::uint32_t* returned, bool exact = true);
     bool Bulk(const std::shared_ptr<SharedDevice>& device, bool deviceToHost, const std::uint8_t* in,
               std::uint32_t inLength, std::uint8_t* data, std::uint32_t length, std::uint32_t* returned);
 
@@ -75,6 +93,13 @@ private:
     // Open devices by bus number and port path, shared between handles.
     std::map<std::string, std::shared_ptr<SharedDevice>> devices_;
     DeviceHandle nextHandle_ = 1;
+
+    std::unique_ptr<Listing> listing_;
+    int lastIndexOpened_ = -1;
+    int enumerations_ = 0;
+    // Devices refused for lack of permission since TakeAccessProblem, by
+    // their place on the bus ("1-2.3"), with the device name.
+    std::map<std::string, std::string> accessDenied_;
 };
 
 }  // namespace spindle::usb

@@ -6,6 +6,7 @@
 
 #include "device/EzusbDriver.h"
 #include "device/EzusbRequests.h"
+#include "inventory/Classification.h"
 #include "platform/Format.h"
 
 namespace spindle::usb {
@@ -26,14 +27,12 @@ void PutLe16(std::uint8_t* at, std::uint16_t value) {
 
 }  // namespace
 
-bool IsEzusbVendor(std::uint16_t vendor) {
-    return vendor == kInstrumentVendor || vendor == kAnchorChipsVendor || vendor == kCypressVendor;
-}
+bool IsEzusbDevice(std::uint16_t vendor, std::uint16_t product) { return Classify(vendor, product) != nullptr; }
 
 std::vector<std::size_t> OrderEzusbDevices(const std::vector<UsbLocation>& devices) {
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        if (IsEzusbVendor(devices[i].vendor)) order.push_back(i);
+        if (IsEzusbDevice(devices[i].vendor, devices[i].product)) order.push_back(i);
     }
     std::stable_sort(order.begin(), order.end(), [&devices](std::size_t a, std::size_t b) {
         const UsbLocation& left = devices[a];

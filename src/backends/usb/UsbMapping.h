@@ -14,10 +14,10 @@ namespace spindle::usb {
 // Pure functions, so the mapping is tested without any device; the libusb
 // back end (LibusbDriver.h) only carries out what these return.
 //
-//   "\\.\Ezusb-N"  the N-th attached device of vendor 0xFA57 (instruments),
-//                  0x0547 (Anchor Chips EZ-USB) or 0x04B4 (Cypress, any
-//                  product: an unprogrammed FX2 is 04B4/8613), numbered in
-//                  the order of bus number, then port path, then address.
+//   "\\.\Ezusb-N"  the N-th attached device whose vendor/product pair is a
+//                  row of the classification table (the instruments and the
+//                  unprogrammed EZ-USB and FX2 chips), numbered in the order
+//                  of bus number, then port path, then address.
 //   0x222004       the 18-byte device descriptor, from the cached descriptor.
 //   0x222044       GET_DESCRIPTOR(STRING) with the request's own language id.
 //   0x22204E/51    bulk read/write on pipe p: the p-th endpoint of interface
@@ -26,9 +26,6 @@ namespace spindle::usb {
 //   0x222014       vendor write of the ResetRequestBlock's one data byte.
 //   0x22206D       vendor write 0xA0 at the 8051 address, 4096 bytes a go.
 
-inline constexpr std::uint16_t kInstrumentVendor = 0xFA57;
-inline constexpr std::uint16_t kAnchorChipsVendor = 0x0547;
-inline constexpr std::uint16_t kCypressVendor = 0x04B4;
 
 // The kernel driver waits for ever; a user-space transfer needs a bound.
 // Every device answers within milliseconds (a busy FPGA player answers
@@ -39,8 +36,8 @@ inline constexpr unsigned kTransferTimeoutMs = 5000;
 inline constexpr std::uint8_t kAnchorLoadRequest = 0xA0;
 inline constexpr std::uint32_t kAnchorChunkBytes = 4096;
 
-// The devices Ezusb-N numbers.
-bool IsEzusbVendor(std::uint16_t vendor);
+// The devices Ezusb-N numbers: exactly the classification table's pairs.
+bool IsEzusbDevice(std::uint16_t vendor, std::uint16_t product);
 
 // Where a device sits on the buses, and its vendor.
 struct UsbLocation {
@@ -48,6 +45,7 @@ struct UsbLocation {
     std::vector<std::uint8_t> ports;  // port numbers from the root hub down
     std::uint8_t address = 0;
     std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
 };
 
 // Positions in `devices` of the EZ-USB devices, in device-index order:

@@ -45,6 +45,13 @@ public:
 
     // Closes a handle from Open. Never called with 0 or kInvalidHandle.
     virtual void Close(DeviceHandle handle) = 0;
+
+    // Devices that exist but that Open could not open for lack of
+    // permission, since the last call: a plain explanation for the operator
+    // of what to do about it, or empty. A device scan asks once at its end,
+    // so the operator is told once per scan. Back ends without access
+    // rights (the simulated bench) never have anything to say.
+    virtual std::string TakeAccessProblem() { return {}; }
 };
 
 // "\\.\" followed by the device name.

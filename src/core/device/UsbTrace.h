@@ -58,6 +58,7 @@ public:
     bool IoControl(DeviceHandle handle, std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength,
                    std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) override;
     void Close(DeviceHandle handle) override;
+    std::string TakeAccessProblem() override { return inner_.TakeAccessProblem(); }
 
 private:
     std::string NameOf(DeviceHandle handle) const;

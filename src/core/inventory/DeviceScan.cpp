@@ -9,6 +9,7 @@
 #include "device/EzusbRequests.h"
 #include "inventory/Classification.h"
 #include "platform/Format.h"
+#include "platform/UserInterface.h"
 #include "protocol/SpectrometerProtocol.h"
 
 namespace spindle {
@@ -121,6 +122,14 @@ void ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecordTa
             }
         }
         CloseDevice(platform, handle);
+    }
+
+    // Devices the back end saw but could not open are missing from the
+    // tree; the operator hears why once, after the whole scan.
+    const std::string accessProblem = platform.driver.TakeAccessProblem();
+    if (!accessProblem.empty()) {
+        TraceLine(platform, accessProblem);
+        platform.ui.MessageBox(accessProblem, kAccessProblemTitle, mb::kOk | mb::kIconWarning);
     }
 
     tree.Expand(root);

@@ -19,7 +19,9 @@ int FirmwareMajorVersion(const std::string& firmwareText);
 // index 0 to 127 that is not busy, classified, labelled and recorded; the
 // Lantern behind a Kestrel with firmware 2 or later; then the expansions.
 // Never writes past the table: once it is full, further devices are left out
-// (and traced).
+// (and traced). When the back end found devices it was not allowed to open,
+// its explanation is shown once, at the end, under kAccessProblemTitle.
+inline constexpr const char* kAccessProblemTitle = "USB Device Access";
 void ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecordTable& records, CDeviceTree& tree);
 
 }  // namespace spindle

@@ -19,14 +19,16 @@ TEST(UsbMapping, PathsNameOneDeviceIndexExactly) {
     }
 }
 
-TEST(UsbMapping, OnlyEzusbVendorsAreNumberedInBusThenPortOrder) {
+TEST(UsbMapping, OnlyClassifiedDevicesAreNumberedInBusThenPortOrder) {
     const std::vector<UsbLocation> attached = {
-        {2, {1}, 9, kInstrumentVendor},        // 0
-        {1, {3}, 4, 0x046D},                   // 1: a mouse, not numbered
-        {1, {1, 4}, 7, kCypressVendor},        // 2
-        {1, {1, 2}, 12, kAnchorChipsVendor},   // 3: lower port than 2 despite its address
-        {1, {1}, 2, 0x1D6B},                   // 4: a hub
-        {1, {1, 2, 1}, 3, kInstrumentVendor},  // 5: behind the hub on port 1.2
+        {2, {1}, 9, 0xFA57, 0x1002},        // 0: a Kestrel
+        {1, {3}, 4, 0x046D, 0xC077},        // 1: a mouse, not numbered
+        {1, {1, 4}, 7, 0x04B4, 0x8613},     // 2: an unprogrammed FX2
+        {1, {1, 2}, 12, 0x0547, 0x2131},    // 3: lower port than 2 despite its address
+        {1, {1}, 2, 0x1D6B, 0x0002},        // 4: a hub
+        {1, {1, 2, 1}, 3, 0xFA57, 0x1022},  // 5: behind the hub on port 1.2
+        {1, {5}, 5, 0x04B4, 0x0008},        // 6: another Cypress product, not an EZ-USB chip
+        {1, {6}, 6, 0xFA57, 0x7777},        // 7: a product of the maker this tool does not know
     };
     EXPECT_EQ(OrderEzusbDevices(attached), (std::vector<std::size_t>{3, 5, 2, 0}));
 
@@ -36,7 +38,7 @@ TEST(UsbMapping, OnlyEzusbVendorsAreNumberedInBusThenPortOrder) {
     for (std::size_t& position : order) position = attached.size() - 1 - position;
     EXPECT_EQ(order, (std::vector<std::size_t>{3, 5, 2, 0}));
 
-    EXPECT_TRUE(OrderEzusbDevices({{1, {}, 1, 0x1D6B}}).empty());
+    EXPECT_TRUE(OrderEzusbDevices({{1, {}, 1, 0x1D6B, 0x0002}}).empty());
 }
 
 TEST(UsbMapping, VendorRequestBlockBecomesAVendorControlSetup) {

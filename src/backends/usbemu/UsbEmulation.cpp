@@ -1,0 +1,568 @@
+#include "usbemu/UsbEmulation.h"
+
+// usbdevfs.h needs the ioctl macros first.
+#include <sys/ioctl.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <umockdev.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <stdexcept>
+
+#include "device/EzusbRequests.h"
+#include "platform/Format.h"
+#include "sim/SimBench.h"
+#include "sim/SimDevice.h"
+
+namespace spindle::usbemu {
+
+namespace {
+
+constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
+constexpr const char* kPendingKey = "spindle-pending-urbs";
+
+// Standard requests and descriptor types the emulation answers itself.
+constexpr std::uint8_t kGetDescriptor = 0x06;
+constexpr std::uint8_t kDeviceDescriptorType = 1;
+constexpr std::uint8_t kConfigurationDescriptorType = 2;
+constexpr std::uint8_t kStringDescriptorType = 3;
+constexpr std::uint8_t kAnchorLoad = 0xA0;
+
+std::uint16_t Le16(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    for (const std::uint8_t byte : bytes) text += StrPrintf("%02x", byte);
+    return text;
+}
+
+// Interface 0 (vendor class) with the bulk endpoints, in one configuration.
+std::vector<std::uint8_t> ConfigurationDescriptor(std::uint16_t maxPacket) {
+    const std::size_t endpoints = std::size(CUsbEmulation::kEndpoints);
+    const std::size_t total = 9 + 9 + 7 * endpoints;
+    std::vector<std::uint8_t> bytes = {9, kConfigurationDescriptorType,
+                                       static_cast<std::uint8_t>(total & 0xFF), static_cast<std::uint8_t>(total >> 8),
+                                       1, 1, 0, 0x80, 50};
+    const std::vector<std::uint8_t> interface = {9, 4, 0, 0, static_cast<std::uint8_t>(endpoints), 0xFF, 0, 0, 0};
+    bytes.insert(bytes.end(), interface.begin(), interface.end());
+    for (const std::uint8_t address : CUsbEmulation::kEndpoints) {
+        const std::vector<std::uint8_t> endpoint = {7, 5, address, 0x02, static_cast<std::uint8_t>(maxPacket & 0xFF),
+                                                    static_cast<std::uint8_t>(maxPacket >> 8), 0};
+        bytes.insert(bytes.end(), endpoint.begin(), endpoint.end());
+    }
+    return bytes;
+}
+
+// URBs completed at submission, waiting for the client to reap them. Kept
+// on the client object, so a closed connection drops its own.
+struct PendingUrbs {
+    std::deque<UMockdevIoctlData*> urbs;
+    ~PendingUrbs() {
+        for (UMockdevIoctlData* urb : urbs) umockdev_ioctl_data_unref(urb);
+    }
+};
+
+void DestroyPending(gpointer pending) { delete static_cast<PendingUrbs*>(pending); }
+
+PendingUrbs& PendingOf(UMockdevIoctlClient* client) {
+    auto* pending = static_cast<PendingUrbs*>(g_object_get_data(G_OBJECT(client), kPendingKey));
+    if (pending == nullptr) {
+        pending = new PendingUrbs;
+        g_object_set_data_full(G_OBJECT(client), kPendingKey, pending, DestroyPending);
+    }
+    return *pending;
+}
+
+}  // namespace
+
+struct CUsbEmulation::Device {
+    int benchIndex = 0;
+    std::string node;     // /dev/bus/usb/BBB/DDD
+    std::string sysPath;  // /sys/devices/...
+    DeviceHandle simHandle = kInvalidHandle;
+    std::uint16_t cpucs = 0;
+    bool unplugged = false;
+    int shortReads = 0;
+    std::uint32_t shortBy = 0;
+};
+
+struct CUsbEmulation::Impl {
+    sim::SimBench& bench;
+    UMockdevTestbed* testbed = nullptr;
+    UMockdevIoctlBase* handler = nullptr;
+    std::map<int, int> nextAddress;  // per bus
+    std::map<std::string, std::string> placesTaken;
+
+    mutable std::mutex lock;
+    std::map<std::string, Device> devices;  // by device node
+    std::vector<Transfer> transfers;
+
+    explicit Impl(sim::SimBench& simBench) : bench(simBench) {}
+
+    std::string AddNode(const std::string& header, const Place& place, const std::vector<std::uint8_t>& descriptors,
+                        int speed, std::string& sysPath, bool withHandler);
+    static gboolean OnIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
+    gboolean Ioctl(UMockdevIoctlClient* client);
+    void Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    int Control(Device& device, const std::uint8_t* setup, std::uint8_t* data, std::uint32_t length,
+                std::uint32_t& actual);
+    int Bulk(Device& device, std::uint8_t endpoint, std::uint8_t* data, std::uint32_t length, std::uint32_t& actual);
+    Device* DeviceByIndex(int benchIndex);
+};
+
+CUsbEmulation::CUsbEmulation(sim::SimBench& bench) : impl_(std::make_unique<Impl>(bench)) {
+    impl_->testbed = umockdev_testbed_new();
+    impl_->handler = umockdev_ioctl_base_new();
+    g_signal_connect(impl_->handler, "handle-ioctl", G_CALLBACK(Impl::OnIoctl), impl_.get());
+}
+
+CUsbEmulation::~CUsbEmulation() {
+    {
+        const std::lock_guard<std::mutex> guard(impl_->lock);
+        for (auto& [node, device] : impl_->devices) {
+            if (device.simHandle != kInvalidHandle) impl_->bench.Close(device.simHandle);
+        }
+    }
+    g_object_unref(impl_->testbed);
+    g_object_unref(impl_->handler);
+}
+
+std::string CUsbEmulation::RootDir() const {
+    gchar* root = umockdev_testbed_get_root_dir(impl_->testbed);
+    std::string text = root;
+    g_free(root);
+    return text;
+}
+
+std::string CUsbEmulation::Impl::AddNode(const std::string& header, const Place& place,
+                                         const std::vector<std::uint8_t>& descriptors, int speed,
+                                         std::string& sysPath, bool withHandler) {
+    if (place.ports.empty()) throw std::runtime_error("an emulated device needs a port");
+    std::string name = StrPrintf("%d-", place.bus);
+    for (std::size_t i = 0; i < place.ports.size(); ++i) name += StrPrintf(i == 0 ? "%d" : ".%d", place.ports[i]);
+    if (placesTaken.count(name) != 0) throw std::runtime_error("USB place " + name + " is taken");
+
+    // The root hub of the bus first, so the device has a parent.
+    if (nextAddress.count(place.bus) == 0) {
+        nextAddress[place.bus] = 2;
+        const std::string hub = StrPrintf(
+            "P: /devices/spindle/usb%d\nN: bus/usb/%03d/001\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+            "E: DRIVER=usb\nE: BUSNUM=%03d\nE: DEVNUM=001\nE: DEVNAME=/dev/bus/usb/%03d/001\n"
+            "A: busnum=%d\\n\nA: devnum=1\\n\nA: devpath=0\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\n"
+            "H: descriptors=12010002090001406b1d020006050302010109021900010100e0000904000001090000000705810304000c\n",
+            place.bus, place.bus, place.bus, place.bus, place.bus);
+        if (!umockdev_testbed_add_from_string(testbed, hub.c_str(), nullptr)) {
+            throw std::runtime_error("cannot add an emulated root hub");
+        }
+    }
+    const int address = nextAddress[place.bus]++;
+    std::string parent = StrPrintf("/devices/spindle/usb%d", place.bus);
+    // Intermediate hubs are folders only: enough for the port path.
+    std::string path = parent + "/" + name;
+    std::string devpath;
+    for (std::size_t i = 0; i < place.ports.size(); ++i) devpath += StrPrintf(i == 0 ? "%d" : ".%d", place.ports[i]);
+    const std::string node = StrPrintf("/dev/bus/usb/%03d/%03d", place.bus, address);
+    if (withHandler && !umockdev_testbed_attach_ioctl(testbed, node.c_str(), handler, nullptr)) {
+        throw std::runtime_error("cannot attach the emulated device's handler");
+    }
+    const std::string record = StrPrintf(
+        "P: %s\nN: bus/usb/%03d/%03d\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
+        "E: BUSNUM=%03d\nE: DEVNUM=%03d\nE: DEVNAME=%s\n%s"
+        "A: busnum=%d\\n\nA: devnum=%d\\n\nA: devpath=%s\\n\nA: bConfigurationValue=1\\n\nA: speed=%d\\n\n"
+        "H: descriptors=%s\n",
+        path.c_str(), place.bus, address, place.bus, address, node.c_str(), header.c_str(), place.bus, address,
+        devpath.c_str(), speed, Hex(descriptors).c_str());
+    if (!umockdev_testbed_add_from_string(testbed, record.c_str(), nullptr)) {
+        throw std::runtime_error("cannot add the emulated device " + name);
+    }
+    placesTaken[name] = node;
+    sysPath = "/sys" + path;
+    return node;
+}
+
+std::string CUsbEmulation::AddDevice(int benchIndex, const Place& place) {
+    const std::shared_ptr<sim::SimDevice> simDevice = impl_->bench.Device(benchIndex);
+    if (!simDevice) throw std::runtime_error(StrPrintf("the bench has no device %d", benchIndex));
+    const DeviceHandle handle = impl_->bench.Open(DevicePath(DeviceName(benchIndex)));
+    if (handle == kInvalidHandle) throw std::runtime_error(StrPrintf("bench device %d cannot be opened", benchIndex));
+
+    std::uint8_t descriptor[18] = {};
+    std::uint32_t returned = 0;
+    if (!impl_->bench.IoControl(handle, ioctl::kGetDeviceDescriptor, nullptr, 0, descriptor, sizeof descriptor,
+                                &returned) ||
+        returned != sizeof descriptor) {
+        impl_->bench.Close(handle);
+        throw std::runtime_error(StrPrintf("bench device %d gives no device descriptor", benchIndex));
+    }
+    const bool fx2 = simDevice->Chip() == sim::ChipKind::Fx2;
+    std::vector<std::uint8_t> descriptors(descriptor, descriptor + sizeof descriptor);
+    const std::vector<std::uint8_t> configuration = ConfigurationDescriptor(fx2 ? 512 : 64);
+    descriptors.insert(descriptors.end(), configuration.begin(), configuration.end());
+
+    std::string sysPath;
+    const std::string node = impl_->AddNode("", place, descriptors, fx2 ? 480 : 12, sysPath, true);
+    Device device;
+    device.benchIndex = benchIndex;
+    device.node = node;
+    device.sysPath = sysPath;
+    device.simHandle = handle;
+    device.cpucs = sim::CpucsAddressOf(simDevice->Chip());
+    const std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->devices[node] = device;
+    return node;
+}
+
+void CUsbEmulation::AddAllDevices() {
+    int port = 1;
+    for (const int index : impl_->bench.DeviceIndexes()) AddDevice(index, Place{1, {port++}});
+}
+
+std::string CUsbEmulation::AddForeignDevice(std::uint16_t vendor, std::uint16_t product, const Place& place) {
+    std::vector<std::uint8_t> descriptors = {18,   1,    0x00, 0x02, 0, 0, 0, 64,
+                                             static_cast<std::uint8_t>(vendor & 0xFF),
+                                             static_cast<std::uint8_t>(vendor >> 8),
+                                             static_cast<std::uint8_t>(product & 0xFF),
+                                             static_cast<std::uint8_t>(product >> 8),
+                                             0x00, 0x01, 0, 0, 0, 1};
+    const std::vector<std::uint8_t> configuration = ConfigurationDescriptor(64);
+    descriptors.insert(descriptors.end(), configuration.begin(), configuration.end());
+    std::string sysPath;
+    return impl_->AddNode("", place, descriptors, 12, sysPath, false);
+}
+
+CUsbEmulation::Device* CUsbEmulation::Impl::DeviceByIndex(int benchIndex) {
+    for (auto& [node, device] : devices) {
+        if (device.benchIndex == benchIndex) return &device;
+    }
+    return nullptr;
+}
+
+void CUsbEmulation::Unplug(int benchIndex) {
+    std::string sysPath;
+    {
+        const std::lock_guard<std::mutex> guard(impl_->lock);
+        Device* device = impl_->DeviceByIndex(benchIndex);
+        if (device == nullptr || device->unplugged) return;
+        device->unplugged = true;
+        sysPath = device->sysPath;
+    }
+    umockdev_testbed_uevent(impl_->testbed, sysPath.c_str(), "remove");
+    umockdev_testbed_remove_device(impl_->testbed, sysPath.c_str());
+}
+
+void CUsbEmulation::ShortenBulkReads(int benchIndex, int count, std::uint32_t bytes) {
+    const std::lock_guard<std::mutex> guard(impl_->lock);
+    Device* device = impl_->DeviceByIndex(benchIndex);
+    if (device == nullptr) return;
+    device->shortReads = count;
+    device->shortBy = bytes;
+}
+
+void CUsbEmulation::DenyAccess(int benchIndex) {
+    std::string node;
+    {
+        const std::lock_guard<std::mutex> guard(impl_->lock);
+        Device* device = impl_->DeviceByIndex(benchIndex);
+        if (device == nullptr) return;
+        node = device->node;
+    }
+    const std::string file = RootDir() + node;
+    ::chmod(file.c_str(), 0);
+}
+
+std::vector<CUsbEmulation::Transfer> CUsbEmulation::Transfers() const {
+    const std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->transfers;
+}
+
+void CUsbEmulation::ClearTransfers() {
+    const std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->transfers.clear();
+}
+
+gboolean CUsbEmulation::Impl::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+    return static_cast<Impl*>(self)->Ioctl(client);
+}
+
+gboolean CUsbEmulation::Impl::Ioctl(UMockdevIoctlClient* client) {
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+
+    switch (request) {
+        case USBDEVFS_GET_CAPABILITIES: {
+            UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(std::uint32_t), nullptr);
+            if (caps == nullptr) {
+                umockdev_ioctl_client_complete(client, -1, EFAULT);
+                return TRUE;
+            }
+            // One URB a transfer, whatever its size.
+            const std::uint32_t value = USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_BULK_SCATTER_GATHER;
+            umockdev_ioctl_data_update(caps, 0, reinterpret_cast<guint8*>(const_cast<std::uint32_t*>(&value)),
+                                       sizeof value);
+            umockdev_ioctl_client_complete(client, 0, 0);
+            return TRUE;
+        }
+        case USBDEVFS_GETDRIVER:
+            // No kernel driver is bound to any interface.
+            umockdev_ioctl_client_complete(client, -1, ENODATA);
+            return TRUE;
+        case USBDEVFS_CLAIMINTERFACE:
+        case USBDEVFS_DISCONNECT_CLAIM:  // claim, setting any kernel driver aside
+        case USBDEVFS_RELEASEINTERFACE:
+        case USBDEVFS_SETCONFIGURATION:
+        case USBDEVFS_SETINTERFACE:
+        case USBDEVFS_CLEAR_HALT:
+        case USBDEVFS_RESET:
+        case USBDEVFS_RESETEP: {
+            const std::lock_guard<std::mutex> guard(lock);
+            const auto found = devices.find(umockdev_ioctl_client_get_devnode(client));
+            const bool gone = found == devices.end() || found->second.unplugged;
+            umockdev_ioctl_client_complete(client, gone ? -1 : 0, gone ? ENODEV : 0);
+            return TRUE;
+        }
+        case USBDEVFS_SUBMITURB:
+            Submit(client, arg);
+            return TRUE;
+        case USBDEVFS_REAPURB:
+        case USBDEVFS_REAPURBNDELAY: {
+            PendingUrbs& pending = PendingOf(client);
+            if (pending.urbs.empty()) {
+                bool gone = false;
+                {
+                    const std::lock_guard<std::mutex> guard(lock);
+                    const auto found = devices.find(umockdev_ioctl_client_get_devnode(client));
+                    gone = found == devices.end() || found->second.unplugged;
+                }
+                umockdev_ioctl_client_complete(client, -1, gone ? ENODEV : EAGAIN);
+                return TRUE;
+            }
+            UMockdevIoctlData* urb = pending.urbs.front();
+            pending.urbs.pop_front();
+            UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
+            if (pointer == nullptr) {
+                umockdev_ioctl_data_unref(urb);
+                umockdev_ioctl_client_complete(client, -1, EFAULT);
+                return TRUE;
+            }
+            umockdev_ioctl_data_set_ptr(pointer, 0, urb);
+            umockdev_ioctl_data_unref(urb);
+            umockdev_ioctl_client_complete(client, 0, 0);
+            return TRUE;
+        }
+        case USBDEVFS_DISCARDURB:
+            // Every URB completes when submitted: nothing is left to discard.
+            umockdev_ioctl_client_complete(client, -1, EINVAL);
+            return TRUE;
+        default:
+            umockdev_ioctl_client_complete(client, -1, ENOTTY);
+            return TRUE;
+    }
+}
+
+void CUsbEmulation::Impl::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+    UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+    if (urbData == nullptr) {
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    usbdevfs_urb urb{};
+    std::memcpy(&urb, urbData->data, sizeof urb);
+    const std::uint32_t length = urb.buffer_length > 0 ? static_cast<std::uint32_t>(urb.buffer_length) : 0;
+    UMockdevIoctlData* buffer = nullptr;
+    if (length > 0) {
+        buffer = umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer), length, nullptr);
+        if (buffer == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);
+            return;
+        }
+    }
+
+    Transfer transfer;
+    int status = 0;
+    std::uint32_t actual = 0;
+    bool bufferChanged = false;
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        const auto found = devices.find(umockdev_ioctl_client_get_devnode(client));
+        if (found == devices.end() || found->second.unplugged) {
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
+            return;
+        }
+        Device& device = found->second;
+        transfer.benchIndex = device.benchIndex;
+        transfer.endpoint = urb.endpoint;
+        if (urb.type == USBDEVFS_URB_TYPE_CONTROL) {
+            if (length < 8) {
+                umockdev_ioctl_client_complete(client, -1, EINVAL);
+                return;
+            }
+            transfer.control = true;
+            std::memcpy(transfer.setup, buffer->data, 8);
+            transfer.length = length - 8;
+            status = Control(device, buffer->data, buffer->data + 8, length - 8, actual);
+            bufferChanged = (buffer->data[0] & 0x80) != 0;
+        } else if (urb.type == USBDEVFS_URB_TYPE_BULK) {
+            transfer.length = length;
+            status = Bulk(device, urb.endpoint, buffer != nullptr ? buffer->data : nullptr, length, actual);
+            bufferChanged = (urb.endpoint & 0x80) != 0;
+        } else {
+            umockdev_ioctl_client_complete(client, -1, EINVAL);
+            return;
+        }
+        transfer.actual = actual;
+        transfer.status = status;
+        transfers.push_back(transfer);
+    }
+
+    // The URB is complete at once; the client reaps it next.
+    if (bufferChanged && buffer != nullptr) {
+        std::vector<std::uint8_t> copy(buffer->data, buffer->data + length);
+        umockdev_ioctl_data_update(buffer, 0, copy.data(), static_cast<gint>(copy.size()));
+    }
+    urb.status = status;
+    urb.actual_length = static_cast<int>(actual);
+    // Keep the resolved (local) buffer pointer: the flush swaps the client's back in.
+    std::memcpy(&urb.buffer, urbData->data + offsetof(usbdevfs_urb, buffer), sizeof urb.buffer);
+    umockdev_ioctl_data_update(urbData, 0, reinterpret_cast<guint8*>(&urb), sizeof urb);
+    PendingOf(client).urbs.push_back(umockdev_ioctl_data_ref(urbData));
+    umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+int CUsbEmulation::Impl::Control(Device& device, const std::uint8_t* setup, std::uint8_t* data, std::uint32_t length,
+                                 std::uint32_t& actual) {
+    const std::uint8_t requestType = setup[0];
+    const std::uint8_t request = setup[1];
+    const std::uint16_t value = Le16(setup + 2);
+    const std::uint16_t index = Le16(setup + 4);
+    const bool in = (requestType & 0x80) != 0;
+    const std::uint32_t wanted = std::min<std::uint32_t>(Le16(setup + 6), length);
+    std::uint32_t returned = 0;
+
+    if ((requestType & 0x60) == 0x00) {  // standard
+        if (request != kGetDescriptor || !in) return 0;
+        const std::uint8_t type = static_cast<std::uint8_t>(value >> 8);
+        std::vector<std::uint8_t> reply;
+        if (type == kDeviceDescriptorType) {
+            reply.resize(18);
+            if (!bench.IoControl(device.simHandle, ioctl::kGetDeviceDescriptor, nullptr, 0, reply.data(), 18,
+                                 &returned)) {
+                return -EPIPE;
+            }
+            reply.resize(returned);
+        } else if (type == kConfigurationDescriptorType) {
+            const std::shared_ptr<sim::SimDevice> simDevice = bench.Device(device.benchIndex);
+            reply = ConfigurationDescriptor(simDevice && simDevice->Chip() == sim::ChipKind::Fx2 ? 512 : 64);
+        } else if (type == kStringDescriptorType) {
+            const std::uint8_t block[4] = {static_cast<std::uint8_t>(value & 0xFF), 0,
+                                           static_cast<std::uint8_t>(index & 0xFF),
+                                           static_cast<std::uint8_t>(index >> 8)};
+            reply.resize(400);
+            if (!bench.IoControl(device.simHandle, ioctl::kGetStringDescriptor, block, sizeof block, reply.data(),
+                                 400, &returned)) {
+                return -EPIPE;
+            }
+            reply.resize(returned);
+        } else {
+            return -EPIPE;
+        }
+        actual = std::min<std::uint32_t>(wanted, static_cast<std::uint32_t>(reply.size()));
+        std::memcpy(data, reply.data(), actual);
+        return 0;
+    }
+
+    if (request == kAnchorLoad && !in) {
+        if (value == device.cpucs && wanted == 1) {
+            ResetRequestBlock block;
+            block.value = value;
+            block.index = index;
+            block.data = data[0];
+            const auto bytes = block.Encode();
+            if (!bench.IoControl(device.simHandle, ioctl::kVendorRequest, bytes.data(), bytes.size(), nullptr, 0,
+                                 nullptr)) {
+                return -EPIPE;
+            }
+            actual = 1;
+            return 0;
+        }
+        const std::uint8_t address[2] = {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
+        if (!bench.IoControl(device.simHandle, ioctl::kAnchorDownload, address, sizeof address, data, wanted,
+                             &returned)) {
+            return -EPIPE;
+        }
+        actual = returned;
+        return 0;
+    }
+
+    VendorRequestControl block;
+    block.direction = in ? 1 : 0;
+    block.requestType = static_cast<std::uint8_t>((requestType >> 5) & 0x03);
+    block.recipient = static_cast<std::uint8_t>(requestType & 0x1F);
+    block.request = request;
+    block.value = value;
+    block.index = index;
+    const auto bytes = block.Encode();
+    if (!bench.IoControl(device.simHandle, ioctl::kVendorOrClassRequest, bytes.data(), bytes.size(), data, wanted,
+                         &returned)) {
+        return -EPIPE;
+    }
+    actual = returned;
+    return 0;
+}
+
+int CUsbEmulation::Impl::Bulk(Device& device, std::uint8_t endpoint, std::uint8_t* data, std::uint32_t length,
+                              std::uint32_t& actual) {
+    const std::uint8_t* position = std::find(std::begin(kEndpoints), std::end(kEndpoints), endpoint);
+    if (position == std::end(kEndpoints)) return -ENOENT;
+    const auto pipe = EncodePipeNumber(static_cast<std::uint32_t>(position - std::begin(kEndpoints)));
+    const bool in = (endpoint & 0x80) != 0;
+    std::uint32_t returned = 0;
+    if (!bench.IoControl(device.simHandle, in ? ioctl::kBulkRead : ioctl::kBulkWrite, pipe.data(), pipe.size(), data,
+                         length, &returned)) {
+        return -EPIPE;
+    }
+    if (in && device.shortReads > 0) {
+        --device.shortReads;
+        returned = returned > device.shortBy ? returned - device.shortBy : 0;
+    }
+    actual = returned;
+    return 0;
+}
+
+bool PreloadActive() {
+    const char* preload = std::getenv("LD_PRELOAD");
+    return preload != nullptr && std::strstr(preload, "libumockdev-preload") != nullptr;
+}
+
+void PrepareChildEnvironment() {
+    if (!PreloadActive()) {
+        const char* existing = std::getenv("LD_PRELOAD");
+        std::string value = kPreloadLibrary;
+        if (existing != nullptr && *existing != '\0') value += std::string(":") + existing;
+        setenv("LD_PRELOAD", value.c_str(), 1);
+    }
+    // The sanitizer runtime wants to be loaded first; the preload library
+    // comes before it here, which is harmless.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    std::string options = asan != nullptr ? asan : "";
+    if (options.find("verify_asan_link_order") == std::string::npos) {
+        if (!options.empty()) options += ":";
+        options += "verify_asan_link_order=0";
+        setenv("ASAN_OPTIONS", options.c_str(), 1);
+    }
+}
+
+void ReexecWithPreload(char** argv, std::string& error) {
+    PrepareChildEnvironment();
+    ::execv("/proc/self/exe", argv);
+    error = std::strerror(errno);
+}
+
+}  // namespace spindle::usbemu
