@@ -511,21 +511,37 @@ bool SimDevice::AnchorDownload(const std::uint8_t* in, std::uint32_t inLength, c
     return true;
 }
 
-bool SimDevice::VendorRequest(const std::uint8_t* in, std::uint32_t inLength, const std::uint8_t* data,
+bool SimDevice::VendorRequest(const std::uint8_t* in, std::uint32_t inLength, std::uint8_t* data,
                               std::uint32_t length, std::uint32_t* returned) {
     if (in == nullptr || inLength < 10) return false;
     const VendorRequestControl block = VendorRequestControl::Decode(in);
     VendorRequestRecord record{block.request, block.direction, block.value, block.index, length, false};
-    // Only a downloaded loader serves 0xA2 and 0xA3; the instrument firmware
-    // and a held 8051 answer no vendor request at all.
-    const bool loaderRequest = (block.request == 0xA2 || block.request == 0xA3) && block.direction == 0;
+    // Only a downloaded loader serves 0xA2 and 0xA3 (writes, and reads back
+    // with the device-to-host direction); the instrument firmware and a held
+    // 8051 answer no vendor request at all.
+    const bool loaderRequest = block.request == 0xA2 || block.request == 0xA3;
     if (loaderRequest && programRunning_ && !cpuHeld_ && (length == 0 || data != nullptr)) {
+        std::uint8_t* buffer = data;  // the caller's data stage; a read fills it
+        const bool read = block.direction != 0;
         if (block.request == 0xA2) {
             // The boot EEPROM's address counter wraps at its size.
-            for (std::uint32_t i = 0; i < length; ++i) eeprom_[(block.value + i) % kEepromSize] = data[i];
+            for (std::uint32_t i = 0; i < length; ++i) {
+                std::uint8_t& cell = eeprom_[(block.value + i) % kEepromSize];
+                if (read) {
+                    buffer[i] = cell;
+                } else {
+                    cell = data[i];
+                }
+            }
             record.accepted = true;
         } else if (block.value + length <= kMemorySize) {
-            if (length > 0) std::memcpy(&ram_[block.value], data, length);
+            if (length > 0) {
+                if (read) {
+                    std::memcpy(buffer, &ram_[block.value], length);
+                } else {
+                    std::memcpy(&ram_[block.value], data, length);
+                }
+            }
             record.accepted = true;
         }
     }

@@ -229,7 +229,7 @@ private:
     bool ResetRequest(const std::uint8_t* in, std::uint32_t inLength);
     bool AnchorDownload(const std::uint8_t* in, std::uint32_t inLength, const std::uint8_t* data,
                         std::uint32_t length, std::uint32_t* returned);
-    bool VendorRequest(const std::uint8_t* in, std::uint32_t inLength, const std::uint8_t* data, std::uint32_t length,
+    bool VendorRequest(const std::uint8_t* in, std::uint32_t inLength, std::uint8_t* data, std::uint32_t length,
                        std::uint32_t* returned);
     bool BulkWrite(const std::uint8_t* in, std::uint32_t inLength, const std::uint8_t* data, std::uint32_t length,
                    std::uint32_t* returned);

@@ -90,6 +90,7 @@ struct CUsbEmulation::Device {
     DeviceHandle simHandle = kInvalidHandle;
     std::uint16_t cpucs = 0;
     bool unplugged = false;
+    int answersLeft = -1;  // URBs answered before the device vanishes; -1: no limit
     int shortReads = 0;
     std::uint32_t shortBy = 0;
 };
@@ -258,6 +259,12 @@ void CUsbEmulation::Unplug(int benchIndex) {
     umockdev_testbed_remove_device(impl_->testbed, sysPath.c_str());
 }
 
+void CUsbEmulation::VanishAfter(int benchIndex, int requests) {
+    const std::lock_guard<std::mutex> guard(impl_->lock);
+    Device* device = impl_->DeviceByIndex(benchIndex);
+    if (device != nullptr) device->answersLeft = requests;
+}
+
 void CUsbEmulation::ShortenBulkReads(int benchIndex, int count, std::uint32_t bytes) {
     const std::lock_guard<std::mutex> guard(impl_->lock);
     Device* device = impl_->DeviceByIndex(benchIndex);
@@ -397,6 +404,12 @@ void CUsbEmulation::Impl::Submit(UMockdevIoctlClient* client, UMockdevIoctlData*
             return;
         }
         Device& device = found->second;
+        if (device.answersLeft == 0) device.unplugged = true;
+        if (device.answersLeft > 0) --device.answersLeft;
+        if (device.unplugged) {
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
+            return;
+        }
         transfer.benchIndex = device.benchIndex;
         transfer.endpoint = urb.endpoint;
         if (urb.type == USBDEVFS_URB_TYPE_CONTROL) {

@@ -79,6 +79,10 @@ public:
     // Pulls the cable: from now on every request on the device fails with
     // ENODEV, and the device leaves the bus.
     void Unplug(int benchIndex);
+    // The cable comes out in the middle of a command: the device answers
+    // `requests` more URBs, then fails every request with ENODEV (it stays
+    // listed on the bus until Unplug).
+    void VanishAfter(int benchIndex, int requests);
     // The next `count` bulk reads on the device send `bytes` fewer bytes
     // than asked (as a device that sends a short packet).
     void ShortenBulkReads(int benchIndex, int count, std::uint32_t bytes);
