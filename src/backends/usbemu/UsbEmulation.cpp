@@ -248,13 +248,19 @@ CUsbEmulation::Device* CUsbEmulation::Impl::DeviceByIndex(int benchIndex) {
 
 void CUsbEmulation::Unplug(int benchIndex) {
     std::string sysPath;
+    std::string node;
     {
         const std::lock_guard<std::mutex> guard(impl_->lock);
         Device* device = impl_->DeviceByIndex(benchIndex);
-        if (device == nullptr || device->unplugged) return;
+        if (device == nullptr || device->sysPath.empty()) return;
         device->unplugged = true;
         sysPath = device->sysPath;
+        node = device->node;
+        device->sysPath.clear();
     }
+    // The node goes at once, so no new open reaches the device, whenever
+    // libusb hears of the removal.
+    umockdev_testbed_detach_ioctl(impl_->testbed, node.c_str(), nullptr);
     umockdev_testbed_uevent(impl_->testbed, sysPath.c_str(), "remove");
     umockdev_testbed_remove_device(impl_->testbed, sysPath.c_str());
 }
