@@ -1,0 +1,117 @@
+// spindle-cli on its default back end, libusb, against emulated instruments:
+// the program is started as a user would start it, without --bench, and must
+// print what it prints for the same instruments on the simulated bench.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "EmulatedUsbRig.h"
+
+namespace spindle::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+class CliOverUsb : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "spindle-cli-usb-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        fs::create_directories(dir_ / "config");
+        // The same instruments as a bench file, for the runs with --bench.
+        nlohmann::ordered_json document = nlohmann::ordered_json::parse(sim::DemoBenchText());
+        auto& devices = document["devices"];
+        for (auto it = devices.begin(); it != devices.end();) {
+            const int index = (*it)["index"].get<int>();
+            it = index == 16 || index == 17 ? devices.erase(it) : it + 1;
+        }
+        std::ofstream(dir_ / "bench.json") << document.dump(2);
+        usb_.emulation.AddAllDevices();
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    // Runs spindle-cli with this process's environment, which holds the
+    // emulation (umockdev's preload and folder), plus the test's settings
+    // folder and the virtual clock.
+    RunResult Run(const std::vector<std::string>& args) {
+        std::string command = "cd " + Quote(dir_.string()) + " && env SPINDLE_CONFIG_DIR=" +
+                              Quote((dir_ / "config").string()) +
+                              " SPINDLE_VIRTUAL_CLOCK=1 SPINDLE_USB_TRACE= SPINDLE_TRACE= " + Quote(SPINDLE_CLI_PATH);
+        for (const std::string& arg : args) command += " " + Quote(arg);
+        command += " </dev/null >out.txt 2>err.txt";
+        const int raw = std::system(command.c_str());
+        RunResult result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        result.out = ReadFile(dir_ / "out.txt");
+        result.err = ReadFile(dir_ / "err.txt");
+        return result;
+    }
+    RunResult RunOnBench(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--bench", (dir_ / "bench.json").string()});
+        return Run(args);
+    }
+
+    fs::path dir_;
+    EmulatedUsb usb_{ComparableDemoBench()};
+};
+
+TEST_F(CliOverUsb, ScanAndGetPrintWhatTheBenchPrints) {
+    const RunResult scan = Run({"scan"});
+    ASSERT_EQ(scan.status, 0) << scan.err;
+    EXPECT_EQ(scan.out, RunOnBench({"scan"}).out);
+    EXPECT_NE(scan.out.find("Osprey"), std::string::npos) << scan.out;
+
+    for (const char* device : {"0", "0/lantern", "3", "5"}) {
+        const RunResult get = Run({"--json", "get", device});
+        ASSERT_EQ(get.status, 0) << device << ": " << get.err;
+        EXPECT_EQ(get.out, RunOnBench({"--json", "get", device}).out) << device;
+    }
+}
+
+TEST_F(CliOverUsb, TheUsbTraceIsTheSameOnEitherBackEnd) {
+    ASSERT_EQ(Run({"--usb-trace", "usb.txt", "get", "3"}).status, 0);
+    ASSERT_EQ(RunOnBench({"--usb-trace", "bench.txt", "get", "3"}).status, 0);
+    const std::string viaUsb = ReadFile(dir_ / "usb.txt");
+    EXPECT_FALSE(viaUsb.empty());
+    EXPECT_EQ(viaUsb, ReadFile(dir_ / "bench.txt"));
+}
+
+TEST_F(CliOverUsb, SetWritesTheInstrumentThroughLibusb) {
+    const RunResult set = Run({"--yes", "set", "3", "Serial Number=OSP-CLI-USB"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(usb_.bench->Device(3)->SlotText(0), "OSP-CLI-USB");
+    const RunResult get = Run({"get", "serial:OSP-CLI-USB"});
+    EXPECT_EQ(get.status, 0) << get.err;
+}
+
+}  // namespace
+}  // namespace spindle::test
