@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <stdexcept>
 
 #include "device/EzusbRequests.h"
@@ -555,13 +556,27 @@ int CUsbEmulation::Impl::Bulk(Device& device, std::uint8_t endpoint, std::uint8_
     return 0;
 }
 
-bool PreloadActive() {
+namespace {
+
+bool PreloadNamed() {
     const char* preload = std::getenv("LD_PRELOAD");
     return preload != nullptr && std::strstr(preload, "libumockdev-preload") != nullptr;
 }
 
+}  // namespace
+
+bool PreloadActive() {
+    // Loaded, not only named: the loader skips a preload library it cannot find.
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        if (line.find("libumockdev-preload") != std::string::npos) return true;
+    }
+    return false;
+}
+
 void PrepareChildEnvironment() {
-    if (!PreloadActive()) {
+    if (!PreloadNamed()) {
         const char* existing = std::getenv("LD_PRELOAD");
         std::string value = kPreloadLibrary;
         if (existing != nullptr && *existing != '\0') value += std::string(":") + existing;
@@ -579,6 +594,12 @@ void PrepareChildEnvironment() {
 }
 
 void ReexecWithPreload(char** argv, std::string& error) {
+    if (PreloadNamed()) {
+        // Started with it already and still not loaded: starting again would
+        // only loop.
+        error = std::string(kPreloadLibrary) + " is not installed (Debian package umockdev)";
+        return;
+    }
     PrepareChildEnvironment();
     ::execv("/proc/self/exe", argv);
     error = std::strerror(errno);
