@@ -91,6 +91,8 @@ struct CUsbEmulation::Device {
     DeviceHandle simHandle = kInvalidHandle;
     std::uint16_t cpucs = 0;
     bool unplugged = false;
+    int claims = 0;
+    int releases = 0;
     int answersLeft = -1;  // URBs answered before the device vanishes; -1: no limit
     int shortReads = 0;
     std::uint32_t shortBy = 0;
@@ -118,6 +120,9 @@ struct CUsbEmulation::Impl {
                 std::uint32_t& actual);
     int Bulk(Device& device, std::uint8_t endpoint, std::uint8_t* data, std::uint32_t length, std::uint32_t& actual);
     Device* DeviceByIndex(int benchIndex);
+    const Device* DeviceByIndex(int benchIndex) const {
+        return const_cast<Impl*>(this)->DeviceByIndex(benchIndex);
+    }
 };
 
 CUsbEmulation::CUsbEmulation(sim::SimBench& bench) : impl_(std::make_unique<Impl>(bench)) {
@@ -292,6 +297,18 @@ void CUsbEmulation::DenyAccess(int benchIndex) {
     ::chmod(file.c_str(), 0);
 }
 
+int CUsbEmulation::Claims(int benchIndex) const {
+    const std::lock_guard<std::mutex> guard(impl_->lock);
+    const Device* device = impl_->DeviceByIndex(benchIndex);
+    return device != nullptr ? device->claims : 0;
+}
+
+int CUsbEmulation::Releases(int benchIndex) const {
+    const std::lock_guard<std::mutex> guard(impl_->lock);
+    const Device* device = impl_->DeviceByIndex(benchIndex);
+    return device != nullptr ? device->releases : 0;
+}
+
 std::vector<CUsbEmulation::Transfer> CUsbEmulation::Transfers() const {
     const std::lock_guard<std::mutex> guard(impl_->lock);
     return impl_->transfers;
@@ -339,6 +356,10 @@ gboolean CUsbEmulation::Impl::Ioctl(UMockdevIoctlClient* client) {
             const std::lock_guard<std::mutex> guard(lock);
             const auto found = devices.find(umockdev_ioctl_client_get_devnode(client));
             const bool gone = found == devices.end() || found->second.unplugged;
+            if (!gone && (request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_DISCONNECT_CLAIM)) {
+                ++found->second.claims;
+            }
+            if (!gone && request == USBDEVFS_RELEASEINTERFACE) ++found->second.releases;
             umockdev_ioctl_client_complete(client, gone ? -1 : 0, gone ? ENODEV : 0);
             return TRUE;
         }

@@ -90,6 +90,10 @@ public:
     // udev rule is to a user who is not root.
     void DenyAccess(int benchIndex);
 
+    // Interface claims and releases the device received.
+    int Claims(int benchIndex) const;
+    int Releases(int benchIndex) const;
+
     // Requests every emulated device received, in order.
     std::vector<Transfer> Transfers() const;
     void ClearTransfers();

@@ -214,6 +214,35 @@ TEST(LibusbOverEmulation, LoaderSessionHoldsDownloadsReleasesAndUsesVendorReques
     driver.Close(handle);
 }
 
+TEST(LibusbOverEmulation, HandlesToOneDeviceShareOneClaimOfInterfaceZero) {
+    EmulatedUsb usb;
+    usb.bench->AddDevice(Kestrel(0, "KS-9"));
+    usb.emulation.AddAllDevices();
+    usb::CLibusbDriver& driver = usb.Start();
+    Protocol rig(driver);
+    const DeviceHandle job = driver.Open(DevicePath(DeviceName(0)));
+    const DeviceHandle step = driver.Open(DevicePath(DeviceName(0)));
+    ASSERT_NE(job, kInvalidHandle);
+    ASSERT_NE(step, kInvalidHandle);
+    EXPECT_NE(job, step);
+    EXPECT_EQ(driver.OpenHandleCount(), 2);
+    EXPECT_EQ(usb.emulation.Claims(0), 1);
+
+    // Closing one handle leaves the other working, the claim held.
+    driver.Close(step);
+    SlotReadValue serial{};
+    EXPECT_TRUE(rig.protocol.QueryInfoSlot(job, 0, serial));
+    EXPECT_EQ(usb.emulation.Releases(0), 0);
+    driver.Close(job);
+    EXPECT_EQ(usb.emulation.Releases(0), 1);
+
+    // Opened again later: claimed again.
+    const DeviceHandle again = driver.Open(DevicePath(DeviceName(0)));
+    EXPECT_TRUE(rig.protocol.QueryInfoSlot(again, 0, serial));
+    EXPECT_EQ(usb.emulation.Claims(0), 2);
+    driver.Close(again);
+}
+
 TEST(LibusbOverEmulation, StalledAndShortTransfersAreFailures) {
     EmulatedUsb usb;
     usb.bench->AddDevice(Kestrel(0, "KS-1"));
