@@ -1,7 +1,6 @@
 // End-to-end tests of spindle-cli: each test runs the built program, as a
 // shell script would, on a bench file and a settings folder of its own.
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/SimBench.h"
+#include "support/CliRun.h"
 
 namespace {
 
@@ -23,34 +23,12 @@ constexpr const char* kCli = SPINDLE_CLI_PATH;
 constexpr const char* kManufacturingCode = "TOLMIDEXN";
 constexpr const char* kLockedNote = "Configuration strings can only be changed by\n Lumora Manufacturing.";
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using RunResult = spindle::test::CliRun;
+using spindle::test::ReadFile;
 
 void WriteFile(const fs::path& path, const std::string& text) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << text;
-}
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "'";
 }
 
 class SpindleCliTest : public ::testing::Test {
@@ -72,19 +50,7 @@ protected:
 
     // Runs the program with no terminal on standard input, in the test's
     // folder, with the test's settings folder and the virtual clock.
-    RunResult Run(const std::vector<std::string>& args) {
-        std::string command = "cd " + Quote(dir_.string()) + " && env SPINDLE_CONFIG_DIR=" +
-                              Quote((dir_ / "config").string()) +
-                              " SPINDLE_VIRTUAL_CLOCK=1 SPINDLE_USB_TRACE= SPINDLE_TRACE= " + Quote(kCli);
-        for (const std::string& arg : args) command += " " + Quote(arg);
-        command += " </dev/null >out.txt 2>err.txt";
-        const int raw = std::system(command.c_str());
-        RunResult result;
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        result.out = ReadFile(dir_ / "out.txt");
-        result.err = ReadFile(dir_ / "err.txt");
-        return result;
-    }
+    RunResult Run(const std::vector<std::string>& args) { return spindle::test::RunCli(kCli, dir_, args); }
     RunResult RunOnBench(std::vector<std::string> args) {
         args.insert(args.begin(), {"--bench", Bench().string()});
         return Run(args);

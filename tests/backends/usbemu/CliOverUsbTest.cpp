@@ -3,39 +3,19 @@
 // print what it prints for the same instruments on the simulated bench.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "EmulatedUsbRig.h"
+#include "support/CliRun.h"
 
 namespace spindle::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 class CliOverUsb : public ::testing::Test {
 protected:
@@ -59,23 +39,10 @@ protected:
         fs::remove_all(dir_, ignored);
     }
 
-    // Runs spindle-cli with this process's environment, which holds the
-    // emulation (umockdev's preload and folder), plus the test's settings
-    // folder and the virtual clock.
-    RunResult Run(const std::vector<std::string>& args) {
-        std::string command = "cd " + Quote(dir_.string()) + " && env SPINDLE_CONFIG_DIR=" +
-                              Quote((dir_ / "config").string()) +
-                              " SPINDLE_VIRTUAL_CLOCK=1 SPINDLE_USB_TRACE= SPINDLE_TRACE= " + Quote(SPINDLE_CLI_PATH);
-        for (const std::string& arg : args) command += " " + Quote(arg);
-        command += " </dev/null >out.txt 2>err.txt";
-        const int raw = std::system(command.c_str());
-        RunResult result;
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        result.out = ReadFile(dir_ / "out.txt");
-        result.err = ReadFile(dir_ / "err.txt");
-        return result;
-    }
-    RunResult RunOnBench(std::vector<std::string> args) {
+    // spindle-cli with this process's environment, which holds the
+    // emulation (umockdev's preload and folder).
+    CliRun Run(const std::vector<std::string>& args) { return RunCli(SPINDLE_CLI_PATH, dir_, args); }
+    CliRun RunOnBench(std::vector<std::string> args) {
         args.insert(args.begin(), {"--bench", (dir_ / "bench.json").string()});
         return Run(args);
     }
@@ -85,13 +52,13 @@ protected:
 };
 
 TEST_F(CliOverUsb, ScanAndGetPrintWhatTheBenchPrints) {
-    const RunResult scan = Run({"scan"});
+    const CliRun scan = Run({"scan"});
     ASSERT_EQ(scan.status, 0) << scan.err;
     EXPECT_EQ(scan.out, RunOnBench({"scan"}).out);
     EXPECT_NE(scan.out.find("Osprey"), std::string::npos) << scan.out;
 
     for (const char* device : {"0", "0/lantern", "3", "5"}) {
-        const RunResult get = Run({"--json", "get", device});
+        const CliRun get = Run({"--json", "get", device});
         ASSERT_EQ(get.status, 0) << device << ": " << get.err;
         EXPECT_EQ(get.out, RunOnBench({"--json", "get", device}).out) << device;
     }
@@ -106,10 +73,10 @@ TEST_F(CliOverUsb, TheUsbTraceIsTheSameOnEitherBackEnd) {
 }
 
 TEST_F(CliOverUsb, SetWritesTheInstrumentThroughLibusb) {
-    const RunResult set = Run({"--yes", "set", "3", "Serial Number=OSP-CLI-USB"});
+    const CliRun set = Run({"--yes", "set", "3", "Serial Number=OSP-CLI-USB"});
     ASSERT_EQ(set.status, 0) << set.err;
     EXPECT_EQ(usb_.bench->Device(3)->SlotText(0), "OSP-CLI-USB");
-    const RunResult get = Run({"get", "serial:OSP-CLI-USB"});
+    const CliRun get = Run({"get", "serial:OSP-CLI-USB"});
     EXPECT_EQ(get.status, 0) << get.err;
 }
 

@@ -61,6 +61,29 @@ struct Protocol {
     CSpecProtocol protocol;
 };
 
+// One Kestrel on the bus, opened through libusb.
+class OneKestrel : public ::testing::Test {
+protected:
+    static constexpr const char* kSerial = "KS-0042";
+
+    void SetUp() override {
+        usb.bench->AddDevice(Kestrel(0, kSerial));
+        usb.emulation.AddAllDevices();
+        driver = &usb.Start();
+        rig = std::make_unique<Protocol>(*driver);
+        handle = driver->Open(DevicePath(DeviceName(0)));
+        ASSERT_NE(handle, kInvalidHandle);
+    }
+    void TearDown() override {
+        if (handle != kInvalidHandle) driver->Close(handle);
+    }
+
+    EmulatedUsb usb;
+    usb::CLibusbDriver* driver = nullptr;
+    std::unique_ptr<Protocol> rig;
+    DeviceHandle handle = kInvalidHandle;
+};
+
 TEST(LibusbOverEmulation, DevicesAreNumberedByBusThenPortAndKeepTheirNumbers) {
     EmulatedUsb usb;
     usb.bench->AddDevice(Kestrel(0, "K1"));                 // bus 2, port 1
@@ -85,13 +108,8 @@ TEST(LibusbOverEmulation, DevicesAreNumberedByBusThenPortAndKeepTheirNumbers) {
     EXPECT_EQ(driver.OpenHandleCount(), 0);
 }
 
-TEST(LibusbOverEmulation, DescriptorsAndStringsAreTheDevicesOwn) {
-    EmulatedUsb usb;
-    usb.bench->AddDevice(Kestrel(0, "K7"));
-    usb.emulation.AddAllDevices();
-    usb::CLibusbDriver& driver = usb.Start();
-    const DeviceHandle handle = driver.Open(DevicePath(DeviceName(0)));
-    ASSERT_NE(handle, kInvalidHandle);
+TEST_F(OneKestrel, DescriptorsAndStringsAreTheDevicesOwn) {
+    usb::CLibusbDriver& driver = *this->driver;
     const DeviceHandle simHandle = usb.bench->Open(DevicePath(DeviceName(0)));
 
     std::array<std::uint8_t, 18> viaUsb{}, viaBench{};
@@ -118,23 +136,17 @@ TEST(LibusbOverEmulation, DescriptorsAndStringsAreTheDevicesOwn) {
         EXPECT_EQ(SetupHex(transfers[0]), StrPrintf("8006%02X031B00FF00", index));
     }
     usb.bench->Close(simHandle);
-    driver.Close(handle);
 }
 
-TEST(LibusbOverEmulation, PipeNIsTheNthEndpointOfInterfaceZero) {
-    EmulatedUsb usb;
-    usb.bench->AddDevice(Kestrel(0, "KS-0042"));
-    usb.emulation.AddAllDevices();
-    usb::CLibusbDriver& driver = usb.Start();
-    Protocol rig(driver);
-    const DeviceHandle handle = driver.Open(DevicePath(DeviceName(0)));
-    ASSERT_NE(handle, kInvalidHandle);
+TEST_F(OneKestrel, PipeNIsTheNthEndpointOfInterfaceZero) {
+    usb::CLibusbDriver& driver = *this->driver;
+    Protocol& rig = *this->rig;
 
     // The command goes out on pipe 0 (endpoint 0x01), the reply comes back
     // on pipe 3 (endpoint 0x82).
     SlotReadValue serial{};
     ASSERT_TRUE(rig.protocol.QueryInfoSlot(handle, 0, serial));
-    EXPECT_EQ(SlotText(serial), "KS-0042");
+    EXPECT_EQ(SlotText(serial), kSerial);
     std::vector<std::uint8_t> endpoints;
     for (const Transfer& transfer : usb.emulation.Transfers()) {
         if (!transfer.control) endpoints.push_back(transfer.endpoint);
@@ -149,7 +161,6 @@ TEST(LibusbOverEmulation, PipeNIsTheNthEndpointOfInterfaceZero) {
     EXPECT_FALSE(driver.IoControl(handle, ioctl::kBulkWrite, pipe1.data(), 4, data, 3, nullptr));
     EXPECT_FALSE(driver.IoControl(handle, ioctl::kBulkRead, pipe4.data(), 4, data, 4, nullptr));
     EXPECT_TRUE(usb.emulation.Transfers().empty());
-    driver.Close(handle);
 }
 
 TEST(LibusbOverEmulation, LoaderSessionHoldsDownloadsReleasesAndUsesVendorRequestsBothWays) {
@@ -214,43 +225,34 @@ TEST(LibusbOverEmulation, LoaderSessionHoldsDownloadsReleasesAndUsesVendorReques
     driver.Close(handle);
 }
 
-TEST(LibusbOverEmulation, HandlesToOneDeviceShareOneClaimOfInterfaceZero) {
-    EmulatedUsb usb;
-    usb.bench->AddDevice(Kestrel(0, "KS-9"));
-    usb.emulation.AddAllDevices();
-    usb::CLibusbDriver& driver = usb.Start();
-    Protocol rig(driver);
-    const DeviceHandle job = driver.Open(DevicePath(DeviceName(0)));
+TEST_F(OneKestrel, HandlesToOneDeviceShareOneClaimOfInterfaceZero) {
+    usb::CLibusbDriver& driver = *this->driver;
+    Protocol& rig = *this->rig;
+    // A programming job holds a handle while each of its steps opens another.
     const DeviceHandle step = driver.Open(DevicePath(DeviceName(0)));
-    ASSERT_NE(job, kInvalidHandle);
     ASSERT_NE(step, kInvalidHandle);
-    EXPECT_NE(job, step);
+    EXPECT_NE(handle, step);
     EXPECT_EQ(driver.OpenHandleCount(), 2);
     EXPECT_EQ(usb.emulation.Claims(0), 1);
 
     // Closing one handle leaves the other working, the claim held.
     driver.Close(step);
     SlotReadValue serial{};
-    EXPECT_TRUE(rig.protocol.QueryInfoSlot(job, 0, serial));
+    EXPECT_TRUE(rig.protocol.QueryInfoSlot(handle, 0, serial));
     EXPECT_EQ(usb.emulation.Releases(0), 0);
-    driver.Close(job);
+    driver.Close(handle);
+    handle = kInvalidHandle;
     EXPECT_EQ(usb.emulation.Releases(0), 1);
 
     // Opened again later: claimed again.
-    const DeviceHandle again = driver.Open(DevicePath(DeviceName(0)));
-    EXPECT_TRUE(rig.protocol.QueryInfoSlot(again, 0, serial));
+    handle = driver.Open(DevicePath(DeviceName(0)));
+    EXPECT_TRUE(rig.protocol.QueryInfoSlot(handle, 0, serial));
     EXPECT_EQ(usb.emulation.Claims(0), 2);
-    driver.Close(again);
 }
 
-TEST(LibusbOverEmulation, StalledAndShortTransfersAreFailures) {
-    EmulatedUsb usb;
-    usb.bench->AddDevice(Kestrel(0, "KS-1"));
-    usb.emulation.AddAllDevices();
-    usb::CLibusbDriver& driver = usb.Start();
-    Protocol rig(driver);
-    const DeviceHandle handle = driver.Open(DevicePath(DeviceName(0)));
-    ASSERT_NE(handle, kInvalidHandle);
+TEST_F(OneKestrel, StalledAndShortTransfersAreFailures) {
+    usb::CLibusbDriver& driver = *this->driver;
+    Protocol& rig = *this->rig;
 
     // The instrument firmware answers no vendor request: the device stalls.
     VendorRequestControl request;
@@ -268,8 +270,7 @@ TEST(LibusbOverEmulation, StalledAndShortTransfersAreFailures) {
     EXPECT_TRUE(usb.TraceHas("short transfer"));
     // The device itself is fine: the next read works.
     EXPECT_TRUE(rig.protocol.QueryInfoSlot(handle, 0, serial));
-    EXPECT_EQ(SlotText(serial), "KS-1");
-    driver.Close(handle);
+    EXPECT_EQ(SlotText(serial), kSerial);
 }
 
 TEST(LibusbOverEmulation, ADeviceUnpluggedMidCommandFailsWithoutHanging) {
