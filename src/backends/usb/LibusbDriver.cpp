@@ -262,6 +262,7 @@ std::string CLibusbDriver::TakeAccessProblem() {
     for (const auto& [place, name] : denied) {
         devices += StrPrintf("\n    %s (USB port %s)", name.c_str(), place.c_str());
     }
+    const bool one = denied.size() == 1;
     return StrPrintf(
         "%zu USB device%s could not be opened because this user may not use %s:%s\n\n"
         "Install the device rules that come with Spindle, as root, from Spindle's source folder:\n"
@@ -269,8 +270,8 @@ std::string CLibusbDriver::TakeAccessProblem() {
         "then reload the rules and apply them:\n"
         "    udevadm control --reload-rules && udevadm trigger\n"
         "Until then %s not shown.",
-        denied.size(), denied.size() == 1 ? "" : "s", denied.size() == 1 ? "it" : "them", devices.c_str(),
-        kUdevRulesFile, kUdevRulesFolder, denied.size() == 1 ? "it is" : "they are");
+        denied.size(), one ? "" : "s", one ? "it" : "them", devices.c_str(), kUdevRulesFile, kUdevRulesFolder,
+        one ? "it is" : "they are");
 }
 
 int CLibusbDriver::EnumerationCount() const {

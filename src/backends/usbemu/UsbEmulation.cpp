@@ -35,10 +35,6 @@ constexpr std::uint8_t kConfigurationDescriptorType = 2;
 constexpr std::uint8_t kStringDescriptorType = 3;
 constexpr std::uint8_t kAnchorLoad = 0xA0;
 
-std::uint16_t Le16(const std::uint8_t* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
     std::string text;
     for (const std::uint8_t byte : bytes) text += StrPrintf("%02x", byte);
@@ -89,6 +85,7 @@ struct CUsbEmulation::Device {
     std::string node;     // /dev/bus/usb/BBB/DDD
     std::string sysPath;  // /sys/devices/...
     DeviceHandle simHandle = kInvalidHandle;
+    std::vector<std::uint8_t> configuration;  // the configuration descriptor
     std::uint16_t cpucs = 0;
     bool unplugged = false;
     int claims = 0;
@@ -120,6 +117,12 @@ struct CUsbEmulation::Impl {
                 std::uint32_t& actual);
     int Bulk(Device& device, std::uint8_t endpoint, std::uint8_t* data, std::uint32_t length, std::uint32_t& actual);
     Device* DeviceByIndex(int benchIndex);
+    // The device a client's node belongs to, while it is plugged in; null
+    // once unplugged. Call with the lock held.
+    Device* PluggedDeviceOf(UMockdevIoctlClient* client) {
+        const auto found = devices.find(umockdev_ioctl_client_get_devnode(client));
+        return found == devices.end() || found->second.unplugged ? nullptr : &found->second;
+    }
     const Device* DeviceByIndex(int benchIndex) const {
         return const_cast<Impl*>(this)->DeviceByIndex(benchIndex);
     }
@@ -221,6 +224,7 @@ std::string CUsbEmulation::AddDevice(int benchIndex, const Place& place) {
     device.node = node;
     device.sysPath = sysPath;
     device.simHandle = handle;
+    device.configuration = configuration;
     device.cpucs = sim::CpucsAddressOf(simDevice->Chip());
     const std::lock_guard<std::mutex> guard(impl_->lock);
     impl_->devices[node] = device;
@@ -354,13 +358,12 @@ gboolean CUsbEmulation::Impl::Ioctl(UMockdevIoctlClient* client) {
         case USBDEVFS_RESET:
         case USBDEVFS_RESETEP: {
             const std::lock_guard<std::mutex> guard(lock);
-            const auto found = devices.find(umockdev_ioctl_client_get_devnode(client));
-            const bool gone = found == devices.end() || found->second.unplugged;
-            if (!gone && (request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_DISCONNECT_CLAIM)) {
-                ++found->second.claims;
+            Device* device = PluggedDeviceOf(client);
+            if (device != nullptr && (request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_DISCONNECT_CLAIM)) {
+                ++device->claims;
             }
-            if (!gone && request == USBDEVFS_RELEASEINTERFACE) ++found->second.releases;
-            umockdev_ioctl_client_complete(client, gone ? -1 : 0, gone ? ENODEV : 0);
+            if (device != nullptr && request == USBDEVFS_RELEASEINTERFACE) ++device->releases;
+            umockdev_ioctl_client_complete(client, device == nullptr ? -1 : 0, device == nullptr ? ENODEV : 0);
             return TRUE;
         }
         case USBDEVFS_SUBMITURB:
@@ -373,8 +376,7 @@ gboolean CUsbEmulation::Impl::Ioctl(UMockdevIoctlClient* client) {
                 bool gone = false;
                 {
                     const std::lock_guard<std::mutex> guard(lock);
-                    const auto found = devices.find(umockdev_ioctl_client_get_devnode(client));
-                    gone = found == devices.end() || found->second.unplugged;
+                    gone = PluggedDeviceOf(client) == nullptr;
                 }
                 umockdev_ioctl_client_complete(client, -1, gone ? ENODEV : EAGAIN);
                 return TRUE;
@@ -426,12 +428,12 @@ void CUsbEmulation::Impl::Submit(UMockdevIoctlClient* client, UMockdevIoctlData*
     bool bufferChanged = false;
     {
         const std::lock_guard<std::mutex> guard(lock);
-        const auto found = devices.find(umockdev_ioctl_client_get_devnode(client));
-        if (found == devices.end() || found->second.unplugged) {
+        Device* plugged = PluggedDeviceOf(client);
+        if (plugged == nullptr) {
             umockdev_ioctl_client_complete(client, -1, ENODEV);
             return;
         }
-        Device& device = found->second;
+        Device& device = *plugged;
         if (device.answersLeft == 0) device.unplugged = true;
         if (device.answersLeft > 0) --device.answersLeft;
         if (device.unplugged) {
@@ -481,10 +483,10 @@ int CUsbEmulation::Impl::Control(Device& device, const std::uint8_t* setup, std:
                                  std::uint32_t& actual) {
     const std::uint8_t requestType = setup[0];
     const std::uint8_t request = setup[1];
-    const std::uint16_t value = Le16(setup + 2);
-    const std::uint16_t index = Le16(setup + 4);
+    const std::uint16_t value = DecodeLe16(setup + 2);
+    const std::uint16_t index = DecodeLe16(setup + 4);
     const bool in = (requestType & 0x80) != 0;
-    const std::uint32_t wanted = std::min<std::uint32_t>(Le16(setup + 6), length);
+    const std::uint32_t wanted = std::min<std::uint32_t>(DecodeLe16(setup + 6), length);
     std::uint32_t returned = 0;
 
     if ((requestType & 0x60) == 0x00) {  // standard
@@ -499,8 +501,7 @@ int CUsbEmulation::Impl::Control(Device& device, const std::uint8_t* setup, std:
             }
             reply.resize(returned);
         } else if (type == kConfigurationDescriptorType) {
-            const std::shared_ptr<sim::SimDevice> simDevice = bench.Device(device.benchIndex);
-            reply = ConfigurationDescriptor(simDevice && simDevice->Chip() == sim::ChipKind::Fx2 ? 512 : 64);
+            reply = device.configuration;
         } else if (type == kStringDescriptorType) {
             const std::uint8_t block[4] = {static_cast<std::uint8_t>(value & 0xFF), 0,
                                            static_cast<std::uint8_t>(index & 0xFF),

@@ -14,7 +14,7 @@
 #include "device/EzusbDevice.h"
 #include "platform/Format.h"
 #include "platform/UserInterface.h"
-#include "protocol/SpectrometerProtocol.h"
+#include "protocol/InstrumentProtocol.h"
 #include "protocol/StoredValues.h"
 
 namespace spindle {

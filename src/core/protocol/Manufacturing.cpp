@@ -13,7 +13,7 @@
 #include "inventory/Classification.h"
 #include "platform/Format.h"
 #include "platform/UserInterface.h"
-#include "protocol/SpectrometerProtocol.h"
+#include "protocol/InstrumentProtocol.h"
 
 namespace spindle {
 

@@ -7,7 +7,7 @@
 #include "inventory/DeviceRecord.h"
 #include "platform/Clock.h"
 #include "platform/Format.h"
-#include "protocol/SpectrometerProtocol.h"
+#include "protocol/InstrumentProtocol.h"
 
 namespace spindle {
 

@@ -11,6 +11,13 @@
 
 namespace spindle::test {
 
+// True when a line of the trace holds `text`.
+inline bool TraceContains(const MemoryDebugTrace& trace, const std::string& text) {
+    const std::vector<std::string> lines = trace.Lines();
+    return std::any_of(lines.begin(), lines.end(),
+                       [&text](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
 // A simulated bench on emulated USB buses and the libusb back end over
 // them. Add the devices first, then Start(): libusb only sees the devices
 // that were there when it started.
@@ -23,11 +30,7 @@ struct EmulatedUsb {
         return *driver;
     }
 
-    bool TraceHas(const std::string& text) const {
-        const std::vector<std::string> lines = trace.Lines();
-        return std::any_of(lines.begin(), lines.end(),
-                           [&text](const std::string& line) { return line.find(text) != std::string::npos; });
-    }
+    bool TraceHas(const std::string& text) const { return TraceContains(trace, text); }
 
     std::unique_ptr<sim::SimBench> bench;
     usbemu::CUsbEmulation emulation;

@@ -10,7 +10,7 @@
 #include "platform/Format.h"
 #include "platform/Platform.h"
 #include "platform/VirtualClock.h"
-#include "protocol/SpectrometerProtocol.h"
+#include "protocol/InstrumentProtocol.h"
 #include "support/ScriptedUserInterface.h"
 
 namespace spindle::test {

@@ -7,7 +7,7 @@
 
 #include "platform/DebugTrace.h"
 #include "platform/VirtualClock.h"
-#include "protocol/SpectrometerProtocol.h"
+#include "protocol/InstrumentProtocol.h"
 #include "support/ScriptedDriver.h"
 #include "support/ScriptedUserInterface.h"
 

@@ -1,4 +1,4 @@
-#include "protocol/SpectrometerProtocol.h"
+#include "protocol/InstrumentProtocol.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "protocol/SpectrometerProtocol.h"
+#include "protocol/InstrumentProtocol.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -184,17 +184,26 @@ bool CSpecProtocol::ReadFpgaRegister(DeviceHandle handle, FpgaRegisters& registe
     return true;
 }
 
-bool CSpecProtocol::ReadPsocVersion(DeviceHandle handle, std::string& text) {
+// The PSOC answers an item request (0x69 ..., item) through the next 0x68
+// read: three bytes, the value big-endian first.
+bool CSpecProtocol::ReadPsocItem(DeviceHandle handle, std::uint8_t item, std::uint16_t& value) {
     if (IsNull(handle)) return false;
     RequestBuffer buffer{};
-    const std::uint8_t request[] = {kOpPsocCommand, 0x10, 0x02, 0x01, 0x03};
+    const std::uint8_t request[] = {kOpPsocCommand, 0x10, 0x02, 0x01, item};
     std::copy(std::begin(request), std::end(request), buffer.begin());
     if (!SendWarned(handle, buffer.data(), 5)) return false;
     buffer.fill(0);
     buffer[0] = kOpPsocRegister;
     if (!SendWarned(handle, buffer.data(), 1)) return false;
     if (!ReceiveWarned(handle, buffer.data(), 3)) return false;
-    text = FormatVersionText(BigEndian16(buffer.data()));
+    value = BigEndian16(buffer.data());
+    return true;
+}
+
+bool CSpecProtocol::ReadPsocVersion(DeviceHandle handle, std::string& text) {
+    std::uint16_t version = 0;
+    if (!ReadPsocItem(handle, 0x03, version)) return false;
+    text = FormatVersionText(version);
     return true;
 }
 
@@ -224,17 +233,7 @@ bool CSpecProtocol::ReadFirmwareVersionText(DeviceHandle handle, std::string& te
 // --- PSOC, TEC and board temperature ------------------------------------------------
 
 bool CSpecProtocol::ReadPsocAdc(DeviceHandle handle, std::uint16_t& value) {
-    if (IsNull(handle)) return false;
-    RequestBuffer buffer{};
-    const std::uint8_t request[] = {kOpPsocCommand, 0x10, 0x02, 0x01, 0x01};
-    std::copy(std::begin(request), std::end(request), buffer.begin());
-    if (!SendWarned(handle, buffer.data(), 5)) return false;
-    buffer.fill(0);
-    buffer[0] = kOpPsocRegister;
-    if (!SendWarned(handle, buffer.data(), 1)) return false;
-    if (!ReceiveWarned(handle, buffer.data(), 3)) return false;
-    value = BigEndian16(buffer.data());
-    return true;
+    return ReadPsocItem(handle, 0x01, value);
 }
 
 bool CSpecProtocol::WritePsocDac(DeviceHandle handle, std::uint16_t value) {

@@ -137,6 +137,7 @@ private:
     bool SendWarned(DeviceHandle handle, const std::uint8_t* request, std::uint32_t length);
     bool ReceiveWarned(DeviceHandle handle, std::uint8_t* reply, std::uint32_t length);
     bool SendLightCommand(DeviceHandle handle, std::uint8_t opcode, std::uint8_t first, std::uint8_t second);
+    bool ReadPsocItem(DeviceHandle handle, std::uint8_t item, std::uint16_t& value);
     std::uint16_t DescriptorWrapper(DeviceHandle handle, DescriptorField field);
 
     Platform& platform_;
