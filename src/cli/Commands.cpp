@@ -8,9 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include "ValuesBackup.h"
-#include "app/CommandIds.h"
+#include "platform/CommandIds.h"
 #include "app/FeatureUnlock.h"
-#include "app/INIFileSupport.h"
+#include "platform/INIFileSupport.h"
 #include "platform/Format.h"
 
 namespace spindle::cli {

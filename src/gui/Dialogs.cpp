@@ -13,7 +13,7 @@
 
 #include "Artwork.h"
 #include "app/AboutBox.h"
-#include "app/ErrorReport.h"
+#include "platform/ErrorReport.h"
 #include "app/FeatureUnlock.h"
 #include "protocol/ValueEditors.h"
 

@@ -20,7 +20,7 @@
 #include "Artwork.h"
 #include "LeftView.h"
 #include "SpindleView.h"
-#include "app/CommandIds.h"
+#include "platform/CommandIds.h"
 #include "platform/DebugTrace.h"
 #include "platform/Format.h"
 #include "protocol/ValueEditors.h"

@@ -31,7 +31,7 @@
 #include "SpindleView.h"
 #include "app/ApplicationProfile.h"
 #include "app/FeatureUnlock.h"
-#include "app/INIFileSupport.h"
+#include "platform/INIFileSupport.h"
 #include "platform/DebugTrace.h"
 #include "platform/VirtualClock.h"
 #include "protocol/ValueEditors.h"

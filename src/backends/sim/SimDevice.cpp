@@ -6,6 +6,7 @@
 
 #include "device/EzusbDriver.h"
 #include "device/EzusbRequests.h"
+#include "device/Families.h"
 #include "inventory/Classification.h"
 #include "platform/Format.h"
 

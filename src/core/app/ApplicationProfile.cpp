@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <utility>
 
-#include "app/INIFileSupport.h"
-#include "app/ProfileText.h"
+#include "platform/INIFileSupport.h"
+#include "platform/ProfileText.h"
 #include "platform/Format.h"
 
 namespace spindle {

@@ -1,6 +1,6 @@
 #include "app/FeatureFlags.h"
 
-#include "app/INIFileSupport.h"
+#include "platform/INIFileSupport.h"
 
 namespace spindle {
 

@@ -73,11 +73,19 @@ bool ApplyAccessCode(std::string_view text, FeatureFlags& flags, IUserInterface&
     return false;
 }
 
-void OnUnlockFeatures(IUserInterface& ui, FeatureFlags& flags, const CountdownHooks& countdown) {
+Outcome OnUnlockFeatures(IUserInterface& ui, FeatureFlags& flags, const CountdownHooks& countdown) {
+    Outcome outcome;
     CUnlockDlg dialog;
     if (countdown.stop) countdown.stop();
-    if (ui.DoModal(dialog) == mb::kIdOk) ApplyAccessCode(dialog.code, flags, ui);
+    if (ui.DoModal(dialog) != mb::kIdOk) {
+        outcome.Fail("enter an access code");
+    } else if (ApplyAccessCode(dialog.code, flags, ui)) {
+        outcome.Done("apply the access code");
+    } else {
+        outcome.Fail("apply the access code: the text is not a code");
+    }
     if (countdown.restart) countdown.restart();
+    return outcome;
 }
 
 }  // namespace spindle

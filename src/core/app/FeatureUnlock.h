@@ -3,8 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/CommandIds.h"
 #include "app/FeatureFlags.h"
+#include "platform/CommandIds.h"
+#include "platform/Outcome.h"
 #include "platform/UserInterface.h"
 
 namespace spindle {
@@ -47,7 +48,9 @@ struct CountdownHooks {
     std::function<void()> restart;
 };
 
-// File, "Unlock Features..." (cmd::kUnlockFeatures): shows the dialog and applies the code on OK.
-void OnUnlockFeatures(IUserInterface& ui, FeatureFlags& flags, const CountdownHooks& countdown);
+// File, "Unlock Features..." (cmd::kUnlockFeatures): shows the dialog and
+// applies the code on OK. Fails when the dialog was cancelled or the text is
+// not a code.
+Outcome OnUnlockFeatures(IUserInterface& ui, FeatureFlags& flags, const CountdownHooks& countdown);
 
 }  // namespace spindle

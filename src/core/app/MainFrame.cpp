@@ -1,8 +1,7 @@
 #include "app/MainFrame.h"
 
-#include "app/AboutBox.h"
-#include "app/FeatureUnlock.h"
-#include "app/INIFileSupport.h"
+#include "device/Families.h"
+#include "platform/INIFileSupport.h"
 #include "platform/UserInterface.h"
 
 namespace spindle {
@@ -70,24 +69,11 @@ void CMainFrame::OnClose() {
     WriteFeatureFlags(store, flags);
 }
 
-void CMainFrame::OnRefreshTree() {
-    IUserInterface& ui = platform_.ui;
-    for (int id : {cmd::kCalibrate, cmd::kZephyrCalFile, cmd::kExtraKestrel, cmd::kPsocDiags, cmd::kLinearityCoefs,
-                   cmd::kIbisExtra}) {
-        ui.ShowButton(id, false);
-    }
-    list_.Clear();
-    listSource = {};
-    ui.SetWaitCursor(true);
-    ScanDevices(platform_, jobBusy, deviceRecords, tree_);
-    ui.SetWaitCursor(false);
-    ui.CommandStateChanged();
-}
-
-void CMainFrame::OnTreeSelectionChanged(int item) {
+Outcome CMainFrame::OnTreeSelectionChanged(int item) {
     tree_.Select(item);
-    OnGetAllValues();
+    Outcome outcome = OnGetAllValues();
     platform_.ui.CommandStateChanged();
+    return outcome;
 }
 
 void CMainFrame::StopCountdownTimer() {
@@ -126,11 +112,13 @@ bool CMainFrame::IsCommandEnabled(int commandId) {
     const DeviceRecord* record = tree_.SelectedRecord();
     if (selected != CDeviceTree::kNoItem) {
         if (record != nullptr) {
-            if (record->family == family::kIbis || record->family == family::kFalcon ||
-                record->family == family::kCondor) {
+            // A family with a PSOC page enables PSOC Diags., one with the
+            // Kestrel settings Extra Kestrel; any other leaves both as they were.
+            const FamilyTraits& traits = FamilyOf(static_cast<int>(record->family));
+            if (traits.psocPage != PsocPage::None) {
                 enablePsoc = 1;
                 enableExtraKestrel = 0;
-            } else if (record->family == family::kKestrel) {
+            } else if (traits.extraKestrel) {
                 enablePsoc = 0;
                 enableExtraKestrel = 1;
             }
@@ -156,16 +144,6 @@ bool CMainFrame::IsCommandEnabled(int commandId) {
         default: return true;
     }
 }
-
-void CMainFrame::OnUnlockFeatures() {
-    CountdownHooks hooks;
-    hooks.stop = [this] { StopCountdownTimer(); };
-    hooks.restart = [this] { StartCountdownTimer(timer::kEepromCountdown); };
-    ::spindle::OnUnlockFeatures(platform_.ui, flags, hooks);
-    platform_.ui.CommandStateChanged();
-}
-
-void CMainFrame::OnAppAbout() { ::spindle::OnAppAbout(platform_.ui); }
 
 bool CMainFrame::OnCommand(int commandId) {
     switch (commandId) {

@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <string>
 
-#include "app/CommandIds.h"
+#include "platform/CommandIds.h"
 #include "app/FeatureFlags.h"
 #include "inventory/DeviceRecord.h"
 #include "inventory/DeviceScan.h"
 #include "inventory/DeviceTree.h"
+#include "platform/CommandIds.h"
+#include "platform/Outcome.h"
 #include "platform/Platform.h"
 #include "protocol/AutoNullingInfo.h"
 #include "protocol/ValueList.h"
@@ -42,20 +44,24 @@ public:
     void OnClose();
 
     // --- Commands -------------------------------------------------------------
-    void OnRefreshTree();
-    void OnGetAllValues();
-    void OnSaveAllValues();
-    void OnVerify();
-    void OnResetCoefs();
-    void OnLinearityCoefs();
-    void OnUnlockFeatures();
+    // Each shows its boxes and returns what it did; front ends that only
+    // show may ignore the outcome, the command-line tool takes its exit
+    // status from it. The bodies live in app/commands/.
+    Outcome OnRefreshTree();
+    Outcome OnGetAllValues();
+    Outcome OnSaveAllValues();
+    Outcome OnVerify();
+    Outcome OnResetCoefs();
+    Outcome OnLinearityCoefs();
+    Outcome OnUnlockFeatures();
     void OnAppAbout();
     // Runs a command by its id; false for an id the frame does not handle.
     bool OnCommand(int commandId);
 
     // --- Gestures ---------------------------------------------------------------
     // The tree's selection changed to `item` (CDeviceTree::kNoItem for none).
-    void OnTreeSelectionChanged(int item);
+    // Runs Get All Values on it and returns its outcome.
+    Outcome OnTreeSelectionChanged(int item);
     // Double-click and Enter on list row `row` (-1 when no row is selected).
     void OnListDoubleClick(int row);
     void OnListEnterKey(int row);
@@ -74,6 +80,7 @@ public:
     // --- Models ------------------------------------------------------------------
     CDeviceTree& Tree() { return tree_; }
     CValueList& List() { return list_; }
+    const CValueList& List() const { return list_; }
     Platform& GetPlatform() { return platform_; }
     // The record of the selected tree item, or null.
     const DeviceRecord* SelectedRecord() const { return tree_.SelectedRecord(); }

@@ -2,6 +2,7 @@
 
 #include "device/EzusbDevice.h"
 #include "device/EzusbRequests.h"
+#include "device/Families.h"
 #include "platform/Format.h"
 
 namespace spindle {

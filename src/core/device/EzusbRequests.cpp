@@ -84,19 +84,6 @@ std::array<std::uint8_t, 4> EncodePipeNumber(std::uint32_t pipe) {
             static_cast<std::uint8_t>((pipe >> 16) & 0xFF), static_cast<std::uint8_t>(pipe >> 24)};
 }
 
-bool IsFx2Family(int familyCode) {
-    switch (familyCode) {
-        case 10: case 11: case 12: case 14: case 15:
-            return true;
-        default:
-            return false;
-    }
-}
-
-std::uint16_t CpucsAddressFor(int familyCode) {
-    return IsFx2Family(familyCode) ? kCpucsFx2 : kCpucsEzusb;
-}
-
 std::string DeviceName(int index) { return StrPrintf("Ezusb-%d", index); }
 
 std::string DevicePath(const std::string& deviceName) { return kDevicePathPrefix + deviceName; }

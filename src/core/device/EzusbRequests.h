@@ -47,12 +47,6 @@ std::array<std::uint8_t, 4> EncodePipeNumber(std::uint32_t pipe);
 std::uint32_t DecodeLe32(const std::uint8_t* bytes);
 std::uint16_t DecodeLe16(const std::uint8_t* bytes);
 
-// CPUCS address of the chip generation a family code selects.
-inline constexpr std::uint16_t kCpucsFx2 = 0xE600;
-inline constexpr std::uint16_t kCpucsEzusb = 0x7F92;
-bool IsFx2Family(int familyCode);
-std::uint16_t CpucsAddressFor(int familyCode);
-
 // "Ezusb-%d" and its device path; the index from a name or path, if any.
 std::string DeviceName(int index);
 std::string DevicePath(const std::string& deviceName);

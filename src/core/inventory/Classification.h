@@ -3,6 +3,8 @@
 #include <optional>
 #include <span>
 
+#include "device/Families.h"
+
 namespace spindle {
 
 // One row of the classification table: a vendor/product pair, the family it
@@ -16,8 +18,6 @@ struct ClassificationRow {
     const char* category;
     bool readsSerial;  // maker rows read the serial; unprogrammed chips get "None"
 };
-
-inline constexpr std::uint16_t kMakerVendorId = 0xFA57;
 
 // The table in matching order.
 std::span<const ClassificationRow> ClassificationTable();

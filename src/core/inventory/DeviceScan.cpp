@@ -7,6 +7,7 @@
 #include "device/Anchor.h"
 #include "device/EzusbDevice.h"
 #include "device/EzusbRequests.h"
+#include "device/ScopedDevice.h"
 #include "inventory/Classification.h"
 #include "platform/Format.h"
 #include "platform/UserInterface.h"
@@ -47,7 +48,8 @@ std::string MakerLabel(const ClassificationRow& row, int index, const std::strin
 
 }  // namespace
 
-void ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecordTable& records, CDeviceTree& tree) {
+Outcome ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecordTable& records, CDeviceTree& tree) {
+    Outcome outcome;
     CSpecProtocol protocol(platform);
 
     tree.Clear();
@@ -66,8 +68,10 @@ void ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecordTa
 
     for (int n = 0; n < kMaxDevices; ++n) {
         if (jobBusy[static_cast<std::size_t>(n)].load() == 1) continue;
-        DeviceHandle handle = kInvalidHandle;
-        if (!anchor.OpenByName(handle, DeviceName(n))) continue;
+        DeviceHandle opened = kInvalidHandle;
+        if (!anchor.OpenByName(opened, DeviceName(n))) continue;
+        const ScopedDevice device(platform, ScopedDevice::Adopt{}, opened);
+        const DeviceHandle handle = device.Handle();
 
         const std::uint16_t product = ReadDeviceDescriptor(platform, handle, DescriptorField::ProductId);
         const std::uint16_t vendor = ReadDeviceDescriptor(platform, handle, DescriptorField::VendorId);
@@ -95,7 +99,7 @@ void ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecordTa
             record.serial = serial;
             tree.SetItemData(item, &record);
 
-            if (row->family == family::kKestrel) {
+            if (FamilyOf(row->family).hostsLantern) {
                 std::string firmware;
                 protocol.ReadFirmwareVersionText(handle, firmware);
                 if (FirmwareMajorVersion(firmware) >= 2) {
@@ -121,7 +125,6 @@ void ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecordTa
                 }
             }
         }
-        CloseDevice(platform, handle);
     }
 
     // Devices the back end saw but could not open are missing from the
@@ -129,11 +132,13 @@ void ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecordTa
     const std::string accessProblem = platform.driver.TakeAccessProblem();
     if (!accessProblem.empty()) {
         TraceLine(platform, accessProblem);
-        platform.ui.MessageBox(accessProblem, kAccessProblemTitle, mb::kOk | mb::kIconWarning);
+        outcome.Fail("open every device");
+        outcome.Show({accessProblem, kAccessProblemTitle, mb::kOk | mb::kIconWarning});
     }
 
     tree.Expand(root);
     for (const char* label : CategoryExpansionOrder()) tree.Expand(categories[label]);
+    return outcome;
 }
 
 }  // namespace spindle

@@ -4,6 +4,7 @@
 
 #include "inventory/DeviceRecord.h"
 #include "inventory/DeviceTree.h"
+#include "platform/Outcome.h"
 #include "platform/Platform.h"
 
 namespace spindle {
@@ -20,8 +21,9 @@ int FirmwareMajorVersion(const std::string& firmwareText);
 // Lantern behind a Kestrel with firmware 2 or later; then the expansions.
 // Never writes past the table: once it is full, further devices are left out
 // (and traced). When the back end found devices it was not allowed to open,
-// its explanation is shown once, at the end, under kAccessProblemTitle.
+// its explanation is left in the outcome, to be shown once after the scan
+// under kAccessProblemTitle, and the outcome counts as failed.
 inline constexpr const char* kAccessProblemTitle = "USB Device Access";
-void ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecordTable& records, CDeviceTree& tree);
+Outcome ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecordTable& records, CDeviceTree& tree);
 
 }  // namespace spindle

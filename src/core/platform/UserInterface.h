@@ -23,6 +23,9 @@ inline constexpr int kIdYes = 6;
 inline constexpr int kIdNo = 7;
 }  // namespace mb
 
+// The title of the program's own boxes.
+inline constexpr const char* kAppTitle = "Spindle";
+
 // Base of every modal dialog's logic class. The core fills and reads the
 // dialog's members; a front end renders it (by its id) and lets the operator
 // change the members before DoModal returns.

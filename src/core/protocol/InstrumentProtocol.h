@@ -8,6 +8,7 @@
 #include "device/EzusbDevice.h"
 #include "device/EzusbDriver.h"
 #include "platform/Platform.h"
+#include "platform/UserInterface.h"
 #include "protocol/FpgaRegisters.h"
 
 namespace spindle {
@@ -145,6 +146,6 @@ private:
 
 inline constexpr const char* kInvalidHandleMessage = "Invalid handle in product ID";
 // The box shows under the application title.
-inline constexpr const char* kInvalidHandleTitle = "Spindle";
+inline constexpr const char* kInvalidHandleTitle = kAppTitle;
 
 }  // namespace spindle

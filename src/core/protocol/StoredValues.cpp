@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "inventory/DeviceRecord.h"
+#include "device/Families.h"
 #include "platform/Clock.h"
 #include "platform/Format.h"
 #include "protocol/InstrumentProtocol.h"
@@ -33,45 +33,16 @@ constexpr std::array<std::uint8_t, 28> kFpgaLabelAddresses = {
     0x48, 0x50, 0x54, 0x58, 0x5C, 0x60, 0x74, 0x78, 0x7C, 0x80, 0x84, 0x88, 0x8C, 0x90,
 };
 
-// How a family's FPGA rows differ from the catalogue: when the walk meets a
-// label it stops, shows the row under another label (naming another
-// register), or leaves the row out and goes on.
-enum class FpgaRowAction { Stop, Rename, Skip };
-struct FpgaRowRule {
-    int family;
-    const char* label;  // the catalogue label met
-    FpgaRowAction action;
-    const char* shownLabel;
-    std::uint8_t shownAddress;
-};
-constexpr FpgaRowRule kFpgaRowRules[] = {
-    {family::kFalcon, " 0x60 - Status Register", FpgaRowAction::Stop, nullptr, 0},
-    {family::kCondor, " 0x20 - Readout Mode", FpgaRowAction::Rename, " 0x20 - Condor detector/pixel mode", 0x20},
-    {family::kCondor, " 0x74 - Read Default Offset Value", FpgaRowAction::Stop, nullptr, 0},
-    {family::kKestrelPlus, " 0x5c - Shutter Toggle Enable", FpgaRowAction::Rename, " 0x5c - Read Default Offset Value", 0x5C},
-    {family::kKestrelPlus, " 0x60 - Status Register", FpgaRowAction::Rename, " 0x60 - Read Default Offset Control", 0x60},
-    {family::kKestrelPlus, " 0x74 - Read Default Offset Value", FpgaRowAction::Rename, " 0x64 - Read FPGA Programmed Data", 0x64},
-    {family::kKestrelPlus, " 0x78 - Read Default Offset Control", FpgaRowAction::Rename, " 0x68 - Read Max Saturation Value", 0x68},
-    {family::kKestrelPlus, " 0x7c - Read FPGA Programmed Data", FpgaRowAction::Stop, nullptr, 0},
-    {family::kHarrier, " 0x60 - Status Register", FpgaRowAction::Skip, nullptr, 0},
-};
-
-const FpgaRowRule* FindFpgaRowRule(int family, const std::string& label) {
-    for (const FpgaRowRule& rule : kFpgaRowRules) {
-        if (rule.family == family && label == rule.label) return &rule;
+// The family's rule for a catalogue label its FPGA walk meets, if any.
+const FpgaRowRule* FindFpgaRowRule(int familyCode, const std::string& label) {
+    for (const FpgaRowRule& rule : FamilyOf(familyCode).fpgaRowRules) {
+        if (label == rule.label) return &rule;
     }
     return nullptr;
 }
 
 // The highest FPGA table index the family reads (index 29 is never read).
-int LastFpgaIndex(int family) {
-    switch (family) {
-        case family::kFalcon: return 23;
-        case family::kCondor: return 24;
-        case family::kKestrelPlus: return 26;
-        default: return 28;
-    }
-}
+int LastFpgaIndex(int familyCode) { return FamilyOf(familyCode).lastFpgaIndex; }
 
 // The table index of a register among those the family reads; -1 if the
 // family does not read it.
@@ -234,7 +205,6 @@ void CStoredValues::BuildCatalogue() {
         labels_.emplace_back(label);
     }
     markers_.fpgaLast = last();
-    afterFpgaIndex_ = static_cast<int>(labels_.size());
     psocLabelIndex_ = static_cast<int>(labels_.size());
     labels_.emplace_back("  PSOC Firmware Version");
 
@@ -408,12 +378,13 @@ TransferResult CStoredValues::ReadFpgaRegisters(CSpecProtocol& protocol, DeviceH
         if (!ok) psocVersion_.clear();
         return ok;
     };
-    if (family_ == family::kFalcon) {
+    const PsocVersionRead psoc = FamilyOf(family_).psocVersion;
+    if (psoc == PsocVersionRead::Falcon) {
         // The first reading may be stale; the one a second later is kept.
         readPsoc(false);
         platform_.clock.Sleep(kFalconPsocPauseMs);
         result.psocVersionFailed = !readPsoc(false);
-    } else if (family_ == family::kCondor) {
+    } else if (psoc == PsocVersionRead::Condor) {
         result.psocVersionFailed = !readPsoc(true);
     }
     return result;

@@ -120,7 +120,6 @@ public:
     std::string Label(int index) const;
     const CatalogueMarkers& Markers() const { return markers_; }
     int PsocLabelIndex() const { return psocLabelIndex_; }
-    int AfterFpgaIndex() const { return afterFpgaIndex_; }
     int ReservedLabelIndex() const { return static_cast<int>(labels_.size()) - 1; }
 
     // --- Device transfers ---------------------------------------------
@@ -185,7 +184,6 @@ private:
 
     Platform& platform_;
     CAutoNullingInfo autoNulling_;
-    int afterFpgaIndex_ = 0;
     int psocLabelIndex_ = 0;
     std::vector<std::string> labels_;
     CommonValues common_;

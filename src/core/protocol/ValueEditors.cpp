@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/INIFileSupport.h"
+#include "platform/INIFileSupport.h"
 #include "platform/Format.h"
 
 namespace spindle {

@@ -4,6 +4,7 @@
 #include <libusb.h>
 
 #include "device/EzusbRequests.h"
+#include "device/Families.h"
 #include "usb/UsbMapping.h"
 
 namespace spindle::usb {

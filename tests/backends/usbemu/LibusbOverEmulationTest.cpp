@@ -7,6 +7,7 @@
 
 #include "EmulatedUsbRig.h"
 #include "device/EzusbRequests.h"
+#include "device/Families.h"
 #include "platform/Format.h"
 #include "platform/Platform.h"
 #include "platform/VirtualClock.h"

@@ -4,7 +4,7 @@
 
 #include "BuildVersion.h"
 #include "app/AboutBox.h"
-#include "app/ErrorReport.h"
+#include "platform/ErrorReport.h"
 #include "support/ScriptedUserInterface.h"
 
 namespace spindle {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/INIFileSupport.h"
-#include "core/app/TempFolder.h"
+#include "platform/INIFileSupport.h"
+#include "support/TempFolder.h"
 #include "support/ScriptedUserInterface.h"
 
 namespace spindle {

@@ -4,6 +4,7 @@
 
 #include "core/device/RecordingDriver.h"
 #include "device/EzusbRequests.h"
+#include "device/Families.h"
 #include "platform/DebugTrace.h"
 #include "platform/VirtualClock.h"
 #include "support/ScriptedUserInterface.h"

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "AllValuesRig.h"
-#include "app/CommandIds.h"
+#include "platform/CommandIds.h"
 #include "protocol/StoredValues.h"
 
 namespace spindle {

@@ -45,7 +45,6 @@ TEST_F(StoredValuesTest, CatalogueLabelsAndMarkers) {
     EXPECT_EQ(std::vector<int>({m.commonFirst, m.commonLast, m.extraFirst, m.extraLast, m.fpgaFirst, m.fpgaLast,
                                 m.heronFirst, m.heronLast, m.lanternFirst, m.lanternLast}),
               std::vector<int>({0, 17, 18, 19, 20, 47, 49, 82, 83, 100}));
-    EXPECT_EQ(values.AfterFpgaIndex(), 48);
     EXPECT_EQ(values.PsocLabelIndex(), 48);
     EXPECT_EQ(labels[19], "  Startup Baud Rate");
     EXPECT_EQ(labels[48], "  PSOC Firmware Version");

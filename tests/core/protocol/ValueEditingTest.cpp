@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ValueEditingTestRig.h"
-#include "app/INIFileSupport.h"
+#include "platform/INIFileSupport.h"
 #include "protocol/ValueEditors.h"
 
 namespace spindle::test {

@@ -1,4 +1,4 @@
-#include "app/INIFileSupport.h"
+#include "platform/INIFileSupport.h"
 
 #include <charconv>
 #include <climits>
@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/ErrorReport.h"
-#include "app/ProfileText.h"
+#include "platform/ErrorReport.h"
+#include "platform/ProfileText.h"
 #include "platform/Format.h"
 #include "platform/UserInterface.h"
 

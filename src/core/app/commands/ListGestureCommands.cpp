@@ -1,5 +1,6 @@
 // The stored-value list's editing gestures on the main frame.
 #include "app/MainFrame.h"
+#include "device/Families.h"
 #include "protocol/ValueEditors.h"
 
 namespace spindle {
@@ -9,7 +10,7 @@ namespace {
 constexpr int kAutoNullingRow = 18;
 
 bool HasAutoNullingRow(const DeviceRecord* record) {
-    return record != nullptr && (record->family == family::kKestrelPlus || record->family == family::kHarrier);
+    return record != nullptr && FamilyOf(static_cast<int>(record->family)).extraRows;
 }
 
 }  // namespace

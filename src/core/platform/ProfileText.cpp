@@ -1,4 +1,4 @@
-#include "app/ProfileText.h"
+#include "platform/ProfileText.h"
 
 #include <cerrno>
 #include <cstdio>

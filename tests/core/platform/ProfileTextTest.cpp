@@ -1,10 +1,10 @@
-#include "app/ProfileText.h"
+#include "platform/ProfileText.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "core/app/TempFolder.h"
+#include "support/TempFolder.h"
 
 namespace spindle {
 namespace {

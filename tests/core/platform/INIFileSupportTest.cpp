@@ -1,4 +1,4 @@
-#include "app/INIFileSupport.h"
+#include "platform/INIFileSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include "app/ApplicationProfile.h"
-#include "app/ProfileText.h"
-#include "core/app/TempFolder.h"
+#include "platform/ProfileText.h"
+#include "support/TempFolder.h"
 #include "support/ScriptedUserInterface.h"
 
 namespace spindle {

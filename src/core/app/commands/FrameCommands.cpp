@@ -1,0 +1,39 @@
+// The frame's own commands: Refresh Tree, Unlock Features and About.
+#include "app/AboutBox.h"
+#include "app/FeatureUnlock.h"
+#include "app/MainFrame.h"
+#include "app/commands/WaitCursor.h"
+#include "platform/UserInterface.h"
+
+namespace spindle {
+
+Outcome CMainFrame::OnRefreshTree() {
+    IUserInterface& ui = platform_.ui;
+    for (int id : {cmd::kCalibrate, cmd::kZephyrCalFile, cmd::kExtraKestrel, cmd::kPsocDiags, cmd::kLinearityCoefs,
+                   cmd::kIbisExtra}) {
+        ui.ShowButton(id, false);
+    }
+    list_.Clear();
+    listSource = {};
+    Outcome outcome;
+    {
+        WaitCursor waitCursor(ui);
+        outcome = ScanDevices(platform_, jobBusy, deviceRecords, tree_);
+    }
+    ShowPendingMessages(ui, outcome);
+    ui.CommandStateChanged();
+    return outcome;
+}
+
+Outcome CMainFrame::OnUnlockFeatures() {
+    CountdownHooks hooks;
+    hooks.stop = [this] { StopCountdownTimer(); };
+    hooks.restart = [this] { StartCountdownTimer(timer::kEepromCountdown); };
+    Outcome outcome = ::spindle::OnUnlockFeatures(platform_.ui, flags, hooks);
+    platform_.ui.CommandStateChanged();
+    return outcome;
+}
+
+void CMainFrame::OnAppAbout() { ::spindle::OnAppAbout(platform_.ui); }
+
+}  // namespace spindle

@@ -1,0 +1,37 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Outcome.h"
+#include "platform/Platform.h"
+#include "protocol/AutoNullingInfo.h"
+#include "protocol/ValueList.h"
+
+namespace spindle {
+
+// Whether the list shows stored values of this family at all.
+bool HasStoredValues(int familyCode);
+
+// Get All Values on one device: reads the firmware text, every slot (and the
+// FPGA registers and the PSOC version, as the family has them) and appends
+// the rows to `list`. A Kestrel+ or Harrier also fills `autoNulling` from
+// slot 17. `failedSlots` receives the slots whose reads failed: a list read
+// with failures must not be saved, since it would store zeros over the
+// device's values. The outcome fails exactly then.
+struct ReadAllOptions {
+    bool fpgaRegistersUnlocked = false;
+};
+Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, const ReadAllOptions& options,
+                      CValueList& list, CAutoNullingInfo& autoNulling, std::vector<int>& failedSlots);
+
+// Save All Values on one device: reads what the list does not hold, parses
+// the rows and writes every slot back (Heron: writes without reading). The
+// outcome names each failure and carries, pending, the warning to show.
+Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, const CValueList& list,
+                      const CAutoNullingInfo& autoNulling);
+
+// "3, 14, 15"
+std::string SlotListText(const std::vector<int>& slots);
+
+}  // namespace spindle
