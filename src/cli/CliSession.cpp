@@ -149,9 +149,9 @@ void CCliSession::StartUp() {
     frame_->OnCreate();
 }
 
-void CCliSession::RefreshTree() {
+Outcome CCliSession::RefreshTree() {
     ui_.SetActivity("Scanning devices");
-    frame_->OnInitialUpdate();
+    return Record(frame_->OnRefreshTree());
 }
 
 int CCliSession::SelectDevice(const std::string& selectorText, int& exitCode) {
@@ -170,14 +170,13 @@ int CCliSession::SelectDevice(const std::string& selectorText, int& exitCode) {
         return CDeviceTree::kNoItem;
     }
     ui_.SetActivity("Reading values");
-    frame_->OnTreeSelectionChanged(item);
-    exitCode = kExitOk;
+    exitCode = Record(frame_->OnTreeSelectionChanged(item)).Ok() ? kExitOk : kExitFailed;
     return item;
 }
 
-void CCliSession::ReadValues() {
+Outcome CCliSession::ReadValues() {
     ui_.SetActivity("Reading values");
-    frame_->OnGetAllValues();
+    return Record(frame_->OnGetAllValues());
 }
 
 DeviceInfo CCliSession::Describe(int item) const {
@@ -259,11 +258,16 @@ EditOutcome CCliSession::EditRow(int row, const std::string& value) {
 
 void CCliSession::Close() { frame_->OnClose(); }
 
+const Outcome& CCliSession::Record(const Outcome& outcome) {
+    if (!outcome.Ok()) operationFailed_ = true;
+    return outcome;
+}
+
 int CCliSession::ExitStatus() {
     if (bench_ && !bench_->FilePath().empty() && !bench_->LastSaveError().empty()) {
         ui_.Error("the bench file could not be saved: " + bench_->LastSaveError());
     }
-    return ui_.Failed() ? kExitFailed : kExitOk;
+    return ui_.Failed() || operationFailed_ ? kExitFailed : kExitOk;
 }
 
 }  // namespace spindle::cli

@@ -61,14 +61,14 @@ public:
     // Start-up as the window does it: settings, then the frame's creation.
     void StartUp();
     // Refresh Tree (the tree view's first showing).
-    void RefreshTree();
+    Outcome RefreshTree();
 
     // Resolves the selector against the tree and selects its item through
     // the frame, which runs Get All Values. Returns the item, or kNoItem
     // with the reason printed and `exitCode` set.
     int SelectDevice(const std::string& selectorText, int& exitCode);
     // Get All Values again on the selected device (after a save).
-    void ReadValues();
+    Outcome ReadValues();
     // True when the last Get All Values read every value it shows.
     bool ValuesComplete() const { return frame_->listSource.valid; }
 
@@ -83,8 +83,12 @@ public:
     // Persists the frame's settings as closing the window does.
     void Close();
 
-    // kExitFailed once any failure was shown, else kExitOk. Also reports a
-    // bench file that could not be saved.
+    // Takes in what a core operation did: a failed outcome fails the
+    // command. Returns the outcome, so a command can also branch on it.
+    const Outcome& Record(const Outcome& outcome);
+
+    // kExitFailed once an operation failed or the tool met a failure of its
+    // own, else kExitOk. Also reports a bench file that could not be saved.
     int ExitStatus();
 
 private:
@@ -100,6 +104,7 @@ private:
     std::unique_ptr<IDebugTrace> debugTrace_;
     std::unique_ptr<Platform> platform_;
     std::unique_ptr<CMainFrame> frame_;
+    bool operationFailed_ = false;
 };
 
 // The label as text mode shows it: without its leading spaces.

@@ -108,10 +108,8 @@ bool RequireButton(CCliSession& session, int commandId, const char* name) {
 int SaveAndReport(CCliSession& session, const DeviceInfo& info, const std::vector<ValueRow>& before,
                   const std::set<int>& requestedRows) {
     CTerminalUserInterface& ui = session.Ui();
-    const int failuresBefore = ui.FailureCount();
     ui.SetActivity("Saving values");
-    session.Frame().OnSaveAllValues();
-    if (ui.FailureCount() != failuresBefore) return session.ExitStatus();
+    if (!session.Record(session.Frame().OnSaveAllValues()).Ok()) return session.ExitStatus();
 
     session.ReadValues();
     const std::vector<ValueRow> after = session.Frame().List().Rows();
@@ -364,9 +362,7 @@ int RunVerify(const GlobalOptions& options, const std::string& device) {
     auto session = OpenDevice(options, device, status, info);
     if (!session) return status;
     if (!RequireButton(*session, cmd::kVerify, "Verify")) return session->ExitStatus();
-    const int failuresBefore = session->Ui().FailureCount();
-    session->Frame().OnVerify();
-    const bool passed = session->Ui().FailureCount() == failuresBefore;
+    const bool passed = session->Record(session->Frame().OnVerify()).Ok();
     if (options.json) PrintJson({{"device", DeviceJson(info)}, {"passed", passed}});
     return session->ExitStatus();
 }
@@ -379,7 +375,7 @@ int RunResetCoefs(const GlobalOptions& options, const std::string& device) {
     if (!RequireButton(*session, cmd::kResetCoefs, "Reset Coefs.")) return session->ExitStatus();
     if (!RequireCompleteValues(*session, info)) return session->ExitStatus();
     const std::vector<ValueRow> before = session->Frame().List().Rows();
-    session->Frame().OnResetCoefs();
+    if (!session->Record(session->Frame().OnResetCoefs()).Ok()) return session->ExitStatus();
     const std::vector<Change> reset = DiffRows(before, session->Frame().List().Rows());
     if (reset.empty()) {
         session->Ui().Note("Nothing to reset: Reset Coefs. leaves every value of this device as it is.");
@@ -399,11 +395,10 @@ int RunLinearity(const GlobalOptions& options, const std::string& device, const 
     if (!RequireButton(*session, cmd::kLinearityCoefs, "Linearity Coefs")) return session->ExitStatus();
     if (!RequireCompleteValues(*session, info)) return session->ExitStatus();
     const std::vector<ValueRow> before = session->Frame().List().Rows();
-    const int failuresBefore = session->Ui().FailureCount();
     session->Ui().SetFileAnswer(file);
-    session->Frame().OnLinearityCoefs();
+    const bool imported = session->Record(session->Frame().OnLinearityCoefs()).Ok();
     session->Ui().SetFileAnswer({});
-    if (session->Ui().FailureCount() != failuresBefore) return session->ExitStatus();
+    if (!imported) return session->ExitStatus();
     std::set<int> requested;
     for (const Change& change : DiffRows(before, session->Frame().List().Rows())) requested.insert(change.row);
     return SaveAndReport(*session, info, before, requested);
@@ -421,9 +416,9 @@ int RunUnlock(const GlobalOptions& options, const std::string& code) {
         unlock->code = code;
         return mb::kIdOk;
     });
-    session->Frame().OnUnlockFeatures();
+    const Outcome unlocked = session->Frame().OnUnlockFeatures();
     ui.SetDialogAnswer(nullptr);
-    if (IdentifyAccessCode(code) == AccessCode::None) {
+    if (!unlocked.Ok()) {
         ui.Error("that is not an access code; nothing changed");
         return session->ExitStatus();
     }

@@ -10,18 +10,9 @@ namespace spindle::cli {
 namespace {
 
 constexpr unsigned kButtonsMask = 0x000F;
-constexpr unsigned kIconMask = 0x00F0;
 // Pauses shorter than this between redraws are summed, so a save's many
 // small pauses do not flood a slow terminal.
 constexpr std::uint64_t kRedrawEveryMs = 100;
-
-// The boxes the core shows to inform, not to report a failure. Verify's
-// per-product messages all start with the same words.
-constexpr const char* kInformationalTexts[] = {
-    "Vendor and Device ID Test\n\n-----PASS-----",
-    "Press <Save All Values> to write to Spectrometer.",
-};
-constexpr const char* kVerifiedPrefix = "Device verified as ";
 
 bool IsYes(const std::string& answer) {
     std::size_t start = answer.find_first_not_of(" \t");
@@ -34,15 +25,6 @@ bool IsYes(const std::string& answer) {
 
 CTerminalUserInterface::CTerminalUserInterface(Options options, std::istream& in, std::ostream& err)
     : options_(options), in_(in), err_(err) {}
-
-bool CTerminalUserInterface::IsInformational(const std::string& text, unsigned style) {
-    if ((style & kIconMask) == mb::kIconInformation) return true;
-    if (text.starts_with(kVerifiedPrefix)) return true;
-    for (const char* informational : kInformationalTexts) {
-        if (text == informational) return true;
-    }
-    return false;
-}
 
 void CTerminalUserInterface::ClearProgressLine() {
     if (!progressShown_) return;
@@ -59,8 +41,8 @@ int CTerminalUserInterface::MessageBox(const std::string& text, const std::strin
     std::lock_guard lock(mutex_);
     const unsigned buttons = style & kButtonsMask;
     if (buttons != mb::kYesNo && buttons != mb::kOkCancel) {
+        // Whether the command failed is the operation's outcome, not the box's.
         Emit(text);
-        if (!IsInformational(text, style)) ++failures_;
         return mb::kIdOk;
     }
     // A question.

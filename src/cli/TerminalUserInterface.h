@@ -14,8 +14,10 @@ namespace spindle::cli {
 // The user-interface port for a terminal. Message boxes become lines on
 // standard error with their exact texts; questions are answered by --yes or
 // asked on the terminal; dialogs and file choices are answered by the command
-// being run (from its arguments). Every box that is not informational marks
-// the command as failed, so the exit status can tell.
+// being run (from its arguments). Boxes only inform: whether a command
+// failed comes from its operation's outcome (see CCliSession::Record) and
+// from the failures the tool itself meets here (an unanswerable question, a
+// dialog or file choice the arguments do not answer, Error()).
 class CTerminalUserInterface final : public IUserInterface {
 public:
     struct Options {
@@ -56,15 +58,10 @@ public:
     // A note on standard error that does not make the command fail.
     void Note(const std::string& text);
     bool Failed() const { return failures_ > 0; }
-    int FailureCount() const { return failures_; }
 
     // The progress line: what is being done, and the pauses taken so far.
     void SetActivity(const std::string& text) { activity_ = text; }
     void Progress(std::uint32_t sleptMs);
-
-    // Boxes that only inform (a pass message, a reminder) and do not count
-    // as failures.
-    static bool IsInformational(const std::string& text, unsigned style);
 
 private:
     void ClearProgressLine();

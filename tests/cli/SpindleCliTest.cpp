@@ -306,6 +306,16 @@ TEST_F(SpindleCliTest, ADeviceThatFailsIsAFailure) {
     EXPECT_NE(got.err.find("could not be read"), std::string::npos) << got.err;
     EXPECT_EQ(RunOnBench({"export", "1", "broken.json"}).status, 1);
     EXPECT_FALSE(fs::exists(Path("broken.json")));
+
+    // Unplugged between the read and the save: only the save's outcome
+    // says it failed (the tool itself meets no problem), and that is enough.
+    WriteFile(Bench(), R"({"format": "spindle-sim-bench", "version": 1, "devices": [
+        {"index": 1, "vendorId": "0xFA57", "productId": "0x100A", "strings": {"1": "Osprey  1.12.0"},
+         "slots": {"0": "OSP90002"}, "faults": {"unplugAfterRequests": 45}}]})");
+    const RunResult saved = RunOnBench({"set", "1", "Serial Number=OSP1"});
+    EXPECT_EQ(saved.status, 1);
+    EXPECT_NE(saved.err.find("Nothing was written."), std::string::npos) << saved.err;
+    EXPECT_EQ(saved.err.find("spindle-cli:"), std::string::npos) << saved.err;
 }
 
 TEST_F(SpindleCliTest, ResetCoefsAndLinearityImportSave) {

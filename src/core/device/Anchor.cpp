@@ -4,8 +4,24 @@
 #include "device/EzusbRequests.h"
 #include "device/Families.h"
 #include "platform/Format.h"
+#include "platform/UserInterface.h"
 
 namespace spindle {
+
+namespace {
+
+// Shows the box of a failed step and records it in the outcome.
+void Report(Platform& platform, Outcome& outcome, const char* step, const std::string& text) {
+    ReportError(platform, text);
+    outcome.Fail(step);
+    outcome.Met({text, kAnchorErrorTitle, mb::kOk});
+}
+
+constexpr const char* kVendorRequestStep = "Vendor Request";
+constexpr const char* kAnchorDownloadStep = "Anchor Download";
+constexpr const char* kResetStep = "8051 Reset";
+
+}  // namespace
 
 CAnchor::CAnchor(Platform& platform) : platform_(platform) {}
 
@@ -22,7 +38,8 @@ bool CAnchor::OpenByName(DeviceHandle& handle, const std::string& name) {
     return true;
 }
 
-void CAnchor::RunOperation(int code) {
+Outcome CAnchor::RunOperation(int code) {
+    Outcome outcome;
     AnchorOperation op;
     op.code = code;
     op.deviceName = deviceName;
@@ -35,37 +52,38 @@ void CAnchor::RunOperation(int code) {
             op.requestNumber = static_cast<std::uint8_t>(requestNumber & 0xFF);
             op.value = static_cast<std::uint16_t>(requestValue & 0xFFFF);
             op.index = static_cast<std::uint16_t>(requestIndex & 0xFFFF);
-            ExecuteVendorRequest(op);
+            ExecuteVendorRequest(op, outcome);
             break;
         case anchorop::kAnchorDownload:
             op.data = downloadBuffer.data();
             op.dataLength = downloadLength;
             op.downloadAddress = downloadAddress;
-            ExecuteAnchorDownload(op);
+            ExecuteAnchorDownload(op, outcome);
             break;
         case anchorop::kResetHold:
-            ExecuteReset(op, 1);
+            ExecuteReset(op, 1, outcome);
             break;
         case anchorop::kResetRelease:
-            ExecuteReset(op, 0);
+            ExecuteReset(op, 0, outcome);
             break;
         default:
             break;
     }
+    return outcome;
 }
 
-void CAnchor::ExecuteVendorRequest(const AnchorOperation& op) {
+void CAnchor::ExecuteVendorRequest(const AnchorOperation& op, Outcome& outcome) {
     // After a failed OpenByName the stored name still names another device:
     // refuse as if this device could not be opened, without reaching it.
     DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenDevicePath(platform_, op.deviceName);
     if (handle == kInvalidHandle) {
-        ReportError(platform_, "Unable to open Device.");
+        Report(platform_, outcome, kVendorRequestStep, "Unable to open Device.");
         return;
     }
     // The data stage never reaches past the request buffer.
     if (op.dataLength > requestBuffer.size()) {
         TraceLine(platform_, StrPrintf("Vendor request length %u exceeds the request buffer", op.dataLength));
-        ReportError(platform_, "Error in Vendor request.");
+        Report(platform_, outcome, kVendorRequestStep, "Error in Vendor request.");
         platform_.driver.Close(handle);
         return;
     }
@@ -81,23 +99,24 @@ void CAnchor::ExecuteVendorRequest(const AnchorOperation& op) {
     std::uint32_t returned = 0;
     if (!platform_.driver.IoControl(handle, ioctl::kVendorOrClassRequest, block.data(), block.size(), op.data,
                                     op.dataLength, &returned)) {
-        ReportError(platform_, "Error in Vendor request.");
+        Report(platform_, outcome, kVendorRequestStep, "Error in Vendor request.");
     }
     platform_.driver.Close(handle);
 }
 
-void CAnchor::ExecuteAnchorDownload(const AnchorOperation& op) {
+void CAnchor::ExecuteAnchorDownload(const AnchorOperation& op, Outcome& outcome) {
     TraceLine(platform_, StrPrintf("Anchor Download %d bytes: addr=%x", static_cast<int>(op.dataLength),
                                    static_cast<unsigned>(op.downloadAddress & 0xFFFF)));
     DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenDevicePath(platform_, op.deviceName);
     bool failed = false;
     if (handle == kInvalidHandle) {
-        ReportError(platform_, "Failed to Open Driver");
+        Report(platform_, outcome, kAnchorDownloadStep, "Failed to Open Driver");
         failed = true;
     } else if (op.dataLength > downloadBuffer.size()) {
         // Never send bytes from beyond the download buffer.
         TraceLine(platform_, StrPrintf("Anchor Download length %u exceeds the download buffer", op.dataLength));
-        ReportError(platform_, op.downloadAddress < 0x2000 ? "Error in Anchor Download" : "Vendor Request failed");
+        Report(platform_, outcome, kAnchorDownloadStep,
+               op.downloadAddress < 0x2000 ? "Error in Anchor Download" : "Vendor Request failed");
         failed = true;
     } else if (op.downloadAddress < 0x2000) {
         std::uint8_t address[2] = {static_cast<std::uint8_t>(op.downloadAddress & 0xFF),
@@ -105,7 +124,7 @@ void CAnchor::ExecuteAnchorDownload(const AnchorOperation& op) {
         std::uint32_t returned = 0;
         if (!platform_.driver.IoControl(handle, ioctl::kAnchorDownload, address, 2, op.data, op.dataLength,
                                         &returned)) {
-            ReportError(platform_, "Error in Anchor Download");
+            Report(platform_, outcome, kAnchorDownloadStep, "Error in Anchor Download");
             failed = true;
         }
     } else {
@@ -118,20 +137,20 @@ void CAnchor::ExecuteAnchorDownload(const AnchorOperation& op) {
         std::uint32_t returned = 0;
         if (!platform_.driver.IoControl(handle, ioctl::kVendorOrClassRequest, block.data(), block.size(), op.data,
                                         op.dataLength, &returned)) {
-            ReportError(platform_, "Vendor Request failed");
+            Report(platform_, outcome, kAnchorDownloadStep, "Vendor Request failed");
             failed = true;
         }
     }
-    if (failed) ReportError(platform_, "Anchor Download failed");
+    if (failed) Report(platform_, outcome, kAnchorDownloadStep, "Anchor Download failed");
     if (handle != kInvalidHandle) platform_.driver.Close(handle);
 }
 
-void CAnchor::ExecuteReset(const AnchorOperation& op, std::uint8_t data) {
+void CAnchor::ExecuteReset(const AnchorOperation& op, std::uint8_t data, Outcome& outcome) {
     TraceLine(platform_, "Toggle 8051 Reset");
     DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenDevicePath(platform_, op.deviceName);
     bool failed = false;
     if (handle == kInvalidHandle) {
-        ReportError(platform_, "Failed to Open Driver");
+        Report(platform_, outcome, kResetStep, "Failed to Open Driver");
         failed = true;
     } else {
         ResetRequestBlock block;
@@ -148,7 +167,7 @@ void CAnchor::ExecuteReset(const AnchorOperation& op, std::uint8_t data) {
             failed = true;
         }
     }
-    if (failed) ReportError(platform_, "Reset Failed");
+    if (failed) Report(platform_, outcome, kResetStep, "Reset Failed");
     if (handle != kInvalidHandle) platform_.driver.Close(handle);
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "device/EzusbDriver.h"
+#include "platform/Outcome.h"
 #include "platform/Platform.h"
 
 namespace spindle {
@@ -50,11 +51,12 @@ public:
     // then, because the stored name still names another device.
     bool LastOpenFailed() const { return lastOpenFailed_; }
 
-    // Builds an AnchorOperation from the fields below and executes it.
-    void RunOperation(int code);
+    // Builds an AnchorOperation from the fields below and executes it. A
+    // failure shows its box as it happens; the outcome names the failed
+    // operation and lists the boxes shown, so callers can stop on it.
+    Outcome RunOperation(int code);
 
     std::string deviceName = "Ezusb-0";
-    std::string fpgaLoaderPath;
     std::array<std::uint8_t, 8192> downloadBuffer{};
     std::array<std::uint8_t, 4096> requestBuffer{};
     std::uint32_t requestValue = 0;
@@ -70,9 +72,9 @@ protected:
     Platform& platform_;
 
 private:
-    void ExecuteVendorRequest(const AnchorOperation& op);
-    void ExecuteAnchorDownload(const AnchorOperation& op);
-    void ExecuteReset(const AnchorOperation& op, std::uint8_t data);
+    void ExecuteVendorRequest(const AnchorOperation& op, Outcome& outcome);
+    void ExecuteAnchorDownload(const AnchorOperation& op, Outcome& outcome);
+    void ExecuteReset(const AnchorOperation& op, std::uint8_t data, Outcome& outcome);
 
     bool lastOpenFailed_ = false;
 };

@@ -62,7 +62,7 @@ TEST_F(AnchorTest, VendorRequestBlockCarriesBeefAndLowBits) {
     anchor.requestValue = 0x12345;  // sent as 16 bits
     anchor.requestLength = 64;
     anchor.requestDirection = 1;
-    anchor.RunOperation(anchorop::kVendorRequest);
+    EXPECT_TRUE(anchor.RunOperation(anchorop::kVendorRequest).Ok());
     ASSERT_EQ(driver.requests.size(), 1u);
     const auto& r = driver.requests[0];
     EXPECT_EQ(r.code, ioctl::kVendorOrClassRequest);
@@ -129,8 +129,14 @@ TEST_F(AnchorTest, FailureMessagesInOrder) {
         if (c.failingCode != 0) d.failCodes.insert(c.failingCode);
         a.downloadAddress = c.address;
         a.downloadLength = 8;
-        a.RunOperation(c.code);
+        const Outcome outcome = a.RunOperation(c.code);
         EXPECT_EQ(u.MessageTexts(), c.texts) << "operation " << c.code << " address " << c.address;
+        // The caller learns the failure and every box it was shown.
+        EXPECT_FALSE(outcome.Ok());
+        std::vector<std::string> met;
+        for (const auto& m : outcome.messages) met.push_back(m.text);
+        EXPECT_EQ(met, c.texts);
+        EXPECT_TRUE(outcome.pending.empty());
         for (const auto& m : u.Messages()) EXPECT_EQ(m.title, "Error in CAnchor");
         EXPECT_EQ(d.closed.size(), c.openFails ? 0u : 1u);
     }
