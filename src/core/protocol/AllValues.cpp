@@ -135,9 +135,10 @@ Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, c
     CStoredValues values(platform, familyCode);
     if (traits.extraRows) values.SetAutoNulling(autoNulling);
     const bool accessory = traits.layout == ValueLayout::Lantern;
-    // The read that carries the values the list does not hold; the Heron
-    // list holds every value a Heron write sends, so nothing is read.
-    if (traits.layout != ValueLayout::Heron) {
+    // The read that carries the values the list does not hold, and the
+    // exact bytes of every slot: a value the list still shows as read is
+    // written back with every digit the device held.
+    {
         const TransferResult read = Transfer(values, protocol, device.Handle(), traits, TransferDirection::Read);
         if (!read.failedSlots.empty()) {
             outcome.Fail(StrPrintf("read slots %s", SlotListText(read.failedSlots).c_str()));

@@ -57,20 +57,41 @@ int FpgaIndexOf(int family, std::uint8_t address) {
 using ReadSlotFn = bool (CSpecProtocol::*)(DeviceHandle, std::uint8_t, SlotReadValue&);
 using WriteSlotFn = bool (CSpecProtocol::*)(DeviceHandle, std::uint8_t, const SlotWriteValue&);
 
+}  // namespace
+
 // Slot access for one Transfer operation: the information or the accessory
 // slots, each failure noted in the result. Every read clears its field
-// before the request, so a failed read leaves an empty text or zero.
+// before the request, so a failed read leaves an empty text or zero, and
+// keeps the bytes of a good one. A write sends the bytes as read when its
+// encoding is the one the values as read give; while the owner only notes
+// encodings, writes reach no device.
 class SlotIo {
 public:
-    SlotIo(CSpecProtocol& protocol, DeviceHandle handle, TransferResult& result, bool accessory)
-        : protocol_(protocol), handle_(handle), result_(result),
+    SlotIo(CStoredValues& owner, CSpecProtocol& protocol, DeviceHandle handle, TransferResult& result,
+           bool accessory)
+        : owner_(owner), protocol_(protocol), handle_(handle), result_(result),
           read_(accessory ? &CSpecProtocol::QueryAccessorySlot : &CSpecProtocol::QueryInfoSlot),
           write_(accessory ? &CSpecProtocol::WriteAccessorySlot : &CSpecProtocol::WriteInfoSlot) {}
 
     // Reads a slot's raw 18 bytes; false (and zeros) on failure.
     bool Read(int slot, SlotReadValue& value) {
         value.fill(0);
-        if ((protocol_.*read_)(handle_, static_cast<std::uint8_t>(slot), value)) return true;
+        owner_.slotsAsRead_.erase(slot);
+        bool ok = false;
+        if (owner_.replay_ != nullptr) {
+            auto it = owner_.replay_->find(slot);
+            if (it != owner_.replay_->end()) {
+                std::copy(it->second.begin(), it->second.end(), value.begin());
+                ok = true;
+            }
+        } else {
+            ok = (protocol_.*read_)(handle_, static_cast<std::uint8_t>(slot), value);
+        }
+        if (ok) {
+            auto& raw = owner_.slotsAsRead_[slot];
+            std::copy_n(value.begin(), raw.size(), raw.begin());
+            return true;
+        }
         value.fill(0);
         result_.failedSlots.push_back(slot);
         return false;
@@ -101,7 +122,18 @@ public:
     }
 
     void Write(int slot, const SlotWriteValue& value) {
-        if (!(protocol_.*write_)(handle_, static_cast<std::uint8_t>(slot), value)) {
+        if (owner_.encodingOnly_) {
+            owner_.encodedAsRead_[slot] = value;
+            return;
+        }
+        SlotWriteValue sent = value;
+        auto encoded = owner_.encodedAsRead_.find(slot);
+        auto raw = owner_.slotsAsRead_.find(slot);
+        if (encoded != owner_.encodedAsRead_.end() && raw != owner_.slotsAsRead_.end() && encoded->second == value) {
+            sent.fill(0);
+            std::copy(raw->second.begin(), raw->second.end(), sent.begin());
+        }
+        if (!(protocol_.*write_)(handle_, static_cast<std::uint8_t>(slot), sent)) {
             result_.failedSlots.push_back(slot);
         }
     }
@@ -115,12 +147,15 @@ public:
     }
 
 private:
+    CStoredValues& owner_;
     CSpecProtocol& protocol_;
     DeviceHandle handle_;
     TransferResult& result_;
     ReadSlotFn read_;
     WriteSlotFn write_;
 };
+
+namespace {
 
 void ReadFirmwareVersion(CSpecProtocol& protocol, DeviceHandle handle, std::string& field,
                          TransferResult& result) {
@@ -247,10 +282,16 @@ void CStoredValues::AppendRow(CValueList& list, int labelIndex, const std::strin
 
 // --- Transfers -------------------------------------------------------------
 
+void CStoredValues::NoteEncodingAsRead(TransferFn transfer, CSpecProtocol& protocol, DeviceHandle handle) {
+    encodingOnly_ = true;
+    (this->*transfer)(protocol, handle, TransferDirection::Write);
+    encodingOnly_ = false;
+}
+
 TransferResult CStoredValues::TransferCommon(CSpecProtocol& protocol, DeviceHandle handle,
                                              TransferDirection direction) {
     TransferResult result;
-    SlotIo io(protocol, handle, result, false);
+    SlotIo io(*this, protocol, handle, result, false);
     CommonValues& v = common_;
     if (direction == TransferDirection::Read) {
         ReadFirmwareVersion(protocol, handle, v.firmwareVersion, result);
@@ -259,6 +300,7 @@ TransferResult CStoredValues::TransferCommon(CSpecProtocol& protocol, DeviceHand
         io.ReadInt(14, v.nonlinearityOrder);
         io.ReadText(15, v.configString1);
         io.ReadText(16, v.configString2);
+        NoteEncodingAsRead(&CStoredValues::TransferCommon, protocol, handle);
     } else {
         io.WriteText(0, v.serialNumber);
         io.WriteText(1, StrPrintf("%4.6f", v.coefficients[0]));
@@ -276,10 +318,11 @@ TransferResult CStoredValues::TransferCommon(CSpecProtocol& protocol, DeviceHand
 TransferResult CStoredValues::TransferExtra(CSpecProtocol& protocol, DeviceHandle handle,
                                             TransferDirection direction) {
     TransferResult result;
-    SlotIo io(protocol, handle, result, false);
+    SlotIo io(*this, protocol, handle, result, false);
     if (direction == TransferDirection::Read) {
         io.ReadBytes(17, common_.autoNullingBytes);
         io.ReadBytes(18, common_.baudRateBytes);
+        NoteEncodingAsRead(&CStoredValues::TransferExtra, protocol, handle);
     } else {
         io.WriteBytes(17, common_.autoNullingBytes);
         io.WriteBytes(18, common_.baudRateBytes);
@@ -290,7 +333,7 @@ TransferResult CStoredValues::TransferExtra(CSpecProtocol& protocol, DeviceHandl
 TransferResult CStoredValues::TransferHeron(CSpecProtocol& protocol, DeviceHandle handle,
                                             TransferDirection direction) {
     TransferResult result;
-    SlotIo io(protocol, handle, result, false);
+    SlotIo io(*this, protocol, handle, result, false);
     HeronValues& v = heron_;
     if (direction == TransferDirection::Read) {
         ReadFirmwareVersion(protocol, handle, v.firmwareVersion, result);
@@ -300,6 +343,7 @@ TransferResult CStoredValues::TransferHeron(CSpecProtocol& protocol, DeviceHandl
         v.channelsEnabled = static_cast<std::uint8_t>(channels);
         for (int i = 0; i < HeronValues::kCoefficientCount; ++i) io.ReadDouble(2 + i, v.coefficients[static_cast<std::size_t>(i)]);
         io.ReadText(HeronValues::kCpldSlot, v.cpldVersion);
+        NoteEncodingAsRead(&CStoredValues::TransferHeron, protocol, handle);
     } else {
         io.WriteText(0, v.serialNumber);
         io.WriteText(1, StrPrintf("%d", v.channelsEnabled));
@@ -321,13 +365,14 @@ TransferResult CStoredValues::TransferHeron(CSpecProtocol& protocol, DeviceHandl
 TransferResult CStoredValues::TransferMerlin(CSpecProtocol& protocol, DeviceHandle handle,
                                              TransferDirection direction) {
     TransferResult result;
-    SlotIo io(protocol, handle, result, false);
+    SlotIo io(*this, protocol, handle, result, false);
     MerlinValues& v = merlin_;
     if (direction == TransferDirection::Read) {
         ReadFirmwareVersion(protocol, handle, v.firmwareVersion, result);
         io.ReadText(0, v.serialNumber);
         for (int i = 0; i < MerlinValues::kCoefficientCount; ++i) io.ReadDouble(1 + i, v.values[static_cast<std::size_t>(i)]);
         io.ReadText(14, v.text);
+        NoteEncodingAsRead(&CStoredValues::TransferMerlin, protocol, handle);
     } else {
         io.WriteText(0, v.serialNumber);
         io.WriteText(1, StrPrintf("%4.6f", v.values[0]));
@@ -341,17 +386,18 @@ TransferResult CStoredValues::TransferMerlin(CSpecProtocol& protocol, DeviceHand
 TransferResult CStoredValues::TransferLantern(CSpecProtocol& protocol, DeviceHandle handle,
                                               TransferDirection direction) {
     TransferResult result;
-    SlotIo io(protocol, handle, result, true);
+    SlotIo io(*this, protocol, handle, result, true);
     LanternValues& v = lantern_;
     if (direction == TransferDirection::Read) {
         io.ReadText(0, v.serialNumber);
         for (int i = 0; i < LanternValues::kCoefficientCount; ++i) io.ReadDouble(1 + i, v.coefficients[static_cast<std::size_t>(i)]);
+        NoteEncodingAsRead(&CStoredValues::TransferLantern, protocol, handle);
     } else {
         io.WriteText(0, v.serialNumber);
         for (int i = 0; i < LanternValues::kCoefficientCount; ++i) {
             io.WriteText(1 + i, StrPrintf("%0.6e", v.coefficients[static_cast<std::size_t>(i)]));
         }
-        if (!protocol.CommitAccessorySlots(handle)) result.commitFailed = true;
+        if (!encodingOnly_ && !protocol.CommitAccessorySlots(handle)) result.commitFailed = true;
     }
     return result;
 }
@@ -515,7 +561,8 @@ void CStoredValues::ParseHeronRows(const CValueList& list) {
     v.serialNumber = DataText(list, 1);
     v.channelsEnabled = static_cast<std::uint8_t>(std::atoi(DataText(list, 2).c_str()));
     for (int i = 0; i < HeronValues::kCoefficientCount; ++i) {
-        v.coefficients[static_cast<std::size_t>(i)] = ParseDouble(list, 3 + i);
+        double& value = v.coefficients[static_cast<std::size_t>(i)];
+        value = KeepOrParse(list, 3 + i, "%0.7e", value);
     }
     v.cpldVersion = DataText(list, 35);
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -8,11 +9,14 @@
 #include "platform/Platform.h"
 #include "protocol/AutoNullingInfo.h"
 #include "protocol/FpgaRegisters.h"
+#include "protocol/InstrumentProtocol.h"
 #include "protocol/ValueList.h"
 
 namespace spindle {
 
-class CSpecProtocol;
+// The exact bytes of slots as a device gave them (or as a backup holds
+// them), by slot number: the 15 value bytes of each reply.
+using RawSlots = std::map<int, std::array<std::uint8_t, 15>>;
 
 // The stored values of the common families (2, 4, 9, 10, 11, 13, 14, 15, 16).
 struct CommonValues {
@@ -137,6 +141,16 @@ public:
     // Condor).
     TransferResult ReadFpgaRegisters(CSpecProtocol& protocol, DeviceHandle handle);
 
+    // --- Exact slot bytes ---------------------------------------------
+    // Every read keeps the bytes each slot gave. A later write sends a
+    // slot's bytes exactly as read whenever the value to write is still the
+    // one read (its encoding is unchanged), so nothing the list shows with
+    // fewer digits, and nothing it does not show, is rewritten differently.
+    const RawSlots& SlotsAsRead() const { return slotsAsRead_; }
+    // Reads from `slots` instead of the device (a backup's bytes); a slot
+    // missing from it fails as a failed read would. Null: the device again.
+    void ReadFrom(const RawSlots* slots) { replay_ = slots; }
+
     // --- List rows ------------------------------------------------------
     // Each appends its rows to the list.
     void FillCommonRows(CValueList& list) const;
@@ -182,7 +196,18 @@ private:
     // The value text of table index `index` as an FPGA row shows it.
     std::string FpgaValueText(int index) const;
 
+    friend class SlotIo;
+    using TransferFn = TransferResult (CStoredValues::*)(CSpecProtocol&, DeviceHandle, TransferDirection);
+    // Runs the matching write without sending, noting what each slot's
+    // write would send for the values just read.
+    void NoteEncodingAsRead(TransferFn transfer, CSpecProtocol& protocol, DeviceHandle handle);
+
     Platform& platform_;
+    RawSlots slotsAsRead_;
+    // What the write of each slot would send for the values just read.
+    std::map<int, SlotWriteValue> encodedAsRead_;
+    bool encodingOnly_ = false;  // the writes only note their encoding
+    const RawSlots* replay_ = nullptr;
     CAutoNullingInfo autoNulling_;
     int psocLabelIndex_ = 0;
     std::vector<std::string> labels_;

@@ -130,8 +130,10 @@ TEST(AllValuesSaveTest, PausesFollowEverySlotWriteAndTheLanternCommit) {
     EXPECT_EQ(rig.Device(0).CommitCount(), 1);
 }
 
-TEST(AllValuesSaveTest, HeronWritesWithoutReadingAndSlot44Last) {
+TEST(AllValuesSaveTest, HeronKeepsEveryDigitAndWritesSlot44Last) {
     AllValuesRig rig;
+    // More digits than the list's eight: a save without edits keeps them all.
+    rig.Device(demo::kHeron).SetSlotText(6, "341.0123456");
     rig.Select(demo::kHeron, family::kHeron);
     rig.Device(demo::kHeron).ClearLogs();
     rig.frame.OnSaveAllValues();
@@ -140,8 +142,13 @@ TEST(AllValuesSaveTest, HeronWritesWithoutReadingAndSlot44Last) {
     for (int slot = 0; slot <= 33; ++slot) expected.push_back(slot);
     expected.push_back(44);
     EXPECT_EQ(rig.WrittenSlots(demo::kHeron), expected);
-    for (const auto& command : rig.Device(demo::kHeron).BulkCommands()) EXPECT_NE(command[0], 0x05);
+    EXPECT_EQ(rig.Device(demo::kHeron).SlotText(6), "341.0123456");
     EXPECT_EQ(rig.Device(demo::kHeron).SlotText(2), "3.4012345e+02");
+
+    // An edited coefficient is written from its text in the Heron's format.
+    rig.frame.List().SetText(3 + 4, CValueList::kDataColumn, "3.5e+02");
+    rig.frame.OnSaveAllValues();
+    EXPECT_EQ(rig.Device(demo::kHeron).SlotText(6), "350.0000000");
 }
 
 TEST(AllValuesSaveTest, RefusesAListFromAnotherDeviceOrNoListAtAll) {
