@@ -256,6 +256,23 @@ EditOutcome CCliSession::EditRow(int row, const std::string& value) {
     return EditOutcome::Refused;
 }
 
+bool CCliSession::RowLocked(int row, std::string& note) {
+    bool locked = false;
+    ui_.SetDialogAnswer([&](CDialogModel& dialog) -> int {
+        if (auto* edit = dynamic_cast<CEditValueDlg*>(&dialog)) {
+            locked = !edit->valueEnabled;
+            note = edit->noteText;
+        } else if (auto* nulling = dynamic_cast<CAutoNullingDlg*>(&dialog)) {
+            locked = !nulling->controlsEnabled;
+            note = nulling->noteText;
+        }
+        return mb::kIdCancel;
+    });
+    frame_->OnListDoubleClick(row);
+    ui_.SetDialogAnswer(nullptr);
+    return locked;
+}
+
 void CCliSession::Close() { frame_->OnClose(); }
 
 const Outcome& CCliSession::Record(const Outcome& outcome) {

@@ -79,6 +79,9 @@ public:
     // whose value is written "Enabled|Disabled,Enabled|Disabled,DARK,SATURATION").
     // A locked or refused row is reported on standard error.
     EditOutcome EditRow(int row, const std::string& value);
+    // Whether the row's editor keeps it read-only; `note` receives why.
+    // Opens the editor and cancels it: nothing changes.
+    bool RowLocked(int row, std::string& note);
 
     // Persists the frame's settings as closing the window does.
     void Close();

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "JsonText.h"
 #include "ValuesBackup.h"
 #include "platform/CommandIds.h"
 #include "app/FeatureUnlock.h"
@@ -29,14 +30,18 @@ std::string DeviceName(const DeviceInfo& info) {
 void PrintJson(const OrderedJson& document) { std::cout << document.dump(2) << '\n'; }
 
 OrderedJson DeviceJson(const DeviceInfo& info) {
-    return OrderedJson{{"index", info.index},          {"familyCode", info.familyCode},
-                       {"familyName", info.familyName}, {"serial", info.serial},
-                       {"label", info.label}};
+    return OrderedJson{{"index", info.index},
+                       {"familyCode", info.familyCode},
+                       {"familyName", JsonText(info.familyName)},
+                       {"serial", JsonText(info.serial)},
+                       {"label", JsonText(info.label)}};
 }
 
 OrderedJson RowsJson(const std::vector<ValueRow>& rows) {
     OrderedJson array = OrderedJson::array();
-    for (const ValueRow& row : rows) array.push_back({{"label", row.label}, {"value", row.value}});
+    for (const ValueRow& row : rows) {
+        array.push_back({{"label", JsonText(row.label)}, {"value", JsonText(row.value)}});
+    }
     return array;
 }
 
@@ -106,10 +111,12 @@ bool RequireButton(CCliSession& session, int commandId, const char* name) {
 // now holds differently from `before`. Rows the operator asked for that
 // the device did not take are named on standard error.
 int SaveAndReport(CCliSession& session, const DeviceInfo& info, const std::vector<ValueRow>& before,
-                  const std::set<int>& requestedRows) {
+                  const std::set<int>& requestedRows, const RawSlots* restore = nullptr) {
     CTerminalUserInterface& ui = session.Ui();
-    ui.SetActivity("Saving values");
-    if (!session.Record(session.Frame().OnSaveAllValues()).Ok()) return session.ExitStatus();
+    ui.SetActivity(restore != nullptr ? "Restoring values" : "Saving values");
+    const Outcome saved =
+        restore != nullptr ? session.Frame().RestoreStoredValues(*restore) : session.Frame().OnSaveAllValues();
+    if (!session.Record(saved).Ok()) return session.ExitStatus();
 
     session.ReadValues();
     const std::vector<ValueRow> after = session.Frame().List().Rows();
@@ -127,7 +134,9 @@ int SaveAndReport(CCliSession& session, const DeviceInfo& info, const std::vecto
     if (session.Options().json) {
         OrderedJson changed = OrderedJson::array();
         for (const Change& change : changes) {
-            changed.push_back({{"label", change.label}, {"before", change.before}, {"after", change.after}});
+            changed.push_back({{"label", JsonText(change.label)},
+                               {"before", JsonText(change.before)},
+                               {"after", JsonText(change.after)}});
         }
         PrintJson({{"device", DeviceJson(info)}, {"changed", changed}});
     } else {
@@ -277,13 +286,14 @@ int RunExport(const GlobalOptions& options, const std::string& device, const std
     backup.deviceLabel = info.label;
     backup.date = BackupDateNow();
     for (const ValueRow& row : session->Frame().List().Rows()) backup.rows.push_back({row.label, row.value});
+    backup.slots = session->Frame().listSource.slots;
     std::string error;
     if (!WriteBackupFile(file, backup, error)) {
         session->Ui().Error(error);
         return session->ExitStatus();
     }
     if (options.json) {
-        PrintJson({{"device", DeviceJson(info)}, {"file", file}, {"rows", backup.rows.size()}});
+        PrintJson({{"device", DeviceJson(info)}, {"file", JsonText(file)}, {"rows", backup.rows.size()}});
     } else {
         std::cout << "Saved " << backup.rows.size() << " values of " << DeviceName(info) << " to " << file
                   << '\n';
@@ -324,7 +334,16 @@ int RunImport(const GlobalOptions& options, const std::string& device, const std
         ui.Note(StrPrintf("Not restored: %s shows no value \"%s\".", DeviceName(info).c_str(),
                           PlainLabel(label).c_str()));
     }
-    if (edits.empty()) {
+    // A backup with the slots' bytes restores them exactly (its row texts are
+    // for people to read); an older one goes through the list's editors as
+    // typed values.
+    const bool exact = !backup->slots.empty();
+    bool bytesDiffer = false;
+    for (const auto& [slot, bytes] : backup->slots) {
+        auto held = session->Frame().listSource.slots.find(slot);
+        if (held != session->Frame().listSource.slots.end() && held->second != bytes) bytesDiffer = true;
+    }
+    if (exact ? !bytesDiffer : edits.empty()) {
         ui.Note("Nothing to restore: the device holds these values already.");
         if (options.json) PrintJson({{"device", DeviceJson(info)}, {"changed", OrderedJson::array()}});
         return session->ExitStatus();
@@ -336,11 +355,27 @@ int RunImport(const GlobalOptions& options, const std::string& device, const std
             differences += StrPrintf("\n  %s: %s -> %s", PlainLabel(edit.label).c_str(), edit.current.c_str(),
                                      edit.restored.c_str());
         }
+        if (edits.empty()) differences += "\n  digits the list does not show";
         ui.Note(differences);
         if (!ui.AskYesNo("Write these values into the device?")) {
             ui.Error("import cancelled; nothing was written");
             return session->ExitStatus();
         }
+    }
+    if (exact) {
+        // The editors' lock holds for a restore as for typed values.
+        for (const RestoreEdit& edit : edits) {
+            std::string note;
+            if (session->RowLocked(edit.row, note)) {
+                ui.Error(StrPrintf("\"%s\" cannot be changed: the value is locked.", PlainLabel(edit.label).c_str()));
+                ui.Note(note);
+                ui.Note("Nothing was written to the device.");
+                return session->ExitStatus();
+            }
+        }
+        std::set<int> requested;
+        for (const RestoreEdit& edit : edits) requested.insert(edit.row);
+        return SaveAndReport(*session, info, before, requested, &backup->slots);
     }
     std::set<int> requested;
     bool refused = false;

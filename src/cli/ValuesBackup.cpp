@@ -7,6 +7,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "JsonText.h"
 #include "platform/Format.h"
 
 namespace spindle::cli {
@@ -35,6 +36,51 @@ bool ReadNumber(const Json& document, const char* key, std::uint32_t& value, std
     return true;
 }
 
+std::string HexText(const RawSlot& bytes) {
+    std::string text;
+    for (std::uint8_t byte : bytes) text += StrPrintf("%02X", static_cast<unsigned>(byte));
+    return text;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool ParseSlots(const Json& slots, RawSlots& parsed, std::string& error) {
+    if (!slots.is_object()) {
+        error = "\"slots\" is not an object of slot numbers";
+        return false;
+    }
+    for (const auto& [key, value] : slots.items()) {
+        int slot = -1;
+        if (!key.empty() && key.size() <= 3 && key.find_first_not_of("0123456789") == std::string::npos) {
+            slot = std::stoi(key);
+        }
+        if (slot < 0 || slot > 255) {
+            error = StrPrintf("\"slots\" names \"%s\", which is no slot number (0 to 255)", key.c_str());
+            return false;
+        }
+        const std::string hex = value.is_string() ? value.get<std::string>() : std::string();
+        RawSlot bytes{};
+        bool ok = hex.size() == bytes.size() * 2;
+        for (std::size_t i = 0; ok && i < bytes.size(); ++i) {
+            const int high = HexDigit(hex[2 * i]);
+            const int low = HexDigit(hex[2 * i + 1]);
+            ok = high >= 0 && low >= 0;
+            if (ok) bytes[i] = static_cast<std::uint8_t>(high * 16 + low);
+        }
+        if (!ok) {
+            error = StrPrintf("slot %d of \"slots\" is not 30 hexadecimal digits", slot);
+            return false;
+        }
+        parsed[slot] = bytes;
+    }
+    return true;
+}
+
 }  // namespace
 
 nlohmann::ordered_json BackupToJson(const ValuesBackup& backup) {
@@ -43,13 +89,18 @@ nlohmann::ordered_json BackupToJson(const ValuesBackup& backup) {
     document["version"] = kBackupVersion;
     document["date"] = backup.date;
     document["familyCode"] = backup.familyCode;
-    document["familyName"] = backup.familyName;
-    document["serial"] = backup.serial;
+    document["familyName"] = JsonText(backup.familyName);
+    document["serial"] = JsonText(backup.serial);
     document["deviceIndex"] = backup.deviceIndex;
-    document["deviceLabel"] = backup.deviceLabel;
+    document["deviceLabel"] = JsonText(backup.deviceLabel);
+    if (!backup.slots.empty()) {
+        nlohmann::ordered_json slots = nlohmann::ordered_json::object();
+        for (const auto& [slot, bytes] : backup.slots) slots[StrPrintf("%d", slot)] = HexText(bytes);
+        document["slots"] = std::move(slots);
+    }
     nlohmann::ordered_json rows = nlohmann::ordered_json::array();
     for (const ValuesBackup::Row& row : backup.rows) {
-        rows.push_back({{"label", row.label}, {"value", row.value}});
+        rows.push_back({{"label", JsonText(row.label)}, {"value", JsonText(row.value)}});
     }
     document["rows"] = std::move(rows);
     return document;
@@ -74,6 +125,9 @@ std::optional<ValuesBackup> BackupFromJson(const Json& document, std::string& er
         return std::nullopt;
     }
     backup.deviceLabel = document.value("deviceLabel", std::string());
+    if (auto slots = document.find("slots"); slots != document.end()) {
+        if (!ParseSlots(*slots, backup.slots, error)) return std::nullopt;
+    }
     auto rows = document.find("rows");
     if (rows == document.end() || !rows->is_array()) {
         error = "\"rows\" is missing or not a list";

@@ -6,17 +6,24 @@
 
 #include <nlohmann/json.hpp>
 
+#include "protocol/RawSlots.h"
 #include "protocol/ValueList.h"
 
 namespace spindle::cli {
 
-// A backup of one device's stored values as the list showed them: where
-// they came from, when, and every row's exact label and value text.
+// A backup of one device's stored values: where they came from, when, the
+// exact bytes of every slot as read, and every row's label and value text as
+// the list showed them (for people to read; bytes that are not UTF-8 are
+// written "\xNN").
 //
 //   { "format": "spindle-values", "version": 1, "date": "2024-05-01T14:03:11",
 //     "familyCode": 4, "familyName": "Osprey", "serial": "OSP00412",
 //     "deviceIndex": 3, "deviceLabel": "[3] Osprey - OSP00412 ",
+//     "slots": { "0": "4F53503030343132000000000000000", ... },
 //     "rows": [ { "label": "  Firmware Version", "value": "Osprey  1.12.0" }, ... ] }
+//
+// "slots" holds 15 bytes per slot as 30 hexadecimal digits. Backups written
+// before it existed have only "rows"; they are restored from the texts.
 struct ValuesBackup {
     std::uint32_t familyCode = 0;
     std::string familyName;
@@ -29,6 +36,7 @@ struct ValuesBackup {
         std::string value;
     };
     std::vector<Row> rows;
+    RawSlots slots;  // empty in a backup of the older form
 };
 
 inline constexpr const char* kBackupFormat = "spindle-values";

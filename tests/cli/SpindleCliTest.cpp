@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -192,6 +193,9 @@ TEST_F(SpindleCliTest, ImportPairsRepeatedLabelsByPositionAndHonoursTheLock) {
     Json backup = Json::parse(ReadFile(Path("merlin.json")));
     ASSERT_EQ(backup["rows"][6]["label"], "  Reserved");
     ASSERT_EQ(backup["rows"][7]["label"], "  Reserved");
+    // A backup of the older form, without the slots' bytes, restores the
+    // row texts through the editors.
+    backup.erase("slots");
     backup["rows"][1]["value"] = "MER12345";
     backup["rows"][6]["value"] = "1.2500000e+00";
     WriteFile(Path("merlin.json"), backup.dump(2));
@@ -351,3 +355,109 @@ TEST_F(SpindleCliTest, UsbTraceFileRecordsTheRequests) {
 }
 
 }  // namespace
+
+namespace {
+
+// The devices of a bench file by index, the Lantern behind a Kestrel under
+// its host's entry.
+std::map<int, Json> DevicesByIndex(const Json& bench) {
+    std::map<int, Json> devices;
+    for (const Json& device : bench["devices"]) devices[device["index"].get<int>()] = device;
+    return devices;
+}
+
+// The demo bench's devices that hold stored values, as the tool names them.
+const std::vector<std::string> kValueDevices = {"0", "0/lantern", "1", "2", "3", "4", "5", "6",
+                                                "7", "8", "9", "10", "11", "12", "13"};
+
+}  // namespace
+
+TEST_F(SpindleCliTest, SettingOneSerialChangesOnlyThatSlotOfEveryDevice) {
+    // Digits beyond the list's eight in a Heron slave intercept and an
+    // Osprey coefficient: a save must keep them.
+    Json bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 2) device["slots"]["6"] = "341.0123456";
+        if (device["index"] == 3) device["slots"]["1"] = "177.4502134";
+    }
+    WriteFile(Bench(), bench.dump(2));
+    for (const std::string& device : kValueDevices) {
+        const Json before = Json::parse(ReadFile(Bench()));
+        const RunResult set = RunOnBench({"set", device, "Serial Number=NEW-" + device.substr(0, 2)});
+        ASSERT_EQ(set.status, 0) << device << ": " << set.err;
+        const Json after = Json::parse(ReadFile(Bench()));
+        const auto was = DevicesByIndex(before);
+        const auto now = DevicesByIndex(after);
+        ASSERT_EQ(was.size(), now.size());
+        for (const auto& [index, entry] : now) {
+            Json expected = was.at(index);
+            const bool lantern = device.ends_with("/lantern");
+            if (std::to_string(index) == device.substr(0, device.find('/'))) {
+                // Only the serial's slot may differ.
+                if (lantern) {
+                    expected["lantern"]["slots"]["0"] = entry["lantern"]["slots"]["0"];
+                } else {
+                    expected["slots"]["0"] = entry["slots"]["0"];
+                }
+            }
+            EXPECT_EQ(entry, expected) << "setting the serial of " << device << " changed device " << index;
+        }
+    }
+}
+
+TEST_F(SpindleCliTest, ABackupRestoresEveryByteEvenBeyondTheListsDigits) {
+    Json bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 3) device["slots"]["1"] = "177.4502134";
+    }
+    WriteFile(Bench(), bench.dump(2));
+    const Json original = Json::parse(ReadFile(Bench()));
+    ASSERT_EQ(RunOnBench({"export", "3", "osprey.json"}).status, 0);
+    const Json backup = Json::parse(ReadFile(Path("osprey.json")));
+    ASSERT_TRUE(backup.contains("slots"));
+
+    // A value changed in digits the list does not show is still restored.
+    bench["devices"][3]["slots"]["1"] = "177.4502139";
+    ASSERT_EQ(bench["devices"][3]["index"], 3);
+    WriteFile(Bench(), bench.dump(2));
+    const RunResult restored = RunOnBench({"--yes", "import", "3", "osprey.json"});
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    EXPECT_EQ(Json::parse(ReadFile(Bench())), original);
+
+    // Restoring the same backup again writes nothing.
+    const std::string file = ReadFile(Bench());
+    const RunResult again = RunOnBench({"--yes", "import", "3", "osprey.json"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.err.find("Nothing to restore"), std::string::npos) << again.err;
+    EXPECT_EQ(ReadFile(Bench()), file);
+
+    // Slot bytes that are not 15 bytes of hexadecimal are refused.
+    Json broken = backup;
+    broken["slots"]["1"] = "12";
+    WriteFile(Path("broken.json"), broken.dump(2));
+    EXPECT_EQ(RunOnBench({"--yes", "import", "3", "broken.json"}).status, 1);
+    EXPECT_EQ(ReadFile(Bench()), file);
+}
+
+TEST_F(SpindleCliTest, JsonOutputEscapesBytesThatAreNotUtf8) {
+    // A serial holding a Latin-1 byte (0xE9) and a lone continuation byte.
+    Json bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 3) device["slots"]["0"] = {{"hex", "4F 53 50 E9 31 80"}};
+    }
+    WriteFile(Bench(), bench.dump(2));
+    const RunResult got = RunOnBench({"--json", "get", "3"});
+    ASSERT_EQ(got.status, 0) << got.err;
+    const Json rows = Json::parse(got.out)["rows"];
+    EXPECT_EQ(rows[1]["value"], "OSP\\xE91\\x80");
+    const RunResult scan = RunOnBench({"--json", "scan"});
+    ASSERT_EQ(scan.status, 0) << scan.err;
+    EXPECT_NE(scan.out.find("OSP\\\\xE91\\\\x80"), std::string::npos) << scan.out;
+
+    // The backup keeps the exact bytes, and restores them.
+    ASSERT_EQ(RunOnBench({"export", "3", "osprey.json"}).status, 0);
+    const std::string file = ReadFile(Bench());
+    ASSERT_EQ(RunOnBench({"set", "3", "Serial Number=OSP1"}).status, 0);
+    ASSERT_EQ(RunOnBench({"--yes", "import", "3", "osprey.json"}).status, 0);
+    EXPECT_EQ(Json::parse(ReadFile(Bench())), Json::parse(file));
+}

@@ -11,6 +11,7 @@
 #include "inventory/DeviceTree.h"
 #include "platform/CommandIds.h"
 #include "platform/Outcome.h"
+#include "protocol/RawSlots.h"
 #include "platform/Platform.h"
 #include "protocol/AutoNullingInfo.h"
 #include "protocol/ValueList.h"
@@ -54,6 +55,11 @@ public:
     Outcome OnResetCoefs();
     Outcome OnLinearityCoefs();
     Outcome OnUnlockFeatures();
+    // Writes a backup's exact slot bytes into the selected device, under the
+    // same conditions as Save All Values (the list read from this device,
+    // completely, and the device not busy). For the command-line tool's
+    // import; the window has no such button.
+    Outcome RestoreStoredValues(const RawSlots& slots);
     void OnAppAbout();
     // Runs a command by its id; false for an id the frame does not handle.
     bool OnCommand(int commandId);
@@ -109,6 +115,7 @@ public:
         bool valid = false;
         std::uint32_t index = 0;
         std::uint32_t family = 0;
+        RawSlots slots;  // the exact bytes Get All Values read
     };
     ListSource listSource;
 

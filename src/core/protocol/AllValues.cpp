@@ -75,6 +75,26 @@ void ParseRows(CStoredValues& values, const FamilyTraits& traits, const CValueLi
     }
 }
 
+// The outcome of the writes of a save or a restore, with the one warning
+// that names every failure.
+void ReportWrites(Outcome& outcome, const TransferResult& written, bool accessory, const char* what) {
+    if (written.failedSlots.empty() && !written.commitFailed) {
+        outcome.Done("write every stored value");
+        return;
+    }
+    std::string text = StrPrintf("%s did not store every value.", what);
+    if (!written.failedSlots.empty()) {
+        outcome.Fail(StrPrintf("write slots %s", SlotListText(written.failedSlots).c_str()));
+        text += StrPrintf(" Writing %s failed.", SlotsPhrase(accessory, written.failedSlots).c_str());
+    }
+    if (written.commitFailed) {
+        outcome.Fail("commit the accessory slots");
+        text += " The light source did not take the command to store its values.";
+    }
+    text += " Check the device and press Save All Values again.";
+    outcome.Show({text, kAppTitle, kWarningStyle});
+}
+
 }  // namespace
 
 bool HasStoredValues(int familyCode) { return FamilyOf(familyCode).layout != ValueLayout::None; }
@@ -89,7 +109,8 @@ std::string SlotListText(const std::vector<int>& slots) {
 }
 
 Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, const ReadAllOptions& options,
-                      CValueList& list, CAutoNullingInfo& autoNulling, std::vector<int>& failedSlots) {
+                      CValueList& list, CAutoNullingInfo& autoNulling, std::vector<int>& failedSlots,
+                      RawSlots* slotsAsRead) {
     Outcome outcome;
     failedSlots.clear();
     const FamilyTraits& traits = FamilyOf(familyCode);
@@ -107,6 +128,7 @@ Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, c
     if (traits.fpgaRows) values.ReadFpgaRegisters(protocol, device.Handle());
     if (traits.extraRows) saved.Append(values.TransferExtra(protocol, device.Handle(), TransferDirection::Read));
     FillRows(values, traits, options.fpgaRegistersUnlocked, list, autoNulling);
+    if (slotsAsRead != nullptr) *slotsAsRead = values.SlotsAsRead();
 
     failedSlots = saved.failedSlots;
     if (failedSlots.empty()) {
@@ -152,22 +174,48 @@ Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, c
     }
     ParseRows(values, traits, list);
     const TransferResult written = Transfer(values, protocol, device.Handle(), traits, TransferDirection::Write);
+    ReportWrites(outcome, written, accessory, "Save All Values");
+    return outcome;
+}
 
-    if (written.failedSlots.empty() && !written.commitFailed) {
-        outcome.Done("write every stored value");
+Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, const RawSlots& slots) {
+    Outcome outcome;
+    const FamilyTraits& traits = FamilyOf(familyCode);
+    if (traits.layout == ValueLayout::None) return outcome;
+
+    CSpecProtocol protocol(platform);
+    const ScopedDevice device(platform, static_cast<int>(index));
+    if (!device.Opened()) {
+        outcome.Fail("open the device");
+        outcome.Show({StrPrintf("The values were not restored: device %u could not be opened.", index), kAppTitle,
+                      kWarningStyle});
         return outcome;
     }
-    std::string text = "Save All Values did not store every value.";
-    if (!written.failedSlots.empty()) {
-        outcome.Fail(StrPrintf("write slots %s", SlotListText(written.failedSlots).c_str()));
-        text += StrPrintf(" Writing %s failed.", SlotsPhrase(accessory, written.failedSlots).c_str());
+    const bool accessory = traits.layout == ValueLayout::Lantern;
+    // The device's own bytes for every slot the backup does not hold.
+    CStoredValues current(platform, familyCode);
+    const TransferResult read = Transfer(current, protocol, device.Handle(), traits, TransferDirection::Read);
+    if (!read.failedSlots.empty()) {
+        outcome.Fail(StrPrintf("read slots %s", SlotListText(read.failedSlots).c_str()));
+        outcome.Show({StrPrintf("The values were not restored: %s could not be read from the device first. "
+                                "Nothing was written.",
+                                SlotsPhrase(accessory, read.failedSlots).c_str()),
+                      kAppTitle, kWarningStyle});
+        return outcome;
     }
-    if (written.commitFailed) {
-        outcome.Fail("commit the accessory slots");
-        text += " The light source did not take the command to store its values.";
+    RawSlots merged = current.SlotsAsRead();
+    for (auto& [slot, bytes] : merged) {
+        auto backup = slots.find(slot);
+        if (backup != slots.end()) bytes = backup->second;
     }
-    text += " Check the device and press Save All Values again.";
-    outcome.Show({text, kAppTitle, kWarningStyle});
+    // Read the merged bytes as if the device held them; the write then
+    // sends each slot's bytes exactly.
+    CStoredValues restored(platform, familyCode);
+    restored.ReadFrom(&merged);
+    Transfer(restored, protocol, device.Handle(), traits, TransferDirection::Read);
+    restored.ReadFrom(nullptr);
+    const TransferResult written = Transfer(restored, protocol, device.Handle(), traits, TransferDirection::Write);
+    ReportWrites(outcome, written, accessory, "The restore");
     return outcome;
 }
 

@@ -6,6 +6,7 @@
 #include "platform/Outcome.h"
 #include "platform/Platform.h"
 #include "protocol/AutoNullingInfo.h"
+#include "protocol/RawSlots.h"
 #include "protocol/ValueList.h"
 
 namespace spindle {
@@ -18,18 +19,27 @@ bool HasStoredValues(int familyCode);
 // the rows to `list`. A Kestrel+ or Harrier also fills `autoNulling` from
 // slot 17. `failedSlots` receives the slots whose reads failed: a list read
 // with failures must not be saved, since it would store zeros over the
-// device's values. The outcome fails exactly then.
+// device's values. The outcome fails exactly then. `slotsAsRead`, when
+// given, receives the exact bytes of every slot read.
 struct ReadAllOptions {
     bool fpgaRegistersUnlocked = false;
 };
 Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, const ReadAllOptions& options,
-                      CValueList& list, CAutoNullingInfo& autoNulling, std::vector<int>& failedSlots);
+                      CValueList& list, CAutoNullingInfo& autoNulling, std::vector<int>& failedSlots,
+                      RawSlots* slotsAsRead = nullptr);
 
-// Save All Values on one device: reads what the list does not hold, parses
-// the rows and writes every slot back (Heron: writes without reading). The
+// Save All Values on one device: reads every slot first (what the list does
+// not hold, and the exact bytes), parses the rows and writes every slot
+// back; a value the list still shows as read goes back byte for byte. The
 // outcome names each failure and carries, pending, the warning to show.
 Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, const CValueList& list,
                       const CAutoNullingInfo& autoNulling);
+
+// Restores the exact bytes of `slots` (a backup of a device of the same
+// family) into the device: every slot of the family's layout is written,
+// those the backup holds with its bytes, the others as the device holds
+// them now. Nothing is written when the device's slots cannot all be read.
+Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, const RawSlots& slots);
 
 // "3, 14, 15"
 std::string SlotListText(const std::vector<int>& slots);

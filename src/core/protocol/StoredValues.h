@@ -10,13 +10,10 @@
 #include "protocol/AutoNullingInfo.h"
 #include "protocol/FpgaRegisters.h"
 #include "protocol/InstrumentProtocol.h"
+#include "protocol/RawSlots.h"
 #include "protocol/ValueList.h"
 
 namespace spindle {
-
-// The exact bytes of slots as a device gave them (or as a backup holds
-// them), by slot number: the 15 value bytes of each reply.
-using RawSlots = std::map<int, std::array<std::uint8_t, 15>>;
 
 // The stored values of the common families (2, 4, 9, 10, 11, 13, 14, 15, 16).
 struct CommonValues {

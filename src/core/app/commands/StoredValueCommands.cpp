@@ -88,12 +88,14 @@ Outcome CMainFrame::OnGetAllValues() {
     std::vector<int> failedSlots;
     ReadAllOptions options;
     options.fpgaRegistersUnlocked = flags.fpgaRegistersUnlocked == 1;
-    outcome.Append(ReadAllValues(platform_, record->index, familyCode, options, list_, autoNulling, failedSlots));
+    RawSlots slots;
+    outcome.Append(
+        ReadAllValues(platform_, record->index, familyCode, options, list_, autoNulling, failedSlots, &slots));
 
     // Rows whose read failed show empty texts or zeros. Such a list must not
     // be saved: it would store those zeros over the device's values.
     if (failedSlots.empty()) {
-        listSource = {true, record->index, record->family};
+        listSource = {true, record->index, record->family, std::move(slots)};
     } else {
         TraceLine(platform_, StrPrintf("Get All Values: device %u, slot reads failed: %s\n", record->index,
                                        SlotListText(failedSlots).c_str()));
@@ -118,6 +120,27 @@ Outcome CMainFrame::OnSaveAllValues() {
         }
     }
     // Shown after the wait cursor is gone.
+    ShowPendingMessages(platform_.ui, outcome);
+    return outcome;
+}
+
+Outcome CMainFrame::RestoreStoredValues(const RawSlots& slots) {
+    Outcome outcome;
+    {
+        WaitCursor waitCursor(platform_.ui);
+        const DeviceRecord* record = SelectedRecord();
+        if (record == nullptr || !HasStoredValues(static_cast<int>(record->family))) {
+            outcome.Fail("restore into a device without stored values");
+            return outcome;
+        }
+        const std::string refusal = SaveRefusal(*this, *record);
+        if (!refusal.empty()) {
+            outcome.Fail("restore the values");
+            outcome.Show({refusal, kAppTitle, kWarningStyle});
+        } else {
+            outcome.Append(RestoreSlots(platform_, record->index, static_cast<int>(record->family), slots));
+        }
+    }
     ShowPendingMessages(platform_.ui, outcome);
     return outcome;
 }
