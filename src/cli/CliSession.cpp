@@ -213,12 +213,24 @@ EditOutcome CCliSession::EditRow(int row, const std::string& value) {
     std::string problem;
     ui_.SetDialogAnswer([&](CDialogModel& dialog) -> int {
         if (auto* edit = dynamic_cast<CEditValueDlg*>(&dialog)) {
+            if (edit->rule.input == RowInput::ShownOnly) {
+                if (edit->value != value) {
+                    problem = StrPrintf("\"%s\" cannot be set: %s", label.c_str(), edit->noteText.c_str());
+                }
+                return mb::kIdCancel;
+            }
             if (!edit->valueEnabled) {
                 locked = edit->value != value;
                 lockNote = edit->noteText;
                 return mb::kIdCancel;
             }
             edit->value = value;
+            // Refused here, as the window's editor refuses it, before
+            // anything is written.
+            if (const std::string why = edit->CheckValue(); !why.empty()) {
+                problem = StrPrintf("\"%s\": %s", label.c_str(), why.c_str());
+                return mb::kIdCancel;
+            }
             return mb::kIdOk;
         }
         if (auto* nulling = dynamic_cast<CAutoNullingDlg*>(&dialog)) {
@@ -231,6 +243,10 @@ EditOutcome CCliSession::EditRow(int row, const std::string& value) {
                 problem = StrPrintf("\"%s\" takes Enabled|Disabled,Enabled|Disabled,DARK,SATURATION "
                                     "(for example Enabled,Disabled,1200,60000), not \"%s\"",
                                     label.c_str(), value.c_str());
+                return mb::kIdCancel;
+            }
+            if (const std::string why = nulling->CheckValues(); !why.empty()) {
+                problem = StrPrintf("\"%s\": %s", label.c_str(), why.c_str());
                 return mb::kIdCancel;
             }
             return mb::kIdOk;

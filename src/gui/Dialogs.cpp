@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -51,6 +52,16 @@ void FocusSelected(QLineEdit* edit, bool selectAll) {
 
 QString ControlName(int controlId) { return QStringLiteral("control%1").arg(controlId); }
 
+void CModelDialog::accept() {
+    Store();
+    const std::string problem = Problem();
+    if (!problem.empty()) {
+        QMessageBox::warning(this, windowTitle(), Q(problem));
+        return;
+    }
+    QDialog::accept();
+}
+
 std::unique_ptr<CModelDialog> MakeDialog(CDialogModel& model, QWidget* parent) {
     std::unique_ptr<CModelDialog> dialog;
     switch (model.DialogId()) {
@@ -72,6 +83,8 @@ std::unique_ptr<CModelDialog> MakeDialog(CDialogModel& model, QWidget* parent) {
         default: return nullptr;
     }
     dialog->setWindowTitle(Q(model.Title()));
+    // Dialogs have a title and a close box, never minimize or maximize.
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     dialog->setObjectName(QStringLiteral("dialog%1").arg(model.DialogId()));
     return dialog;
 }
@@ -105,6 +118,8 @@ CEditValueDialog::CEditValueDialog(CEditValueDlg& model, QWidget* parent)
 }
 
 void CEditValueDialog::Store() { model_.value = value_->text().toStdString(); }
+
+std::string CEditValueDialog::Problem() { return model_.CheckValue(); }
 
 // --- Auto Nulling FPGA Registers -------------------------------------------------
 
@@ -162,6 +177,8 @@ void CAutoNullingDialog::Store() {
     model_.darkValue = dark_->text().toStdString();
     model_.saturationValue = saturation_->text().toStdString();
 }
+
+std::string CAutoNullingDialog::Problem() { return model_.CheckValues(); }
 
 // --- Unlock Features ------------------------------------------------------------------
 

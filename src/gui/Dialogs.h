@@ -27,6 +27,10 @@ class CModelDialog : public QDialog {
 public:
     using QDialog::QDialog;
     virtual void Store() = 0;
+    // Why the model would refuse what the controls hold; empty when OK may
+    // close the dialog. OK with a problem shows it and keeps the dialog open.
+    virtual std::string Problem() { return {}; }
+    void accept() override;
 };
 
 // The dialog for a model by its id, or null for a dialog this front end
@@ -42,6 +46,7 @@ class CEditValueDialog : public CModelDialog {
 public:
     CEditValueDialog(CEditValueDlg& model, QWidget* parent);
     void Store() override;
+    std::string Problem() override;
 
 private:
     CEditValueDlg& model_;
@@ -54,6 +59,7 @@ class CAutoNullingDialog : public CModelDialog {
 public:
     CAutoNullingDialog(CAutoNullingDlg& model, QWidget* parent);
     void Store() override;
+    std::string Problem() override;
 
 private:
     CAutoNullingDlg& model_;

@@ -276,8 +276,9 @@ std::string CStoredValues::Label(int index) const {
     return labels_[static_cast<std::size_t>(index)];
 }
 
-void CStoredValues::AppendRow(CValueList& list, int labelIndex, const std::string& value, int image) const {
-    list.AppendRow(Label(labelIndex), value, image);
+void CStoredValues::AppendRow(CValueList& list, int labelIndex, const std::string& value, int image,
+                              const RowRule& rule) const {
+    list.AppendRow(Label(labelIndex), value, image, rule);
 }
 
 // --- Transfers -------------------------------------------------------------
@@ -442,24 +443,31 @@ void CStoredValues::FillCommonRows(CValueList& list) const {
     const CommonValues& v = common_;
     const int first = markers_.commonFirst;
     AppendRow(list, first + 0, v.firmwareVersion, kImageVersion);
-    AppendRow(list, first + 1, v.serialNumber, kImageSerial);
+    AppendRow(list, first + 1, v.serialNumber, kImageSerial, RowRule::TextOf(0));
+    // Each coefficient row is checked against the format its slot is written with.
+    auto format = [](int slot) { return slot == 1 ? "%4.6f" : slot == 2 ? "%0.6f" : "%0.6e"; };
     for (int i = 0; i < 4; ++i) {
-        AppendRow(list, first + 2 + i, StrPrintf("%4.7e", v.coefficients[static_cast<std::size_t>(i)]), kImageWavelength);
+        AppendRow(list, first + 2 + i, StrPrintf("%4.7e", v.coefficients[static_cast<std::size_t>(i)]), kImageWavelength,
+                  RowRule::RealOf(1 + i, format(1 + i)));
     }
-    AppendRow(list, first + 6, StrPrintf("%0.7e", v.coefficients[4]), kImageStrayLight);
+    AppendRow(list, first + 6, StrPrintf("%0.7e", v.coefficients[4]), kImageStrayLight, RowRule::RealOf(5, "%0.6e"));
     for (int i = 5; i < CommonValues::kCoefficientCount; ++i) {
-        AppendRow(list, first + 2 + i, StrPrintf("%0.7e", v.coefficients[static_cast<std::size_t>(i)]), kImageNonlinearity);
+        AppendRow(list, first + 2 + i, StrPrintf("%0.7e", v.coefficients[static_cast<std::size_t>(i)]), kImageNonlinearity,
+                  RowRule::RealOf(1 + i, "%0.6e"));
     }
-    AppendRow(list, first + 15, StrPrintf("%d", v.nonlinearityOrder), kImageNonlinearity);
-    AppendRow(list, first + 16, v.configString1, kImageText);
-    AppendRow(list, first + 17, v.configString2, kImageText);
+    // The order is written back as read, whatever the row shows.
+    AppendRow(list, first + 15, StrPrintf("%d", v.nonlinearityOrder), kImageNonlinearity, RowRule::ShownOnly(14));
+    AppendRow(list, first + 16, v.configString1, kImageText, RowRule::TextOf(15));
+    AppendRow(list, first + 17, v.configString2, kImageText, RowRule::TextOf(16));
 }
 
 void CStoredValues::FillExtraRows(CValueList& list) {
     autoNulling_.Decode(common_.autoNullingBytes.data());
-    AppendRow(list, markers_.extraFirst, autoNulling_.DisplayText(), kImageText);
+    // The text row is edited through the auto-nulling dialog only.
+    AppendRow(list, markers_.extraFirst, autoNulling_.DisplayText(), kImageText, RowRule::ShownOnly(17));
     const auto baud = static_cast<std::int16_t>(common_.baudRateBytes[0] | (common_.baudRateBytes[1] << 8));
-    AppendRow(list, markers_.extraFirst + 1, StrPrintf("%d", baud), kImageText);
+    // Shown as a signed 16-bit number, stored as 16 bits: both readings fit.
+    AppendRow(list, markers_.extraFirst + 1, StrPrintf("%d", baud), kImageText, RowRule::IntegerOf(18, -32768, 65535));
 }
 
 std::string CStoredValues::FpgaValueText(int index) const {
@@ -487,7 +495,7 @@ void CStoredValues::FillFpgaRows(CValueList& list, bool registersUnlocked) const
         // family does not read gets no row.
         const int index = FpgaIndexOf(family_, address);
         if (index < 0) continue;
-        list.AppendRow(shownLabel, FpgaValueText(index), kImageVersion);
+        list.AppendRow(shownLabel, FpgaValueText(index), kImageVersion, RowRule::ShownOnly());
     }
 }
 
@@ -498,37 +506,44 @@ void CStoredValues::FillPsocRow(CValueList& list) const {
 void CStoredValues::FillHeronRows(CValueList& list) const {
     const HeronValues& v = heron_;
     AppendRow(list, markers_.commonFirst, v.firmwareVersion, kImageVersion);
-    AppendRow(list, markers_.commonFirst + 1, v.serialNumber, kImageSerial);
-    AppendRow(list, markers_.heronFirst, StrPrintf("%d", v.channelsEnabled), kImageChannelMask);
+    AppendRow(list, markers_.commonFirst + 1, v.serialNumber, kImageSerial, RowRule::TextOf(0));
+    AppendRow(list, markers_.heronFirst, StrPrintf("%d", v.channelsEnabled), kImageChannelMask,
+              RowRule::IntegerOf(1, 0, 255));
     for (int i = 0; i < HeronValues::kCoefficientCount; ++i) {
+        const int slot = 2 + i;
+        // Master coefficients are written "%.7e"; each slave's intercept and
+        // first coefficient "%.7f", its second and third "%.7e".
+        const char* format = slot < 6 || (slot - 6) % 4 >= 2 ? "%0.7e" : "%0.7f";
         AppendRow(list, markers_.heronFirst + 1 + i, StrPrintf("%0.7e", v.coefficients[static_cast<std::size_t>(i)]),
-                  kImageWavelength);
+                  kImageWavelength, RowRule::RealOf(slot, format));
     }
-    AppendRow(list, markers_.heronLast, v.cpldVersion, kImageText);
+    AppendRow(list, markers_.heronLast, v.cpldVersion, kImageText, RowRule::TextOf(HeronValues::kCpldSlot));
 }
 
 void CStoredValues::FillMerlinRows(CValueList& list) const {
     const MerlinValues& v = merlin_;
     AppendRow(list, markers_.commonFirst, v.firmwareVersion, kImageVersion);
-    AppendRow(list, markers_.commonFirst + 1, v.serialNumber, kImageSerial);
+    AppendRow(list, markers_.commonFirst + 1, v.serialNumber, kImageSerial, RowRule::TextOf(0));
+    auto format = [](int slot) { return slot == 1 ? "%4.6f" : slot == 2 ? "%0.6f" : "%0.6e"; };
     for (int i = 0; i < 3; ++i) {
         AppendRow(list, markers_.commonFirst + 2 + i, StrPrintf("%0.7e", v.values[static_cast<std::size_t>(i)]),
-                  kImageWavelength);
+                  kImageWavelength, RowRule::RealOf(1 + i, format(1 + i)));
     }
     // Slots 4 to 12 show as reserved; slot 13 is kept but not shown.
     for (int i = 3; i < 12; ++i) {
-        AppendRow(list, ReservedLabelIndex(), StrPrintf("%0.7e", v.values[static_cast<std::size_t>(i)]), kImageReserved);
+        AppendRow(list, ReservedLabelIndex(), StrPrintf("%0.7e", v.values[static_cast<std::size_t>(i)]), kImageReserved,
+                  RowRule::RealOf(1 + i, "%0.6e"));
     }
-    AppendRow(list, markers_.commonFirst + 16, v.text, kImageText);
+    AppendRow(list, markers_.commonFirst + 16, v.text, kImageText, RowRule::TextOf(14));
 }
 
 void CStoredValues::FillLanternRows(CValueList& list) const {
     const LanternValues& v = lantern_;
-    AppendRow(list, markers_.commonFirst + 1, v.serialNumber, kImageSerial);
+    AppendRow(list, markers_.commonFirst + 1, v.serialNumber, kImageSerial, RowRule::TextOf(0));
     // The slope (accessory slot 1, the section's first label) is not shown.
     for (int i = 1; i < LanternValues::kCoefficientCount; ++i) {
         AppendRow(list, markers_.lanternFirst + i, StrPrintf("%0.7e", v.coefficients[static_cast<std::size_t>(i)]),
-                  i <= 2 ? kImageLanternFirst : kImageLantern);
+                  i <= 2 ? kImageLanternFirst : kImageLantern, RowRule::RealOf(1 + i, "%0.6e"));
     }
 }
 

@@ -189,7 +189,8 @@ public:
 private:
     void BuildCatalogue();
     // One row per label index, label from the catalogue.
-    void AppendRow(CValueList& list, int labelIndex, const std::string& value, int image) const;
+    void AppendRow(CValueList& list, int labelIndex, const std::string& value, int image,
+                   const RowRule& rule = RowRule::ShownOnly()) const;
     // The value text of table index `index` as an FPGA row shows it.
     std::string FpgaValueText(int index) const;
 

@@ -31,11 +31,18 @@ bool CEditValueDlg::IsManufacturingOnlyLabel(std::string_view label) {
 }
 
 void CEditValueDlg::OnInitDialog() {
-    const bool locked = IsManufacturingOnlyLabel(label) && manufacturingMode != 1;
+    const bool shownOnly = rule.input == RowInput::ShownOnly;
+    const bool locked = shownOnly || (IsManufacturingOnlyLabel(label) && manufacturingMode != 1);
     valueEnabled = !locked;
     noteShown = locked;
+    noteText = shownOnly ? kShownOnlyNote : kManufacturingOnlyNote;
     focusControl = kValueControlId;
     selectAllOnFocus = true;
+}
+
+std::string CEditValueDlg::CheckValue() const {
+    if (!valueEnabled) return {};
+    return RowInputProblem(rule, value);
 }
 
 // --- CAutoNullingDlg ------------------------------------------------------
@@ -52,6 +59,16 @@ void CAutoNullingDlg::OnInitDialog() {
     noteShown = !controlsEnabled;
     focusControl = kDarkValueControlId;
     selectAllOnFocus = true;
+}
+
+std::string CAutoNullingDlg::CheckValues() const {
+    if (!controlsEnabled) return {};
+    const RowRule sixteenBits = RowRule::IntegerOf(17, 0, 65535);
+    std::string problem = RowInputProblem(sixteenBits, darkValue);
+    if (!problem.empty()) return "Dark Value @ 25\xC2\xB0" "C: " + problem;
+    problem = RowInputProblem(sixteenBits, saturationValue);
+    if (!problem.empty()) return "Saturation Value: " + problem;
+    return {};
 }
 
 void CAutoNullingDlg::OnAutoNullingClicked() { autoNullingEnabled = autoNullingEnabled != 0 ? 0 : 1; }
@@ -81,12 +98,17 @@ bool RunValueEditor(IUserInterface& ui, CValueList& list, int row, int manufactu
     // otherwise come back cut when the operator confirms it unchanged.
     dialog.label = list.GetText(row, CValueList::kItemColumn);
     dialog.value = list.GetText(row, CValueList::kDataColumn);
+    dialog.rule = list.Rule(row);
     dialog.manufacturingMode = manufacturingMode;
     dialog.OnInitDialog();
     if (ui.DoModal(dialog) != mb::kIdOk) return false;
     // A locked value keeps its text whatever the front end hands back.
     if (!dialog.valueEnabled) return false;
     if (dialog.value == list.GetText(row, CValueList::kDataColumn)) return false;
+    if (const std::string problem = dialog.CheckValue(); !problem.empty()) {
+        ui.MessageBox(problem + "\nThe value was not changed.", dialog.Title(), mb::kOk | mb::kIconWarning);
+        return false;
+    }
     return list.SetText(row, CValueList::kDataColumn, dialog.value);
 }
 
@@ -99,6 +121,10 @@ bool RunAutoNullingEditor(IUserInterface& ui, CValueList& list, int row, CAutoNu
     dialog.OnInitDialog();
     if (ui.DoModal(dialog) != mb::kIdOk) return false;
     if (!dialog.controlsEnabled) return true;
+    if (const std::string problem = dialog.CheckValues(); !problem.empty()) {
+        ui.MessageBox(problem + "\nThe settings were not changed.", dialog.Title(), mb::kOk | mb::kIconWarning);
+        return false;
+    }
     list.SetText(row, CValueList::kDataColumn, dialog.OnOK(info));
     return true;
 }

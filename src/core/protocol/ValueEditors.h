@@ -12,6 +12,8 @@ namespace spindle {
 // manufacturing mode.
 inline constexpr const char* kManufacturingOnlyNote =
     "Configuration strings can only be changed by\n Lumora Manufacturing.";
+// The note of a row Save All Values never writes.
+inline constexpr const char* kShownOnlyNote = "This value is only shown; Save All Values does not write it.";
 
 // "Edit Stored Value": one row's label (static text 1002) and value text
 // (edit box 1001). Configuration and reserved rows are read-only unless the
@@ -31,14 +33,20 @@ public:
     // "  Reserved" (the Merlin's reserved values), leading spaces included.
     static bool IsManufacturingOnlyLabel(std::string_view label);
 
-    // Sets the control states from the label and the mode: the edit box is
-    // disabled and the note shown for a manufacturing-only label outside
-    // manufacturing mode; otherwise the note is hidden. Focus goes to the
-    // edit box with its text selected.
+    // Sets the control states from the label, the row's rule and the mode:
+    // the edit box is disabled and the note shown for a row that is only
+    // shown, and for a manufacturing-only label outside manufacturing mode;
+    // otherwise the note is hidden. Focus goes to the edit box with its text
+    // selected.
     void OnInitDialog();
+    // Why the value typed may not be taken (not a number, too long, out of
+    // range); empty when it may. A front end keeps the dialog open and shows
+    // the reason; the editor refuses the value with it.
+    std::string CheckValue() const;
 
     std::string label;           // control 1002
     std::string value;           // control 1001
+    RowRule rule;                // what the row accepts
     int manufacturingMode = 0;   // the frame's flag, copied in
     bool valueEnabled = true;    // edit box 1001 enabled
     bool noteShown = false;      // note 1008 visible
@@ -72,6 +80,9 @@ public:
     void OnInitDialog();
     // A click on "Auto Nulling Enabled": flips the state and the box with it.
     void OnAutoNullingClicked();
+    // Why the values typed may not be taken (each must be a whole number
+    // from 0 to 65535); empty when they may.
+    std::string CheckValues() const;
     // OK: stores the dialog's state into `info` (mode 3 or 0, compensation
     // 1 or 0, each value the number typed cut to 16 bits) and returns the
     // row text "%s,%s,%s,%s" with the values as typed. With the controls
@@ -93,13 +104,15 @@ public:
 
 // Runs "Edit Stored Value" on a row of the list: the row's label and value
 // text go in whole; on OK the row's value text becomes the text typed (a
-// locked value stays as it was). Returns true when the row changed. A row
-// the list does not have opens nothing.
+// locked value stays as it was; a value its row does not accept is refused
+// with a box saying why). Returns true when the row changed. A row the list
+// does not have opens nothing.
 bool RunValueEditor(IUserInterface& ui, CValueList& list, int row, int manufacturingMode);
 
 // Runs "Auto Nulling FPGA Registers" on the frame's settings; on OK the
-// settings and the row's value text are updated. Returns true on OK. A row
-// the list does not have opens nothing.
+// settings and the row's value text are updated (values out of range are
+// refused with a box, nothing changes). Returns true on OK. A row the list
+// does not have opens nothing.
 bool RunAutoNullingEditor(IUserInterface& ui, CValueList& list, int row, CAutoNullingInfo& info,
                           int manufacturingMode);
 

@@ -4,20 +4,22 @@
 
 namespace spindle {
 
-int CValueList::InsertRow(int position, const std::string& label, const std::string& value, int image) {
+int CValueList::InsertRow(int position, const std::string& label, const std::string& value, int image,
+                          const RowRule& rule) {
     const int count = RowCount();
     const int at = std::clamp(position, 0, count);
-    rows_.insert(rows_.begin() + at, ValueRow{label, value, image});
+    rows_.insert(rows_.begin() + at, ValueRow{label, value, image, rule});
     Changed();
     return at;
 }
 
-int CValueList::AppendRow(const std::string& label, const std::string& value, int image) {
-    return InsertRow(RowCount(), label, value, image);
+int CValueList::AppendRow(const std::string& label, const std::string& value, int image, const RowRule& rule) {
+    return InsertRow(RowCount(), label, value, image, rule);
 }
 
 void CValueList::Clear() {
     rows_.clear();
+    modified_ = false;
     Changed();
 }
 
@@ -39,6 +41,7 @@ bool CValueList::SetText(int position, int column, const std::string& text) {
     if (column == kItemColumn) {
         row.label = text;
     } else if (column == kDataColumn) {
+        if (row.value != text) modified_ = true;
         row.value = text;
     } else {
         return false;
@@ -49,6 +52,10 @@ bool CValueList::SetText(int position, int column, const std::string& text) {
 
 int CValueList::Image(int position) const {
     return Valid(position) ? rows_[static_cast<std::size_t>(position)].image : -1;
+}
+
+RowRule CValueList::Rule(int position) const {
+    return Valid(position) ? rows_[static_cast<std::size_t>(position)].rule : RowRule{};
 }
 
 void CValueList::Changed() const {

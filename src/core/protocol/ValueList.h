@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/RowRule.h"
+
 namespace spindle {
 
 // One row of the stored-value list: the catalogue label ("Item" column), the
@@ -12,6 +14,7 @@ struct ValueRow {
     std::string label;
     std::string value;
     int image = 0;
+    RowRule rule;  // what the row's editor accepts
 };
 
 // The stored-value list: an ordered list of rows, and between Get All Values
@@ -27,9 +30,11 @@ public:
 
     // Inserts a row before `position` (clamped to the end) and returns the
     // position it took.
-    int InsertRow(int position, const std::string& label, const std::string& value, int image);
+    int InsertRow(int position, const std::string& label, const std::string& value, int image,
+                  const RowRule& rule = {});
     // Appends a row and returns its position.
-    int AppendRow(const std::string& label, const std::string& value, int image);
+    int AppendRow(const std::string& label, const std::string& value, int image, const RowRule& rule = {});
+    // Empties the list; it holds no unsaved edits then.
     void Clear();
 
     int RowCount() const { return static_cast<int>(rows_.size()); }
@@ -46,6 +51,13 @@ public:
     bool SetText(int position, int column, const std::string& text);
     // The row's image index; -1 for a position out of range.
     int Image(int position) const;
+    // The row's rule; the default (any text of 15 bytes) out of range.
+    RowRule Rule(int position) const;
+
+    // True once a value text changed since the list was filled (or since
+    // MarkSaved): the list holds edits the device does not have yet.
+    bool Modified() const { return modified_; }
+    void MarkSaved() { modified_ = false; }
 
     // Called after every change, so a front end can redraw.
     void SetObserver(std::function<void()> observer) { observer_ = std::move(observer); }
@@ -56,6 +68,7 @@ private:
 
     std::vector<ValueRow> rows_;
     std::function<void()> observer_;
+    bool modified_ = false;
 };
 
 }  // namespace spindle

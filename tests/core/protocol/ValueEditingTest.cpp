@@ -73,7 +73,7 @@ TEST(ValueEditingTest, GesturesPickTheEditorAndHoldTheCountdown) {
     }
 }
 
-TEST(ValueEditingTest, AutoNullingEditorStoresSixteenBitsAndLocksOutsideManufacturing) {
+TEST(ValueEditingTest, AutoNullingEditorRefusesValuesBeyondSixteenBitsAndLocksOutsideManufacturing) {
     FrameRig rig;
     rig.SelectDevice(family::kHarrier);
     rig.FillList(20);
@@ -96,14 +96,28 @@ TEST(ValueEditingTest, AutoNullingEditorStoresSixteenBitsAndLocksOutsideManufact
     EXPECT_EQ(rig.frame.autoNulling, before);
     EXPECT_EQ(rig.Value(18), "v18");
 
+    // 70000 does not fit the slot's 16 bits: refused, naming the limit,
+    // and nothing changes (it used to be stored as 4464).
     rig.frame.flags.manufacturingMode = 1;
     rig.frame.OnListDoubleClick(18);
     EXPECT_EQ(seen.autoNullingEnabled, 0);
     EXPECT_EQ(seen.temperatureCompensation, 1);
     EXPECT_EQ(seen.darkValue, "812");
     EXPECT_FALSE(seen.noteShown);
-    EXPECT_EQ(rig.Value(18), "Enabled,Enabled,70000,0");
-    EXPECT_EQ(rig.frame.autoNulling.darkValue, 4464);
+    ASSERT_EQ(rig.ui.Messages().size(), 1u);
+    EXPECT_NE(rig.ui.Messages()[0].text.find("from 0 to 65535"), std::string::npos) << rig.ui.Messages()[0].text;
+    EXPECT_EQ(rig.Value(18), "v18");
+    EXPECT_EQ(rig.frame.autoNulling, before);
+
+    rig.ui.onDialog = [&](CDialogModel& model) {
+        auto& dialog = dynamic_cast<CAutoNullingDlg&>(model);
+        dialog.OnAutoNullingClicked();
+        dialog.darkValue = "65535";
+        return mb::kIdOk;
+    };
+    rig.frame.OnListDoubleClick(18);
+    EXPECT_EQ(rig.Value(18), "Enabled,Enabled,65535,0");
+    EXPECT_EQ(rig.frame.autoNulling.darkValue, 65535);
     EXPECT_EQ(rig.frame.autoNulling.autoNullingMode, 3);
 }
 

@@ -1,0 +1,72 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace spindle {
+
+// What a row of the stored-value list accepts, set by the code that fills
+// the row from the slot it shows. Save All Values parses rows with atoi and
+// strtod, which read a typo as 0 and cut texts and numbers to the slot, so
+// the editors check every value against its row's rule before taking it.
+enum class RowInput {
+    Text,       // any text of at most maxLength bytes
+    Real,       // a number in full; as written with writeFormat it must fit the slot
+    Integer,    // a whole number from minimum to maximum
+    ShownOnly,  // shown, never written: the editor opens read-only
+};
+
+struct RowRule {
+    RowInput input = RowInput::Text;
+    std::size_t maxLength = 15;          // Text: bytes a slot holds
+    const char* writeFormat = nullptr;   // Real: the printf format the slot is written with
+    long long minimum = 0;               // Integer
+    long long maximum = 0;               // Integer
+    int slot = -1;                       // the slot the row shows; -1: none (firmware text, registers)
+
+    static RowRule TextOf(int slot, std::size_t maxLength = 15) {
+        RowRule rule;
+        rule.input = RowInput::Text;
+        rule.slot = slot;
+        rule.maxLength = maxLength;
+        return rule;
+    }
+    static RowRule RealOf(int slot, const char* writeFormat) {
+        RowRule rule;
+        rule.input = RowInput::Real;
+        rule.slot = slot;
+        rule.writeFormat = writeFormat;
+        return rule;
+    }
+    static RowRule IntegerOf(int slot, long long minimum, long long maximum) {
+        RowRule rule;
+        rule.input = RowInput::Integer;
+        rule.slot = slot;
+        rule.minimum = minimum;
+        rule.maximum = maximum;
+        return rule;
+    }
+    static RowRule ShownOnly(int slot = -1) {
+        RowRule rule;
+        rule.input = RowInput::ShownOnly;
+        rule.slot = slot;
+        return rule;
+    }
+};
+
+// Parses a whole number: optional blanks, an optional sign, decimal digits,
+// optional blanks, nothing else. False for anything else or out of range of
+// long long.
+bool ParseWholeInteger(const std::string& text, long long& value);
+// Parses a number as strtod reads it, but only when the whole text (blanks
+// around it allowed) is the number and it is finite.
+bool ParseWholeReal(const std::string& text, double& value);
+
+// Why `text` may not go into a row with `rule`; empty when it may. The
+// reason names the limit ("at most 15 characters", "from 0 to 255").
+std::string RowInputProblem(const RowRule& rule, const std::string& text);
+
+// The text a row shows when its slot could not be read.
+inline constexpr const char* kNotReadText = "(not read)";
+
+}  // namespace spindle
