@@ -131,6 +131,15 @@ ProfileText::ProfileText(std::string_view bytes) {
     }
 }
 
+namespace {
+
+// One pair of matching single or double quotation marks around a value.
+bool IsQuotedPair(std::string_view value) {
+    return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
+}
+
+}  // namespace
+
 std::optional<std::string> ProfileText::Get(std::string_view section, std::string_view key) const {
     section = Trim(section);
     key = Trim(key);
@@ -140,7 +149,11 @@ std::optional<std::string> ProfileText::Get(std::string_view section, std::strin
         if (parsed.kind == LineKind::Section) {
             inSection = EqualNoCase(parsed.name, section);
         } else if (inSection && parsed.kind == LineKind::Entry && EqualNoCase(parsed.name, key)) {
-            return std::string(parsed.value);
+            // A value in matching quotes reads without them, as the
+            // platform's profile reader reads it.
+            std::string_view value = parsed.value;
+            if (IsQuotedPair(value)) value = value.substr(1, value.size() - 2);
+            return std::string(value);
         }
     }
     return std::nullopt;
@@ -150,6 +163,11 @@ bool ProfileText::Set(std::string_view section, std::string_view key, std::strin
     section = Trim(section);
     key = Trim(key);
     if (!IsStorableSection(section) || !IsStorableKey(key) || !IsStorableValue(value)) return false;
+    // A value that itself starts and ends with the same quotation mark gets
+    // one more pair, so it reads back as written.
+    std::string stored(value);
+    if (IsQuotedPair(value)) stored = "\"" + stored + "\"";
+    value = stored;
 
     // In place: keep everything of the line up to where the old value began.
     bool inSection = false;

@@ -104,6 +104,27 @@ TEST(ProfileText, RefusesWhatWouldNotReadBackAsWritten) {
     EXPECT_EQ(text.Text(), "[Settings]\nA=1\n");
 }
 
+TEST(ProfileText, OnePairOfMatchingQuotesIsDroppedAndQuotedValuesRoundTrip) {
+    const ProfileText text(
+        "[Linearity Coefficients]\n"
+        "Intercept=\"0.9\"\n"
+        "NL0='1.5e-5'\n"
+        "NL1=\"2e-7'\n"
+        "NL2=\"\"3\"\"\n"
+        "NL3=\"\n");
+    EXPECT_EQ(text.Get("Linearity Coefficients", "Intercept"), "0.9");
+    EXPECT_EQ(text.Get("Linearity Coefficients", "NL0"), "1.5e-5");
+    EXPECT_EQ(text.Get("Linearity Coefficients", "NL1"), "\"2e-7'");  // not a matching pair
+    EXPECT_EQ(text.Get("Linearity Coefficients", "NL2"), "\"3\"");   // only one pair goes
+    EXPECT_EQ(text.Get("Linearity Coefficients", "NL3"), "\"");
+
+    ProfileText settings;
+    for (const std::string value : {"'quoted'", "\"x\"", "plain", "\"", "''"}) {
+        ASSERT_TRUE(settings.Set("Settings", "Path", value));
+        EXPECT_EQ(settings.Get("Settings", "Path"), value);
+    }
+}
+
 class AtomicSave : public ::testing::Test {
 protected:
     void TearDown() override { SetProfileWriteFaultForTesting({}); }
