@@ -3,6 +3,8 @@
 // put the list back.
 #include "protocol/AllValues.h"
 
+#include <algorithm>
+
 #include "device/Families.h"
 #include "device/ScopedDevice.h"
 #include "platform/Format.h"
@@ -127,8 +129,19 @@ Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, c
     // zeros in their rows and do not count against a save.
     if (traits.fpgaRows) values.ReadFpgaRegisters(protocol, device.Handle());
     if (traits.extraRows) saved.Append(values.TransferExtra(protocol, device.Handle(), TransferDirection::Read));
+    const int firstRow = list.RowCount();
     FillRows(values, traits, options.fpgaRegistersUnlocked, list, autoNulling);
     if (slotsAsRead != nullptr) *slotsAsRead = values.SlotsAsRead();
+    // A row whose slot could not be read says so, rather than showing the
+    // zero or empty text the failed read left.
+    for (int row = firstRow; row < list.RowCount(); ++row) {
+        const int slot = list.Rule(row).slot;
+        const bool slotFailed = slot >= 0 && std::find(saved.failedSlots.begin(), saved.failedSlots.end(), slot) !=
+                                                 saved.failedSlots.end();
+        const bool versionFailed = saved.firmwareVersionFailed && row == firstRow && traits.layout != ValueLayout::Lantern;
+        if (slotFailed || versionFailed) list.SetText(row, CValueList::kDataColumn, kNotReadText);
+    }
+    list.MarkSaved();
 
     failedSlots = saved.failedSlots;
     if (failedSlots.empty()) {

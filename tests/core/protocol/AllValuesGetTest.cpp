@@ -147,13 +147,14 @@ TEST(AllValuesGetTest, FailedSlotReadsShowNothingOfAnotherSlotOrDevice) {
     ASSERT_EQ(rig.Value(1), "KES08811");
 
     // The Osprey leaves its serial and its second wavelength coefficient
-    // unanswered: those rows show empty and zero, the neighbours their own.
+    // unanswered: those rows say they were not read (not an empty serial or
+    // a zero that looks real), the neighbours show their own.
     rig.FailSlotReads(demo::kOsprey, {0, 3});
     rig.Select(demo::kOsprey, family::kOsprey);
     ASSERT_EQ(rig.frame.List().RowCount(), 18);
-    EXPECT_EQ(rig.Value(1), "");
+    EXPECT_EQ(rig.Value(1), "(not read)");
     EXPECT_EQ(rig.Value(3), "4.5210800e-01");
-    EXPECT_EQ(rig.Value(4), "0.0000000e+00");
+    EXPECT_EQ(rig.Value(4), "(not read)");
     EXPECT_EQ(rig.Value(5), "1.3300870e-09") << "slot 4 of the Osprey";
     EXPECT_EQ(rig.Value(15), "5");
     // Such a list cannot be saved: it would store the zeros.
