@@ -48,7 +48,7 @@ FamilyTraits Row(int code, G chip) {
 FamilyTraits CommonInstrument(int code, G chip, const char* pattern) {
     FamilyTraits row = Row(code, chip);
     row.layout = L::Common;
-    row.buttons = {kPsocForIbis, kExtraKestrelButton};
+    row.buttons = {kPsocForIbis, kExtraKestrelButton, FamilyButton{}};
     row.eepromPattern = pattern;
     return row;
 }
@@ -60,7 +60,7 @@ FamilyTraits FpgaInstrument(int code, const char* pattern, int lastFpgaIndex, st
     row.fpgaRows = true;
     row.lastFpgaIndex = lastFpgaIndex;
     row.fpgaRowRules = rules;
-    row.buttons = {kLinearityButton, kPsocForFalcon};
+    row.buttons = {kLinearityButton, kPsocForFalcon, FamilyButton{}};
     row.programsFpga = true;
     row.eepromPattern = pattern;
     return row;
@@ -83,7 +83,8 @@ std::array<FamilyTraits, 15> BuildTable() {
     FamilyTraits lantern = Row(family::kLantern, G::Ezusb);
     lantern.layout = L::Lantern;
     lantern.reset = R::Lantern;
-    lantern.buttons = {FamilyButton{cmd::kCalibrate, F::None}, FamilyButton{cmd::kZephyrCalFile, F::None}};
+    lantern.buttons = {FamilyButton{cmd::kCalibrate, F::None}, FamilyButton{cmd::kZephyrCalFile, F::None},
+                       FamilyButton{}};
 
     FamilyTraits merlin = Row(family::kMerlin, G::Ezusb);
     merlin.layout = L::Merlin;
@@ -92,6 +93,8 @@ std::array<FamilyTraits, 15> BuildTable() {
     FamilyTraits ibis = CommonInstrument(family::kIbis, G::Ezusb, "*Ibis*.iic");
     ibis.reset = R::Common;
     ibis.psocPage = PsocPage::Ibis;
+    // The Ibis dialog's own button on the manufacturing bar.
+    ibis.buttons[2] = FamilyButton{cmd::kIbisExtra, F::ExtraIbisOrManufacturing};
 
     FamilyTraits falcon = FpgaInstrument(family::kFalcon, "Falcon_1*.iic", 23, kFalconFpgaRows);
     falcon.eepromPatternOtherRevision = "Falcon_2*.iic";

@@ -46,7 +46,7 @@ enum class ValueLayout {
 enum class ResetLayout { None, Common, Heron, Lantern };
 
 // A feature switch that must be on before a button is offered.
-enum class Feature { None, ExtraIbis, ExtraKestrel, ExtraFalcon };
+enum class Feature { None, ExtraIbis, ExtraKestrel, ExtraFalcon, ExtraIbisOrManufacturing };
 
 // The PSOC diagnostics page a family's sheet shows.
 enum class PsocPage { None, Ibis, Falcon, Condor };
@@ -83,7 +83,7 @@ struct FamilyTraits {
     int lastFpgaIndex = 28;  // highest FPGA table index read
     std::span<const FpgaRowRule> fpgaRowRules{};
     PsocVersionRead psocVersion = PsocVersionRead::None;
-    std::array<FamilyButton, 2> buttons{};  // shown by Get All Values
+    std::array<FamilyButton, 3> buttons{};  // shown by Get All Values
     bool programsFpga = false;              // Get All Values enables Program FPGA
     ResetLayout reset = ResetLayout::None;
     // The EEPROM file pattern; the second one for a hardware revision other

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "AllValuesRig.h"
 #include "platform/CommandIds.h"
 #include "protocol/StoredValues.h"
@@ -120,6 +122,21 @@ TEST(AllValuesGetTest, FalconWithFpgaAccessStopsAtTheShutterRowThenShowsThePsocV
     }
     EXPECT_EQ(sleeps, (std::vector<std::string>{"SLEEP 10", "SLEEP 10", "SLEEP 1000"}));
     EXPECT_EQ(between.back(), "SLEEP 1000");
+}
+
+TEST(AllValuesGetTest, IbisExtraIsOfferedForAnIbisInManufacturingModeOrWithItsFlag) {
+    constexpr int kGannet = 9;
+    for (const auto& [manufacturing, ibisFlag, shown] :
+         std::vector<std::tuple<int, int, bool>>{{0, 0, false}, {1, 0, true}, {0, 1, true}}) {
+        AllValuesRig rig;  // its Refresh Tree hides the button
+        EXPECT_FALSE(rig.ui.buttonVisible[cmd::kIbisExtra]);
+        rig.frame.flags.manufacturingMode = manufacturing;
+        rig.frame.flags.extraIbisUnlocked = ibisFlag;
+        rig.Select(demo::kOsprey, family::kOsprey);
+        EXPECT_FALSE(rig.ui.buttonVisible[cmd::kIbisExtra]) << "not an Ibis";
+        rig.Select(kGannet, family::kIbis);
+        EXPECT_EQ(rig.ui.buttonVisible[cmd::kIbisExtra], shown) << manufacturing << ibisFlag;
+    }
 }
 
 TEST(AllValuesGetTest, FamilyButtonsFollowTheUnlockFlags) {

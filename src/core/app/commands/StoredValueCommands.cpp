@@ -26,6 +26,8 @@ bool FeatureOn(const FeatureFlags& flags, Feature feature) {
         case Feature::ExtraIbis: return flags.extraIbisUnlocked == 1;
         case Feature::ExtraKestrel: return flags.extraKestrelUnlocked == 1;
         case Feature::ExtraFalcon: return flags.extraFalconUnlocked == 1;
+        case Feature::ExtraIbisOrManufacturing:
+            return flags.extraIbisUnlocked == 1 || flags.manufacturingMode == 1;
     }
     return false;
 }
