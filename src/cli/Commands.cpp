@@ -466,6 +466,8 @@ int RunUnlock(const GlobalOptions& options, const std::string& code) {
         if (!(ReadFeatureFlags(store) == flags)) {
             ui.Error(StrPrintf("the features could not be saved in the settings file \"%s\"",
                                SettingsFilePath().c_str()));
+            // Flags that were not saved are not this installation's flags.
+            return session->ExitStatus();
         }
     }
     const std::pair<const char*, int> named[] = {

@@ -439,6 +439,15 @@ TEST_F(SpindleCliTest, ABackupRestoresEveryByteEvenBeyondTheListsDigits) {
     EXPECT_EQ(ReadFile(Bench()), file);
 }
 
+TEST_F(SpindleCliTest, UnlockPrintsTheFlagsOnlyWhenTheyWereSaved) {
+    // A folder where the settings file should be: nothing can be saved.
+    fs::create_directories(dir_ / "config" / "Spindle.ini");
+    const RunResult unsaved = Run({"unlock", kManufacturingCode});
+    EXPECT_EQ(unsaved.status, 1);
+    EXPECT_EQ(unsaved.out, "");
+    EXPECT_NE(unsaved.err.find("could not be saved"), std::string::npos) << unsaved.err;
+}
+
 TEST_F(SpindleCliTest, JsonOutputEscapesBytesThatAreNotUtf8) {
     // A serial holding a Latin-1 byte (0xE9) and a lone continuation byte.
     Json bench = Json::parse(ReadFile(Bench()));
