@@ -40,14 +40,15 @@ void CTerminalUserInterface::Emit(const std::string& line) {
 int CTerminalUserInterface::MessageBox(const std::string& text, const std::string& /*title*/, unsigned style) {
     std::lock_guard lock(mutex_);
     const unsigned buttons = style & kButtonsMask;
-    if (buttons != mb::kYesNo && buttons != mb::kOkCancel) {
+    if (buttons != mb::kYesNo && buttons != mb::kOkCancel && buttons != mb::kYesNoCancel) {
         // Whether the command failed is the operation's outcome, not the box's.
         Emit(text);
         return mb::kIdOk;
     }
     // A question.
-    const int yes = buttons == mb::kYesNo ? mb::kIdYes : mb::kIdOk;
-    const int no = buttons == mb::kYesNo ? mb::kIdNo : mb::kIdCancel;
+    const bool yesNo = buttons == mb::kYesNo || buttons == mb::kYesNoCancel;
+    const int yes = yesNo ? mb::kIdYes : mb::kIdOk;
+    const int no = yesNo ? mb::kIdNo : mb::kIdCancel;
     if (options_.assumeYes) {
         Emit(text + " [answered yes by --yes]");
         return yes;

@@ -81,6 +81,7 @@ CMainWindow::CMainWindow(IEzusbDriver& driver, IClock& clock, IDebugTrace& trace
     QString title = QString::fromUtf8(kTitle);
     if (options.simulatedBench) title += QString::fromUtf8(kSimulatedSuffix);
     setWindowTitle(title);
+    baseTitle_ = title;
     setWindowIcon(ApplicationIcon());
     setObjectName(QStringLiteral("mainWindow"));
 }
@@ -337,6 +338,9 @@ bool CMainWindow::SelectTreeItem(const QString& text) {
 }
 
 void CMainWindow::RefreshCommandStates() {
+    // The title says when the list holds edits not yet saved.
+    const QString title = frame_.List().Modified() ? baseTitle_ + tr(" (unsaved changes)") : baseTitle_;
+    if (windowTitle() != title) setWindowTitle(title);
     for (const auto& [commandId, button] : buttons_) button->setEnabled(frame_.IsCommandEnabled(commandId));
     if (QAction* exit = MenuAction(cmd::kAppExit)) exit->setEnabled(frame_.IsCommandEnabled(cmd::kAppExit));
 }

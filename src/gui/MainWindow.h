@@ -123,6 +123,7 @@ private:
     bool startMaximized_ = false;
     bool started_ = false;
     bool closed_ = false;
+    QString baseTitle_;
 };
 
 }  // namespace spindle::gui

@@ -83,6 +83,10 @@ int CQtUserInterface::ShowMessageBox(const QString& text, const QString& title, 
     switch (style & 0x0Fu) {
         case mb::kOkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
         case mb::kYesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+        case mb::kYesNoCancel:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            box.setEscapeButton(QMessageBox::Cancel);
+            break;
         default: box.setStandardButtons(QMessageBox::Ok); break;
     }
     switch (box.exec()) {

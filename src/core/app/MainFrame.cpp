@@ -70,6 +70,13 @@ void CMainFrame::OnClose() {
 }
 
 Outcome CMainFrame::OnTreeSelectionChanged(int item) {
+    if (item != tree_.Selected() && !KeepOrSaveEdits()) {
+        // Stay on the device whose edits are kept: the view follows the model.
+        Outcome stayed;
+        tree_.Select(tree_.Selected());
+        stayed.Done("kept the unsaved edits");
+        return stayed;
+    }
     tree_.Select(item);
     Outcome outcome = OnGetAllValues();
     platform_.ui.CommandStateChanged();

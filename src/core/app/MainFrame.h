@@ -85,6 +85,7 @@ public:
 
     // --- Models ------------------------------------------------------------------
     CDeviceTree& Tree() { return tree_; }
+    const CDeviceTree& Tree() const { return tree_; }
     CValueList& List() { return list_; }
     const CValueList& List() const { return list_; }
     Platform& GetPlatform() { return platform_; }
@@ -118,6 +119,12 @@ public:
         RawSlots slots;  // the exact bytes Get All Values read
     };
     ListSource listSource;
+
+    // Before the list is replaced (another device, Get All Values, Refresh
+    // Tree): when it holds edits not yet saved, asks "Save changes to
+    // <device>?". Yes saves (and goes on only when the save succeeded), No
+    // drops the edits, Cancel stays. True to go on.
+    bool KeepOrSaveEdits();
 
 private:
     void SetCommandVisibility();

@@ -10,6 +10,7 @@ namespace spindle {
 namespace mb {
 inline constexpr unsigned kOk = 0x0000;
 inline constexpr unsigned kOkCancel = 0x0001;
+inline constexpr unsigned kYesNoCancel = 0x0003;
 inline constexpr unsigned kYesNo = 0x0004;
 inline constexpr unsigned kIconError = 0x0010;
 inline constexpr unsigned kIconQuestion = 0x0020;

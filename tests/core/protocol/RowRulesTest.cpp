@@ -124,3 +124,53 @@ TEST(RowRulesTest, NumbersParseOnlyInFull) {
 
 }  // namespace
 }  // namespace spindle::test
+
+namespace spindle::test {
+namespace {
+
+TEST(UnsavedEditsTest, LeavingAnEditedListAsksAndEachAnswerDoesWhatItSays) {
+    AllValuesRig rig;
+    rig.Select(demo::kOsprey, family::kOsprey);
+    const int osprey = rig.ItemOf(demo::kOsprey, family::kOsprey);
+    const int kestrel = rig.ItemOf(demo::kKestrel, family::kKestrel);
+    auto edit = [&] {
+        Type(rig, 1, "OSP-EDITED");
+        ASSERT_TRUE(rig.frame.List().Modified());
+        rig.ui.ClearMessages();
+    };
+
+    // Cancel: nothing is read or written, the list and the selection stay.
+    edit();
+    rig.Device(demo::kOsprey).ClearLogs();
+    rig.ui.QueueAnswer(mb::kIdCancel);
+    rig.Select(demo::kKestrel, family::kKestrel);
+    ASSERT_EQ(rig.ui.Messages().size(), 1u);
+    EXPECT_EQ(rig.ui.Messages()[0].text, "Save changes to [3] Osprey - OSP05521?");
+    EXPECT_EQ(rig.frame.Tree().Selected(), osprey);
+    EXPECT_EQ(rig.Value(1), "OSP-EDITED");
+    rig.ui.QueueAnswer(mb::kIdCancel);
+    rig.frame.OnRefreshTree();
+    rig.ui.QueueAnswer(mb::kIdCancel);
+    rig.frame.OnGetAllValues();
+    EXPECT_EQ(rig.Value(1), "OSP-EDITED");
+    EXPECT_TRUE(rig.Device(demo::kOsprey).BulkCommands().empty());
+
+    // No: the edit is dropped, the device keeps its serial.
+    rig.ui.QueueAnswer(mb::kIdNo);
+    rig.Select(demo::kKestrel, family::kKestrel);
+    EXPECT_EQ(rig.frame.Tree().Selected(), kestrel);
+    EXPECT_EQ(rig.Device(demo::kOsprey).SlotText(0), "OSP05521");
+
+    // Yes: the edit is saved into the device it was made for, then the
+    // other device is read.
+    rig.Select(demo::kOsprey, family::kOsprey);
+    edit();
+    rig.ui.QueueAnswer(mb::kIdYes);
+    rig.Select(demo::kKestrel, family::kKestrel);
+    EXPECT_EQ(rig.Device(demo::kOsprey).SlotText(0), "OSP-EDITED");
+    EXPECT_EQ(rig.frame.Tree().Selected(), kestrel);
+    EXPECT_FALSE(rig.frame.List().Modified());
+}
+
+}  // namespace
+}  // namespace spindle::test

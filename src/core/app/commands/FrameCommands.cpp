@@ -9,6 +9,11 @@ namespace spindle {
 
 Outcome CMainFrame::OnRefreshTree() {
     IUserInterface& ui = platform_.ui;
+    if (!KeepOrSaveEdits()) {
+        Outcome stayed;
+        stayed.Done("kept the unsaved edits");
+        return stayed;
+    }
     for (int id : {cmd::kCalibrate, cmd::kZephyrCalFile, cmd::kExtraKestrel, cmd::kPsocDiags, cmd::kLinearityCoefs,
                    cmd::kIbisExtra}) {
         ui.ShowButton(id, false);

@@ -55,6 +55,31 @@ std::string SaveRefusal(const CMainFrame& frame, const DeviceRecord& record) {
 
 }  // namespace
 
+namespace {
+
+// The selected device's tree label without the blanks around it.
+std::string DeviceLabel(const CMainFrame& frame) {
+    const TreeItem* item = frame.Tree().Item(frame.Tree().Selected());
+    if (item == nullptr) return {};
+    const std::size_t start = item->text.find_first_not_of(' ');
+    const std::size_t end = item->text.find_last_not_of(" \n");
+    return start == std::string::npos ? std::string() : item->text.substr(start, end - start + 1);
+}
+
+}  // namespace
+
+bool CMainFrame::KeepOrSaveEdits() {
+    if (!list_.Modified()) return true;
+    const int answer = platform_.ui.MessageBox(StrPrintf("Save changes to %s?", DeviceLabel(*this).c_str()),
+                                               kAppTitle, mb::kYesNoCancel | mb::kIconQuestion);
+    if (answer == mb::kIdYes) return OnSaveAllValues().Ok();
+    if (answer == mb::kIdNo) {
+        list_.MarkSaved();
+        return true;
+    }
+    return false;
+}
+
 Outcome CMainFrame::OnGetAllValues() {
     Outcome outcome;
     IUserInterface& ui = platform_.ui;
@@ -66,6 +91,10 @@ Outcome CMainFrame::OnGetAllValues() {
     if (record == nullptr) {
         list_.Clear();
         listSource = {};
+        return outcome;
+    }
+    if (!KeepOrSaveEdits()) {
+        outcome.Done("kept the unsaved edits");
         return outcome;
     }
     // A device being programmed is not touched; the list keeps what it holds
@@ -119,6 +148,10 @@ Outcome CMainFrame::OnSaveAllValues() {
         } else {
             outcome.Append(
                 SaveAllValues(platform_, record->index, static_cast<int>(record->family), list_, autoNulling));
+            if (outcome.Ok()) {
+                list_.MarkSaved();
+                platform_.ui.SetStatusText(0, StrPrintf("Saved all values of %s.", DeviceLabel(*this).c_str()));
+            }
         }
     }
     // Shown after the wait cursor is gone.
@@ -141,6 +174,9 @@ Outcome CMainFrame::RestoreStoredValues(const RawSlots& slots) {
             outcome.Show({refusal, kAppTitle, kWarningStyle});
         } else {
             outcome.Append(RestoreSlots(platform_, record->index, static_cast<int>(record->family), slots));
+            if (outcome.Ok()) {
+                platform_.ui.SetStatusText(0, StrPrintf("Restored the values of %s.", DeviceLabel(*this).c_str()));
+            }
         }
     }
     ShowPendingMessages(platform_.ui, outcome);
