@@ -1,5 +1,7 @@
 #include "device/EzusbDevice.h"
 
+#include "device/WarningScope.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -113,6 +115,7 @@ void ReportError(Platform& platform, const std::string& text) {
 void TraceLine(Platform& platform, const std::string& text) { platform.trace.Write(text); }
 
 void ShowUsbWarning(Platform& platform, const std::string& text) {
+    if (!CWarningScope::ShouldShow(text)) return;
     platform.ui.MessageBox(text, kUsbWarningTitle, kUsbWarningStyle);
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <tuple>
 
 #include "AllValuesRig.h"
@@ -212,3 +213,23 @@ TEST(AllValuesGetTest, BusyDeviceLeavesTheListAndSaveRefuses) {
 
 }  // namespace
 }  // namespace spindle
+
+namespace spindle::test {
+namespace {
+
+TEST(AllValuesGetTest, AnUnpluggedDeviceShowsEachWarningOnceAndCountsTheFailures) {
+    AllValuesRig rig;
+    // Unplugged after the scan opened it: every request of the read fails.
+    rig.Device(demo::kCondor).UnplugAfterRequests(0);
+    rig.Select(demo::kCondor, family::kCondor);
+    std::map<std::string, int> shown;
+    for (const auto& message : rig.ui.Messages()) ++shown[message.text];
+    ASSERT_FALSE(shown.empty());
+    for (const auto& [text, count] : shown) EXPECT_EQ(count, 1) << text;
+    ASSERT_FALSE(rig.ui.statusTexts.empty());
+    const std::string& last = rig.ui.statusTexts[0];
+    EXPECT_NE(last.find("requests failed; repeated warnings were shown once."), std::string::npos) << last;
+}
+
+}  // namespace
+}  // namespace spindle::test
