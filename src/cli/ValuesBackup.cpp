@@ -5,9 +5,11 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <system_error>
 
 #include "JsonText.h"
+#include "platform/BoundedFile.h"
 #include "platform/Format.h"
 
 namespace spindle::cli {
@@ -30,6 +32,11 @@ bool ReadNumber(const Json& document, const char* key, std::uint32_t& value, std
     auto it = document.find(key);
     if (it == document.end() || !it->is_number_unsigned()) {
         error = StrPrintf("\"%s\" is missing or not a number", key);
+        return false;
+    }
+    // Checked before it is narrowed: 2^32 + 4 is no family code 4.
+    if (it->get<std::uint64_t>() > 0xFFFFFFFFull) {
+        error = StrPrintf("\"%s\" is out of range", key);
         return false;
     }
     value = it->get<std::uint32_t>();
@@ -107,7 +114,9 @@ nlohmann::ordered_json BackupToJson(const ValuesBackup& backup) {
 }
 
 std::optional<ValuesBackup> BackupFromJson(const Json& document, std::string& error) {
-    if (!document.is_object() || document.value("format", std::string()) != kBackupFormat) {
+    const auto format = document.is_object() ? document.find("format") : document.end();
+    if (!document.is_object() || format == document.end() || !format->is_string() ||
+        format->get<std::string>() != kBackupFormat) {
         error = StrPrintf("not a value backup (\"format\" is not \"%s\")", kBackupFormat);
         return std::nullopt;
     }
@@ -124,7 +133,13 @@ std::optional<ValuesBackup> BackupFromJson(const Json& document, std::string& er
         !ReadText(document, "serial", backup.serial, error) || !ReadText(document, "date", backup.date, error)) {
         return std::nullopt;
     }
-    backup.deviceLabel = document.value("deviceLabel", std::string());
+    if (auto label = document.find("deviceLabel"); label != document.end()) {
+        if (!label->is_string()) {
+            error = "\"deviceLabel\" is not a text";
+            return std::nullopt;
+        }
+        backup.deviceLabel = label->get<std::string>();
+    }
     if (auto slots = document.find("slots"); slots != document.end()) {
         if (!ParseSlots(*slots, backup.slots, error)) return std::nullopt;
     }
@@ -172,21 +187,40 @@ bool WriteBackupFile(const std::string& path, const ValuesBackup& backup, std::s
 }
 
 std::optional<ValuesBackup> ReadBackupFile(const std::string& path, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot open " + path;
-        return std::nullopt;
+    std::string text;
+    switch (ReadFileBounded(path, kMaxJsonFileBytes, text)) {
+        case BoundedRead::Ok: break;
+        case BoundedRead::TooLarge:
+            error = StrPrintf("%s: larger than %zu bytes; not a value backup", path.c_str(), kMaxJsonFileBytes);
+            return std::nullopt;
+        case BoundedRead::Missing:
+        case BoundedRead::Failed: error = "cannot open " + path; return std::nullopt;
     }
-    std::stringstream text;
-    text << file.rdbuf();
     Json document;
+    bool tooDeep = false;
     try {
-        document = Json::parse(text.str());
+        document = Json::parse(text, [&tooDeep](int depth, Json::parse_event_t, Json&) {
+            if (depth > kMaxJsonDepth) {
+                tooDeep = true;
+                throw std::runtime_error("too deep");
+            }
+            return true;
+        });
     } catch (const Json::exception& parseError) {
         error = path + ": not valid JSON: " + parseError.what();
         return std::nullopt;
+    } catch (const std::runtime_error&) {
+        if (!tooDeep) throw;
+        error = StrPrintf("%s: JSON nested deeper than %d levels; not a value backup", path.c_str(), kMaxJsonDepth);
+        return std::nullopt;
     }
-    auto backup = BackupFromJson(document, error);
+    std::optional<ValuesBackup> backup;
+    try {
+        backup = BackupFromJson(document, error);
+    } catch (const Json::exception& typeError) {
+        // A member of the wrong type is refused, never a crash.
+        error = std::string("a member has the wrong type: ") + typeError.what();
+    }
     if (!backup) error = path + ": " + error;
     return backup;
 }

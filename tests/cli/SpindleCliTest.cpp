@@ -470,3 +470,39 @@ TEST_F(SpindleCliTest, JsonOutputEscapesBytesThatAreNotUtf8) {
     ASSERT_EQ(RunOnBench({"--yes", "import", "3", "osprey.json"}).status, 0);
     EXPECT_EQ(Json::parse(ReadFile(Bench())), Json::parse(file));
 }
+
+namespace {
+
+TEST_F(SpindleCliTest, HugeDeepOrMistypedFilesAreRefusedWithoutACrash) {
+    // Endless files: a bench file and a backup read from /dev/zero.
+    const RunResult endlessBench = Run({"--bench", "/dev/zero", "scan"});
+    EXPECT_EQ(endlessBench.status, 2) << endlessBench.err;
+    EXPECT_NE(endlessBench.err.find("larger than"), std::string::npos) << endlessBench.err;
+    const std::string bench = ReadFile(Bench());
+    const RunResult endlessBackup = RunOnBench({"--yes", "import", "3", "/dev/zero"});
+    EXPECT_EQ(endlessBackup.status, 1) << endlessBackup.err;
+
+    // A comment 50,000 arrays deep.
+    std::string deep = R"({"format": "spindle-sim-bench", "version": 1, "_comment": )";
+    deep += std::string(50000, '[') + std::string(50000, ']') + R"(, "devices": []})";
+    WriteFile(Path("deep.json"), deep);
+    const RunResult deepBench = Run({"--bench", Path("deep.json").string(), "scan"});
+    EXPECT_EQ(deepBench.status, 2) << deepBench.err;
+    EXPECT_NE(deepBench.err.find("nested deeper"), std::string::npos) << deepBench.err;
+
+    // Backups with members of the wrong type or out of range.
+    ASSERT_EQ(RunOnBench({"export", "3", "osprey.json"}).status, 0);
+    const Json backup = Json::parse(ReadFile(Path("osprey.json")));
+    const std::vector<std::pair<std::string, Json>> broken = {
+        {"format", 7}, {"deviceLabel", Json::array()}, {"familyCode", 4294967300ull}};
+    for (const auto& [member, value] : broken) {
+        Json changed = backup;
+        changed[member] = value;
+        WriteFile(Path("broken.json"), changed.dump());
+        const RunResult refused = RunOnBench({"--yes", "import", "3", "broken.json"});
+        EXPECT_EQ(refused.status, 1) << member << ": " << refused.err;
+    }
+    EXPECT_EQ(ReadFile(Bench()), bench);
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 #include <limits>
 #include <sstream>
 
+#include "platform/BoundedFile.h"
 #include "platform/Format.h"
 #include "sim/SimBench.h"
 
@@ -333,17 +334,38 @@ std::unique_ptr<SimBench> LoadBenchFromJson(const Json& document, const std::str
     return bench;
 }
 
+namespace {
+
+struct JsonTooDeep {};
+
+// Parses with the nesting bound: the parser's callback sees each value's
+// depth before it descends further.
+Json ParseBoundedJson(const std::string& text) {
+    return Json::parse(text, [](int depth, Json::parse_event_t, Json&) {
+        if (depth > kMaxJsonDepth) throw JsonTooDeep{};
+        return true;
+    });
+}
+
+}  // namespace
+
 std::unique_ptr<SimBench> LoadBench(const std::string& nameOrPath) {
     if (nameOrPath == "demo") return LoadBenchFromJson(Json::parse(DemoBenchText()));
-    std::ifstream file(nameOrPath, std::ios::binary);
-    if (!file) throw BenchFileError(nameOrPath + ": cannot open the bench file");
-    std::stringstream text;
-    text << file.rdbuf();
+    std::string text;
+    switch (ReadFileBounded(nameOrPath, kMaxJsonFileBytes, text)) {
+        case BoundedRead::Ok: break;
+        case BoundedRead::TooLarge:
+            throw BenchFileError(nameOrPath + StrPrintf(": the bench file is larger than %zu bytes", kMaxJsonFileBytes));
+        case BoundedRead::Missing:
+        case BoundedRead::Failed: throw BenchFileError(nameOrPath + ": cannot open the bench file");
+    }
     Json document;
     try {
-        document = Json::parse(text.str());
+        document = ParseBoundedJson(text);
     } catch (const nlohmann::json::exception& error) {
         throw BenchFileError(nameOrPath + ": not valid JSON: " + error.what());
+    } catch (const JsonTooDeep&) {
+        throw BenchFileError(nameOrPath + StrPrintf(": JSON nested deeper than %d levels", kMaxJsonDepth));
     }
     try {
         return LoadBenchFromJson(document, nameOrPath);

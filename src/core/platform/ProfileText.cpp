@@ -1,5 +1,7 @@
 #include "platform/ProfileText.h"
 
+#include "platform/BoundedFile.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -234,22 +236,13 @@ bool ProfileText::IsStorableKey(std::string_view key) {
 bool ProfileText::IsStorableValue(std::string_view value) { return !HasLineBreakOrNul(value); }
 
 ProfileLoad LoadProfileFile(const std::string& path, std::string& bytes) {
-    bytes.clear();
-    if (path.empty()) return ProfileLoad::Missing;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return (errno == ENOENT || errno == ENOTDIR) ? ProfileLoad::Missing : ProfileLoad::Failed;
+    switch (ReadFileBounded(path, kMaxProfileFileBytes, bytes)) {
+        case BoundedRead::Ok: return ProfileLoad::Ok;
+        case BoundedRead::Missing: return ProfileLoad::Missing;
+        case BoundedRead::Failed:
+        case BoundedRead::TooLarge: break;
     }
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        bytes.clear();
-        return ProfileLoad::Failed;
-    }
-    return ProfileLoad::Ok;
+    return ProfileLoad::Failed;
 }
 
 bool SaveProfileFileAtomically(const std::string& path, const std::string& bytes) {
