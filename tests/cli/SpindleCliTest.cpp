@@ -506,3 +506,30 @@ TEST_F(SpindleCliTest, HugeDeepOrMistypedFilesAreRefusedWithoutACrash) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SpindleCliTest, ALinearityFileWithoutCoefficientsOrWithValuesTheDeviceCannotKeepChangesNothing) {
+    ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
+    const std::string bench = ReadFile(Bench());
+    const std::vector<std::string> files = {
+        "[Something Else]\nIntercept=0.9\n",
+        std::string("\x01\xFF garbage \x00 bytes", 18),
+        "[Linearity Coefficients]\nIntercept=inf\n",
+        "[Linearity Coefficients]\nNL0=-inf\n",
+        "[Linearity Coefficients]\nNL1=1e254\n",
+    };
+    for (const std::string& text : files) {
+        WriteFile(Path("bad.lin"), text);
+        const RunResult refused = RunOnBench({"linearity", "6", "bad.lin"});
+        EXPECT_EQ(refused.status, 1) << text << ": " << refused.err;
+        EXPECT_NE(refused.err.find("Nothing was changed."), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(ReadFile(Bench()), bench);
+    // A quoted value is a value, not a zero.
+    WriteFile(Path("quoted.lin"), "[Linearity Coefficients]\nIntercept=\"0.9\"\n");
+    ASSERT_EQ(RunOnBench({"linearity", "6", "quoted.lin"}).status, 0);
+    EXPECT_EQ(Value("6", "Nonlinearity Correction 0th-order Coefficient"), "9.0000000e-01");
+}
+
+}  // namespace

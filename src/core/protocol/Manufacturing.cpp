@@ -4,12 +4,18 @@
 #include "protocol/Manufacturing.h"
 
 #include <array>
+#include <cctype>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <vector>
 #include <cstdint>
 
 #include "device/Families.h"
 #include "device/ScopedDevice.h"
 #include "platform/Format.h"
 #include "platform/INIFileSupport.h"
+#include "platform/ProfileText.h"
 #include "platform/UserInterface.h"
 #include "protocol/InstrumentProtocol.h"
 
@@ -105,16 +111,38 @@ void ResetCoefficientRows(CValueList& list, int familyCode) {
 
 Outcome ImportLinearityFile(IUserInterface& ui, const std::string& path, CValueList& list) {
     Outcome outcome;
-    {
-        CINIFileSupport file(ui, path.c_str(), 0, nullptr);
-        int row = kFirstLinearityRow;
-        for (const char* key : kLinearityKeys) {
-            // A missing key reads as "0".
-            const double value = ParseLeadingFloating(file.ReadText(kLinearitySection, key, "0"));
-            list.SetText(row++, CValueList::kDataColumn, StrPrintf("%0.7e", value));
+    // Everything is checked before the list changes: a file that cannot be
+    // read, has no coefficient at all, or holds a value the instrument cannot
+    // keep changes nothing.
+    auto refuse = [&](const std::string& why) {
+        outcome.Fail("import the linearity coefficients");
+        outcome.Show({StrPrintf("%s was not imported: %s Nothing was changed.", path.c_str(), why.c_str()), kAppTitle,
+                      mb::kOk | mb::kIconWarning});
+        return outcome;
+    };
+    std::string bytes;
+    if (LoadProfileFile(path, bytes) != ProfileLoad::Ok) return refuse("the file cannot be read (or is too large).");
+    const ProfileText file(bytes);
+    std::vector<std::string> texts;
+    bool anyKey = false;
+    for (const char* key : kLinearityKeys) {
+        // A missing key reads as "0".
+        const std::optional<std::string> text = file.Get(kLinearitySection, key);
+        anyKey = anyKey || text.has_value();
+        const double value = ParseLeadingFloating(text.value_or("0"));
+        std::string lower = text.value_or("");
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const bool notFinite = lower.find("inf") != std::string::npos || lower.find("nan") != std::string::npos;
+        if (notFinite || !std::isfinite(value) || std::fabs(value) > std::numeric_limits<float>::max()) {
+            return refuse(StrPrintf("%s=%s is not a coefficient the instrument can keep.", key,
+                                    text.value_or("").c_str()));
         }
-        list.SetText(kNonlinearityOrderRow, CValueList::kDataColumn, StrPrintf("%d", kImportedOrder));
+        texts.push_back(StrPrintf("%0.7e", value));
     }
+    if (!anyKey) return refuse(StrPrintf("it has no coefficients in a [%s] section.", kLinearitySection));
+    int row = kFirstLinearityRow;
+    for (const std::string& text : texts) list.SetText(row++, CValueList::kDataColumn, text);
+    list.SetText(kNonlinearityOrderRow, CValueList::kDataColumn, StrPrintf("%d", kImportedOrder));
     outcome.Done("import the linearity coefficients into the list");
     outcome.Show({"Press <Save All Values> to write to Spectrometer.", kAppTitle, mb::kOk});
     return outcome;
