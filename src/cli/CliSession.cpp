@@ -170,13 +170,17 @@ int CCliSession::SelectDevice(const std::string& selectorText, int& exitCode) {
         return CDeviceTree::kNoItem;
     }
     ui_.SetActivity("Reading values");
-    exitCode = Record(frame_->OnTreeSelectionChanged(item)).Ok() ? kExitOk : kExitFailed;
+    lastReadOk_ = Record(frame_->OnTreeSelectionChanged(item)).Ok();
+    exitCode = lastReadOk_ ? kExitOk : kExitFailed;
     return item;
 }
 
 Outcome CCliSession::ReadValues() {
     ui_.SetActivity("Reading values");
-    return Record(frame_->OnGetAllValues());
+    Outcome read = frame_->OnGetAllValues();
+    Record(read);
+    lastReadOk_ = read.Ok();
+    return read;
 }
 
 DeviceInfo CCliSession::Describe(int item) const {
@@ -296,9 +300,17 @@ const Outcome& CCliSession::Record(const Outcome& outcome) {
     return outcome;
 }
 
+std::string CCliSession::TakeBenchSaveError() {
+    if (!bench_ || bench_->FilePath().empty() || bench_->LastSaveError().empty()) return {};
+    benchErrorReported_ = true;
+    return bench_->LastSaveError();
+}
+
 int CCliSession::ExitStatus() {
     if (bench_ && !bench_->FilePath().empty() && !bench_->LastSaveError().empty()) {
-        ui_.Error("the bench file could not be saved: " + bench_->LastSaveError());
+        if (!benchErrorReported_) ui_.Error("the bench file could not be saved: " + bench_->LastSaveError());
+        benchErrorReported_ = true;
+        operationFailed_ = true;
     }
     return ui_.Failed() || operationFailed_ ? kExitFailed : kExitOk;
 }

@@ -71,6 +71,9 @@ public:
     Outcome ReadValues();
     // True when the last Get All Values read every value it shows.
     bool ValuesComplete() const { return frame_->listSource.valid; }
+    // True when the last Get All Values read every value, the shown-only
+    // ones (firmware version, registers) included.
+    bool AllValuesRead() const { return lastReadOk_; }
 
     DeviceInfo Describe(int item) const;
 
@@ -93,6 +96,9 @@ public:
     // kExitFailed once an operation failed or the tool met a failure of its
     // own, else kExitOk. Also reports a bench file that could not be saved.
     int ExitStatus();
+    // The reason the simulated bench's file could not be saved, empty when
+    // it was (or there is no file); reported here, not again at exit.
+    std::string TakeBenchSaveError();
 
 private:
     explicit CCliSession(const GlobalOptions& options);
@@ -108,6 +114,8 @@ private:
     std::unique_ptr<Platform> platform_;
     std::unique_ptr<CMainFrame> frame_;
     bool operationFailed_ = false;
+    bool lastReadOk_ = false;
+    bool benchErrorReported_ = false;
 };
 
 // The label as text mode shows it: without its leading spaces.

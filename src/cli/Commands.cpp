@@ -57,6 +57,8 @@ std::vector<Change> DiffRows(const std::vector<ValueRow>& before, const std::vec
     std::vector<Change> changes;
     const std::size_t count = std::min(before.size(), after.size());
     for (std::size_t i = 0; i < count; ++i) {
+        // A row that was not read on either side is not known to have changed.
+        if (before[i].value == kNotReadText || after[i].value == kNotReadText) continue;
         if (before[i].value != after[i].value) {
             changes.push_back({static_cast<int>(i), after[i].label, before[i].value, after[i].value});
         }
@@ -120,8 +122,29 @@ int SaveAndReport(CCliSession& session, const DeviceInfo& info, const std::vecto
 
     session.ReadValues();
     const std::vector<ValueRow> after = session.Frame().List().Rows();
-    if (!session.ValuesComplete()) ui.Error("the values could not all be read back after saving");
+    if (!session.AllValuesRead()) {
+        std::string unread;
+        for (const ValueRow& row : after) {
+            if (row.value == kNotReadText) unread += (unread.empty() ? "" : ", ") + PlainLabel(row.label);
+        }
+        ui.Error(StrPrintf("the values were written, but these could not be read back: %s; "
+                           "only what was read back is listed as changed",
+                           unread.empty() ? "(see the warnings above)" : unread.c_str()));
+    }
     const std::vector<Change> changes = DiffRows(before, after);
+    // The simulated bench keeps what the device holds in its file: a change
+    // that did not reach the file is not reported as made.
+    const std::string benchProblem = session.TakeBenchSaveError();
+    if (!benchProblem.empty()) {
+        ui.Error("the bench file could not be saved: " + benchProblem);
+        for (const Change& change : changes) {
+            ui.Note(StrPrintf("not saved in the bench file: %s: %s -> %s", PlainLabel(change.label).c_str(),
+                              change.before.c_str(), change.after.c_str()));
+        }
+        ui.Note("The simulated device held these values only while this command ran; the bench file keeps the "
+                "old ones.");
+        return session.ExitStatus();
+    }
     std::set<int> changedRows;
     for (const Change& change : changes) changedRows.insert(change.row);
     for (int row : requestedRows) {
@@ -199,9 +222,9 @@ int RunGet(const GlobalOptions& options, const std::string& device) {
         session->Ui().Error(StrPrintf("%s has no stored values", DeviceName(info).c_str()));
         return session->ExitStatus();
     }
-    if (!session->ValuesComplete()) {
-        session->Ui().Error(StrPrintf("some values of %s could not be read; their rows are not to be trusted",
-                                      DeviceName(info).c_str()));
+    if (!session->AllValuesRead()) {
+        session->Ui().Error(StrPrintf("some values of %s could not be read; their rows show \"%s\"",
+                                      DeviceName(info).c_str(), kNotReadText));
     }
     if (options.json) {
         PrintJson({{"device", DeviceJson(info)}, {"rows", RowsJson(list.Rows())}});
@@ -291,6 +314,11 @@ int RunExport(const GlobalOptions& options, const std::string& device, const std
     if (!WriteBackupFile(file, backup, error)) {
         session->Ui().Error(error);
         return session->ExitStatus();
+    }
+    if (!session->AllValuesRead()) {
+        session->Ui().Error(StrPrintf("%s was written with every stored slot, but some shown values could not be "
+                                      "read; their rows hold \"%s\"",
+                                      file.c_str(), kNotReadText));
     }
     if (options.json) {
         PrintJson({{"device", DeviceJson(info)}, {"file", JsonText(file)}, {"rows", backup.rows.size()}});

@@ -311,6 +311,17 @@ TEST_F(SpindleCliTest, ADeviceThatFailsIsAFailure) {
     EXPECT_EQ(RunOnBench({"export", "1", "broken.json"}).status, 1);
     EXPECT_FALSE(fs::exists(Path("broken.json")));
 
+    // Only the firmware version (string descriptor 1) cannot be read: the
+    // row says so and the read still counts as failed.
+    WriteFile(Bench(), R"({"format": "spindle-sim-bench", "version": 1, "devices": [
+        {"index": 1, "vendorId": "0xFA57", "productId": "0x100A", "strings": {"1": "Osprey  1.12.0"},
+         "slots": {"0": "OSP90002"}, "faults": {"failRequests": ["string"]}}]})");
+    const RunResult version = RunOnBench({"get", "1"});
+    EXPECT_EQ(version.status, 1);
+    EXPECT_NE(version.out.find("Firmware Version\t(not read)"), std::string::npos) << version.out;
+    EXPECT_NE(version.out.find("Serial Number\tOSP90002"), std::string::npos) << version.out;
+    EXPECT_EQ(RunOnBench({"export", "1", "partial.json"}).status, 1);
+
     // Unplugged between the read and the save: only the save's outcome
     // says it failed (the tool itself meets no problem), and that is enough.
     WriteFile(Bench(), R"({"format": "spindle-sim-bench", "version": 1, "devices": [

@@ -126,29 +126,50 @@ Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, c
     TransferResult saved =
         Transfer(values, protocol, device.Handle(), traits, TransferDirection::Read, /*withExtra=*/false);
     // Register values are shown only, never written: their failures leave
-    // zeros in their rows and do not count against a save.
-    if (traits.fpgaRows) values.ReadFpgaRegisters(protocol, device.Handle());
+    // their rows unread but do not count against a save.
+    TransferResult shown;
+    if (traits.fpgaRows) shown = values.ReadFpgaRegisters(protocol, device.Handle());
     if (traits.extraRows) saved.Append(values.TransferExtra(protocol, device.Handle(), TransferDirection::Read));
     const int firstRow = list.RowCount();
     FillRows(values, traits, options.fpgaRegistersUnlocked, list, autoNulling);
     if (slotsAsRead != nullptr) *slotsAsRead = values.SlotsAsRead();
-    // A row whose slot could not be read says so, rather than showing the
+    // A row whose value could not be read says so, rather than showing the
     // zero or empty text the failed read left.
+    auto contains = [](const std::vector<int>& numbers, int number) {
+        return std::find(numbers.begin(), numbers.end(), number) != numbers.end();
+    };
     for (int row = firstRow; row < list.RowCount(); ++row) {
-        const int slot = list.Rule(row).slot;
-        const bool slotFailed = slot >= 0 && std::find(saved.failedSlots.begin(), saved.failedSlots.end(), slot) !=
-                                                 saved.failedSlots.end();
-        const bool versionFailed = saved.firmwareVersionFailed && row == firstRow && traits.layout != ValueLayout::Lantern;
-        if (slotFailed || versionFailed) list.SetText(row, CValueList::kDataColumn, kNotReadText);
+        const RowRule& rule = list.Rule(row);
+        bool failed = false;
+        switch (rule.source) {
+            case RowSource::Slot: failed = rule.slot >= 0 && contains(saved.failedSlots, rule.slot); break;
+            case RowSource::FirmwareVersion: failed = saved.firmwareVersionFailed; break;
+            case RowSource::FpgaRegister: failed = contains(shown.failedFpgaIndexes, rule.registerIndex); break;
+            case RowSource::PsocVersion: failed = shown.psocVersionFailed; break;
+        }
+        if (failed) list.SetText(row, CValueList::kDataColumn, kNotReadText);
     }
     list.MarkSaved();
 
     failedSlots = saved.failedSlots;
-    if (failedSlots.empty()) {
-        outcome.Done("read every stored value");
-    } else {
+    bool complete = true;
+    if (!failedSlots.empty()) {
         outcome.Fail(StrPrintf("read slots %s", SlotListText(failedSlots).c_str()));
+        complete = false;
     }
+    if (saved.firmwareVersionFailed) {
+        outcome.Fail("read the firmware version");
+        complete = false;
+    }
+    if (!shown.failedFpgaIndexes.empty()) {
+        outcome.Fail(StrPrintf("read FPGA registers %s", SlotListText(shown.failedFpgaIndexes).c_str()));
+        complete = false;
+    }
+    if (shown.psocVersionFailed) {
+        outcome.Fail("read the PSOC firmware version");
+        complete = false;
+    }
+    if (complete) outcome.Done("read every stored value");
     return outcome;
 }
 

@@ -109,7 +109,7 @@ void ResetCoefficientRows(CValueList& list, int familyCode) {
     }
 }
 
-Outcome ImportLinearityFile(IUserInterface& ui, const std::string& path, CValueList& list) {
+Outcome ImportLinearityFile(IUserInterface& /*ui*/, const std::string& path, CValueList& list) {
     Outcome outcome;
     // Everything is checked before the list changes: a file that cannot be
     // read, has no coefficient at all, or holds a value the instrument cannot

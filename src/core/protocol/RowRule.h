@@ -16,6 +16,10 @@ enum class RowInput {
     ShownOnly,  // shown, never written: the editor opens read-only
 };
 
+// Where a row's value is read from, so that a read that failed can be shown
+// on its own row. Slot rows name their slot in RowRule::slot.
+enum class RowSource { Slot, FirmwareVersion, FpgaRegister, PsocVersion };
+
 struct RowRule {
     RowInput input = RowInput::Text;
     std::size_t maxLength = 15;          // Text: bytes a slot holds
@@ -23,6 +27,17 @@ struct RowRule {
     long long minimum = 0;               // Integer
     long long maximum = 0;               // Integer
     int slot = -1;                       // the slot the row shows; -1: none (firmware text, registers)
+    RowSource source = RowSource::Slot;
+    int registerIndex = -1;              // FpgaRegister: the register table index
+
+    // A row read from somewhere other than a slot (shown only, unless told).
+    static RowRule ReadFrom(RowSource source, int registerIndex = -1, RowInput input = RowInput::ShownOnly) {
+        RowRule rule;
+        rule.input = input;
+        rule.source = source;
+        rule.registerIndex = registerIndex;
+        return rule;
+    }
 
     static RowRule TextOf(int slot, std::size_t maxLength = 15) {
         RowRule rule;

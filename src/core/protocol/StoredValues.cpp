@@ -442,7 +442,8 @@ TransferResult CStoredValues::ReadFpgaRegisters(CSpecProtocol& protocol, DeviceH
 void CStoredValues::FillCommonRows(CValueList& list) const {
     const CommonValues& v = common_;
     const int first = markers_.commonFirst;
-    AppendRow(list, first + 0, v.firmwareVersion, kImageVersion);
+    AppendRow(list, first + 0, v.firmwareVersion, kImageVersion,
+              RowRule::ReadFrom(RowSource::FirmwareVersion));
     AppendRow(list, first + 1, v.serialNumber, kImageSerial, RowRule::TextOf(0));
     // Each coefficient row is checked against the format its slot is written with.
     auto format = [](int slot) { return slot == 1 ? "%4.6f" : slot == 2 ? "%0.6f" : "%0.6e"; };
@@ -479,7 +480,8 @@ std::string CStoredValues::FpgaValueText(int index) const {
 
 void CStoredValues::FillFpgaRows(CValueList& list, bool registersUnlocked) const {
     if (!registersUnlocked) {
-        AppendRow(list, markers_.fpgaFirst + 1, FpgaValueText(1), kImageVersion);
+        AppendRow(list, markers_.fpgaFirst + 1, FpgaValueText(1), kImageVersion,
+                  RowRule::ReadFrom(RowSource::FpgaRegister, 1));
         return;
     }
     for (int label = markers_.fpgaFirst; label <= markers_.fpgaLast; ++label) {
@@ -495,17 +497,19 @@ void CStoredValues::FillFpgaRows(CValueList& list, bool registersUnlocked) const
         // family does not read gets no row.
         const int index = FpgaIndexOf(family_, address);
         if (index < 0) continue;
-        list.AppendRow(shownLabel, FpgaValueText(index), kImageVersion, RowRule::ShownOnly());
+        list.AppendRow(shownLabel, FpgaValueText(index), kImageVersion,
+                       RowRule::ReadFrom(RowSource::FpgaRegister, index, RowInput::ShownOnly));
     }
 }
 
 void CStoredValues::FillPsocRow(CValueList& list) const {
-    AppendRow(list, psocLabelIndex_, psocVersion_, kImageVersion);
+    AppendRow(list, psocLabelIndex_, psocVersion_, kImageVersion, RowRule::ReadFrom(RowSource::PsocVersion));
 }
 
 void CStoredValues::FillHeronRows(CValueList& list) const {
     const HeronValues& v = heron_;
-    AppendRow(list, markers_.commonFirst, v.firmwareVersion, kImageVersion);
+    AppendRow(list, markers_.commonFirst, v.firmwareVersion, kImageVersion,
+              RowRule::ReadFrom(RowSource::FirmwareVersion));
     AppendRow(list, markers_.commonFirst + 1, v.serialNumber, kImageSerial, RowRule::TextOf(0));
     AppendRow(list, markers_.heronFirst, StrPrintf("%d", v.channelsEnabled), kImageChannelMask,
               RowRule::IntegerOf(1, 0, 255));
@@ -522,7 +526,8 @@ void CStoredValues::FillHeronRows(CValueList& list) const {
 
 void CStoredValues::FillMerlinRows(CValueList& list) const {
     const MerlinValues& v = merlin_;
-    AppendRow(list, markers_.commonFirst, v.firmwareVersion, kImageVersion);
+    AppendRow(list, markers_.commonFirst, v.firmwareVersion, kImageVersion,
+              RowRule::ReadFrom(RowSource::FirmwareVersion));
     AppendRow(list, markers_.commonFirst + 1, v.serialNumber, kImageSerial, RowRule::TextOf(0));
     auto format = [](int slot) { return slot == 1 ? "%4.6f" : slot == 2 ? "%0.6f" : "%0.6e"; };
     for (int i = 0; i < 3; ++i) {
