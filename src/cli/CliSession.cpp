@@ -1,5 +1,7 @@
 #include "CliSession.h"
 
+#include "platform/INIFileSupport.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -312,7 +314,10 @@ int CCliSession::ExitStatus() {
         benchErrorReported_ = true;
         operationFailed_ = true;
     }
-    return ui_.Failed() || operationFailed_ ? kExitFailed : kExitOk;
+    // Settings that could not be read were taken as defaults (features
+    // seem locked); the warning was shown, and the command did not run as
+    // this installation is set up.
+    return ui_.Failed() || operationFailed_ || AnyUnreadableSettingsFile() ? kExitFailed : kExitOk;
 }
 
 }  // namespace spindle::cli

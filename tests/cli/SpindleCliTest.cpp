@@ -333,6 +333,36 @@ TEST_F(SpindleCliTest, ADeviceThatFailsIsAFailure) {
     EXPECT_EQ(saved.err.find("spindle-cli:"), std::string::npos) << saved.err;
 }
 
+TEST_F(SpindleCliTest, AChangeTheBenchFileCannotKeepIsNotReportedAsMade) {
+    const std::string before = ReadFile(Bench());
+    fs::permissions(Bench(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const RunResult refused = RunOnBench({"set", "3", "Serial Number=OSP1"});
+    fs::permissions(Bench(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("read-only"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("not saved in the bench file: Serial Number: OSP05521 -> OSP1"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(ReadFile(Bench()), before);
+
+    // Through a symbolic link the change reaches the file the link names.
+    fs::create_symlink("bench.json", Path("link.json"));
+    ASSERT_EQ(Run({"--bench", Path("link.json").string(), "set", "3", "Serial Number=OSP2"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(Path("link.json")));
+    EXPECT_EQ(Value("3", "Serial Number"), "OSP2");
+}
+
+TEST_F(SpindleCliTest, UnreadableSettingsAreReportedAndKept) {
+    // A folder where the settings file should be cannot be read as one.
+    fs::create_directories(Path("config/Spindle.ini/kept"));
+    const RunResult got = RunOnBench({"get", "3"});
+    EXPECT_EQ(got.status, 1);
+    EXPECT_NE(got.err.find("cannot be read"), std::string::npos) << got.err;
+    EXPECT_EQ(got.err.find("cannot be read"), got.err.rfind("cannot be read")) << "reported once: " << got.err;
+    EXPECT_EQ(Run({"unlock", kManufacturingCode}).status, 1);
+    EXPECT_TRUE(fs::is_directory(Path("config/Spindle.ini/kept")));
+}
+
 TEST_F(SpindleCliTest, ResetCoefsAndLinearityImportSave) {
     ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
     WriteFile(Path("falcon.lin"), "[Linearity Coefficients]\nIntercept=0.9\nNL0=1.5e-5\n");

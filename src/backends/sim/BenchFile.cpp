@@ -331,6 +331,7 @@ std::unique_ptr<SimBench> LoadBenchFromJson(const Json& document, const std::str
     for (const Json& device : document["devices"]) bench->AddDeviceLocked(DeviceConfigFromJson(device));
     bench->document_ = document;
     bench->filePath_ = filePath;
+    for (const auto& [index, device] : bench->devices_) bench->saved_[index] = SimBench::PersistentState(*device);
     return bench;
 }
 
@@ -349,24 +350,27 @@ Json ParseBoundedJson(const std::string& text) {
 
 }  // namespace
 
-std::unique_ptr<SimBench> LoadBench(const std::string& nameOrPath) {
-    if (nameOrPath == "demo") return LoadBenchFromJson(Json::parse(DemoBenchText()));
+Json ReadBenchDocument(const std::string& path) {
     std::string text;
-    switch (ReadFileBounded(nameOrPath, kMaxJsonFileBytes, text)) {
+    switch (ReadFileBounded(path, kMaxJsonFileBytes, text)) {
         case BoundedRead::Ok: break;
         case BoundedRead::TooLarge:
-            throw BenchFileError(nameOrPath + StrPrintf(": the bench file is larger than %zu bytes", kMaxJsonFileBytes));
+            throw BenchFileError(path + StrPrintf(": the bench file is larger than %zu bytes", kMaxJsonFileBytes));
         case BoundedRead::Missing:
-        case BoundedRead::Failed: throw BenchFileError(nameOrPath + ": cannot open the bench file");
+        case BoundedRead::Failed: throw BenchFileError(path + ": cannot open the bench file");
     }
-    Json document;
     try {
-        document = ParseBoundedJson(text);
+        return ParseBoundedJson(text);
     } catch (const nlohmann::json::exception& error) {
-        throw BenchFileError(nameOrPath + ": not valid JSON: " + error.what());
+        throw BenchFileError(path + ": not valid JSON: " + error.what());
     } catch (const JsonTooDeep&) {
-        throw BenchFileError(nameOrPath + StrPrintf(": JSON nested deeper than %d levels", kMaxJsonDepth));
+        throw BenchFileError(path + StrPrintf(": JSON nested deeper than %d levels", kMaxJsonDepth));
     }
+}
+
+std::unique_ptr<SimBench> LoadBench(const std::string& nameOrPath) {
+    if (nameOrPath == "demo") return LoadBenchFromJson(Json::parse(DemoBenchText()));
+    const Json document = ReadBenchDocument(nameOrPath);
     try {
         return LoadBenchFromJson(document, nameOrPath);
     } catch (const BenchFileError& error) {

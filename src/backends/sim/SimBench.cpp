@@ -1,6 +1,7 @@
 #include "sim/SimBench.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "device/EzusbRequests.h"
+#include "platform/AtomicFile.h"
 #include "platform/Format.h"
 
 namespace spindle::sim {
@@ -123,20 +125,26 @@ std::string SimBench::LastSaveError() const {
 bool SimBench::Save() {
     std::lock_guard guard(*lock_);
     if (filePath_.empty()) return false;
-    for (auto& [index, device] : devices_) PatchDocumentLocked(*device);
     return SaveLocked();
+}
+
+SimBench::PersistentState::PersistentState(const SimDevice& device) : slots(device.config_.slots) {
+    if (device.config_.lantern) lanternSlots = device.config_.lantern->slots;
 }
 
 namespace {
 
-// Puts each value into `target` (an object of slot number -> slot form),
-// rewriting only the entries whose bytes changed, so the author's choice of
-// text or hex form survives for the others.
-void PatchSlots(Json& target, const std::map<int, SlotBytes>& slots) {
-    if (!target.is_object()) target = Json::object();
+// Puts each value of `slots` that differs from `saved` into `target` (an
+// object of slot number -> slot form), rewriting only those entries, so the
+// author's choice of text or hex form survives for the others and values
+// another process saved meanwhile stay.
+void PatchSlots(Json& entry, const char* member, const std::map<int, SlotBytes>& slots,
+                const std::map<int, SlotBytes>& saved) {
     for (const auto& [slot, bytes] : slots) {
-        const std::string key = std::to_string(slot);
-        bool same = false;
+        const auto before = saved.find(slot);
+        if (before != saved.end() && before->second == bytes) continue;
+        Json& target = entry[member];
+        if (!target.is_object()) target = Json::object();
         // An existing entry may be keyed in hex ("0x11"); find it by value.
         std::string existingKey;
         for (auto it = target.begin(); it != target.end(); ++it) {
@@ -144,86 +152,98 @@ void PatchSlots(Json& target, const std::map<int, SlotBytes>& slots) {
             const long number = std::strtol(it.key().c_str(), &end, 0);
             if (end != nullptr && *end == '\0' && number == slot) existingKey = it.key();
         }
-        if (!existingKey.empty()) {
-            try {
-                same = SlotFromJson(target[existingKey]) == bytes;
-            } catch (const BenchFileError&) {
-                same = false;
-            }
-            if (!same) target[existingKey] = SlotToJson(bytes);
-        } else {
-            target[key] = SlotToJson(bytes);
-        }
+        target[existingKey.empty() ? std::to_string(slot) : existingKey] = SlotToJson(bytes);
     }
 }
 
+// Holds an exclusive lock on the bench file as it is on disk now. The file
+// is replaced by renaming, so a lock taken on a file that was renamed over
+// meanwhile is on a file nobody reads any more: it is taken again on the
+// new one.
+class BenchFileLock {
+public:
+    explicit BenchFileLock(const std::string& path) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) return;  // no file (yet): nothing to merge with
+            if (::flock(fd, LOCK_EX) != 0) {
+                ::close(fd);
+                return;
+            }
+            struct stat locked {};
+            struct stat current {};
+            if (::fstat(fd, &locked) == 0 && ::stat(path.c_str(), &current) == 0 && locked.st_dev == current.st_dev &&
+                locked.st_ino == current.st_ino) {
+                fd_ = fd;
+                return;
+            }
+            ::close(fd);
+        }
+    }
+    ~BenchFileLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    BenchFileLock(const BenchFileLock&) = delete;
+    BenchFileLock& operator=(const BenchFileLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 }  // namespace
 
-void SimBench::DeviceChangedLocked(SimDevice& device) {
-    PatchDocumentLocked(device);
+void SimBench::DeviceChangedLocked(SimDevice& /*device*/) {
     if (!filePath_.empty()) SaveLocked();
 }
 
-void SimBench::PatchDocumentLocked(SimDevice& device) {
-    if (!document_.is_object() || !document_.contains("devices") || !document_["devices"].is_array()) return;
-    for (Json& entry : document_["devices"]) {
+void SimBench::PatchChangesLocked(Json& document, const SimDevice& device) const {
+    if (!document.is_object() || !document.contains("devices") || !document["devices"].is_array()) return;
+    static const PersistentState kNothingSaved;
+    const auto saved = saved_.find(device.config_.index);
+    const PersistentState& before = saved == saved_.end() ? kNothingSaved : saved->second;
+    for (Json& entry : document["devices"]) {
         if (!entry.is_object() || !entry.contains("index")) continue;
         try {
             if (DeviceConfigFromJson(entry).index != device.config_.index) continue;
         } catch (const BenchFileError&) {
             continue;
         }
-        PatchSlots(entry["slots"], device.config_.slots);
-        if (device.config_.lantern) PatchSlots(entry["lantern"]["slots"], device.config_.lantern->slots);
+        PatchSlots(entry, "slots", device.config_.slots, before.slots);
+        if (device.config_.lantern) {
+            PatchSlots(entry["lantern"], "slots", device.config_.lantern->slots, before.lanternSlots);
+        }
         break;
     }
 }
 
 bool SimBench::SaveLocked() {
     if (filePath_.empty()) return false;
-    const std::string text = document_.dump(2) + "\n";
+    const std::string target = FollowLinks(filePath_);
+    const BenchFileLock fileLock(target);
 
-    // Write a temporary file in the same folder, then rename it over the
-    // bench file, so a reader sees either the old or the new file whole.
-    std::string folder = ".";
-    std::string name = filePath_;
-    const auto slash = filePath_.find_last_of('/');
-    if (slash != std::string::npos) {
-        folder = filePath_.substr(0, slash == 0 ? 1 : slash);
-        name = filePath_.substr(slash + 1);
-    }
-    std::string pattern = folder + "/." + name + ".XXXXXX.tmp";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const int fd = ::mkstemps(buffer.data(), 4);
-    if (fd < 0) {
-        lastSaveError_ = StrPrintf("cannot create a temporary file beside %s: %s", filePath_.c_str(),
-                                   std::strerror(errno));
-        return false;
-    }
-    const std::string temporary(buffer.data());
-    struct stat original {};
-    if (::stat(filePath_.c_str(), &original) == 0) ::fchmod(fd, original.st_mode & 07777);
-
-    bool ok = true;
-    std::size_t written = 0;
-    while (ok && written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-        } else {
-            written += static_cast<std::size_t>(n);
+    // What is on disk now: another process may have saved since this bench
+    // was loaded.
+    Json onDisk = document_;
+    struct stat info {};
+    if (::stat(target.c_str(), &info) == 0) {
+        try {
+            onDisk = ReadBenchDocument(target);
+        } catch (const BenchFileError& error) {
+            lastSaveError_ = StrPrintf("%s was changed by another program and cannot be read now (%s); "
+                                       "the change was not saved",
+                                       filePath_.c_str(), error.what());
+            return false;
         }
     }
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(temporary.c_str(), filePath_.c_str()) != 0) ok = false;
-    if (!ok) {
-        lastSaveError_ = StrPrintf("cannot save %s: %s", filePath_.c_str(), std::strerror(errno));
-        ::unlink(temporary.c_str());
+    for (const auto& [index, device] : devices_) PatchChangesLocked(onDisk, *device);
+
+    const FileWriteResult written = ReplaceFileAtomically(filePath_, onDisk.dump(2) + "\n");
+    if (!written.Succeeded()) {
+        lastSaveError_ = written.error;
         return false;
     }
+    document_ = std::move(onDisk);
+    for (const auto& [index, device] : devices_) saved_[index] = PersistentState(*device);
     ++saves_;
     lastSaveError_.clear();
     return true;

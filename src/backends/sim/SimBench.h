@@ -30,6 +30,12 @@ public:
 // through the test accessors) back to that file at once, atomically. Only the
 // changed values are written into the file's document; everything else in it
 // (comments, faults, layout of the other members) stays as it was.
+//
+// Several processes may use one bench file at once (a window and the
+// command-line tool, two tool runs). A save therefore takes an exclusive
+// lock on the file, reads what is on disk now, puts into it only the values
+// this bench changed since it last loaded or saved, and writes that: no
+// process loses another's change. A read-only bench file is not replaced.
 class SimBench final : public IEzusbDriver {
 public:
     SimBench();  // empty, in memory
@@ -67,9 +73,18 @@ private:
     friend std::unique_ptr<SimBench> LoadBenchFromJson(const nlohmann::ordered_json& document,
                                                        const std::string& filePath);
 
+    // The values a save writes when they differ from the last saved ones.
+    struct PersistentState {
+        std::map<int, SlotBytes> slots;
+        std::map<int, SlotBytes> lanternSlots;
+        PersistentState() = default;
+        explicit PersistentState(const SimDevice& device);
+    };
+
     std::shared_ptr<SimDevice> AddDeviceLocked(const DeviceConfig& config);
+    // Puts the values of `device` that changed since the last save into `document`.
+    void PatchChangesLocked(nlohmann::ordered_json& document, const SimDevice& device) const;
     void DeviceChangedLocked(SimDevice& device);
-    void PatchDocumentLocked(SimDevice& device);
     bool SaveLocked();
 
     std::shared_ptr<std::mutex> lock_;
@@ -80,6 +95,7 @@ private:
     nlohmann::ordered_json document_;
     int saves_ = 0;
     std::string lastSaveError_;
+    std::map<int, PersistentState> saved_;  // by device index
 };
 
 // "demo" gives the built-in demonstration bench (in memory only); anything
@@ -89,6 +105,9 @@ std::unique_ptr<SimBench> LoadBench(const std::string& nameOrPath);
 std::unique_ptr<SimBench> LoadBenchFromJson(const nlohmann::ordered_json& document, const std::string& filePath = {});
 // The built-in demonstration bench as bench-file text.
 std::string DemoBenchText();
+// Reads and parses a bench file with the size and nesting bounds; throws
+// BenchFileError naming the file.
+nlohmann::ordered_json ReadBenchDocument(const std::string& path);
 
 // The bench-file forms of single values, shared with the tests.
 DeviceConfig DeviceConfigFromJson(const nlohmann::ordered_json& device);

@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <locale.h>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <pwd.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -178,6 +180,7 @@ CINIFileSupport::CINIFileSupport(IUserInterface& ui, const char* fileName, int u
     }
     useRegistry_ = useRegistry;
     application_ = application;
+    ui_ = &ui;
     if (useRegistry_ != 0) registryPath_ = SettingsFilePath();
 
     if (useRegistry_ == 0 && fileName == nullptr) {
@@ -189,11 +192,50 @@ CINIFileSupport::CINIFileSupport(IUserInterface& ui, const char* fileName, int u
     }
 }
 
+namespace {
+
+std::mutex& UnreadableMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::set<std::string>& UnreadableFiles() {
+    static std::set<std::string> files;
+    return files;
+}
+
+// Shows the warning the first time this process meets `path` unreadable.
+void ReportUnreadable(IUserInterface* ui, const std::string& path, bool settings) {
+    {
+        std::lock_guard lock(UnreadableMutex());
+        if (!UnreadableFiles().insert(path).second) return;
+    }
+    if (ui == nullptr) return;
+    ui->MessageBox(StrPrintf("%s \"%s\" exists but cannot be read. Its values are taken as their defaults, and "
+                             "nothing is written over the file. Check that it is a readable file.",
+                             settings ? "The settings file" : "The file", path.c_str()),
+                   kWarningTitle, mb::kOk | mb::kIconWarning);
+}
+
+}  // namespace
+
+bool AnyUnreadableSettingsFile() {
+    std::lock_guard lock(UnreadableMutex());
+    return !UnreadableFiles().empty();
+}
+
+void ForgetUnreadableSettingsFilesForTesting() {
+    std::lock_guard lock(UnreadableMutex());
+    UnreadableFiles().clear();
+}
+
 std::optional<std::string> CINIFileSupport::Lookup(const std::string& section, const std::string& key) const {
     const std::string& path = FilePath();
     if (path.empty()) return std::nullopt;
     std::string bytes;
-    if (LoadProfileFile(path, bytes) != ProfileLoad::Ok) return std::nullopt;
+    const ProfileLoad load = LoadProfileFile(path, bytes);
+    if (load == ProfileLoad::Failed) ReportUnreadable(ui_, path, IsRegistryMode());
+    if (load != ProfileLoad::Ok) return std::nullopt;
     auto value = ProfileText(bytes).Get(section, key);
     if (value) *value = Cut(std::move(*value), kMaxValueChars);
     return value;
@@ -315,6 +357,7 @@ int CINIFileSupport::WriteValueText(const std::string& section, const std::strin
         // A file that exists but cannot be read is never replaced: its
         // contents would be lost.
         const ProfileLoad load = LoadProfileFile(path, bytes);
+        if (load == ProfileLoad::Failed) ReportUnreadable(ui_, path, IsRegistryMode());
         ok = load != ProfileLoad::Failed;
         ProfileText document(bytes);
         ok = ok && document.Set(section, key, text);

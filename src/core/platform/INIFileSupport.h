@@ -113,8 +113,15 @@ private:
     std::string registryPath_;
     int useRegistry_ = 0;
     const void* application_ = nullptr;
+    IUserInterface* ui_ = nullptr;
     bool lastWriteOk_ = false;
 };
+
+// A settings file (or chosen profile file) that exists but cannot be read is
+// never written over: its values would be lost. The first time a process
+// meets such a file it says so in a warning box; these tell whether it did.
+bool AnyUnreadableSettingsFile();
+void ForgetUnreadableSettingsFilesForTesting();
 
 // Number texts as the store reads them, for others that parse the same way.
 std::int64_t ParseLeadingInteger(const std::string& text);

@@ -1,5 +1,6 @@
 #include "platform/ProfileText.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/BoundedFile.h"
 
 #include <cerrno>
@@ -77,34 +78,6 @@ ParsedLine ParseLine(std::string_view body, bool firstLine) {
 
 bool HasLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
-std::mutex& FaultMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::function<bool(const std::string&)>& FaultHook() {
-    static std::function<bool(const std::string&)> hook;
-    return hook;
-}
-
-bool FaultInjected(const std::string& path) {
-    std::lock_guard lock(FaultMutex());
-    return FaultHook() && FaultHook()(path);
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 }  // namespace
@@ -246,47 +219,11 @@ ProfileLoad LoadProfileFile(const std::string& path, std::string& bytes) {
 }
 
 bool SaveProfileFileAtomically(const std::string& path, const std::string& bytes) {
-    if (path.empty()) return false;
-    namespace fs = std::filesystem;
-    std::error_code error;
-
-    // Write through a symbolic link to the file it names, so the link stays.
-    fs::path target(path);
-    if (fs::is_symlink(target, error)) {
-        const fs::path resolved = fs::weakly_canonical(target, error);
-        if (!error) target = resolved;
-    }
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    if (target.filename().empty()) return false;
-
-    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return false;
-
-    struct stat old {};
-    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0;
-    ok = ok && WriteAll(fd, bytes);
-    ok = ok && !FaultInjected(target.string());
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    // Make the rename itself durable; a failure here leaves a complete file.
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
+    return ReplaceFileAtomically(path, bytes).Succeeded();
 }
 
 void SetProfileWriteFaultForTesting(std::function<bool(const std::string& path)> fault) {
-    std::lock_guard lock(FaultMutex());
-    FaultHook() = std::move(fault);
+    SetAtomicWriteFaultForTesting(std::move(fault));
 }
 
 }  // namespace spindle

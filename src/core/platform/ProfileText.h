@@ -60,16 +60,12 @@ enum class ProfileLoad { Ok, Missing, Failed };
 // folder); Failed when it exists but cannot be read.
 ProfileLoad LoadProfileFile(const std::string& path, std::string& bytes);
 
-// Replaces the file's contents without ever leaving it half written: the
-// bytes go to a temporary file in the same folder, which is flushed to disk
-// and then renamed over the old file. On any failure the temporary file is
-// removed, the old file is left as it was and false is returned. A file that
-// already exists keeps its permissions; a symbolic link is followed.
+// Replaces the file's contents without ever leaving it half written
+// (ReplaceFileAtomically: a symbolic link is followed, a read-only file is
+// refused). False, with the old file as it was, on any failure.
 bool SaveProfileFileAtomically(const std::string& path, const std::string& bytes);
 
-// Test hook: called after the temporary file has been written (before it is
-// flushed and renamed); returning true makes the save fail there, as a full
-// disk would. Pass an empty function to remove the hook.
+// Test hook: SetAtomicWriteFaultForTesting.
 void SetProfileWriteFaultForTesting(std::function<bool(const std::string& path)> fault);
 
 }  // namespace spindle

@@ -138,6 +138,53 @@ TEST_F(SimBenchFileTest, SavesAreAtomic) {
     EXPECT_EQ(bench->SaveCount(), 200);
 }
 
+TEST_F(SimBenchFileTest, BenchesSharingAFileKeepEachOthersChanges) {
+    // Two processes (here: two benches) loaded the same file; each saves
+    // only what it changed into what is on disk, so neither change is lost.
+    auto first = LoadBench(file.string());
+    auto second = LoadBench(file.string());
+    first->Device(0)->SetSlotText(15, "FROM-FIRST");
+    second->Device(0)->SetSlotText(16, "FROM-SECOND");
+    auto reloaded = LoadBench(file.string());
+    EXPECT_EQ(reloaded->Device(0)->SlotText(15), "FROM-FIRST");
+    EXPECT_EQ(reloaded->Device(0)->SlotText(16), "FROM-SECOND");
+
+    // The same while both save at once, from two threads.
+    std::thread one([&] {
+        for (int i = 0; i < 40; ++i) first->Device(0)->SetSlotText(15, "A-" + std::to_string(i));
+    });
+    std::thread two([&] {
+        for (int i = 0; i < 40; ++i) second->Device(0)->SetSlotText(16, "B-" + std::to_string(i));
+    });
+    one.join();
+    two.join();
+    EXPECT_TRUE(first->LastSaveError().empty()) << first->LastSaveError();
+    EXPECT_TRUE(second->LastSaveError().empty()) << second->LastSaveError();
+    reloaded = LoadBench(file.string());
+    EXPECT_EQ(reloaded->Device(0)->SlotText(15), "A-39");
+    EXPECT_EQ(reloaded->Device(0)->SlotText(16), "B-39");
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"bench.json"});
+}
+
+TEST_F(SimBenchFileTest, AReadOnlyFileIsKeptAndALinkIsFollowed) {
+    const std::string before = ReadText(file);
+    auto bench = LoadBench(file.string());
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    bench->Device(0)->SetSlotText(16, "REFUSED");
+    EXPECT_NE(bench->LastSaveError().find("read-only"), std::string::npos) << bench->LastSaveError();
+    EXPECT_EQ(ReadText(file), before);
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path link = folder / "link.json";
+    fs::create_symlink("bench.json", link);  // relative, as people make them
+    auto linked = LoadBench(link.string());
+    linked->Device(0)->SetSlotText(16, "THROUGH-LINK");
+    EXPECT_TRUE(linked->LastSaveError().empty()) << linked->LastSaveError();
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(LoadBench(file.string())->Device(0)->SlotText(16), "THROUGH-LINK");
+}
+
 TEST_F(SimBenchFileTest, BadFilesAreRefusedWithTheirPlace) {
     const auto refusal = [](const std::string& text) {
         try {

@@ -181,6 +181,40 @@ TEST_P(SettingsStore, AFailingWriteReportsFailureAndKeepsTheOldFile) {
     EXPECT_EQ(store.ReadInt("Settings", "ItemWidth"), 180);
 }
 
+TEST_P(SettingsStore, AFileThatCannotBeReadIsReportedOnceAndNeverWrittenOver) {
+    ForgetUnreadableSettingsFilesForTesting();
+    // A folder where the file should be: it exists but cannot be read as a
+    // file (a mode-000 file would still be readable by root).
+    std::filesystem::create_directory(StorePath());
+    std::filesystem::create_directory(StorePath() + "/kept");
+    {
+        CINIFileSupport store = Make();
+        EXPECT_EQ(store.ReadInt("Settings", "Manufacturing", 7), 7);
+        EXPECT_EQ(store.ReadInt("Settings", "FPGARegisters", 8), 8);
+        EXPECT_FALSE(Ok(store.WriteInt("Settings", "Manufacturing", 1)));
+    }
+    CINIFileSupport again = Make();
+    again.ReadInt("Settings", "Manufacturing");
+    const std::vector<std::string> boxes = ui.MessageTexts();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find(StorePath()), std::string::npos) << boxes[0];
+    EXPECT_NE(boxes[0].find("cannot be read"), std::string::npos) << boxes[0];
+    EXPECT_TRUE(AnyUnreadableSettingsFile());
+    EXPECT_TRUE(std::filesystem::is_directory(StorePath() + "/kept"));
+    ForgetUnreadableSettingsFilesForTesting();
+}
+
+TEST_P(SettingsStore, AReadOnlyFileIsNotReplaced) {
+    CINIFileSupport store = Make();
+    ASSERT_TRUE(Ok(store.WriteInt("Settings", "ItemWidth", 180)));
+    const std::string before = ReadWholeFile(StorePath());
+    std::filesystem::permissions(StorePath(), std::filesystem::perms::owner_read);
+    EXPECT_FALSE(Ok(store.WriteInt("Settings", "ItemWidth", 240)));
+    EXPECT_EQ(ReadWholeFile(StorePath()), before);
+    EXPECT_EQ(std::filesystem::status(StorePath()).permissions(), std::filesystem::perms::owner_read);
+    std::filesystem::permissions(StorePath(), std::filesystem::perms::owner_all);
+}
+
 TEST_P(SettingsStore, AHandEditedFileKeepsItsCommentsAndOrder) {
     const std::string handMade =
         "; Settings for the bench in room 2 -- do not share\r\n"
