@@ -352,6 +352,19 @@ TEST_F(SpindleCliTest, AChangeTheBenchFileCannotKeepIsNotReportedAsMade) {
     EXPECT_EQ(Value("3", "Serial Number"), "OSP2");
 }
 
+TEST_F(SpindleCliTest, NumbersASlotCannotHoldAreRefusedWithTheirLimit) {
+    const std::string bench = ReadFile(Bench());
+    const RunResult baud = RunOnBench({"set", "4", "Startup Baud Rate=99999"});
+    EXPECT_EQ(baud.status, 1);
+    EXPECT_NE(baud.err.find("65535"), std::string::npos) << baud.err;
+    for (const char* typed : {"nan", "1e999", "inf"}) {
+        const RunResult coefficient = RunOnBench({"set", "3", std::string("Stray Light Correction Coefficient=") + typed});
+        EXPECT_EQ(coefficient.status, 1) << typed;
+        EXPECT_NE(coefficient.err.find("is not a number"), std::string::npos) << coefficient.err;
+    }
+    EXPECT_EQ(ReadFile(Bench()), bench);
+}
+
 TEST_F(SpindleCliTest, UnreadableSettingsAreReportedAndKept) {
     // A folder where the settings file should be cannot be read as one.
     fs::create_directories(Path("config/Spindle.ini/kept"));
@@ -566,6 +579,9 @@ TEST_F(SpindleCliTest, ALinearityFileWithoutCoefficientsOrWithValuesTheDeviceCan
         EXPECT_EQ(refused.status, 1) << text << ": " << refused.err;
         EXPECT_NE(refused.err.find("Nothing was changed."), std::string::npos) << refused.err;
     }
+    const RunResult endless = RunOnBench({"linearity", "6", "/dev/zero"});
+    EXPECT_EQ(endless.status, 1) << endless.err;
+    EXPECT_NE(endless.err.find("too large"), std::string::npos) << endless.err;
     EXPECT_EQ(ReadFile(Bench()), bench);
     // A quoted value is a value, not a zero.
     WriteFile(Path("quoted.lin"), "[Linearity Coefficients]\nIntercept=\"0.9\"\n");
