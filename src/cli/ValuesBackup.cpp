@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "JsonText.h"
+#include "platform/AtomicFile.h"
 #include "platform/BoundedFile.h"
 #include "platform/Format.h"
 
@@ -161,29 +162,9 @@ std::optional<ValuesBackup> BackupFromJson(const Json& document, std::string& er
 }
 
 bool WriteBackupFile(const std::string& path, const ValuesBackup& backup, std::string& error) {
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        if (!file) {
-            error = "cannot write " + temporary;
-            return false;
-        }
-        file << BackupToJson(backup).dump(2) << '\n';
-        file.flush();
-        if (!file) {
-            error = "cannot write " + temporary;
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    std::error_code renameError;
-    std::filesystem::rename(temporary, path, renameError);
-    if (renameError) {
-        error = "cannot replace " + path + ": " + renameError.message();
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    const FileWriteResult written = ReplaceFileAtomically(path, BackupToJson(backup).dump(2) + "\n");
+    if (!written.Succeeded()) error = written.error;
+    return written.Succeeded();
 }
 
 std::optional<ValuesBackup> ReadBackupFile(const std::string& path, std::string& error) {
