@@ -27,7 +27,10 @@ public:
     void SetTimer(int id, unsigned periodMs) override;
     void KillTimer(int id) override;
     void ShowButton(int commandId, bool visible) override;
-    void SetStatusText(int pane, const std::string& text) override { statusTexts[pane] = text; }
+    void SetStatusText(int pane, const std::string& text) override {
+        statusTexts[pane] = text;
+        if (pane == 0) messagePaneLog.push_back(text);
+    }
     void ShowBar(int barId, bool visible) override;
     bool IsBarVisible(int barId) const override;
 
@@ -45,6 +48,7 @@ public:
     std::vector<std::string> dialogsShown;  // titles, in order
     std::map<int, bool> buttonVisible;      // command id -> last visibility set
     std::map<int, std::string> statusTexts; // pane -> last text set
+    std::vector<std::string> messagePaneLog; // every text pane 0 was given, in order
     std::map<int, bool> barVisible;         // bar id -> last visibility set
     std::map<int, unsigned> timers;         // running timers: id -> period
     std::vector<std::string> timerLog;      // "set 999 1000", "kill 999", ...

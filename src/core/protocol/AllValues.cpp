@@ -97,6 +97,42 @@ void ReportWrites(Outcome& outcome, const TransferResult& written, bool accessor
     outcome.Show({text, kAppTitle, kWarningStyle});
 }
 
+// Shows in the message pane how far a command is through the slots of
+// one phase ("Saving [3] Osprey - OSP05521: slot 7 of 17").
+class SlotProgress {
+public:
+    SlotProgress(IUserInterface& ui, std::string activity) : ui_(ui), activity_(std::move(activity)) {}
+
+    void Follow(CStoredValues& values) {
+        if (!activity_.empty()) values.OnSlotRequest([this] { Step(); });
+    }
+    void Phase(const char* what, int total) {
+        phase_ = what;
+        total_ = total;
+        done_ = 0;
+    }
+
+private:
+    void Step() {
+        ++done_;
+        ui_.SetStatusText(0, StrPrintf("%s: %sslot %d of %d", activity_.c_str(), phase_, done_,
+                                       std::max(done_, total_)));
+    }
+
+    IUserInterface& ui_;
+    std::string activity_;
+    const char* phase_ = "";
+    int total_ = 0;
+    int done_ = 0;
+};
+
+// How many slots the family's layout writes (and so about how many a read
+// of it takes).
+int SlotCount(CStoredValues& values, CSpecProtocol& protocol, const FamilyTraits& traits) {
+    return values.CountSlotWrites(
+        [&] { Transfer(values, protocol, kInvalidHandle, traits, TransferDirection::Write); });
+}
+
 }  // namespace
 
 bool HasStoredValues(int familyCode) { return FamilyOf(familyCode).layout != ValueLayout::None; }
@@ -121,6 +157,9 @@ Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, c
     CSpecProtocol protocol(platform);
     const ScopedDevice device(platform, static_cast<int>(index));
     CStoredValues values(platform, familyCode);
+    SlotProgress progress(platform.ui, options.activity);
+    progress.Phase("", SlotCount(values, protocol, traits));
+    progress.Follow(values);
     // The reads whose values Save All Values writes back; the registers
     // come between the common and the extra slots.
     TransferResult saved =
@@ -174,7 +213,7 @@ Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, c
 }
 
 Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, const CValueList& list,
-                      const CAutoNullingInfo& autoNulling) {
+                      const CAutoNullingInfo& autoNulling, const std::string& activity) {
     Outcome outcome;
     const FamilyTraits& traits = FamilyOf(familyCode);
     if (traits.layout == ValueLayout::None) return outcome;
@@ -191,6 +230,10 @@ Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, c
     CStoredValues values(platform, familyCode);
     if (traits.extraRows) values.SetAutoNulling(autoNulling);
     const bool accessory = traits.layout == ValueLayout::Lantern;
+    SlotProgress progress(platform.ui, activity);
+    const int slotCount = SlotCount(values, protocol, traits);
+    progress.Phase("reading ", slotCount);
+    progress.Follow(values);
     // The read that carries the values the list does not hold, and the
     // exact bytes of every slot: a value the list still shows as read is
     // written back with every digit the device held.
@@ -207,12 +250,14 @@ Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, c
         }
     }
     ParseRows(values, traits, list);
+    progress.Phase("", slotCount);
     const TransferResult written = Transfer(values, protocol, device.Handle(), traits, TransferDirection::Write);
     ReportWrites(outcome, written, accessory, "Save All Values");
     return outcome;
 }
 
-Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, const RawSlots& slots) {
+Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, const RawSlots& slots,
+                     const std::string& activity) {
     Outcome outcome;
     const FamilyTraits& traits = FamilyOf(familyCode);
     if (traits.layout == ValueLayout::None) return outcome;
@@ -228,6 +273,10 @@ Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, co
     const bool accessory = traits.layout == ValueLayout::Lantern;
     // The device's own bytes for every slot the backup does not hold.
     CStoredValues current(platform, familyCode);
+    SlotProgress progress(platform.ui, activity);
+    const int slotCount = SlotCount(current, protocol, traits);
+    progress.Phase("reading ", slotCount);
+    progress.Follow(current);
     const TransferResult read = Transfer(current, protocol, device.Handle(), traits, TransferDirection::Read);
     if (!read.failedSlots.empty()) {
         outcome.Fail(StrPrintf("read slots %s", SlotListText(read.failedSlots).c_str()));
@@ -248,6 +297,8 @@ Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, co
     restored.ReadFrom(&merged);
     Transfer(restored, protocol, device.Handle(), traits, TransferDirection::Read);
     restored.ReadFrom(nullptr);
+    progress.Phase("", slotCount);
+    progress.Follow(restored);
     const TransferResult written = Transfer(restored, protocol, device.Handle(), traits, TransferDirection::Write);
     ReportWrites(outcome, written, accessory, "The restore");
     return outcome;

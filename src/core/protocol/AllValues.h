@@ -21,8 +21,14 @@ bool HasStoredValues(int familyCode);
 // with failures must not be saved, since it would store zeros over the
 // device's values. The outcome fails exactly then. `slotsAsRead`, when
 // given, receives the exact bytes of every slot read.
+//
+// A non-empty `activity` ("Reading [3] Osprey - OSP05521") makes every slot
+// request show how far the command is in the message pane
+// ("Reading [3] Osprey - OSP05521: slot 7 of 17"); the same for the
+// activity of a save or a restore.
 struct ReadAllOptions {
     bool fpgaRegistersUnlocked = false;
+    std::string activity;
 };
 Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, const ReadAllOptions& options,
                       CValueList& list, CAutoNullingInfo& autoNulling, std::vector<int>& failedSlots,
@@ -33,13 +39,14 @@ Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, c
 // back; a value the list still shows as read goes back byte for byte. The
 // outcome names each failure and carries, pending, the warning to show.
 Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, const CValueList& list,
-                      const CAutoNullingInfo& autoNulling);
+                      const CAutoNullingInfo& autoNulling, const std::string& activity = {});
 
 // Restores the exact bytes of `slots` (a backup of a device of the same
 // family) into the device: every slot of the family's layout is written,
 // those the backup holds with its bytes, the others as the device holds
 // them now. Nothing is written when the device's slots cannot all be read.
-Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, const RawSlots& slots);
+Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, const RawSlots& slots,
+                     const std::string& activity = {});
 
 // "3, 14, 15"
 std::string SlotListText(const std::vector<int>& slots);

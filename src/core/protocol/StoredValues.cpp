@@ -85,6 +85,7 @@ public:
                 ok = true;
             }
         } else {
+            if (owner_.slotObserver_) owner_.slotObserver_();
             ok = (protocol_.*read_)(handle_, static_cast<std::uint8_t>(slot), value);
         }
         if (ok) {
@@ -133,6 +134,7 @@ public:
             sent.fill(0);
             std::copy(raw->second.begin(), raw->second.end(), sent.begin());
         }
+        if (owner_.slotObserver_) owner_.slotObserver_();
         if (!(protocol_.*write_)(handle_, static_cast<std::uint8_t>(slot), sent)) {
             result_.failedSlots.push_back(slot);
         }
@@ -282,6 +284,17 @@ void CStoredValues::AppendRow(CValueList& list, int labelIndex, const std::strin
 }
 
 // --- Transfers -------------------------------------------------------------
+
+int CStoredValues::CountSlotWrites(const std::function<void()>& transfer) {
+    std::map<int, SlotWriteValue> kept;
+    kept.swap(encodedAsRead_);
+    encodingOnly_ = true;
+    transfer();
+    encodingOnly_ = false;
+    const int count = static_cast<int>(encodedAsRead_.size());
+    encodedAsRead_.swap(kept);
+    return count;
+}
 
 void CStoredValues::NoteEncodingAsRead(TransferFn transfer, CSpecProtocol& protocol, DeviceHandle handle) {
     encodingOnly_ = true;

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -148,6 +149,13 @@ public:
     // missing from it fails as a failed read would. Null: the device again.
     void ReadFrom(const RawSlots* slots) { replay_ = slots; }
 
+    // --- Progress -------------------------------------------------------
+    // Called before every slot request sent to the device (not for slots
+    // read from a backup's bytes, nor for writes that are only counted).
+    void OnSlotRequest(std::function<void()> observer) { slotObserver_ = std::move(observer); }
+    // How many slots `transfer` (a write) would write, without sending any.
+    int CountSlotWrites(const std::function<void()>& transfer);
+
     // --- List rows ------------------------------------------------------
     // Each appends its rows to the list.
     void FillCommonRows(CValueList& list) const;
@@ -206,6 +214,7 @@ private:
     std::map<int, SlotWriteValue> encodedAsRead_;
     bool encodingOnly_ = false;  // the writes only note their encoding
     const RawSlots* replay_ = nullptr;
+    std::function<void()> slotObserver_;
     CAutoNullingInfo autoNulling_;
     int psocLabelIndex_ = 0;
     std::vector<std::string> labels_;

@@ -19,6 +19,7 @@ namespace spindle {
 namespace {
 
 constexpr unsigned kWarningStyle = mb::kOk | mb::kIconWarning;
+constexpr const char* kReadyText = "Ready";
 
 bool FeatureOn(const FeatureFlags& flags, Feature feature) {
     switch (feature) {
@@ -119,9 +120,11 @@ Outcome CMainFrame::OnGetAllValues() {
     std::vector<int> failedSlots;
     ReadAllOptions options;
     options.fpgaRegistersUnlocked = flags.fpgaRegistersUnlocked == 1;
+    options.activity = "Reading " + DeviceLabel(*this);
     RawSlots slots;
     outcome.Append(
         ReadAllValues(platform_, record->index, familyCode, options, list_, autoNulling, failedSlots, &slots));
+    ui.SetStatusText(0, kReadyText);
 
     // Rows whose read failed show empty texts or zeros. Such a list must not
     // be saved: it would store those zeros over the device's values.
@@ -146,11 +149,13 @@ Outcome CMainFrame::OnSaveAllValues() {
             outcome.Fail("save the list");
             outcome.Show({refusal, kAppTitle, kWarningStyle});
         } else {
-            outcome.Append(
-                SaveAllValues(platform_, record->index, static_cast<int>(record->family), list_, autoNulling));
+            outcome.Append(SaveAllValues(platform_, record->index, static_cast<int>(record->family), list_,
+                                         autoNulling, "Saving " + DeviceLabel(*this)));
             if (outcome.Ok()) {
                 list_.MarkSaved();
                 platform_.ui.SetStatusText(0, StrPrintf("Saved all values of %s.", DeviceLabel(*this).c_str()));
+            } else {
+                platform_.ui.SetStatusText(0, kReadyText);
             }
         }
     }
@@ -173,9 +178,12 @@ Outcome CMainFrame::RestoreStoredValues(const RawSlots& slots) {
             outcome.Fail("restore the values");
             outcome.Show({refusal, kAppTitle, kWarningStyle});
         } else {
-            outcome.Append(RestoreSlots(platform_, record->index, static_cast<int>(record->family), slots));
+            outcome.Append(RestoreSlots(platform_, record->index, static_cast<int>(record->family), slots,
+                                        "Restoring " + DeviceLabel(*this)));
             if (outcome.Ok()) {
                 platform_.ui.SetStatusText(0, StrPrintf("Restored the values of %s.", DeviceLabel(*this).c_str()));
+            } else {
+                platform_.ui.SetStatusText(0, kReadyText);
             }
         }
     }
