@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include <QScrollBar>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -22,6 +24,7 @@
 #include "SpindleView.h"
 #include "platform/CommandIds.h"
 #include "platform/DebugTrace.h"
+#include "platform/INIFileSupport.h"
 #include "platform/Format.h"
 #include "protocol/ValueEditors.h"
 #include "widgets/ProgressBar.h"
@@ -77,7 +80,7 @@ std::optional<BarState> ParseBarState(const std::string& text) {
 }
 
 CMainWindow::CMainWindow(IEzusbDriver& driver, IClock& clock, IDebugTrace& trace, const WindowOptions& options)
-    : ui_(*this), platform_{driver, clock, trace, ui_}, frame_(platform_), options_(options) {
+    : ui_(*this), clock_(clock), platform_{driver, clock_, trace, ui_}, frame_(platform_), options_(options) {
     QString title = QString::fromUtf8(kTitle);
     if (options.simulatedBench) title += QString::fromUtf8(kSimulatedSuffix);
     setWindowTitle(title);
@@ -108,7 +111,23 @@ void CMainWindow::Start() {
     // The tree view's first showing: the tree is filled before the operator
     // can act.
     frame_.OnInitialUpdate();
+    FitTreeOnFirstStart();
     RefreshCommandStates();
+}
+
+void CMainWindow::FitTreeOnFirstStart() {
+    // A width the operator chose is kept; the first start fits the labels
+    // at whatever font size the platform uses, up to half the window.
+    CINIFileSupport store(ui_, nullptr, 1, this);
+    if (!store.ReadText("Settings", "SplitterColumnSize", "").empty()) return;
+    const int needed = static_cast<const QAbstractItemView*>(treeView_)->sizeHintForColumn(0) + treeView_->indentation() + 2 * treeView_->frameWidth() +
+                       treeView_->verticalScrollBar()->sizeHint().width();
+    const int wanted = std::min(needed, std::max(width() / 2, frame_.splitterMinSize));
+    QList<int> sizes = splitter_->sizes();
+    if (sizes.size() == 2 && wanted > sizes[0]) {
+        const int total = sizes[0] + sizes[1];
+        splitter_->setSizes({wanted, std::max(total - wanted, 100)});
+    }
 }
 
 // --- Building ---------------------------------------------------------------------------
@@ -230,9 +249,15 @@ void CMainWindow::RestorePlacement() {
     for (const QScreen* screen : QGuiApplication::screens()) {
         if (screen->availableGeometry().intersects(normal)) onScreen = true;
     }
+    // The rectangle was saved as the client area (normalGeometry), so it is
+    // restored as one: move() would place the frame's corner there and the
+    // window would creep down by its title bar on every start.
     if (normal.width() > 0 && normal.height() > 0) {
-        resize(normal.size());
-        if (onScreen) move(normal.topLeft());
+        if (onScreen) {
+            setGeometry(normal);
+        } else {
+            resize(normal.size());
+        }
     }
     startMaximized_ = placement->showCommand == kShowMaximized || (placement->flags & kRestoreToMaximized) != 0;
 }

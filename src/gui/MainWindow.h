@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "QtUserInterface.h"
+#include "ResponsiveClock.h"
 #include "app/ApplicationProfile.h"
 #include "app/MainFrame.h"
 #include "platform/Platform.h"
@@ -99,11 +100,13 @@ private:
     QToolBar* MakeBar(int barId, const char* title, const char* profileName,
                       std::initializer_list<std::pair<int, const char*>> buttons);
     void RestorePlacement();
+    void FitTreeOnFirstStart();
     void RestoreBarStates();
     void SaveState();
     BarState CurrentBarState(QToolBar* bar) const;
 
     CQtUserInterface ui_;
+    CResponsiveClock clock_;
     Platform platform_;
     CMainFrame frame_;
     CApplicationProfile profile_;

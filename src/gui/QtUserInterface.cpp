@@ -1,5 +1,7 @@
 #include "QtUserInterface.h"
 
+#include <QEvent>
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -129,11 +131,41 @@ bool CQtUserInterface::ChooseFile(FileChoice& choice) {
 void CQtUserInterface::SetWaitCursor(bool on) {
     if (on) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        ++waitCursorDepth_;
+        if (waitCursorDepth_++ == 0) qApp->installEventFilter(this);
     } else if (waitCursorDepth_ > 0) {
         QApplication::restoreOverrideCursor();
-        --waitCursorDepth_;
+        if (--waitCursorDepth_ == 0) qApp->removeEventFilter(this);
     }
+}
+
+bool CQtUserInterface::eventFilter(QObject* watched, QEvent* event) {
+    if (waitCursorDepth_ == 0) return QObject::eventFilter(watched, event);
+    // A box or dialog the command opened takes its input as usual.
+    if (QApplication::activeModalWidget() != nullptr) return QObject::eventFilter(watched, event);
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            return true;  // dropped: the command in progress is not interrupted or followed
+        case QEvent::Close:
+            // The window cannot close under a running command.
+            if (watched == &window_) {
+                event->ignore();
+                return true;
+            }
+            break;
+        default: break;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void CQtUserInterface::SetTimer(int id, unsigned periodMs) {

@@ -59,6 +59,13 @@ public:
     // Message boxes' title when the caller gives none.
     static constexpr const char* kDefaultTitle = "Spindle";
 
+    // True while a command runs (its wait cursor is on): the window's input
+    // is held off, not queued, so nothing clicked meanwhile runs afterwards.
+    bool InputHeldOff() const { return waitCursorDepth_ > 0; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     int ShowMessageBox(const QString& text, const QString& title, unsigned style);
 

@@ -26,7 +26,8 @@ CSpindleView::CSpindleView(QWidget* parent) : QTreeWidget(parent) {
     setUniformRowHeights(true);
     setAllColumnsShowFocus(true);
     setIconSize(QSize(16, 16));
-    header()->setStretchLastSection(false);
+    // The Data column takes whatever width the Item column leaves.
+    header()->setStretchLastSection(true);
     header()->setSectionsMovable(false);
     header()->setSectionResizeMode(QHeaderView::Interactive);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);

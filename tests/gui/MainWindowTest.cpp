@@ -17,7 +17,9 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidgetItemIterator>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 #include <atomic>
 #include <memory>
@@ -162,9 +164,20 @@ TEST_F(MainWindowTest, StartsWithTheDemoTreeBothBarsAndTheCountdown) {
     EXPECT_EQ(window->MessagePane()->text(), QStringLiteral("Ready"));
     EXPECT_TRUE(window->Ui().IsTimerRunning(999));
     for (int pane = 1; pane <= 8; ++pane) EXPECT_FALSE(window->DevicePane(pane)->isVisible());
-    EXPECT_EQ(window->Splitter()->sizes().constFirst(), 150);
+    // The tree fits its widest label at the platform's font; the Data
+    // column takes the rest of the list.
+    const QFontMetrics metrics(tree.font());
+    int widest = 0;
+    for (QTreeWidgetItemIterator it(&tree); *it != nullptr; ++it) {
+        if ((*it)->parent() == nullptr || (*it)->parent()->isExpanded()) {
+            widest = std::max(widest, metrics.horizontalAdvance((*it)->text(0)));
+        }
+    }
+    EXPECT_GE(tree.viewport()->width(), widest + tree.indentation());
+    EXPECT_GT(window->Splitter()->sizes().constFirst(), 150);
     EXPECT_EQ(window->ListView()->columnWidth(0), 200);
-    EXPECT_EQ(window->ListView()->columnWidth(1), 200);
+    EXPECT_EQ(window->ListView()->columnWidth(0) + window->ListView()->columnWidth(1),
+              window->ListView()->viewport()->width());
     EXPECT_EQ(window->ListView()->headerItem()->text(0), QStringLiteral("Item"));
     EXPECT_EQ(window->ListView()->headerItem()->text(1), QStringLiteral("Data"));
 }
@@ -301,10 +314,12 @@ TEST_F(MainWindowTest, PlacementBarStatesAndWidthsSurviveARestart) {
         EXPECT_EQ(window->toolBarArea(window->Bar(bar::kManufacturing)), Qt::BottomToolBarArea);
         EXPECT_TRUE(window->Bar(bar::kManufacturing)->isVisible());
         EXPECT_EQ(window->toolBarArea(window->Bar(bar::kMain)), Qt::TopToolBarArea);
-        EXPECT_EQ(window->normalGeometry().size(), QSize(900, 560));
+        // Saved and restored as the client area: the window comes back
+        // where it was, not a title bar lower.
+        EXPECT_EQ(window->normalGeometry(), QRect(40, 50, 900, 560));
         EXPECT_EQ(window->Splitter()->sizes().constFirst(), 230);
         EXPECT_EQ(window->ListView()->columnWidth(0), 260);
-        EXPECT_EQ(window->ListView()->columnWidth(1), 140);
+        EXPECT_GE(window->ListView()->columnWidth(1), 140);  // stretched to the list's width
         // Manufacturing mode keeps the default status-bar font.
         EXPECT_NE(QFontInfo(window->statusBar()->font()).pointSize(), 16);
         window->showMaximized();
@@ -351,6 +366,37 @@ TEST_F(MainWindowTest, CloseIsRefusedWhileADeviceIsBusy) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->MenuAction(cmd::kAppExit)->isEnabled());
     EXPECT_TRUE(window->close());
+}
+
+TEST_F(MainWindowTest, ALongCommandKeepsTheWindowAliveAndHoldsOffInput) {
+    auto window = StartWindow();
+    ASSERT_TRUE(window->SelectTreeItem(QStringLiteral("[3] Osprey - OSP05521 ")));
+    window->ListView()->setCurrentItem(window->ListView()->topLevelItem(1));
+    // Runs from the event loop once the save is under way: the protocol's
+    // pauses let the window handle its events meanwhile.
+    QStringList shownDuring;
+    bool ranDuring = false;
+    QTimer::singleShot(0, window.get(), [&] {
+        ranDuring = true;
+        shownDuring << window->MessagePane()->text();
+        // The operator presses Enter on the list and closes the window:
+        // neither may run now, nor be queued for afterwards.
+        QTest::keyClick(window->ListView(), Qt::Key_Return);
+        window->close();
+    });
+    ASSERT_TRUE(window->Frame().OnSaveAllValues().Ok());
+    EXPECT_TRUE(ranDuring);
+    ASSERT_EQ(shownDuring.size(), 1);
+    EXPECT_TRUE(shownDuring[0].startsWith(QStringLiteral("Saving [3] Osprey - OSP05521: "))) << shownDuring[0].toStdString();
+    QApplication::processEvents();
+    EXPECT_TRUE(dialogsShown_.empty());
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->MessagePane()->text(), QStringLiteral("Saved all values of [3] Osprey - OSP05521."));
+
+    // Afterwards input reaches the window again.
+    QTest::keyClick(window->ListView(), Qt::Key_Return);
+    EXPECT_FALSE(dialogsShown_.empty() && messages_.empty());
 }
 
 TEST_F(MainWindowTest, AMessageBoxFromAWorkerIsShownOnTheGuiThread) {
