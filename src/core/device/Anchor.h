@@ -4,6 +4,8 @@
 #include <string>
 
 #include "device/EzusbDriver.h"
+#include "device/IntelHex.h"
+#include "device/LoaderRecord.h"
 #include "platform/Outcome.h"
 #include "platform/Platform.h"
 
@@ -31,6 +33,14 @@ struct AnchorOperation {
     std::uint16_t cpucsAddress = 0;
 };
 
+// What DownloadFile came to: `result` 1 when a file was opened and
+// downloaded (even when some of its requests failed, which the outcome
+// names), 0 when nothing was sent.
+struct DownloadResult {
+    int result = 0;
+    Outcome outcome;
+};
+
 // The device control object: names one device and runs Vendor Request,
 // Anchor Download and 8051 Reset Hold/Release on it. Each operation opens the
 // device by name, makes exactly one driver request and closes it again.
@@ -55,6 +65,27 @@ public:
     // failure shows its box as it happens; the outcome names the failed
     // operation and lists the boxes shown, so callers can stop on it.
     Outcome RunOperation(int code);
+
+    // Loads an 8051 program from an Intel HEX file (".hex" anywhere in the
+    // lower-cased path) or a BIX file (".bix": its first 8192 bytes at 0):
+    // memory from 0x2000 up through vendor request 0xA3 served by
+    // `highMemoryLoader` (downloaded first, once), then the memory below
+    // 0x2000 by anchor download with the 8051 held in reset, then the
+    // release, which starts the program. A file that cannot be opened, has
+    // neither extension, or is refused by the reader sends nothing (0).
+    // `chipMode` selects the CPUCS register, as for every reset.
+    DownloadResult DownloadFile(const std::string& path);
+
+    // Holds the 8051 in reset, anchor-downloads the image's records (in table
+    // order, consecutive ones joined into chunks of up to 4096 bytes) and
+    // releases the 8051, so that the loader runs.
+    Outcome DownloadLoaderImage(const LoaderRecord* loader);
+
+    // The program DownloadFile uses to reach memory from 0x2000 up (the FX2
+    // EEPROM loader, whatever chipMode says).
+    const LoaderRecord* highMemoryLoader = nullptr;
+    // The last Intel HEX file read.
+    IntelHexImage hexImage;
 
     std::string deviceName = "Ezusb-0";
     std::array<std::uint8_t, 8192> downloadBuffer{};

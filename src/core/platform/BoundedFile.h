@@ -9,6 +9,7 @@ namespace spindle {
 // memory until the program dies.
 inline constexpr std::size_t kMaxProfileFileBytes = 1u << 20;   // settings, .lin, .cal
 inline constexpr std::size_t kMaxJsonFileBytes = 16u << 20;     // bench files and backups
+inline constexpr std::size_t kMaxHexFileBytes = 4u << 20;       // Intel HEX (a full 64 KiB image is ~180 KB)
 // JSON files nest a few levels deep; deeper ones are refused before they can
 // exhaust the stack of a recursive reader.
 inline constexpr int kMaxJsonDepth = 64;

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/device/RecordingDriver.h"
+#include "device/Anchor.h"
+#include "device/EzusbRequests.h"
+#include "platform/DebugTrace.h"
+#include "platform/Format.h"
+#include "platform/VirtualClock.h"
+#include "support/ScriptedUserInterface.h"
+#include "support/TempFolder.h"
+
+namespace spindle {
+namespace {
+
+std::string Record(std::uint32_t address, std::size_t count, std::uint8_t fill, int type = 0) {
+    unsigned sum = static_cast<unsigned>(count + (address >> 8) + (address & 0xFF) + type);
+    std::string line = StrPrintf(":%02X%04X%02X", static_cast<unsigned>(count), address, type);
+    for (std::size_t i = 0; i < count; ++i) {
+        line += StrPrintf("%02X", fill);
+        sum += fill;
+    }
+    return line + StrPrintf("%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+}
+
+const std::uint8_t kLoaderBytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+// Two records that join into one chunk, one apart, then the end.
+const LoaderRecord kLoader[] = {
+    {4, 0x0000, 0, kLoaderBytes}, {4, 0x0004, 0, kLoaderBytes + 4}, {2, 0x0100, 0, kLoaderBytes + 8}, {0, 0, 1, nullptr}};
+
+class DownloadTest : public ::testing::Test {
+protected:
+    // "hold", "release", "anchor 0x0000 8", "vendor A3 0x3000 16"
+    std::vector<std::string> Steps() const {
+        std::vector<std::string> steps;
+        for (const auto& r : driver.requests) {
+            if (r.code == ioctl::kVendorRequest) {
+                steps.push_back(r.in.back() == 1 ? "hold" : "release");
+            } else if (r.code == ioctl::kAnchorDownload) {
+                steps.push_back(StrPrintf("anchor 0x%04X %u", r.in[0] | (r.in[1] << 8), r.outLength));
+            } else if (r.code == ioctl::kVendorOrClassRequest) {
+                steps.push_back(StrPrintf("vendor %02X 0x%04X %u", r.in[4], r.in[6] | (r.in[7] << 8), r.outLength));
+            }
+        }
+        return steps;
+    }
+
+    test::RecordingDriver driver;
+    VirtualClock clock;
+    MemoryDebugTrace trace;
+    test::ScriptedUserInterface ui;
+    Platform platform{driver, clock, trace, ui};
+    CAnchor anchor{platform};
+    test::TempFolder folder;
+};
+
+TEST_F(DownloadTest, TheLoaderGoesOutInJoinedChunksBetweenHoldAndRelease) {
+    EXPECT_TRUE(anchor.DownloadLoaderImage(kLoader).Ok());
+    EXPECT_EQ(Steps(), (std::vector<std::string>{"hold", "anchor 0x0000 8", "anchor 0x0100 2", "release"}));
+    EXPECT_EQ(driver.requests[1].outSent, std::vector<std::uint8_t>(kLoaderBytes, kLoaderBytes + 8));
+}
+
+TEST_F(DownloadTest, HighSegmentsGoThroughTheLoaderBeforeTheLowOnesInReset) {
+    const std::string path = folder.File("Prog.HEX.old");  // ".hex" anywhere, any case
+    test::WriteWholeFile(path, Record(0x0000, 16, 0x11) + Record(0x3000, 16, 0x33) + Record(0x0100, 4, 0x22) +
+                                   Record(0x3010, 8, 0x44) + ":00000001FF\n");
+    anchor.highMemoryLoader = kLoader;
+    const DownloadResult download = anchor.DownloadFile(path);
+    EXPECT_EQ(download.result, 1);
+    EXPECT_TRUE(download.outcome.Ok());
+    EXPECT_EQ(Steps(), (std::vector<std::string>{"hold", "anchor 0x0000 8", "anchor 0x0100 2", "release",
+                                                 "vendor A3 0x3000 16", "vendor A3 0x3010 8", "hold", "anchor 0x0000 16",
+                                                 "anchor 0x0100 4", "release"}));
+    const auto& high = driver.requests[4];
+    EXPECT_EQ(high.in[8] | (high.in[9] << 8), 0xBEEF);  // the object's request index
+    EXPECT_EQ(high.outSent[15], 0x33);
+    // 0x3010 continued a segment other than the last: its own request.
+    EXPECT_EQ(driver.requests[5].outSent[0], 0x44);
+    EXPECT_TRUE(ui.Messages().empty());
+
+    // Only low memory: no loader at all.
+    driver.requests.clear();
+    test::WriteWholeFile(path, Record(0x0000, 16, 0x11) + ":00000001FF\n");
+    EXPECT_EQ(anchor.DownloadFile(path).result, 1);
+    EXPECT_EQ(Steps(), (std::vector<std::string>{"hold", "anchor 0x0000 16", "release"}));
+}
+
+TEST_F(DownloadTest, BixFilesSendTheirFirst8192BytesToAddressZero) {
+    const std::string path = folder.File("prog.bix");
+    test::WriteWholeFile(path, std::string(10000, '\x5A'));
+    EXPECT_EQ(anchor.DownloadFile(path).result, 1);
+    EXPECT_EQ(Steps(), (std::vector<std::string>{"hold", "anchor 0x0000 8192", "release"}));
+}
+
+TEST_F(DownloadTest, FilesThatCannotBeSentSendNothing) {
+    struct Case {
+        std::string path;
+        std::string contents;  // empty: the file is not made
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {folder.File("missing.hex"), "", "Error opening Input file.\n"},
+        {folder.File("missing.bix"), "", "Error opening Input file.\n"},
+        {folder.File("prog.txt"), "x", "Please select .hex or .bix file to download.\n"},
+        {folder.File("bad.hex"), Record(0x0, 4, 1) + ":0400000001020304FF\n", "line 2: the checksum is wrong"},
+        {folder.File("wrap.hex"), Record(0xFFF8, 16, 1), "line 1: the record of 16 bytes at 0xFFF8 runs past"},
+    };
+    for (const Case& c : cases) {
+        driver.requests.clear();
+        ui.ClearMessages();
+        if (!c.contents.empty()) test::WriteWholeFile(c.path, c.contents);
+        const DownloadResult download = anchor.DownloadFile(c.path);
+        EXPECT_EQ(download.result, 0) << c.path;
+        EXPECT_FALSE(download.outcome.Ok()) << c.path;
+        EXPECT_TRUE(driver.requests.empty()) << c.path;
+        ASSERT_EQ(ui.Messages().size(), 1u) << c.path;
+        EXPECT_NE(ui.Messages()[0].text.find(c.message), std::string::npos) << ui.Messages()[0].text;
+        EXPECT_EQ(ui.Messages()[0].title, "Error in CAnchor");
+    }
+}
+
+TEST_F(DownloadTest, FailedRequestsStillReleaseTheResetAndAreNamed) {
+    const std::string path = folder.File("prog.hex");
+    test::WriteWholeFile(path, Record(0x0000, 16, 0x11) + Record(0x0200, 16, 0x11) + ":00000001FF\n");
+    driver.failCodes.insert(ioctl::kAnchorDownload);
+    const DownloadResult download = anchor.DownloadFile(path);
+    EXPECT_EQ(download.result, 1);  // the file was sent, as far as the device took it
+    EXPECT_FALSE(download.outcome.Ok());
+    EXPECT_EQ(Steps().back(), "release");
+    EXPECT_EQ(Steps().size(), 4u);
+}
+
+TEST_F(DownloadTest, ExtendedAddressRecordsLeaveOneTraceLine) {
+    const std::string path = folder.File("prog.hex");
+    test::WriteWholeFile(path, Record(0x0, 2, 0x10, 2) + Record(0x0, 2, 0x00, 4) + Record(0x10, 2, 7) +
+                                   ":00000001FF\n");
+    EXPECT_EQ(anchor.DownloadFile(path).result, 1);
+    int lines = 0;
+    for (const std::string& line : trace.Lines()) lines += line.find("extended address") != std::string::npos;
+    EXPECT_EQ(lines, 1);
+}
+
+}  // namespace
+}  // namespace spindle
