@@ -76,6 +76,9 @@ public:
     bool AllValuesRead() const { return lastReadOk_; }
 
     DeviceInfo Describe(int item) const;
+    // The ports the session's frame uses, for commands that drive a core
+    // object of their own (a CAnchor).
+    Platform& Ports() { return *platform_; }
 
     // Puts `value` into list row `row` through the frame's double-click
     // editor (the auto-nulling editor for that row of a Kestrel+ or Harrier,

@@ -7,7 +7,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "DeviceSelector.h"
 #include "JsonText.h"
+#include "device/Anchor.h"
 #include "ValuesBackup.h"
 #include "platform/CommandIds.h"
 #include "app/FeatureUnlock.h"
@@ -427,6 +429,59 @@ int RunVerify(const GlobalOptions& options, const std::string& device) {
     if (!RequireButton(*session, cmd::kVerify, "Verify")) return session->ExitStatus();
     const bool passed = session->Record(session->Frame().OnVerify()).Ok();
     if (options.json) PrintJson({{"device", DeviceJson(info)}, {"passed", passed}});
+    return session->ExitStatus();
+}
+
+int RunDownload(const GlobalOptions& options, const std::string& device, const std::string& file) {
+    std::unique_ptr<CCliSession> session;
+    int status = CCliSession::Open(options, false, session);
+    if (status != kExitOk) return status;
+    session->StartUp();
+    // The device is found in the tree (unprogrammed chips included) without
+    // reading its values: the download replaces the program that would answer.
+    session->RefreshTree();
+    std::string error;
+    const std::optional<DeviceSelector> selector = ParseDeviceSelector(device, error);
+    if (!selector) {
+        std::cerr << "spindle-cli: " << error << '\n';
+        return kExitUsage;
+    }
+    const int item = FindDeviceItem(session->Frame().Tree(), *selector, error);
+    const TreeItem* treeItem = session->Frame().Tree().Item(item);
+    if (item == CDeviceTree::kNoItem || treeItem == nullptr || treeItem->record == nullptr) {
+        session->Ui().Error(error.empty() ? "that item is not a device" : error);
+        return session->ExitStatus();
+    }
+    const DeviceInfo info = session->Describe(item);
+    CAnchor anchor(session->Ports());
+    anchor.deviceName = StrPrintf("Ezusb-%u", info.index);
+    // The family code selects the chip generation (its CPUCS register).
+    anchor.chipMode = static_cast<int>(info.familyCode);
+    session->Ui().SetActivity("Downloading");
+    const DownloadResult download = anchor.DownloadFile(file);
+    session->Record(download.outcome);
+    if (download.result == 0) return session->ExitStatus();
+    std::uint32_t bytes = 0;
+    std::uint32_t high = 0;
+    const bool hex = anchor.hexImage.segmentCount > 0 || file.find(".bix") == std::string::npos;
+    for (const HexSegment& segment : anchor.hexImage.segments) {
+        bytes += segment.length;
+        if (segment.address >= 0x2000) high += segment.length;
+    }
+    if (!hex) bytes = anchor.downloadLength;
+    if (options.json) {
+        PrintJson({{"device", DeviceJson(info)},
+                   {"file", JsonText(file)},
+                   {"bytes", bytes},
+                   {"segments", hex ? anchor.hexImage.segmentCount : 1u},
+                   {"highBytes", high},
+                   {"complete", download.outcome.Ok()}});
+    } else if (download.outcome.Ok()) {
+        std::cout << "Downloaded " << bytes << " bytes"
+                  << (hex ? StrPrintf(" in %u segments", anchor.hexImage.segmentCount) : std::string())
+                  << (high > 0 ? StrPrintf(" (%u from 0x2000 up, through the loader)", high) : std::string())
+                  << " into " << DeviceName(info) << "; the program runs.\n";
+    }
     return session->ExitStatus();
 }
 

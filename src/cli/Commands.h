@@ -15,6 +15,7 @@ int RunSet(const GlobalOptions& options, const std::string& device, const std::v
 int RunExport(const GlobalOptions& options, const std::string& device, const std::string& file);
 int RunImport(const GlobalOptions& options, const std::string& device, const std::string& file);
 int RunVerify(const GlobalOptions& options, const std::string& device);
+int RunDownload(const GlobalOptions& options, const std::string& device, const std::string& file);
 int RunResetCoefs(const GlobalOptions& options, const std::string& device);
 int RunLinearity(const GlobalOptions& options, const std::string& device, const std::string& file);
 int RunUnlock(const GlobalOptions& options, const std::string& code);

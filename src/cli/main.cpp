@@ -106,6 +106,11 @@ int main(int argc, char** argv) {
     CLI::App* verify = AddDeviceCommand(app, "verify", "Verify the device's product ID (manufacturing)", device,
                                         "\nExample:\n  spindle-cli --bench demo verify 3");
 
+    CLI::App* download = AddDeviceCommand(
+        app, "download", "Load an 8051 program (.hex or .bix) into the device's RAM and start it", device,
+        "\nExample:\n  spindle-cli --bench bench.json download 15 prog.hex");
+    download->add_option("FILE", file, "The program file (.hex or .bix)")->required()->type_name("FILE");
+
     CLI::App* reset = AddDeviceCommand(app, "reset-coefs",
                                        "Reset Coefs.: zero the coefficients, serial N/A, and save (manufacturing)",
                                        device, "\nExample:\n  spindle-cli --bench bench.json reset-coefs 3");
@@ -139,6 +144,7 @@ int main(int argc, char** argv) {
     if (exportCommand->parsed()) return RunExport(options, device, file);
     if (import->parsed()) return RunImport(options, device, file);
     if (verify->parsed()) return RunVerify(options, device);
+    if (download->parsed()) return RunDownload(options, device, file);
     if (reset->parsed()) return RunResetCoefs(options, device);
     if (linearity->parsed()) return RunLinearity(options, device, file);
     if (unlock->parsed()) return RunUnlock(options, code);

@@ -365,6 +365,25 @@ TEST_F(SpindleCliTest, NumbersASlotCannotHoldAreRefusedWithTheirLimit) {
     EXPECT_EQ(ReadFile(Bench()), bench);
 }
 
+TEST_F(SpindleCliTest, DownloadLoadsAProgramIntoAnUnprogrammedChip) {
+    // Two records at 0x0000 and 0x0010 (one segment) and one at 0x0100.
+    WriteFile(Path("prog.hex"),
+              ":10000000000102030405060708090A0B0C0D0E0F78\n"
+              ":10001000101112131415161718191A1B1C1D1E1F68\n"
+              ":0201000002FFFC\n"
+              ":00000001FF\n");
+    const RunResult loaded = RunOnBench({"download", "15", "prog.hex"});
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_NE(loaded.out.find("Downloaded 34 bytes in 2 segments"), std::string::npos) << loaded.out;
+
+    WriteFile(Path("bad.hex"), ":10000000000102030405060708090A0B0C0D0E0F00\n");
+    const RunResult refused = RunOnBench({"download", "15", "bad.hex"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("line 1: the checksum is wrong"), std::string::npos) << refused.err;
+    EXPECT_EQ(RunOnBench({"download", "15", "prog.txt"}).status, 1);
+    EXPECT_EQ(RunOnBench({"download", "99", "prog.hex"}).status, 1);
+}
+
 TEST_F(SpindleCliTest, UnreadableSettingsAreReportedAndKept) {
     // A folder where the settings file should be cannot be read as one.
     fs::create_directories(Path("config/Spindle.ini/kept"));
