@@ -10,6 +10,7 @@
 #include "DeviceSelector.h"
 #include "JsonText.h"
 #include "device/Anchor.h"
+#include "device/LoaderImages.h"
 #include "ValuesBackup.h"
 #include "platform/CommandIds.h"
 #include "app/FeatureUnlock.h"
@@ -457,6 +458,7 @@ int RunDownload(const GlobalOptions& options, const std::string& device, const s
     anchor.deviceName = StrPrintf("Ezusb-%u", info.index);
     // The family code selects the chip generation (its CPUCS register).
     anchor.chipMode = static_cast<int>(info.familyCode);
+    anchor.highMemoryLoader = Fx2EepromLoader;
     session->Ui().SetActivity("Downloading");
     const DownloadResult download = anchor.DownloadFile(file);
     session->Record(download.outcome);
