@@ -1,0 +1,98 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sim/chip/EepromModel.h"
+#include "sim/chip/Mcs51Core.h"
+
+namespace spindle::sim {
+
+// The 8051 side of an EZ-USB (AN21xx) or EZ-USB FX2 chip running a
+// downloaded program: the MCS-51 core on the chip's RAM, the endpoint-0
+// registers a program uses to serve vendor requests, and the I2C
+// controller with the boot EEPROM behind it.
+//
+// Registers modelled (external data space; see also the bench README):
+//   FX2:    SETUPDAT 0xE6B8-0xE6BF, USBIRQ 0xE65D (bit 0 SUDAV, write 1 to
+//           clear), USBCS 0xE680, EP0BUF 0xE740-0xE77F, EP0BCH 0xE68A,
+//           EP0BCL 0xE68B (a write arms OUT / commits IN), EP0CS 0xE6A0
+//           (STALL b0, BUSY b1, HSNAK b7 write 1 to clear), I2CS 0xE678,
+//           I2DAT 0xE679; MOVX @Ri pages through MPAGE (SFR 0x92).
+//   EZ-USB: SETUPDAT 0x7FE8-0x7FEF, USBIRQ 0x7FAB, USBCS 0x7FD6, OUT0BUF
+//           0x7EC0, IN0BUF 0x7F00, OUT0BC 0x7FC5 (a write arms), IN0BC
+//           0x7FB5 (a write commits), EP0CS 0x7FB4 (STALL b0, HSNAK b1,
+//           IN0BSY b2, OUT0BSY b3), I2CS 0x7FA5, I2DAT 0x7FA6.
+//   I2CS on both: START b7, STOP b6, LASTRD b5, ID b4:b3 (b4: a two-byte
+//   EEPROM at 0x51, b3: a one-byte one at 0x50), BERR b2, ACK b1, DONE b0.
+// Every other address is plain RAM. Both chips run 6000 machine cycles per
+// millisecond here (24 MHz, 4 clocks per cycle).
+//
+// The core runs only while a request is in progress, so the chip is
+// deterministic and costs nothing between requests.
+class EzusbChip final : private IMcs51Bus {
+public:
+    static constexpr std::uint64_t kCyclesPerMs = 6000;
+    // A request the program has not finished within this many cycles
+    // (10 s of the chip's time) fails as a USB time-out.
+    static constexpr std::uint64_t kRequestCycleBound = 10'000 * kCyclesPerMs;
+
+    // `memory`: the chip's 64 KiB (code and external data). `eeprom`: the
+    // EEPROM's bytes, kept by the owner.
+    EzusbChip(bool fx2, std::vector<std::uint8_t>& memory, EepromConfig eeprom, std::vector<std::uint8_t>& eepromBytes);
+
+    // The 8051 leaves reset: the program starts at 0x0000.
+    void Start();
+
+    enum class Result { Completed, Stalled, TimedOut };
+    // One control transfer to the running program: the setup packet (8
+    // bytes), then the data stage of `length` bytes (host to device: taken
+    // from `data`; device to host: put into `data`, `*returned` set).
+    Result ControlTransfer(const std::uint8_t setup[8], std::uint8_t* data, std::uint32_t length,
+                           std::uint32_t* returned);
+
+    std::uint64_t Cycles() const { return core_.Cycles(); }
+    EepromModel& Eeprom() { return eeprom_; }
+    const Mcs51Core& Core() const { return core_; }
+
+private:
+    std::uint8_t ReadXdata(std::uint16_t address) override;
+    void WriteXdata(std::uint16_t address, std::uint8_t value) override;
+
+    struct Map {
+        std::uint16_t setupdat, usbirq, usbcs, outBuffer, inBuffer, outCount, inCount, inCountHigh, ep0cs, i2cs,
+            i2dat;
+        std::uint8_t stall, hsnak, inBusy, outBusy;
+    };
+
+    void I2cControl(std::uint8_t value);
+    void I2cData(std::uint8_t value);
+    std::uint8_t I2cReadData();
+
+    bool fx2_;
+    Map map_;
+    std::vector<std::uint8_t>& memory_;
+    Mcs51Core core_;
+    EepromModel eeprom_;
+
+    // Endpoint 0 during a transfer.
+    bool active_ = false;
+    bool toHost_ = false;
+    bool stalled_ = false;
+    bool statusDone_ = false;
+    const std::uint8_t* outData_ = nullptr;
+    std::uint32_t outRemaining_ = 0;
+    std::uint8_t* inData_ = nullptr;
+    std::uint32_t inLength_ = 0;
+    std::uint32_t inCollected_ = 0;
+    std::uint8_t ep0cs_ = 0;
+
+    // I2C controller.
+    std::uint8_t i2cs_ = 0;
+    bool startPending_ = false;
+    bool reading_ = false;
+    bool readLast_ = false;  // the byte being received is the last (LASTRD)
+    std::uint8_t received_ = 0;
+};
+
+}  // namespace spindle::sim
