@@ -2,6 +2,7 @@
 // Every member is checked; members whose names begin with "_" are comments
 // and are ignored wherever they appear.
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -61,6 +62,30 @@ long long ParseInteger(const Json& value, const std::string& where, long long lo
     return number;
 }
 
+// Hex digits, blanks between bytes allowed: "C2 47 05 ..." or "C24705".
+std::vector<std::uint8_t> HexBytes(const Json& value, const std::string& where, std::size_t maxBytes) {
+    if (!value.is_string()) Fail(where, "must be a text of hex digits");
+    const std::string text = value.get<std::string>();
+    std::vector<std::uint8_t> bytes;
+    int high = -1;
+    for (char c : text) {
+        if (c == ' ') continue;
+        const int digit = std::isxdigit(static_cast<unsigned char>(c))
+                              ? (std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::tolower(c) - 'a' + 10))
+                              : -1;
+        if (digit < 0) Fail(where, StrPrintf("'%c' is not a hex digit", c));
+        if (high < 0) {
+            high = digit;
+        } else {
+            bytes.push_back(static_cast<std::uint8_t>(high * 16 + digit));
+            high = -1;
+        }
+    }
+    if (high >= 0) Fail(where, "an odd number of hex digits");
+    if (bytes.size() > maxBytes) Fail(where, StrPrintf("%zu bytes; the EEPROM holds %zu", bytes.size(), maxBytes));
+    return bytes;
+}
+
 std::uint16_t ParseU16(const Json& value, const std::string& where) {
     return static_cast<std::uint16_t>(ParseInteger(value, where, 0, 0xFFFF));
 }
@@ -115,6 +140,14 @@ std::map<int, SlotBytes> ParseSlots(const Json& object, const std::string& where
 }
 
 }  // namespace
+
+std::string EepromContentsText(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (std::uint8_t b : bytes) text += StrPrintf("%02X", b);
+    return text;
+}
+
 
 SlotBytes SlotFromJson(const Json& value) {
     if (value.is_string()) {
@@ -218,7 +251,7 @@ DeviceConfig DeviceConfigFromJson(const Json& device) {
     if (device.is_object() && device.contains("index")) where += " " + device["index"].dump();
     CheckMembers(device, where,
                  {"index", "vendorId", "productId", "bcdDevice", "iProduct", "chip", "instrument", "strings", "slots",
-                  "fpgaRegisters", "psoc", "psocRegisters", "tec", "lantern", "faults"});
+                  "fpgaRegisters", "psoc", "psocRegisters", "tec", "lantern", "faults", "eeprom"});
     for (const char* required : {"index", "vendorId", "productId"}) {
         if (!device.contains(required)) Fail(where, StrPrintf("\"%s\" is missing", required));
     }
@@ -305,6 +338,31 @@ DeviceConfig DeviceConfigFromJson(const Json& device) {
         if (lantern.contains("lightPulsed")) model.lightPulsed = ParseBool(lantern["lightPulsed"], at + ".lightPulsed");
         if (lantern.contains("dac")) model.dac = ParseU16(lantern["dac"], at + ".dac");
         config.lantern = model;
+    }
+    if (device.contains("eeprom")) {
+        const Json& eeprom = device["eeprom"];
+        const std::string at = where + ".eeprom";
+        CheckMembers(eeprom, at, {"size", "addressBytes", "pageSize", "writeCycleMs", "contents"});
+        EepromConfig model;
+        if (eeprom.contains("addressBytes")) {
+            model.addressBytes = static_cast<int>(ParseInteger(eeprom["addressBytes"], at + ".addressBytes", 1, 2));
+        }
+        if (model.addressBytes == 1) model.size = 256;
+        if (eeprom.contains("size")) {
+            model.size = static_cast<std::uint32_t>(
+                ParseInteger(eeprom["size"], at + ".size", 16, model.addressBytes == 1 ? 256 : 65536));
+        }
+        if (eeprom.contains("pageSize")) {
+            model.pageSize = static_cast<std::uint32_t>(ParseInteger(eeprom["pageSize"], at + ".pageSize", 1, 256));
+        }
+        if (eeprom.contains("writeCycleMs")) {
+            model.writeCycleMs =
+                static_cast<std::uint32_t>(ParseInteger(eeprom["writeCycleMs"], at + ".writeCycleMs", 0, 100));
+        }
+        config.eeprom = model;
+        if (eeprom.contains("contents")) {
+            config.eepromContents = HexBytes(eeprom["contents"], at + ".contents", model.size);
+        }
     }
     if (device.contains("faults")) {
         try {

@@ -128,7 +128,8 @@ bool SimBench::Save() {
     return SaveLocked();
 }
 
-SimBench::PersistentState::PersistentState(const SimDevice& device) : slots(device.config_.slots) {
+SimBench::PersistentState::PersistentState(const SimDevice& device)
+    : slots(device.config_.slots), eeprom(device.EepromContentsLocked()) {
     if (device.config_.lantern) lanternSlots = device.config_.lantern->slots;
 }
 
@@ -211,6 +212,12 @@ void SimBench::PatchChangesLocked(Json& document, const SimDevice& device) const
         PatchSlots(entry, "slots", device.config_.slots, before.slots);
         if (device.config_.lantern) {
             PatchSlots(entry["lantern"], "slots", device.config_.lantern->slots, before.lanternSlots);
+        }
+        const std::vector<std::uint8_t> eeprom = device.EepromContentsLocked();
+        if (eeprom != before.eeprom) {
+            Json& member = entry["eeprom"];
+            if (!member.is_object()) member = Json::object();
+            member["contents"] = EepromContentsText(eeprom);
         }
         break;
     }

@@ -77,6 +77,7 @@ private:
     struct PersistentState {
         std::map<int, SlotBytes> slots;
         std::map<int, SlotBytes> lanternSlots;
+        std::vector<std::uint8_t> eeprom;  // without trailing erased bytes
         PersistentState() = default;
         explicit PersistentState(const SimDevice& device);
     };
@@ -114,5 +115,7 @@ DeviceConfig DeviceConfigFromJson(const nlohmann::ordered_json& device);
 nlohmann::ordered_json SlotToJson(const SlotBytes& bytes);
 SlotBytes SlotFromJson(const nlohmann::ordered_json& value);
 FaultSettings FaultsFromJson(const nlohmann::ordered_json& faults);
+// EEPROM contents in their bench-file form: two hex digits per byte.
+std::string EepromContentsText(const std::vector<std::uint8_t>& bytes);
 
 }  // namespace spindle::sim

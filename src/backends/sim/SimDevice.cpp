@@ -1,4 +1,5 @@
 #include "sim/SimDevice.h"
+#include "sim/chip/EzusbChip.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -104,10 +105,16 @@ SimDevice::SimDevice(DeviceConfig config, std::shared_ptr<std::mutex> lock)
       config_(std::move(config)),
       chip_(config_.chip.value_or(ChipKindFor(config_.vendorId, config_.productId))),
       instrument_(config_.instrument.value_or(config_.vendorId == kMakerVendor)),
-      ram_(kMemorySize, 0),
-      eeprom_(kEepromSize, 0xFF) {
+      ram_(kMemorySize, 0) {
     if (config_.lantern) liveAccessorySlots_ = config_.lantern->slots;
+    const EepromConfig eeprom = config_.eeprom.value_or(EepromConfig{});
+    eeprom_.assign(eeprom.size, 0xFF);
+    std::copy_n(config_.eepromContents.begin(), std::min<std::size_t>(config_.eepromContents.size(), eeprom.size),
+                eeprom_.begin());
+    cpu_ = std::make_unique<EzusbChip>(chip_ == ChipKind::Fx2, ram_, eeprom, eeprom_);
 }
+
+SimDevice::~SimDevice() = default;
 
 // ---- accessors -------------------------------------------------------------
 
@@ -119,7 +126,16 @@ bool SimDevice::RunsInstrumentFirmware() const { return instrument_; }
 
 DeviceConfig SimDevice::Config() const {
     std::lock_guard guard(*lock_);
-    return config_;
+    DeviceConfig config = config_;
+    config.eepromContents = EepromContentsLocked();
+    return config;
+}
+
+std::vector<std::uint8_t> SimDevice::EepromContentsLocked() const {
+    // Trailing erased bytes are not kept.
+    std::size_t used = eeprom_.size();
+    while (used > 0 && eeprom_[used - 1] == 0xFF) --used;
+    return {eeprom_.begin(), eeprom_.begin() + static_cast<std::ptrdiff_t>(used)};
 }
 
 SlotBytes SimDevice::Slot(int slot) const {
@@ -250,14 +266,16 @@ std::vector<std::uint8_t> SimDevice::Ram(std::uint32_t address, std::uint32_t le
 
 std::vector<std::uint8_t> SimDevice::Eeprom(std::uint32_t address, std::uint32_t length) const {
     std::lock_guard guard(*lock_);
-    if (address >= kEepromSize) return {};
-    length = std::min(length, kEepromSize - address);
+    const auto size = static_cast<std::uint32_t>(eeprom_.size());
+    if (address >= size) return {};
+    length = std::min(length, size - address);
     return {eeprom_.begin() + address, eeprom_.begin() + address + length};
 }
 
 void SimDevice::SetEeprom(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
     std::lock_guard guard(*lock_);
-    for (std::size_t i = 0; i < bytes.size(); ++i) eeprom_[(address + i) % kEepromSize] = bytes[i];
+    for (std::size_t i = 0; i < bytes.size(); ++i) eeprom_[(address + i) % eeprom_.size()] = bytes[i];
+    PersistentChangeLocked();
 }
 
 int SimDevice::AnchorDownloadsWhileRunning() const {
@@ -492,6 +510,7 @@ bool SimDevice::ResetRequest(const std::uint8_t* in, std::uint32_t inLength) {
         } else if (cpuHeld_) {
             cpuHeld_ = false;
             programRunning_ = ramLoaded_;
+            if (programRunning_) cpu_->Start();
             pendingPsocRead_.reset();
         }
     }
@@ -517,37 +536,26 @@ bool SimDevice::VendorRequest(const std::uint8_t* in, std::uint32_t inLength, st
     if (in == nullptr || inLength < 10) return false;
     const VendorRequestControl block = VendorRequestControl::Decode(in);
     VendorRequestRecord record{block.request, block.direction, block.value, block.index, length, false};
-    // Only a downloaded loader serves 0xA2 and 0xA3 (writes, and reads back
-    // with the device-to-host direction); the instrument firmware and a held
-    // 8051 answer no vendor request at all.
-    const bool loaderRequest = block.request == 0xA2 || block.request == 0xA3;
-    if (loaderRequest && programRunning_ && !cpuHeld_ && (length == 0 || data != nullptr)) {
-        std::uint8_t* buffer = data;  // the caller's data stage; a read fills it
-        const bool read = block.direction != 0;
-        if (block.request == 0xA2) {
-            // The boot EEPROM's address counter wraps at its size.
-            for (std::uint32_t i = 0; i < length; ++i) {
-                std::uint8_t& cell = eeprom_[(block.value + i) % kEepromSize];
-                if (read) {
-                    buffer[i] = cell;
-                } else {
-                    cell = data[i];
-                }
-            }
-            record.accepted = true;
-        } else if (block.value + length <= kMemorySize) {
-            if (length > 0) {
-                if (read) {
-                    std::memcpy(buffer, &ram_[block.value], length);
-                } else {
-                    std::memcpy(&ram_[block.value], data, length);
-                }
-            }
-            record.accepted = true;
-        }
+    // Only a released downloaded program answers vendor requests, on the
+    // emulated 8051; the instrument firmware and a held 8051 answer none.
+    if (programRunning_ && !cpuHeld_ && (length == 0 || data != nullptr)) {
+        const std::uint8_t setup[8] = {static_cast<std::uint8_t>(block.direction != 0 ? 0xC0 : 0x40),
+                                       block.request,
+                                       static_cast<std::uint8_t>(block.value),
+                                       static_cast<std::uint8_t>(block.value >> 8),
+                                       static_cast<std::uint8_t>(block.index),
+                                       static_cast<std::uint8_t>(block.index >> 8),
+                                       static_cast<std::uint8_t>(length),
+                                       static_cast<std::uint8_t>(length >> 8)};
+        std::uint32_t moved = 0;
+        const EzusbChip::Result result = length > 0xFFFF ? EzusbChip::Result::Stalled
+                                                          : cpu_->ControlTransfer(setup, data, length, &moved);
+        record.accepted = result == EzusbChip::Result::Completed;
+        record.timedOut = result == EzusbChip::Result::TimedOut;
+        if (record.accepted) SetReturned(returned, moved);
+        if (cpu_->Eeprom().TakeChanged()) PersistentChangeLocked();
     }
     vendorLog_.push_back(record);
-    if (record.accepted) SetReturned(returned, length);
     return record.accepted;
 }
 

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/chip/EepromModel.h"
+
 namespace spindle::sim {
 
 // One stored value as it travels on the wire: exactly 15 bytes.
@@ -97,6 +99,10 @@ struct DeviceConfig {
     std::optional<TecModel> tec;
     std::optional<LanternModel> lantern;
     FaultSettings faults;
+    // The boot EEPROM (a 64 KiB two-byte part with 128-byte pages by
+    // default) and its contents (unset bytes read 0xFF).
+    std::optional<EepromConfig> eeprom;
+    std::vector<std::uint8_t> eepromContents;
 };
 
 // One vendor request with a data stage (0x222059) as the device saw it.
@@ -107,6 +113,7 @@ struct VendorRequestRecord {
     std::uint16_t index = 0;
     std::uint32_t length = 0;
     bool accepted = false;
+    bool timedOut = false;  // the running program did not finish it in time
 };
 
 // One CPUCS-style reset request (0x222014) as the device saw it.
@@ -117,6 +124,7 @@ struct ResetRecord {
 };
 
 class SimBench;
+class EzusbChip;
 
 // A simulated EZ-USB device: descriptors, the 8051 side (RAM, CPUCS, the
 // loader's 0xA2/0xA3 requests, a boot EEPROM) and, for programmed
@@ -133,6 +141,7 @@ public:
                                            std::vector<std::vector<std::uint8_t>>& replies)>;
 
     SimDevice(DeviceConfig config, std::shared_ptr<std::mutex> lock);
+    ~SimDevice();
 
     int Index() const;
     std::uint16_t VendorId() const;
@@ -240,6 +249,7 @@ private:
     void Reply(std::vector<std::uint8_t> reply);
     bool TemperatureReadInvalid();
     void ReconnectLocked();
+    std::vector<std::uint8_t> EepromContentsLocked() const;
 
     std::shared_ptr<std::mutex> lock_;
     DeviceConfig config_;
@@ -254,6 +264,7 @@ private:
 
     std::vector<std::uint8_t> ram_;
     std::vector<std::uint8_t> eeprom_;
+    std::unique_ptr<EzusbChip> cpu_;  // runs a released downloaded program
     bool cpuHeld_ = false;
     bool ramLoaded_ = false;
     bool programRunning_ = false;

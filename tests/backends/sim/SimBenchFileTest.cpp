@@ -185,6 +185,35 @@ TEST_F(SimBenchFileTest, AReadOnlyFileIsKeptAndALinkIsFollowed) {
     EXPECT_EQ(LoadBench(file.string())->Device(0)->SlotText(16), "THROUGH-LINK");
 }
 
+TEST_F(SimBenchFileTest, TheBootEepromIsDescribedAndKeptInTheFile) {
+    {
+        std::ofstream out(file);
+        out << R"({"format": "spindle-sim-bench", "version": 1, "devices": [
+            {"index": 15, "vendorId": "0x04B4", "productId": "0x8613",
+             "eeprom": {"addressBytes": 1, "size": 256, "pageSize": 8, "writeCycleMs": 2, "contents": "C2 47"}}]})";
+    }
+    auto bench = LoadBench(file.string());
+    const DeviceConfig config = bench->Device(15)->Config();
+    ASSERT_TRUE(config.eeprom.has_value());
+    EXPECT_EQ(*config.eeprom, (EepromConfig{256, 1, 8, 2}));
+    EXPECT_EQ(bench->Device(15)->Eeprom(0, 3), (std::vector<std::uint8_t>{0xC2, 0x47, 0xFF}));
+    EXPECT_EQ(bench->Device(15)->Eeprom(250, 10).size(), 6u);  // 256 bytes, no more
+
+    bench->Device(15)->SetEeprom(0x10, {1, 2, 3});
+    EXPECT_TRUE(bench->LastSaveError().empty()) << bench->LastSaveError();
+    auto later = LoadBench(file.string());
+    EXPECT_EQ(later->Device(15)->Eeprom(0x10, 3), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(*later->Device(15)->Config().eeprom, (EepromConfig{256, 1, 8, 2}));
+
+    for (const char* eeprom : {R"({"addressBytes": 3})", R"({"addressBytes": 1, "size": 512})",
+                               R"({"size": 16, "contents": "00112233445566778899AABBCCDDEEFF00"})",
+                               R"({"contents": "XYZ"})", R"({"contents": 5})"}) {
+        const std::string text = std::string(R"({"devices": [{"index": 1, "vendorId": 1, "productId": 2, "eeprom": )") +
+                                 eeprom + "}]}";
+        EXPECT_THROW(LoadBenchFromJson(Json::parse(text)), BenchFileError) << eeprom;
+    }
+}
+
 TEST_F(SimBenchFileTest, BadFilesAreRefusedWithTheirPlace) {
     const auto refusal = [](const std::string& text) {
         try {

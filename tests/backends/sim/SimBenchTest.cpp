@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "backends/sim/SimTestRig.h"
+#include "support/LoaderDownload.h"
 #include "device/Anchor.h"
 #include "device/EzusbRequests.h"
 
@@ -342,10 +343,16 @@ TEST_F(SimBenchTest, LoaderRequestsWorkOnlyAfterADownloadedProgramIsReleased) {
     EXPECT_TRUE(chip->CpuHeld());
     anchor.downloadBuffer[0] = 0x02;
     anchor.downloadBuffer[1] = 0x01;
-    anchor.downloadAddress = 0x0100;
+    anchor.downloadAddress = 0x1F00;
     anchor.downloadLength = 2;
     anchor.RunOperation(anchorop::kAnchorDownload);
-    EXPECT_EQ(chip->Ram(0x0100, 2), (Bytes{0x02, 0x01}));
+    EXPECT_EQ(chip->Ram(0x1F00, 2), (Bytes{0x02, 0x01}));
+    // Our loader, which serves 0xA2 and 0xA3 once released.
+    {
+        const DeviceHandle handle = rig.Open(15);
+        ASSERT_TRUE(spindle::test::DownloadLoaderRecords(*rig.bench, handle, true));
+        CloseDevice(rig.platform, handle);
+    }
     rig.ui.ClearMessages();
     vendorRequest(0xA2, 0x0000, {0xC2});  // held: nothing serves it
     EXPECT_EQ(rig.ui.MessageTexts().size(), 1u);

@@ -2,6 +2,8 @@
 // the simulated bench's devices on emulated USB buses.
 #include <gtest/gtest.h>
 
+#include "support/LoaderDownload.h"
+
 #include <array>
 #include <numeric>
 
@@ -197,6 +199,8 @@ TEST(LibusbOverEmulation, LoaderSessionHoldsDownloadsReleasesAndUsesVendorReques
     for (const Transfer& transfer : usb.emulation.Transfers()) pieces.push_back(SetupHex(transfer));
     EXPECT_EQ(pieces, (std::vector<std::string>{"40A0000000000010", "40A0001000000010", "40A0002000001007"}));
     EXPECT_EQ(chip.Ram(0, 10000), program);
+    // Then our loader over it, which serves the vendor requests below.
+    ASSERT_TRUE(test::DownloadLoaderRecords(driver, handle, true));
 
     // Release: the downloaded program (the loader) runs.
     hold.data = 0;

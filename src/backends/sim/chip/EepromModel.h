@@ -6,9 +6,9 @@ namespace spindle::sim {
 
 // How a device's boot EEPROM is built (a 24-series I2C part).
 struct EepromConfig {
-    std::uint32_t size = 0x4000;        // bytes
+    std::uint32_t size = 0x10000;       // bytes (a 24C512)
     int addressBytes = 2;               // 1: at I2C address 0x50; 2: at 0x51
-    std::uint32_t pageSize = 64;        // page writes wrap within a page
+    std::uint32_t pageSize = 128;       // page writes wrap within a page
     std::uint32_t writeCycleMs = 5;     // a page write's busy time after STOP
 
     std::uint8_t I2cAddress() const { return addressBytes == 1 ? 0x50 : 0x51; }
