@@ -463,25 +463,19 @@ int RunDownload(const GlobalOptions& options, const std::string& device, const s
     const DownloadResult download = anchor.DownloadFile(file);
     session->Record(download.outcome);
     if (download.result == 0) return session->ExitStatus();
-    std::uint32_t bytes = 0;
-    std::uint32_t high = 0;
-    const bool hex = anchor.hexImage.segmentCount > 0 || file.find(".bix") == std::string::npos;
-    for (const HexSegment& segment : anchor.hexImage.segments) {
-        bytes += segment.length;
-        if (segment.address >= 0x2000) high += segment.length;
-    }
-    if (!hex) bytes = anchor.downloadLength;
     if (options.json) {
         PrintJson({{"device", DeviceJson(info)},
                    {"file", JsonText(file)},
-                   {"bytes", bytes},
-                   {"segments", hex ? anchor.hexImage.segmentCount : 1u},
-                   {"highBytes", high},
+                   {"bytes", download.bytes},
+                   {"segments", download.segments},
+                   {"highBytes", download.highBytes},
                    {"complete", download.outcome.Ok()}});
     } else if (download.outcome.Ok()) {
-        std::cout << "Downloaded " << bytes << " bytes"
-                  << (hex ? StrPrintf(" in %u segments", anchor.hexImage.segmentCount) : std::string())
-                  << (high > 0 ? StrPrintf(" (%u from 0x2000 up, through the loader)", high) : std::string())
+        std::cout << "Downloaded " << download.bytes << " bytes"
+                  << (download.segments > 0 ? StrPrintf(" in %u segments", download.segments) : std::string())
+                  << (download.highBytes > 0
+                          ? StrPrintf(" (%u from 0x2000 up, through the loader)", download.highBytes)
+                          : std::string())
                   << " into " << DeviceName(info) << "; the program runs.\n";
     }
     return session->ExitStatus();

@@ -300,11 +300,15 @@ TEST_F(SpindleCliTest, ExitStatusesTellUsageFromFailure) {
 }
 
 TEST_F(SpindleCliTest, ADeviceThatFailsIsAFailure) {
+    // One Osprey at index 1 with the given "faults" member.
+    const auto WriteOspreyWithFaults = [this](const std::string& faults) {
+        WriteFile(Bench(), R"({"format": "spindle-sim-bench", "version": 1, "devices": [
+            {"index": 1, "vendorId": "0xFA57", "productId": "0x100A", "strings": {"1": "Osprey  1.12.0"},
+             "slots": {"0": "OSP90002"}, "faults": )" + faults + "}]}");
+    };
     // Every bulk read of this Osprey fails: its values cannot be trusted,
     // so neither get nor export may report success.
-    WriteFile(Bench(), R"({"format": "spindle-sim-bench", "version": 1, "devices": [
-        {"index": 1, "vendorId": "0xFA57", "productId": "0x100A", "strings": {"1": "Osprey  1.12.0"},
-         "slots": {"0": "OSP90002"}, "faults": {"failRequests": ["bulkin"]}}]})");
+    WriteOspreyWithFaults(R"({"failRequests": ["bulkin"]})");
     const RunResult got = RunOnBench({"get", "1"});
     EXPECT_EQ(got.status, 1);
     EXPECT_NE(got.err.find("could not be read"), std::string::npos) << got.err;
@@ -313,9 +317,7 @@ TEST_F(SpindleCliTest, ADeviceThatFailsIsAFailure) {
 
     // Only the firmware version (string descriptor 1) cannot be read: the
     // row says so and the read still counts as failed.
-    WriteFile(Bench(), R"({"format": "spindle-sim-bench", "version": 1, "devices": [
-        {"index": 1, "vendorId": "0xFA57", "productId": "0x100A", "strings": {"1": "Osprey  1.12.0"},
-         "slots": {"0": "OSP90002"}, "faults": {"failRequests": ["string"]}}]})");
+    WriteOspreyWithFaults(R"({"failRequests": ["string"]})");
     const RunResult version = RunOnBench({"get", "1"});
     EXPECT_EQ(version.status, 1);
     EXPECT_NE(version.out.find("Firmware Version\t(not read)"), std::string::npos) << version.out;
@@ -324,9 +326,7 @@ TEST_F(SpindleCliTest, ADeviceThatFailsIsAFailure) {
 
     // Unplugged between the read and the save: only the save's outcome
     // says it failed (the tool itself meets no problem), and that is enough.
-    WriteFile(Bench(), R"({"format": "spindle-sim-bench", "version": 1, "devices": [
-        {"index": 1, "vendorId": "0xFA57", "productId": "0x100A", "strings": {"1": "Osprey  1.12.0"},
-         "slots": {"0": "OSP90002"}, "faults": {"unplugAfterRequests": 45}}]})");
+    WriteOspreyWithFaults(R"({"unplugAfterRequests": 45})");
     const RunResult saved = RunOnBench({"set", "1", "Serial Number=OSP1"});
     EXPECT_EQ(saved.status, 1);
     EXPECT_NE(saved.err.find("Nothing was written."), std::string::npos) << saved.err;

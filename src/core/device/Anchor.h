@@ -39,6 +39,9 @@ struct AnchorOperation {
 struct DownloadResult {
     int result = 0;
     Outcome outcome;
+    std::uint32_t bytes = 0;      // bytes sent (as far as the device took them)
+    std::uint32_t segments = 0;   // Intel HEX segments; 0 for a BIX file
+    std::uint32_t highBytes = 0;  // of them, from 0x2000 up (through the loader)
 };
 
 // The device control object: names one device and runs Vendor Request,

@@ -98,6 +98,7 @@ DownloadResult CAnchor::DownloadFile(const std::string& path) {
             download.outcome.Append(DownloadLoaderImage(highMemoryLoader));
             for (const HexSegment& segment : hexImage.segments) {
                 if (!high(segment)) continue;
+                download.highBytes += segment.length;
                 std::memcpy(requestBuffer.data(), hexImage.Bytes(segment), segment.length);
                 requestNumber = 0xA3;
                 requestValue = segment.address;
@@ -116,9 +117,10 @@ DownloadResult CAnchor::DownloadFile(const std::string& path) {
         }
         download.outcome.Append(RunOperation(anchorop::kResetRelease));
         download.result = 1;
+        download.segments = hexImage.segmentCount;
+        for (const HexSegment& segment : hexImage.segments) download.bytes += segment.length;
         if (download.outcome.Ok()) {
-            download.outcome.Done(StrPrintf("download %u bytes in %u segments", parsed.totalBytes,
-                                            hexImage.segmentCount));
+            download.outcome.Done(StrPrintf("download %u bytes in %u segments", download.bytes, download.segments));
         }
         return download;
     }
@@ -135,6 +137,7 @@ DownloadResult CAnchor::DownloadFile(const std::string& path) {
         download.outcome.Append(RunOperation(anchorop::kAnchorDownload));
         download.outcome.Append(RunOperation(anchorop::kResetRelease));
         download.result = 1;
+        download.bytes = downloadLength;
         if (download.outcome.Ok()) download.outcome.Done(StrPrintf("download %u bytes", downloadLength));
         return download;
     }

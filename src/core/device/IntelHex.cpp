@@ -71,6 +71,8 @@ HexParseResult ParseIntelHex(std::string_view text, IntelHexImage& image, bool s
         if (length < 0 || addressHigh < 0 || addressLow < 0 || type < 0) {
             return Refuse(image, result, line, "not an Intel HEX record (its fields are not hex digits)");
         }
+        // A record cut off by the 255-character piece, or just short.
+        const bool cutOff = piece.size() == kPieceChars && piece.back() != '\n';
         // Every byte of the record, then its checksum: together they sum to 0.
         unsigned sum = static_cast<unsigned>(length + addressHigh + addressLow + type);
         for (int i = 0; i < length; ++i) {
@@ -81,18 +83,15 @@ HexParseResult ParseIntelHex(std::string_view text, IntelHexImage& image, bool s
             }
             if (byte < 0) {
                 return Refuse(image, result, line,
-                              piece.size() == kPieceChars && piece.back() != '\n'
-                                  ? "the record does not fit in 255 characters"
-                                  : StrPrintf("the record holds fewer than the %d data bytes its length says", length));
+                              cutOff ? "the record does not fit in 255 characters"
+                                     : StrPrintf("the record holds fewer than the %d data bytes its length says", length));
             }
             sum += static_cast<unsigned>(byte);
         }
         const int checksum = ByteAt(piece, at.data + 2 * static_cast<std::size_t>(length));
         if (checksum < 0) {
             return Refuse(image, result, line,
-                          piece.size() == kPieceChars && piece.back() != '\n'
-                              ? "the record does not fit in 255 characters"
-                              : "the record has no checksum");
+                          cutOff ? "the record does not fit in 255 characters" : "the record has no checksum");
         }
         if (((sum + static_cast<unsigned>(checksum)) & 0xFF) != 0) {
             return Refuse(image, result, line,

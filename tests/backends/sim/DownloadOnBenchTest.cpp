@@ -8,19 +8,14 @@
 #include "device/Anchor.h"
 #include "device/LoaderImages.h"
 #include "platform/Format.h"
+#include "support/HexRecord.h"
 #include "support/TempFolder.h"
 
 namespace spindle::sim {
 namespace {
 
 std::string Record(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
-    unsigned sum = static_cast<unsigned>(bytes.size() + (address >> 8) + (address & 0xFF));
-    std::string line = StrPrintf(":%02X%04X00", static_cast<unsigned>(bytes.size()), address);
-    for (std::uint8_t b : bytes) {
-        line += StrPrintf("%02X", b);
-        sum += b;
-    }
-    return line + StrPrintf("%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    return spindle::test::HexRecord(address, bytes, 0, "\n");
 }
 
 TEST(DownloadOnBench, AProgramAboveAndBelow0x2000LandsExactlyInAnUnprogrammedFx2) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/device/RecordingDriver.h"
+#include "core/device/AnchorRig.h"
 #include "device/EzusbRequests.h"
 #include "device/Families.h"
 #include "platform/DebugTrace.h"
@@ -12,15 +12,7 @@
 namespace spindle {
 namespace {
 
-class AnchorTest : public ::testing::Test {
-protected:
-    test::RecordingDriver driver;
-    VirtualClock clock;
-    MemoryDebugTrace trace;
-    test::ScriptedUserInterface ui;
-    Platform platform{driver, clock, trace, ui};
-    CAnchor anchor{platform};
-};
+class AnchorTest : public ::testing::Test, protected test::AnchorRig {};
 
 TEST_F(AnchorTest, DefaultsFromConstruction) {
     EXPECT_EQ(anchor.deviceName, "Ezusb-0");

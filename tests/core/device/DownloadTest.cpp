@@ -3,11 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "core/device/RecordingDriver.h"
+#include "core/device/AnchorRig.h"
 #include "device/Anchor.h"
 #include "device/EzusbRequests.h"
 #include "platform/DebugTrace.h"
 #include "platform/Format.h"
+#include "support/HexRecord.h"
 #include "platform/VirtualClock.h"
 #include "support/ScriptedUserInterface.h"
 #include "support/TempFolder.h"
@@ -16,13 +17,7 @@ namespace spindle {
 namespace {
 
 std::string Record(std::uint32_t address, std::size_t count, std::uint8_t fill, int type = 0) {
-    unsigned sum = static_cast<unsigned>(count + (address >> 8) + (address & 0xFF) + type);
-    std::string line = StrPrintf(":%02X%04X%02X", static_cast<unsigned>(count), address, type);
-    for (std::size_t i = 0; i < count; ++i) {
-        line += StrPrintf("%02X", fill);
-        sum += fill;
-    }
-    return line + StrPrintf("%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    return test::HexRecord(address, std::vector<std::uint8_t>(count, fill), type, "\n");
 }
 
 const std::uint8_t kLoaderBytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
@@ -30,7 +25,7 @@ const std::uint8_t kLoaderBytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
 const LoaderRecord kLoader[] = {
     {4, 0x0000, 0, kLoaderBytes}, {4, 0x0004, 0, kLoaderBytes + 4}, {2, 0x0100, 0, kLoaderBytes + 8}, {0, 0, 1, nullptr}};
 
-class DownloadTest : public ::testing::Test {
+class DownloadTest : public ::testing::Test, protected test::AnchorRig {
 protected:
     // "hold", "release", "anchor 0x0000 8", "vendor A3 0x3000 16"
     std::vector<std::string> Steps() const {
@@ -47,12 +42,6 @@ protected:
         return steps;
     }
 
-    test::RecordingDriver driver;
-    VirtualClock clock;
-    MemoryDebugTrace trace;
-    test::ScriptedUserInterface ui;
-    Platform platform{driver, clock, trace, ui};
-    CAnchor anchor{platform};
     test::TempFolder folder;
 };
 

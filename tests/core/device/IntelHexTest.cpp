@@ -6,19 +6,14 @@
 #include <vector>
 
 #include "platform/Format.h"
+#include "support/HexRecord.h"
 
 namespace spindle {
 namespace {
 
 // One standard-layout data record with a correct checksum.
 std::string Record(std::uint32_t address, const std::vector<std::uint8_t>& bytes, int type = 0) {
-    unsigned sum = static_cast<unsigned>(bytes.size() + (address >> 8) + (address & 0xFF) + type);
-    std::string line = StrPrintf(":%02X%04X%02X", static_cast<unsigned>(bytes.size()), address, type);
-    for (std::uint8_t b : bytes) {
-        line += StrPrintf("%02X", b);
-        sum += b;
-    }
-    return line + StrPrintf("%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    return test::HexRecord(address, bytes, type);
 }
 
 std::vector<std::uint8_t> Counting(std::size_t n, std::uint8_t start = 0) {

@@ -60,7 +60,7 @@ private:
     void WriteXdata(std::uint16_t address, std::uint8_t value) override;
 
     struct Map {
-        std::uint16_t setupdat, usbirq, usbcs, outBuffer, inBuffer, outCount, inCount, inCountHigh, ep0cs, i2cs,
+        std::uint16_t setupdat, usbirq, usbcs, outBuffer, inBuffer, outCount, inCount, ep0cs, i2cs,
             i2dat;
         std::uint8_t stall, hsnak, inBusy, outBusy;
     };
@@ -69,7 +69,6 @@ private:
     void I2cData(std::uint8_t value);
     std::uint8_t I2cReadData();
 
-    bool fx2_;
     Map map_;
     std::vector<std::uint8_t>& memory_;
     Mcs51Core core_;
