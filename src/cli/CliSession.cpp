@@ -100,6 +100,7 @@ int CCliSession::Open(const GlobalOptions& options, bool needsDevices, std::uniq
     if (!options.bench.empty()) {
         try {
             made->bench_ = sim::LoadBench(options.bench);
+            made->bench_->SetDebugTrace(made->debugTrace_.get());
         } catch (const sim::BenchFileError& error) {
             std::cerr << "spindle-cli: " << error.what() << '\n';
             return kExitUsage;

@@ -435,7 +435,7 @@ int RunVerify(const GlobalOptions& options, const std::string& device) {
 
 int RunDownload(const GlobalOptions& options, const std::string& device, const std::string& file) {
     std::unique_ptr<CCliSession> session;
-    int status = CCliSession::Open(options, false, session);
+    int status = CCliSession::Open(options, true, session);
     if (status != kExitOk) return status;
     session->StartUp();
     // The device is found in the tree (unprogrammed chips included) without
@@ -458,7 +458,7 @@ int RunDownload(const GlobalOptions& options, const std::string& device, const s
     anchor.deviceName = StrPrintf("Ezusb-%u", info.index);
     // The family code selects the chip generation (its CPUCS register).
     anchor.chipMode = static_cast<int>(info.familyCode);
-    anchor.highMemoryLoader = Fx2EepromLoader;
+    anchor.highMemoryLoader = EepromLoaderFor(FamilyOf(static_cast<int>(info.familyCode)).chip);
     session->Ui().SetActivity("Downloading");
     const DownloadResult download = anchor.DownloadFile(file);
     session->Record(download.outcome);

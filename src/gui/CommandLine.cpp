@@ -86,7 +86,9 @@ Backend OpenBackend(const LaunchOptions& options, IDebugTrace* trace) {
     Backend backend;
     if (!options.bench.empty()) {
         try {
-            backend.driver = sim::LoadBench(options.bench);
+            std::unique_ptr<sim::SimBench> bench = sim::LoadBench(options.bench);
+            bench->SetDebugTrace(trace);
+            backend.driver = std::move(bench);
             backend.simulated = true;
         } catch (const sim::BenchFileError& error) {
             backend.error = std::string("spindle: ") + error.what();

@@ -366,15 +366,17 @@ TEST_F(SpindleCliTest, NumbersASlotCannotHoldAreRefusedWithTheirLimit) {
 }
 
 TEST_F(SpindleCliTest, DownloadLoadsAProgramIntoAnUnprogrammedChip) {
-    // Two records at 0x0000 and 0x0010 (one segment) and one at 0x0100.
+    // Two records at 0x0000 and 0x0010 (one segment), one at 0x0100, and
+    // one at 0x3000 that goes through the loader.
     WriteFile(Path("prog.hex"),
               ":10000000000102030405060708090A0B0C0D0E0F78\n"
               ":10001000101112131415161718191A1B1C1D1E1F68\n"
               ":0201000002FFFC\n"
+              ":02300000AA55CF\n"
               ":00000001FF\n");
     const RunResult loaded = RunOnBench({"download", "15", "prog.hex"});
     ASSERT_EQ(loaded.status, 0) << loaded.err;
-    EXPECT_NE(loaded.out.find("Downloaded 34 bytes in 2 segments"), std::string::npos) << loaded.out;
+    EXPECT_NE(loaded.out.find("Downloaded 36 bytes in 3 segments"), std::string::npos) << loaded.out;
 
     WriteFile(Path("bad.hex"), ":10000000000102030405060708090A0B0C0D0E0F00\n");
     const RunResult refused = RunOnBench({"download", "15", "bad.hex"});

@@ -12,6 +12,7 @@
 
 #include "device/EzusbRequests.h"
 #include "platform/AtomicFile.h"
+#include "platform/DebugTrace.h"
 #include "platform/Format.h"
 
 namespace spindle::sim {
@@ -49,7 +50,20 @@ bool SimBench::IoControl(DeviceHandle handle, std::uint32_t code, const std::uin
     // A handle outlives the device it named when that device was removed.
     const auto present = devices_.find(device.config_.index);
     if (present == devices_.end() || present->second.get() != &device) return false;
-    return device.HandleLocked(code, in, inLength, out, outLength, returned);
+    const bool done = device.HandleLocked(code, in, inLength, out, outLength, returned);
+    if (!done && trace_ != nullptr && code == ioctl::kVendorOrClassRequest && !device.vendorLog_.empty() &&
+        device.vendorLog_.back().timedOut) {
+        const VendorRequestRecord& request = device.vendorLog_.back();
+        trace_->Write(StrPrintf("Ezusb-%d: vendor request 0x%02X (value 0x%04X) timed out: the running program "
+                                "did not complete it",
+                                device.config_.index, request.request, request.value));
+    }
+    return done;
+}
+
+void SimBench::SetDebugTrace(IDebugTrace* trace) {
+    std::lock_guard guard(*lock_);
+    trace_ = trace;
 }
 
 void SimBench::Close(DeviceHandle handle) {

@@ -12,6 +12,10 @@
 #include "device/EzusbDriver.h"
 #include "sim/SimDevice.h"
 
+namespace spindle {
+class IDebugTrace;
+}
+
 namespace spindle::sim {
 
 // A bench file that cannot be read or does not follow the format.
@@ -48,6 +52,11 @@ public:
     bool IoControl(DeviceHandle handle, std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength,
                    std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) override;
     void Close(DeviceHandle handle) override;
+
+    // Where the bench reports what a real device would only show as a USB
+    // failure (a vendor request the running program never finished). The
+    // trace must outlive the bench; nullptr (the default) traces nothing.
+    void SetDebugTrace(IDebugTrace* trace);
 
     // Devices. Device() gives nullptr for an index with no device.
     std::shared_ptr<SimDevice> Device(int index) const;
@@ -89,6 +98,7 @@ private:
     bool SaveLocked();
 
     std::shared_ptr<std::mutex> lock_;
+    IDebugTrace* trace_ = nullptr;
     std::map<int, std::shared_ptr<SimDevice>> devices_;
     std::map<DeviceHandle, std::shared_ptr<SimDevice>> handles_;
     DeviceHandle nextHandle_ = 0x100;

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "device/Families.h"
 #include "device/LoaderRecord.h"
 
 namespace spindle {
@@ -13,5 +14,10 @@ extern const LoaderRecord Fx2EepromLoader[];  // EZ-USB FX2; ends below 0x2000
 // The first address past each program's bytes.
 extern const std::uint32_t FxEepromLoaderEnd;
 extern const std::uint32_t Fx2EepromLoaderEnd;
+
+// The loader that runs on a chip of `chip`'s generation.
+inline const LoaderRecord* EepromLoaderFor(ChipGeneration chip) {
+    return chip == ChipGeneration::Fx2 ? Fx2EepromLoader : FxEepromLoader;
+}
 
 }  // namespace spindle

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 
@@ -375,6 +376,27 @@ TEST_F(SimBenchTest, LoaderRequestsWorkOnlyAfterADownloadedProgramIsReleased) {
     vendorRequest(0xA3, 0x3000, {0x01});
     EXPECT_EQ(rig.ui.MessageTexts().size(), 1u);
     EXPECT_EQ(chip->Eeprom(0x10, 1), (Bytes{0xC2}));  // the EEPROM keeps its contents
+
+    // A program that never finishes the request fails it as a USB time-out
+    // would, and the bench's trace says why.
+    bench.SetDebugTrace(&rig.trace);
+    anchor.RunOperation(anchorop::kResetHold);
+    anchor.downloadBuffer[0] = 0x80;  // SJMP $
+    anchor.downloadBuffer[1] = 0xFE;
+    anchor.downloadAddress = 0;
+    anchor.RunOperation(anchorop::kAnchorDownload);
+    anchor.RunOperation(anchorop::kResetRelease);
+    rig.ui.ClearMessages();
+    vendorRequest(0xA3, 0x3000, {0x01});
+    EXPECT_EQ(rig.ui.MessageTexts(), std::vector<std::string>{"Error in Vendor request."});
+    EXPECT_TRUE(chip->VendorRequests().back().timedOut);
+    const std::vector<std::string> lines = rig.trace.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.find("Ezusb-15: vendor request 0xA3 (value 0x3000) timed out") == 0;
+                            }),
+              1);
+    bench.SetDebugTrace(nullptr);
 }
 
 TEST_F(SimBenchTest, InstrumentStopsAnsweringWhileTheCpuIsHeld) {

@@ -11,6 +11,7 @@
 
 #include "EmulatedUsbRig.h"
 #include "support/CliRun.h"
+#include "support/HexRecord.h"
 
 namespace spindle::test {
 namespace {
@@ -78,6 +79,22 @@ TEST_F(CliOverUsb, SetWritesTheInstrumentThroughLibusb) {
     EXPECT_EQ(usb_.bench->Device(3)->SlotText(0), "OSP-CLI-USB");
     const CliRun get = Run({"get", "serial:OSP-CLI-USB"});
     EXPECT_EQ(get.status, 0) << get.err;
+}
+
+TEST_F(CliOverUsb, DownloadLeavesExactlyTheFilesBytesInAnUnprogrammedFx2) {
+    // Segments above 0x2000 go through our loader (0xA3), the rest by anchor
+    // download, all as libusb control transfers.
+    std::vector<std::uint8_t> high(48), low(20);
+    for (std::size_t i = 0; i < high.size(); ++i) high[i] = static_cast<std::uint8_t>(0x90 + i);
+    for (std::size_t i = 0; i < low.size(); ++i) low[i] = static_cast<std::uint8_t>(0x10 + 3 * i);
+    std::ofstream(dir_ / "prog.hex") << HexRecord(0x2FF8, high) << HexRecord(0x0000, low) << ":00000001FF\n";
+    const CliRun loaded = Run({"download", "15", (dir_ / "prog.hex").string()});
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_NE(loaded.out.find("Downloaded 68 bytes in 2 segments"), std::string::npos) << loaded.out;
+    const auto chip = usb_.bench->Device(15);
+    EXPECT_EQ(chip->Ram(0x2FF8, 48), high);
+    EXPECT_EQ(chip->Ram(0x0000, 20), low);
+    EXPECT_TRUE(chip->ProgramRunning());
 }
 
 }  // namespace
