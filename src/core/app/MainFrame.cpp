@@ -8,15 +8,13 @@ namespace spindle {
 
 namespace {
 constexpr const char* kSettings = "Settings";
-constexpr const char* kReady = "Ready";
-constexpr int kDevicePanes = 8;
 }  // namespace
 
 CMainFrame::CMainFrame(Platform& platform) : platform_(platform) {
     for (auto& flag : jobBusy) flag.store(0);
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() { WaitForJobs(); }
 
 void CMainFrame::LoadSettings() {
     CINIFileSupport store(platform_.ui, nullptr, 1, this);
@@ -92,28 +90,6 @@ void CMainFrame::StartCountdownTimer(int id) {
     rememberedTimer_ = id;
 }
 
-void CMainFrame::OnTimer(int timerId) {
-    if (timerId != timer::kEepromCountdown && timerId != timer::kFpgaCountdown) return;
-    ++timerTicks;
-    int busyCount = 0;
-    for (int i = 0; i < kDevicePanes; ++i) {
-        if (jobBusy[static_cast<std::size_t>(i)].load() == 1) ++busyCount;
-    }
-    IUserInterface& ui = platform_.ui;
-    if (busyCount > 0) {
-        ui.SetStatusText(0, timerTicks % 2 == 0 ? "Programming..." : "");
-    } else {
-        ui.SetStatusText(0, kReady);
-        programmingActive.store(0);
-        if (flags.manufacturingMode == 1) {
-            ui.ShowButton(cmd::kVerify, true);
-            ui.ShowButton(cmd::kResetCoefs, true);
-            if (timerId == timer::kFpgaCountdown) ui.ShowButton(cmd::kLinearityCoefs, true);
-        }
-    }
-    ui.SetCloseEnabled(busyCount == 0);
-}
-
 bool CMainFrame::IsCommandEnabled(int commandId) {
     const int selected = tree_.Selected();
     const DeviceRecord* record = tree_.SelectedRecord();
@@ -161,6 +137,7 @@ bool CMainFrame::OnCommand(int commandId) {
         case cmd::kResetCoefs: OnResetCoefs(); return true;
         case cmd::kLinearityCoefs: OnLinearityCoefs(); return true;
         case cmd::kUnlockFeatures: OnUnlockFeatures(); return true;
+        case cmd::kProgram: OnProgram(); return true;
         case cmd::kAppAbout: OnAppAbout(); return true;
         default: return false;
     }

@@ -2,17 +2,22 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "platform/CommandIds.h"
 #include "app/FeatureFlags.h"
+#include "app/ProgrammingJob.h"
+#include "app/ProgressBar.h"
 #include "inventory/DeviceRecord.h"
 #include "inventory/DeviceScan.h"
 #include "inventory/DeviceTree.h"
 #include "platform/CommandIds.h"
 #include "platform/Outcome.h"
-#include "protocol/RawSlots.h"
 #include "platform/Platform.h"
+#include "programming/JobTable.h"
+#include "protocol/RawSlots.h"
 #include "protocol/AutoNullingInfo.h"
 #include "protocol/ValueList.h"
 
@@ -60,6 +65,16 @@ public:
     // completely, and the device not busy). For the command-line tool's
     // import; the window has no such button.
     Outcome RestoreStoredValues(const RawSlots& slots);
+    // Program: writes an EEPROM image chosen by the operator into the
+    // selected device on a worker of its own.
+    Outcome OnProgram();
+    // Starts an EEPROM job on `record`'s device with `imagePath`, as Program
+    // does once the file is chosen: asks before writing an image meant for
+    // the other chip generation, refuses an image the EEPROM address cannot
+    // hold, sets the deadline and the bar, and starts the worker. The
+    // command-line tool calls it for each device it programs.
+    Outcome StartEepromJob(const DeviceRecord& record, const std::string& imagePath,
+                           const EepromJobOptions& options = {});
     void OnAppAbout();
     // Runs a command by its id; false for an id the frame does not handle.
     bool OnCommand(int commandId);
@@ -82,6 +97,18 @@ public:
     // whenever the state may have changed.
     bool IsCommandEnabled(int commandId);
     bool AnyDeviceBusy() const;
+
+    // --- Programming jobs -----------------------------------------------------
+    // Every job since the frame was created, for the jobs panel.
+    std::vector<JobRow> JobRows() const;
+    // The jobs whose workers have ended since the last call, each once. The
+    // countdown tick shows their completion boxes; the command-line tool
+    // reports them itself.
+    std::vector<FinishedJob> CollectFinishedJobs();
+    // Blocks until every worker has ended (tests, the command-line tool, and
+    // the frame's destruction).
+    void WaitForJobs();
+    bool JobRunning(std::uint32_t index) const;
 
     // --- Models ------------------------------------------------------------------
     CDeviceTree& Tree() { return tree_; }
@@ -109,6 +136,18 @@ public:
     int enableProgramFpga = 0;
     std::atomic<int> programmingActive{0};
     int timerTicks = 0;
+    // Job state, by device index.
+    std::array<ProgrammingJob, kMaxDevices> eepromJobs{};
+    std::array<ProgrammingJob, kMaxDevices> fpgaJobs{};
+    std::array<std::uint32_t, kMaxDevices> jobThreadId{};
+    std::array<int, kMaxDevices> eepromDeadline{};
+    std::array<int, kMaxDevices> fpgaDeadline{};
+    CJobTable jobs;
+    // The bars of device indices 0 to 7, in status-bar panes 1 to 8.
+    static constexpr int kDevicePanes = 8;
+    std::array<std::unique_ptr<CProgressBar>, kDevicePanes> deviceProgress;
+    std::array<std::uint8_t, kDevicePanes> eepromBarCreated{};
+    std::array<std::uint8_t, kDevicePanes> fpgaBarCreated{};
 
     // What the list was read from: Save All Values writes only into the
     // device the list came from.
@@ -128,7 +167,13 @@ public:
 
 private:
     void SetCommandVisibility();
+    void RunEepromJob(ProgrammingJob* job);
+    void EepromCountdownTick();
+    void ReturnToIdle(int timerId);
+    void ShowFinishedJobs();
 
+    std::array<std::thread, kMaxDevices> workers_;
+    std::uint32_t nextThreadId_ = 1;
     Platform& platform_;
     CDeviceTree tree_;
     CValueList list_;

@@ -75,6 +75,7 @@ Outcome CAnchor::RunOperation(int code) {
 void CAnchor::ExecuteVendorRequest(const AnchorOperation& op, Outcome& outcome) {
     // After a failed OpenByName the stored name still names another device:
     // refuse as if this device could not be opened, without reaching it.
+    lastReturned = 0;
     DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenDevicePath(platform_, op.deviceName);
     if (handle == kInvalidHandle) {
         Report(platform_, outcome, kVendorRequestStep, "Unable to open Device.");
@@ -99,8 +100,10 @@ void CAnchor::ExecuteVendorRequest(const AnchorOperation& op, Outcome& outcome) 
     std::uint32_t returned = 0;
     if (!platform_.driver.IoControl(handle, ioctl::kVendorOrClassRequest, block.data(), block.size(), op.data,
                                     op.dataLength, &returned)) {
+        returned = 0;
         Report(platform_, outcome, kVendorRequestStep, "Error in Vendor request.");
     }
+    lastReturned = returned;
     platform_.driver.Close(handle);
 }
 

@@ -101,6 +101,8 @@ public:
     std::uint32_t requestIndex = 0xBEEF;
     std::uint32_t downloadLength = 0;
     int chipMode = 0;
+    // Bytes the last vendor request moved in its data stage (0 when it failed).
+    std::uint32_t lastReturned = 0;
 
 protected:
     Platform& platform_;

@@ -50,6 +50,19 @@ struct FileChoice {
     std::string chosenPath;
 };
 
+// How one status-bar pane with its progress bar looks. A device pane starts
+// closed (no width, no border); a job opens it.
+struct ProgressPaneView {
+    bool open = false;
+    int width = 0;  // pixels
+    bool barShown = false;
+    int maximum = 100;
+    int position = 0;
+    std::string text;
+    unsigned barColour = 0xFF0000;  // 0xRRGGBB
+    unsigned backgroundColour = 0x000000;
+};
+
 // Everything the core asks of a front end. Implemented by the Qt window, the
 // command-line tool and the scripted fake the tests use.
 //
@@ -63,6 +76,12 @@ public:
 
     // Shows a message box and returns the button pressed (mb::kIdOk, ...).
     virtual int MessageBox(const std::string& text, const std::string& title, unsigned style) = 0;
+
+    // Shows a box that does not hold up the caller; several may be up at
+    // once (one per finished programming job). By default a message box.
+    virtual void ShowNotice(const std::string& text, const std::string& title, unsigned style) {
+        MessageBox(text, title, style);
+    }
 
     // Runs a modal dialog; returns mb::kIdOk or mb::kIdCancel.
     virtual int DoModal(CDialogModel& dialog) = 0;
@@ -84,6 +103,11 @@ public:
 
     // Status bar: pane 0 is the message pane, panes 1 to 8 the device panes.
     virtual void SetStatusText(int /*pane*/, const std::string& /*text*/) {}
+    // Device pane `pane` (1 to 8) and its progress bar changed.
+    virtual void ShowProgressPane(int /*pane*/, const ProgressPaneView& /*view*/) {}
+    // The programming jobs changed (one started, moved on or finished); the
+    // front end asks CMainFrame::JobRows again.
+    virtual void JobsChanged() {}
     // The window's close box and File, Exit (taken away while devices are busy).
     virtual void SetCloseEnabled(bool /*enabled*/) {}
     // The enable state of bar buttons changed; the front end asks

@@ -1,0 +1,50 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "programming/JobTable.h"
+
+namespace spindle {
+
+class CMainFrame;
+
+// One device's job record, kept in the frame for the frame's lifetime. The
+// user-interface thread fills it before the worker starts; the worker only
+// reads it.
+struct ProgrammingJob {
+    std::uint32_t deviceIndex = 0;
+    std::uint32_t familyCode = 0;  // EEPROM jobs only
+    std::string applicationPath;
+    std::string imagePath;
+    bool verify = true;
+    std::string backupPath;
+    CMainFrame* owner = nullptr;
+};
+
+// Choices a job is started with beyond the image (the window uses the
+// defaults; the command-line tool offers them as options).
+struct EepromJobOptions {
+    bool verify = true;
+    std::string backupFolder;  // non-empty: save each device's old contents there first
+};
+
+// One line of the jobs panel.
+struct JobRow {
+    std::uint32_t deviceIndex = 0;
+    JobKind kind = JobKind::None;
+    JobPhase phase = JobPhase::Starting;
+    bool running = false;
+    int percent = 0;
+    int secondsLeft = 0;  // by the countdown; 0 when due or past
+    std::string result;   // empty while running
+};
+
+// A job whose worker has ended, as collected for its completion box.
+struct FinishedJob {
+    std::uint32_t deviceIndex = 0;
+    JobKind kind = JobKind::None;
+    JobResult result;
+    std::string text;  // the completion box's text
+};
+
+}  // namespace spindle

@@ -1,0 +1,312 @@
+// Program (EEPROM firmware into many devices at once), the jobs' workers,
+// and the countdown that shows them.
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "app/MainFrame.h"
+#include "device/EzusbDevice.h"
+#include "device/Families.h"
+#include "device/ScopedDevice.h"
+#include "platform/Clock.h"
+#include "platform/DebugTrace.h"
+#include "platform/Format.h"
+#include "platform/UserInterface.h"
+#include "programming/EepromImage.h"
+#include "programming/EepromProgramming.h"
+#include "protocol/InstrumentProtocol.h"
+
+namespace spindle {
+
+namespace {
+
+constexpr const char* kReady = "Ready";
+constexpr const char* kProgramming = "Programming...";
+constexpr const char* kWaitForPrompt = "***WAIT FOR PROMPT***";
+constexpr unsigned kRed = 0xFF0000;
+constexpr unsigned kBlack = 0x000000;
+
+std::string ReconnectText(std::uint32_t index) {
+    return StrPrintf("Please disconnect and reconnect the USB cable\nfrom the device %u before continuing.", index);
+}
+
+std::string CompletionText(std::uint32_t index, const JobResult& result) {
+    if (result.ok) return "EEPROM Programming Complete.\n\n" + ReconnectText(index);
+    std::string text = StrPrintf("EEPROM Programming Failed on device %u.\n\n", index);
+    for (const std::string& problem : result.problems) text += "- " + problem + "\n";
+    return text + "\n" + ReconnectText(index);
+}
+
+// The first byte of the file and its length; false when it cannot be opened.
+bool PeekImage(const std::string& path, std::uint32_t& length, std::uint8_t& firstByte) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    std::ifstream file(path, std::ios::binary);
+    if (error || !file) return false;
+    length = size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
+    char first = 0;
+    firstByte = file.get(first) ? static_cast<std::uint8_t>(first) : 0;
+    return true;
+}
+
+// Byte 15 of the device descriptor; 1 when the device cannot be opened.
+std::uint8_t HardwareRevision(Platform& platform, std::uint32_t index) {
+    ScopedDevice device(platform, static_cast<int>(index));
+    if (!device.Opened()) return 1;
+    CSpecProtocol protocol(platform);
+    return static_cast<std::uint8_t>(protocol.GetProductStringIndex(device.Handle()));
+}
+
+}  // namespace
+
+Outcome CMainFrame::OnProgram() {
+    Outcome outcome;
+    const DeviceRecord* record = SelectedRecord();
+    if (record == nullptr || record->index >= static_cast<std::uint32_t>(kMaxDevices)) return outcome;
+    if (jobBusy[record->index].load() == 1) return outcome;
+    const DeviceRecord device = *record;
+    IUserInterface& ui = platform_.ui;
+
+    FileChoice choice;
+    choice.forOpening = true;
+    choice.title = "Select EEPROM Program";
+    choice.filter = StrPrintf("EEPROM Programs (*.iic)|%s|All Files (*.*)|*.*|",
+                              EepromFilePattern(static_cast<int>(device.family),
+                                                HardwareRevision(platform_, device.index)));
+    choice.defaultExtension = "iic";
+    const int timerBefore = RememberedTimer();
+    StopCountdownTimer();
+    if (!ui.ChooseFile(choice) || choice.chosenPath.empty()) {
+        // The countdown of jobs already running goes on (and with it their
+        // completion boxes), rather than standing still until another command.
+        if (timerBefore != 0 && AnyDeviceBusy()) StartCountdownTimer(timerBefore);
+        outcome.Fail("choose an EEPROM program");
+        return outcome;
+    }
+    if (flags.manufacturingMode == 1) {
+        ui.ShowButton(cmd::kVerify, false);
+        ui.ShowButton(cmd::kResetCoefs, false);
+        if (ui.MessageBox("Would you like to reset coefficients?", "Reset", mb::kYesNo) == mb::kIdYes) {
+            outcome.Append(OnResetCoefs());
+            outcome.Append(OnSaveAllValues());
+            platform_.clock.Sleep(2000);
+        }
+    }
+    const Outcome started = StartEepromJob(device, choice.chosenPath);
+    outcome.Append(started);
+    // A job refused before it started restarts the countdown as a cancel does.
+    if (!started.Ok() && timerBefore != 0 && AnyDeviceBusy()) StartCountdownTimer(timerBefore);
+    return outcome;
+}
+
+Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string& imagePath,
+                                   const EepromJobOptions& options) {
+    Outcome outcome;
+    IUserInterface& ui = platform_.ui;
+    const std::uint32_t index = record.index;
+    if (index >= static_cast<std::uint32_t>(kMaxDevices) || JobRunning(index)) {
+        outcome.Fail(StrPrintf("device %u is busy", index));
+        return outcome;
+    }
+    std::uint32_t length = 0;
+    std::uint8_t firstByte = 0;
+    if (!PeekImage(imagePath, length, firstByte)) {
+        outcome.Show({StrPrintf("The EEPROM image %s cannot be read.", imagePath.c_str()), kAppTitle,
+                      mb::kOk | mb::kIconError});
+        outcome.Fail("read the EEPROM image");
+        ShowPendingMessages(ui, outcome);
+        return outcome;
+    }
+    if (length > kMaxEepromImageBytes) {
+        outcome.Show({StrPrintf("The EEPROM image %s is %u bytes long; an EEPROM address reaches 65536 bytes at "
+                                "most, so the image would wrap onto its own start.\n\nNothing was written.",
+                                imagePath.c_str(), length),
+                      kAppTitle, mb::kOk | mb::kIconError});
+        outcome.Fail("check the EEPROM image's length");
+        ShowPendingMessages(ui, outcome);
+        return outcome;
+    }
+    const ChipGeneration chip = FamilyOf(static_cast<int>(record.family)).chip;
+    const std::string question =
+        BootImageQuestion(ClassifyBootImage(length, firstByte), firstByte, chip, imagePath, index);
+    if (!question.empty() &&
+        ui.MessageBox(question, kAppTitle, mb::kYesNo | mb::kIconWarning) != mb::kIdYes) {
+        outcome.Fail("confirm an image for another chip");
+        return outcome;
+    }
+
+    ProgrammingJob& job = eepromJobs[index];
+    job.deviceIndex = index;
+    job.familyCode = record.family;
+    job.applicationPath = applicationPath.substr(0, 259);
+    job.imagePath = imagePath;
+    job.verify = options.verify;
+    job.backupPath = options.backupFolder.empty()
+                         ? std::string()
+                         : (std::filesystem::path(options.backupFolder) / StrPrintf("Ezusb-%u-eeprom-backup.iic", index))
+                               .string();
+    job.owner = this;
+
+    const std::uint32_t estimate = EstimateEepromSeconds(length);
+    eepromDeadline[index] = timerTicks + static_cast<int>(estimate);
+    platform_.trace.Write(StrPrintf("EstimatedEEPROMTime[%d]=%d, %d,%d\n", static_cast<int>(index),
+                                    eepromDeadline[index], timerTicks, static_cast<int>(length)));
+
+    if (index < static_cast<std::uint32_t>(kDevicePanes)) {
+        auto& bar = deviceProgress[index];
+        if (eepromBarCreated[index] == 1 && bar) bar->Clear();
+        bar = std::make_unique<CProgressBar>(ui, static_cast<int>(index) + 1);
+        bar->Create(StrPrintf("%d", static_cast<int>(index)), 100, static_cast<int>(estimate), true, 1);
+        bar->SetBarColour(kRed);
+        bar->SetBkColour(kBlack);
+        eepromBarCreated[index] = 1;
+    }
+
+    programmingActive.store(1);
+    StartCountdownTimer(timer::kEepromCountdown);
+    // The device is busy from here on, before its worker runs: a second
+    // Program or a scan between now and the worker's start must not reach it.
+    jobBusy[index].store(1);
+    jobs.Prepare(index, JobKind::Eeprom, platform_.clock.NowMs());
+    if (workers_[index].joinable()) workers_[index].join();  // its job ended: jobBusy was 0
+    jobThreadId[index] = nextThreadId_++;
+    workers_[index] = std::thread(&CMainFrame::RunEepromJob, this, &job);
+    outcome.Done(StrPrintf("start programming device %u", index));
+    ui.JobsChanged();
+    return outcome;
+}
+
+void CMainFrame::RunEepromJob(ProgrammingJob* job) {
+    const std::uint32_t index = job->deviceIndex;
+    jobBusy[index].store(1);
+    JobEntry& entry = jobs[index];
+    EepromJobRequest request;
+    request.deviceIndex = index;
+    request.familyCode = job->familyCode;
+    request.applicationPath = job->applicationPath;
+    request.imagePath = job->imagePath;
+    request.verify = job->verify;
+    request.backupPath = job->backupPath;
+    JobResult result = ProgramEepromImage(platform_, request, entry);
+    entry.result = std::move(result);
+    entry.Enter(JobPhase::Finished, 0);
+    entry.finishedMs.store(platform_.clock.NowMs(), std::memory_order_relaxed);
+    entry.finished.store(true, std::memory_order_release);
+    jobBusy[index].store(0);
+}
+
+bool CMainFrame::JobRunning(std::uint32_t index) const {
+    return jobBusy[index % kMaxDevices].load() == 1 ||
+           (jobs.Used(index) && !jobs[index].finished.load(std::memory_order_acquire));
+}
+
+std::vector<FinishedJob> CMainFrame::CollectFinishedJobs() {
+    std::vector<FinishedJob> finished;
+    for (std::uint32_t index = 0; index < static_cast<std::uint32_t>(kMaxDevices); ++index) {
+        JobEntry& entry = jobs[index];
+        if (!entry.finished.load(std::memory_order_acquire)) continue;
+        bool expected = false;
+        if (!entry.reported.compare_exchange_strong(expected, true)) continue;
+        FinishedJob job;
+        job.deviceIndex = index;
+        job.kind = static_cast<JobKind>(entry.kind.load());
+        job.result = entry.result;
+        job.text = CompletionText(index, job.result);
+        finished.push_back(std::move(job));
+    }
+    return finished;
+}
+
+void CMainFrame::ShowFinishedJobs() {
+    const std::vector<FinishedJob> finished = CollectFinishedJobs();
+    for (const FinishedJob& job : finished) {
+        platform_.ui.ShowNotice(job.text, kAppTitle, job.result.ok ? mb::kOk : mb::kOk | mb::kIconError);
+    }
+    if (!finished.empty()) platform_.ui.JobsChanged();
+}
+
+void CMainFrame::WaitForJobs() {
+    for (std::thread& worker : workers_) {
+        if (worker.joinable()) worker.join();
+    }
+}
+
+std::vector<JobRow> CMainFrame::JobRows() const {
+    std::vector<JobRow> rows;
+    for (std::uint32_t index = 0; index < static_cast<std::uint32_t>(kMaxDevices); ++index) {
+        if (!jobs.Used(index)) continue;
+        const JobSnapshot snapshot = jobs.Snapshot(index);
+        JobRow row;
+        row.deviceIndex = index;
+        row.kind = snapshot.kind;
+        row.phase = snapshot.phase;
+        row.running = !snapshot.finished;
+        row.percent = snapshot.total == 0
+                          ? (snapshot.finished ? 100 : 0)
+                          : static_cast<int>(100ull * snapshot.done / snapshot.total);
+        const int deadline = snapshot.kind == JobKind::Fpga ? fpgaDeadline[index] : eepromDeadline[index];
+        row.secondsLeft = row.running && deadline > timerTicks ? deadline - timerTicks : 0;
+        if (snapshot.finished) {
+            const JobResult& result = jobs[index].result;
+            row.result = result.ok ? (result.verified ? "succeeded, verified" : "succeeded")
+                                   : "failed: " + (result.problems.empty() ? std::string("unknown")
+                                                                           : result.problems.front());
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+void CMainFrame::OnTimer(int timerId) {
+    if (timerId != timer::kEepromCountdown && timerId != timer::kFpgaCountdown) return;
+    ++timerTicks;
+    IUserInterface& ui = platform_.ui;
+    int busyCount = 0;
+    bool waitForPrompt = false;
+    for (int i = 0; i < kDevicePanes; ++i) {
+        if (jobBusy[static_cast<std::size_t>(i)].load() != 1) continue;
+        ++busyCount;
+        const int deadline = timerId == timer::kEepromCountdown ? eepromDeadline[i] : fpgaDeadline[i];
+        const int remaining = deadline - timerTicks;
+        CProgressBar* bar = deviceProgress[static_cast<std::size_t>(i)].get();
+        std::string text;
+        if (timerId == timer::kEepromCountdown) {
+            if (remaining > 10) {
+                text = StrPrintf("Dev %d-%02d:%02d", i, remaining / 60, remaining % 60);
+            } else {
+                waitForPrompt = true;
+            }
+            if (bar != nullptr) bar->SetPos(bar->RangeMaximum() - remaining);
+        } else {
+            if (remaining > 0) text = StrPrintf("Dev %d-%02d:%02d", i, remaining / 60, remaining % 60);
+            if (bar != nullptr && bar->GetPos() == bar->RangeMaximum()) waitForPrompt = true;
+        }
+        if (bar != nullptr) bar->SetText(text);
+    }
+    if (busyCount > 0) {
+        ui.SetStatusText(0, waitForPrompt ? kWaitForPrompt : (timerTicks % 2 == 0 ? kProgramming : ""));
+    } else {
+        ReturnToIdle(timerId);
+    }
+    ui.SetCloseEnabled(busyCount == 0);
+    ShowFinishedJobs();
+    if (AnyDeviceBusy()) ui.JobsChanged();
+}
+
+void CMainFrame::ReturnToIdle(int timerId) {
+    IUserInterface& ui = platform_.ui;
+    ui.SetStatusText(0, kReady);
+    for (auto& bar : deviceProgress) {
+        if (!bar) continue;
+        bar->Clear();
+        bar->ClosePane();
+    }
+    programmingActive.store(0);
+    if (flags.manufacturingMode == 1) {
+        ui.ShowButton(cmd::kVerify, true);
+        ui.ShowButton(cmd::kResetCoefs, true);
+        if (timerId == timer::kFpgaCountdown) ui.ShowButton(cmd::kLinearityCoefs, true);
+    }
+}
+
+}  // namespace spindle

@@ -1,0 +1,34 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "device/Families.h"
+
+namespace spindle {
+
+// An EEPROM image (.iic) is copied byte for byte into the boot EEPROM from
+// address 0. The address travels in a 16-bit request field, so an image
+// longer than this would wrap onto its own start: such images are refused.
+inline constexpr std::uint32_t kMaxEepromImageBytes = 65536;
+// Bytes per EEPROM write or read request.
+inline constexpr std::uint32_t kEepromRequestBytes = 4096;
+
+// What the first byte of an image says it boots. The chips' boot code reads
+// 0xB0/0xB2 (EZ-USB) and 0xC0/0xC2 (FX2) as the marker of a valid image.
+enum class BootImageKind { Empty, Ezusb, Fx2, Unknown };
+BootImageKind ClassifyBootImage(std::uint32_t length, std::uint8_t firstByte);
+
+// Whether an image of `kind` is meant for a chip of `chip`'s generation
+// (an empty image is: it writes nothing).
+bool BootImageFits(BootImageKind kind, ChipGeneration chip);
+
+// The question asked before writing an image that is not meant for the
+// device's chip; empty when the image fits.
+std::string BootImageQuestion(BootImageKind kind, std::uint8_t firstByte, ChipGeneration chip,
+                              const std::string& imagePath, std::uint32_t deviceIndex);
+
+// Expected duration of an EEPROM job in seconds: length x 245 / 1000 / 60
+// + 10, in unsigned 32-bit integer steps (16384 bytes give 76).
+std::uint32_t EstimateEepromSeconds(std::uint32_t length);
+
+}  // namespace spindle

@@ -1,0 +1,42 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Outcome.h"
+#include "platform/Platform.h"
+#include "programming/JobTable.h"
+
+namespace spindle {
+
+// One EEPROM job as the frame starts it.
+struct EepromJobRequest {
+    std::uint32_t deviceIndex = 0;
+    std::uint32_t familyCode = 0;
+    std::string applicationPath;
+    std::string imagePath;
+    bool verify = true;      // read the image back and compare every byte
+    std::string backupPath;  // non-empty: save the EEPROM's current contents here first
+};
+
+// Writes the image file into the boot EEPROM of "Ezusb-<index>": reads the
+// whole file (refusing one over 64 KiB), opens the device, downloads the
+// loader of the device's chip generation, optionally saves the old contents,
+// sends the image in 4096-byte 0xA2 requests whose value is the file offset
+// (index 0xBEEF), then reads it back and compares. Every failed step is in
+// the result; nothing is shown (the boxes the device layer meets are kept
+// in the outcome). Progress goes to `entry`. Runs on the job's worker.
+JobResult ProgramEepromImage(Platform& platform, const EepromJobRequest& request, JobEntry& entry);
+
+// Reads `length` bytes of the boot EEPROM of "Ezusb-<index>" through the
+// loader (downloaded first). `ok` only when every byte was read.
+struct EepromReadResult {
+    bool ok = false;
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::string> problems;
+    Outcome outcome;
+};
+EepromReadResult ReadEepromImage(Platform& platform, std::uint32_t deviceIndex, std::uint32_t familyCode,
+                                 std::uint32_t length, JobEntry* entry = nullptr);
+
+}  // namespace spindle

@@ -1,0 +1,92 @@
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "inventory/DeviceRecord.h"
+#include "platform/Outcome.h"
+
+namespace spindle {
+
+enum class JobKind : int { None = 0, Eeprom = 1, Fpga = 2 };
+
+// Where a job is; the jobs panel and the command-line tool show it.
+enum class JobPhase : int {
+    Starting = 0,
+    Backup,     // reading the EEPROM's current contents into the backup file
+    Loader,     // downloading the loader into the 8051's RAM
+    Writing,    // sending the image
+    Verifying,  // reading the image back
+    Finished,
+};
+const char* JobPhaseText(JobPhase phase);
+
+// What a finished job came to. `ok` only when every step worked (and the
+// read-back, when there was one, matched).
+struct JobResult {
+    bool ok = false;
+    std::vector<std::string> problems;  // each failed step, in order, as the operator reads it
+    Outcome outcome;                    // the steps and every message met
+    std::uint32_t bytesWritten = 0;
+    bool verified = false;
+    std::string backupPath;  // where the EEPROM's old contents went, if a backup was asked for
+};
+
+// One device's job, as its worker reports it. The worker is the only writer
+// while the job runs; the user-interface thread only reads. `result` is
+// written before `finished` is set (release) and read only after `finished`
+// was seen (acquire), so it needs no lock of its own.
+struct JobEntry {
+    std::atomic<int> kind{0};   // JobKind
+    std::atomic<int> phase{0};  // JobPhase
+    std::atomic<std::uint32_t> done{0};
+    std::atomic<std::uint32_t> total{0};
+    std::atomic<std::uint64_t> startedMs{0};
+    std::atomic<std::uint64_t> finishedMs{0};
+    std::atomic<bool> finished{false};
+    std::atomic<bool> reported{false};  // the completion was shown / collected
+    JobResult result;
+
+    // The worker's progress calls.
+    void Enter(JobPhase next, std::uint32_t stepTotal) {
+        done.store(0, std::memory_order_relaxed);
+        total.store(stepTotal, std::memory_order_relaxed);
+        phase.store(static_cast<int>(next), std::memory_order_release);
+    }
+    void Advance(std::uint32_t bytes) { done.fetch_add(bytes, std::memory_order_relaxed); }
+};
+
+// A copy of one entry for display.
+struct JobSnapshot {
+    std::uint32_t deviceIndex = 0;
+    JobKind kind = JobKind::None;
+    JobPhase phase = JobPhase::Starting;
+    std::uint32_t done = 0;
+    std::uint32_t total = 0;
+    std::uint64_t startedMs = 0;
+    bool finished = false;
+    bool ok = false;  // valid once finished
+};
+
+// The frame's job table: one entry per device index.
+class CJobTable {
+public:
+    JobEntry& operator[](std::uint32_t index) { return entries_[index % kMaxDevices]; }
+    const JobEntry& operator[](std::uint32_t index) const { return entries_[index % kMaxDevices]; }
+
+    // Makes the entry of `index` ready for a new job (the user-interface
+    // thread, before the worker starts).
+    void Prepare(std::uint32_t index, JobKind kind, std::uint64_t nowMs);
+    JobSnapshot Snapshot(std::uint32_t index) const;
+    // True when the entry ever held a job.
+    bool Used(std::uint32_t index) const {
+        return (*this)[index].kind.load(std::memory_order_acquire) != static_cast<int>(JobKind::None);
+    }
+
+private:
+    std::array<JobEntry, kMaxDevices> entries_{};
+};
+
+}  // namespace spindle
