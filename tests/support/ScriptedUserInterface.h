@@ -32,6 +32,8 @@ public:
         if (pane == 0) messagePaneLog.push_back(text);
     }
     void ShowBar(int barId, bool visible) override;
+    void ShowProgressPane(int pane, const ProgressPaneView& view) override { panes[pane] = view; }
+    void SetCloseEnabled(bool enabled) override { closeEnabled = enabled; }
     bool IsBarVisible(int barId) const override;
 
     // Script: answers for message boxes (kIdOk when the queue is empty),
@@ -52,6 +54,8 @@ public:
     std::map<int, bool> barVisible;         // bar id -> last visibility set
     std::map<int, unsigned> timers;         // running timers: id -> period
     std::vector<std::string> timerLog;      // "set 999 1000", "kill 999", ...
+    std::map<int, ProgressPaneView> panes;  // device pane -> last look given
+    bool closeEnabled = true;
     int waitCursorDepth = 0;
     int waitCursorCalls = 0;
 
