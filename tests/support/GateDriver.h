@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "device/EzusbDriver.h"
 
@@ -15,10 +16,12 @@ class GateDriver final : public IEzusbDriver {
 public:
     explicit GateDriver(IEzusbDriver& inner) : inner_(inner) {}
 
-    // While closed, every request waits.
+    // While held, every request of another thread than the one that held
+    // the gate waits (the test's own thread, the window's, goes on).
     void Hold() {
         std::lock_guard guard(mutex_);
         open_ = false;
+        exempt_ = std::this_thread::get_id();
     }
     void Release() {
         {
@@ -48,13 +51,14 @@ public:
 private:
     void Wait() {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return open_; });
+        changed_.wait(lock, [this] { return open_ || std::this_thread::get_id() == exempt_; });
     }
 
     IEzusbDriver& inner_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool open_ = true;
+    std::thread::id exempt_;
 };
 
 }  // namespace spindle::test

@@ -62,6 +62,17 @@ struct JobRig {
         frame.WaitForJobs();
         frame.OnTimer(timer::kEepromCountdown);
     }
+    // Fills the tree from the bench and selects the device at `index`.
+    void SelectInTree(std::uint32_t index) {
+        frame.OnInitialUpdate();
+        for (const TreeItem& item : frame.Tree().Items()) {
+            if (item.record != nullptr && item.record->index == index && item.record->family != family::kLantern) {
+                frame.OnTreeSelectionChanged(item.id);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no tree item for device " << index;
+    }
     std::vector<std::uint8_t> Eeprom(std::uint32_t index, std::uint32_t length) {
         return bench->Device(static_cast<int>(index))->Eeprom(0, length);
     }
@@ -297,6 +308,46 @@ TEST(ProgramJob, ABackupHoldsTheOldContentsAndNoVerifySkipsTheReadBack) {
     EXPECT_FALSE(finished[0].result.verified);
     EXPECT_EQ(ReadWholeFile(finished[0].result.backupPath), std::string(first.begin(), first.end()));
     EXPECT_EQ(rig.Eeprom(kKestrel, 8192), second);
+}
+
+TEST(ProgramJob, ProgramAsksForAFileOfTheFamilyAndStartsTheJob) {
+    JobRig rig;
+    rig.SelectInTree(kFalcon);
+    rig.ui.timerLog.clear();
+    // Cancelled: nothing starts, and the countdown was stopped for the dialog.
+    EXPECT_FALSE(rig.frame.OnProgram().Ok());
+    ASSERT_EQ(rig.ui.fileRequests.size(), 1u);
+    const FileChoice& asked = rig.ui.fileRequests[0];
+    EXPECT_EQ(asked.title, "Select EEPROM Program");
+    EXPECT_EQ(asked.filter, "EEPROM Programs (*.iic)|Falcon_2*.iic|All Files (*.*)|*.*|");  // revision byte 2
+    EXPECT_EQ(asked.defaultExtension, "iic");
+    EXPECT_TRUE(rig.frame.JobRows().empty());
+    EXPECT_EQ(rig.ui.timerLog, std::vector<std::string>{"kill 999"});
+
+    // In manufacturing mode the coefficients may be reset and saved first.
+    rig.frame.flags.manufacturingMode = 1;
+    const auto bytes = Image(4096, 0xC2);
+    rig.ui.filesToChoose.push_back(rig.WriteImage("Falcon_2_v3.iic", bytes));
+    rig.ui.QueueAnswer(mb::kIdYes);
+    rig.clock.ClearSleeps();
+    rig.gate.Hold();
+    EXPECT_TRUE(rig.frame.OnProgram().Ok());
+    EXPECT_EQ(rig.ui.MessageTexts().at(0), "Would you like to reset coefficients?");
+    EXPECT_FALSE(rig.ui.buttonVisible[cmd::kVerify]);
+    EXPECT_FALSE(rig.ui.buttonVisible[cmd::kResetCoefs]);
+    EXPECT_EQ(rig.clock.Sleeps().back(), 2000u);
+    EXPECT_EQ(rig.ui.timers.count(timer::kEepromCountdown), 1u);
+    // A second Program on the busy device does nothing at all.
+    EXPECT_TRUE(rig.frame.OnProgram().done.empty());
+    EXPECT_EQ(rig.ui.fileRequests.size(), 2u);
+    rig.Finish();
+    EXPECT_EQ(rig.Eeprom(kFalcon, 4096), bytes);
+    EXPECT_EQ(rig.ui.MessageTexts().back(), Complete(kFalcon));
+
+    // A device that cannot be opened counts as hardware revision 1.
+    rig.bench->RemoveDevice(kFalcon);
+    rig.frame.OnProgram();
+    EXPECT_EQ(rig.ui.fileRequests.back().filter, "EEPROM Programs (*.iic)|Falcon_1*.iic|All Files (*.*)|*.*|");
 }
 
 }  // namespace
