@@ -1,5 +1,7 @@
 #include "Commands.h"
 
+#include "CliOutput.h"
+
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -19,11 +21,6 @@
 
 namespace spindle::cli {
 
-namespace {
-
-using OrderedJson = nlohmann::ordered_json;
-
-// The device's tree label without the blanks around it, for messages.
 std::string DeviceName(const DeviceInfo& info) {
     std::string name = PlainLabel(info.label);
     while (!name.empty() && name.back() == ' ') name.pop_back();
@@ -39,6 +36,27 @@ OrderedJson DeviceJson(const DeviceInfo& info) {
                        {"serial", JsonText(info.serial)},
                        {"label", JsonText(info.label)}};
 }
+
+bool FindDeviceOnTree(CCliSession& session, const std::string& device, DeviceInfo& info, int& status) {
+    std::string error;
+    const std::optional<DeviceSelector> selector = ParseDeviceSelector(device, error);
+    if (!selector) {
+        std::cerr << "spindle-cli: " << error << '\n';
+        status = kExitUsage;
+        return false;
+    }
+    const int item = FindDeviceItem(session.Frame().Tree(), *selector, error);
+    const TreeItem* treeItem = session.Frame().Tree().Item(item);
+    if (item == CDeviceTree::kNoItem || treeItem == nullptr || treeItem->record == nullptr) {
+        session.Ui().Error(error.empty() ? "that item is not a device" : error);
+        status = session.ExitStatus();
+        return false;
+    }
+    info = session.Describe(item);
+    return true;
+}
+
+namespace {
 
 OrderedJson RowsJson(const std::vector<ValueRow>& rows) {
     OrderedJson array = OrderedJson::array();
@@ -441,19 +459,8 @@ int RunDownload(const GlobalOptions& options, const std::string& device, const s
     // The device is found in the tree (unprogrammed chips included) without
     // reading its values: the download replaces the program that would answer.
     session->RefreshTree();
-    std::string error;
-    const std::optional<DeviceSelector> selector = ParseDeviceSelector(device, error);
-    if (!selector) {
-        std::cerr << "spindle-cli: " << error << '\n';
-        return kExitUsage;
-    }
-    const int item = FindDeviceItem(session->Frame().Tree(), *selector, error);
-    const TreeItem* treeItem = session->Frame().Tree().Item(item);
-    if (item == CDeviceTree::kNoItem || treeItem == nullptr || treeItem->record == nullptr) {
-        session->Ui().Error(error.empty() ? "that item is not a device" : error);
-        return session->ExitStatus();
-    }
-    const DeviceInfo info = session->Describe(item);
+    DeviceInfo info;
+    if (!FindDeviceOnTree(*session, device, info, status)) return status;
     CAnchor anchor(session->Ports());
     anchor.deviceName = StrPrintf("Ezusb-%u", info.index);
     // The family code selects the chip generation (its CPUCS register).

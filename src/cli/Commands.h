@@ -20,4 +20,15 @@ int RunResetCoefs(const GlobalOptions& options, const std::string& device);
 int RunLinearity(const GlobalOptions& options, const std::string& device, const std::string& file);
 int RunUnlock(const GlobalOptions& options, const std::string& code);
 
+struct ProgramOptions {
+    bool noVerify = false;
+    std::string backupFolder;
+};
+// Programs the image into every named device at once; 0 only when every
+// device was programmed (and verified, unless noVerify).
+int RunProgram(const GlobalOptions& options, const std::vector<std::string>& devices, const std::string& image,
+               const ProgramOptions& programOptions);
+int RunEepromDump(const GlobalOptions& options, const std::string& device, const std::string& file,
+                  std::uint32_t length);
+
 }  // namespace spindle::cli

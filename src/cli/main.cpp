@@ -111,6 +111,32 @@ int main(int argc, char** argv) {
         "\nExample:\n  spindle-cli --bench bench.json download 15 prog.hex");
     download->add_option("FILE", file, "The program file (.hex or .bix)")->required()->type_name("FILE");
 
+    std::vector<std::string> programArgs;
+    ProgramOptions programOptions;
+    CLI::App* program = app.add_subcommand(
+        "program", "Program: write an EEPROM image (.iic) into the boot EEPROM of one or more devices at once");
+    program->add_option("DEVICE... IMAGE", programArgs, "The devices, then the image file")
+        ->required()
+        ->expected(2, -1)
+        ->type_name("DEVICE... IMAGE.iic");
+    program->add_flag("--no-verify", programOptions.noVerify, "Do not read the image back after writing it");
+    program->add_option("--backup", programOptions.backupFolder,
+                        "Save each device's old EEPROM contents into DIR first (Ezusb-N-eeprom-backup.iic)")
+        ->check(CLI::ExistingDirectory)
+        ->type_name("DIR");
+    program->footer("\nEvery device is programmed at the same time, each through its own loader; the\n"
+                    "image is read back and compared unless --no-verify. Exit status 0 only when\n"
+                    "every device was programmed.\n"
+                    "Examples:\n  spindle-cli --bench bench.json program 3 4 6 firmware.iic\n"
+                    "  spindle-cli --bench bench.json --json program --backup old 3 firmware.iic");
+
+    std::uint32_t dumpLength = 16384;
+    CLI::App* dump = AddDeviceCommand(app, "eeprom-dump", "Read the device's boot EEPROM into a file", device,
+                                      "\nExample:\n  spindle-cli --bench bench.json eeprom-dump 3 osprey.iic --length 8192");
+    dump->add_option("FILE", file, "The file to write")->required()->type_name("FILE");
+    dump->add_option("--length", dumpLength, "Bytes to read from address 0 (default 16384, at most 65536)")
+        ->type_name("N");
+
     CLI::App* reset = AddDeviceCommand(app, "reset-coefs",
                                        "Reset Coefs.: zero the coefficients, serial N/A, and save (manufacturing)",
                                        device, "\nExample:\n  spindle-cli --bench bench.json reset-coefs 3");
@@ -145,6 +171,12 @@ int main(int argc, char** argv) {
     if (import->parsed()) return RunImport(options, device, file);
     if (verify->parsed()) return RunVerify(options, device);
     if (download->parsed()) return RunDownload(options, device, file);
+    if (program->parsed()) {
+        const std::string image = programArgs.back();
+        programArgs.pop_back();
+        return RunProgram(options, programArgs, image, programOptions);
+    }
+    if (dump->parsed()) return RunEepromDump(options, device, file, dumpLength);
     if (reset->parsed()) return RunResetCoefs(options, device);
     if (linearity->parsed()) return RunLinearity(options, device, file);
     if (unlock->parsed()) return RunUnlock(options, code);

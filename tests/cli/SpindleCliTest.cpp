@@ -611,3 +611,58 @@ TEST_F(SpindleCliTest, ALinearityFileWithoutCoefficientsOrWithValuesTheDeviceCan
 }
 
 }  // namespace
+
+namespace {
+
+std::string TestImage(std::uint8_t bootByte) {
+    std::string image(16384, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>((i * 13 + (i >> 9)) & 0xFF);
+    image[0] = static_cast<char>(bootByte);
+    return image;
+}
+
+TEST_F(SpindleCliTest, ProgramWritesEveryDeviceAtOnceAndADumpReadsTheImageBack) {
+    const std::string image = TestImage(0xC2);
+    WriteFile(Path("image.iic"), image);
+    // 3 is an EZ-USB, 4 and 6 are FX2s: the FX2 image for device 3 needs --yes.
+    const RunResult asked = RunOnBench({"program", "3", "image.iic"});
+    EXPECT_EQ(asked.status, 1);
+    EXPECT_NE(asked.err.find("is an image for an EZ-USB FX2 chip, but device 3 has an EZ-USB chip"),
+              std::string::npos) << asked.err;
+
+    const RunResult programmed = RunOnBench({"--yes", "program", "3", "4", "6", "image.iic"});
+    ASSERT_EQ(programmed.status, 0) << programmed.err;
+    EXPECT_NE(programmed.out.find("Programmed 3 of 3 devices."), std::string::npos) << programmed.out;
+    for (const char* device : {"3", "4", "6"}) {
+        const std::string dump = std::string("dump-") + device + ".iic";
+        const RunResult read = RunOnBench({"eeprom-dump", device, dump});
+        ASSERT_EQ(read.status, 0) << read.err;
+        EXPECT_EQ(ReadFile(Path(dump)), image) << device;
+    }
+    EXPECT_EQ(RunOnBench({"eeprom-dump", "3", "x.iic", "--length", "70000"}).status, 2);
+    EXPECT_EQ(RunOnBench({"program", "4", "4", "image.iic"}).status, 2);
+}
+
+TEST_F(SpindleCliTest, ProgramNamesTheDeviceThatWasUnpluggedMidWay) {
+    Json bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        // The cable comes out after the scan, the loader and two writes.
+        if (device["index"] == 4) device["faults"] = {{"unplugAfterRequests", 17}};
+    }
+    WriteFile(Bench(), bench.dump(1));
+    WriteFile(Path("image.iic"), TestImage(0xC2));
+    fs::create_directories(Path("old"));
+    const RunResult programmed =
+        RunOnBench({"--json", "program", "--backup", Path("old").string(), "4", "6", "image.iic"});
+    EXPECT_EQ(programmed.status, 1);
+    const Json results = Json::parse(programmed.out)["results"];
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0]["device"]["index"], 4);
+    EXPECT_FALSE(results[0]["ok"].get<bool>());
+    EXPECT_FALSE(results[0]["problems"].empty());
+    EXPECT_TRUE(results[1]["ok"].get<bool>());
+    EXPECT_TRUE(results[1]["verified"].get<bool>());
+    EXPECT_EQ(ReadFile(Path("old/Ezusb-6-eeprom-backup.iic")), std::string(16384, '\xFF'));
+}
+
+}  // namespace

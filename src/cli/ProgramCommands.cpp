@@ -1,0 +1,190 @@
+// program and eeprom-dump: EEPROM firmware into many devices at once
+// through the frame's jobs, and a device's boot EEPROM read into a file.
+#include <unistd.h>
+
+#include <chrono>
+#include <iostream>
+#include <set>
+#include <thread>
+
+#include "CliOutput.h"
+#include "Commands.h"
+#include "JsonText.h"
+#include "platform/AtomicFile.h"
+#include "platform/Format.h"
+#include "programming/EepromImage.h"
+#include "programming/EepromProgramming.h"
+
+namespace spindle::cli {
+
+namespace {
+
+std::string ProgressLine(const DeviceInfo& info, const JobSnapshot& job) {
+    std::string line = StrPrintf("%-28s %s", DeviceName(info).c_str(), JobPhaseText(job.phase));
+    if (job.total > 0) {
+        line += StrPrintf(" %u/%u bytes (%u%%)", job.done, job.total,
+                          static_cast<unsigned>(100ull * job.done / job.total));
+    }
+    return line;
+}
+
+// Shows the jobs while they run: on a terminal one line per device, drawn
+// again in place; otherwise a line whenever a device enters a new phase.
+void FollowJobs(CMainFrame& frame, const std::vector<DeviceInfo>& devices) {
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    std::vector<int> lastPhase(devices.size(), -1);
+    bool drawn = false;
+    for (;;) {
+        bool running = false;
+        std::string block;
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            const JobSnapshot job = frame.jobs.Snapshot(devices[i].index);
+            if (job.kind == JobKind::None) continue;
+            running = running || !job.finished;
+            if (terminal) {
+                block += "\r\033[K" + ProgressLine(devices[i], job) + "\n";
+            } else if (static_cast<int>(job.phase) != lastPhase[i]) {
+                lastPhase[i] = static_cast<int>(job.phase);
+                if (job.phase != JobPhase::Finished) std::cerr << ProgressLine(devices[i], job) << '\n';
+            }
+        }
+        if (terminal && !block.empty()) {
+            if (drawn) std::cerr << StrPrintf("\033[%zuA", devices.size());
+            std::cerr << block << std::flush;
+            drawn = true;
+        }
+        if (!running) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    frame.WaitForJobs();
+}
+
+}  // namespace
+
+int RunProgram(const GlobalOptions& options, const std::vector<std::string>& devices, const std::string& image,
+               const ProgramOptions& programOptions) {
+    std::unique_ptr<CCliSession> session;
+    int status = CCliSession::Open(options, true, session);
+    if (status != kExitOk) return status;
+    session->StartUp();
+    session->RefreshTree();
+    CMainFrame& frame = session->Frame();
+
+    std::vector<DeviceInfo> found;
+    std::set<std::uint32_t> indexes;
+    for (const std::string& device : devices) {
+        DeviceInfo info;
+        if (!FindDeviceOnTree(*session, device, info, status)) return status;
+        if (info.familyCode == family::kLantern) {
+            session->Ui().Error(DeviceName(info) + " is a light source; its EEPROM is the Kestrel's in front of it");
+            return session->ExitStatus();
+        }
+        if (!indexes.insert(info.index).second) {
+            std::cerr << "spindle-cli: " << device << " names device " << info.index << " twice\n";
+            return kExitUsage;
+        }
+        found.push_back(info);
+    }
+
+    EepromJobOptions jobOptions;
+    jobOptions.verify = !programOptions.noVerify;
+    jobOptions.backupFolder = programOptions.backupFolder;
+    std::vector<DeviceInfo> started;
+    std::vector<std::pair<DeviceInfo, Outcome>> refused;
+    for (const DeviceInfo& info : found) {
+        const DeviceRecord record{info.index, info.familyCode, info.serial};
+        const Outcome outcome = frame.StartEepromJob(record, image, jobOptions);
+        if (outcome.Ok()) {
+            started.push_back(info);
+        } else {
+            refused.emplace_back(info, outcome);
+        }
+    }
+    FollowJobs(frame, started);
+
+    const std::vector<FinishedJob> finished = frame.CollectFinishedJobs();
+    OrderedJson results = OrderedJson::array();
+    int succeeded = 0;
+    for (const DeviceInfo& info : started) {
+        for (const FinishedJob& job : finished) {
+            if (job.deviceIndex != info.index) continue;
+            const JobResult& result = job.result;
+            if (result.ok) ++succeeded;
+            session->Record(result.outcome);
+            OrderedJson problems = OrderedJson::array();
+            for (const std::string& problem : result.problems) problems.push_back(JsonText(problem));
+            results.push_back({{"device", DeviceJson(info)},
+                               {"ok", result.ok},
+                               {"verified", result.verified},
+                               {"bytesWritten", result.bytesWritten},
+                               {"backup", JsonText(result.backupPath)},
+                               {"problems", problems}});
+            if (options.json) continue;
+            if (result.ok) {
+                std::cout << DeviceName(info) << ": programmed " << result.bytesWritten << " bytes"
+                          << (result.verified ? ", read back and verified" : " (not read back)")
+                          << (result.backupPath.empty() ? std::string() : "; old contents in " + result.backupPath)
+                          << '\n';
+            } else {
+                std::cout << DeviceName(info) << ": FAILED\n";
+                for (const std::string& problem : result.problems) std::cout << "  - " << problem << '\n';
+            }
+        }
+    }
+    for (const auto& [info, outcome] : refused) {
+        session->Record(outcome);
+        OrderedJson problems = OrderedJson::array();
+        for (const std::string& step : outcome.failed) problems.push_back(JsonText(step));
+        results.push_back({{"device", DeviceJson(info)}, {"ok", false}, {"verified", false}, {"bytesWritten", 0},
+                           {"backup", ""}, {"problems", problems}});
+        if (!options.json) std::cout << DeviceName(info) << ": not programmed (" << outcome.failed.front() << ")\n";
+    }
+    if (options.json) {
+        PrintJson({{"image", JsonText(image)}, {"results", results}});
+    } else {
+        std::cout << StrPrintf("Programmed %d of %zu devices.", succeeded, found.size());
+        if (succeeded > 0) std::cout << " Disconnect and reconnect each programmed device before using it.";
+        std::cout << '\n';
+    }
+    return session->ExitStatus();
+}
+
+int RunEepromDump(const GlobalOptions& options, const std::string& device, const std::string& file,
+                  std::uint32_t length) {
+    std::unique_ptr<CCliSession> session;
+    int status = CCliSession::Open(options, true, session);
+    if (status != kExitOk) return status;
+    session->StartUp();
+    session->RefreshTree();
+    DeviceInfo info;
+    if (!FindDeviceOnTree(*session, device, info, status)) return status;
+    if (session->Frame().JobRunning(info.index)) {
+        session->Ui().Error(DeviceName(info) + " is being programmed");
+        return session->ExitStatus();
+    }
+    if (length == 0 || length > kMaxEepromImageBytes) {
+        std::cerr << "spindle-cli: --length must be 1 to 65536 bytes\n";
+        return kExitUsage;
+    }
+    session->Ui().SetActivity("Reading the EEPROM");
+    const EepromReadResult read = ReadEepromImage(session->Ports(), info.index, info.familyCode, length);
+    session->Record(read.outcome);
+    if (!read.ok) {
+        for (const std::string& problem : read.problems) session->Ui().Error(DeviceName(info) + ": " + problem);
+        return session->ExitStatus();
+    }
+    const FileWriteResult written = ReplaceFileAtomically(file, std::string(read.bytes.begin(), read.bytes.end()));
+    if (!written.Succeeded()) {
+        session->Ui().Error(written.error);
+        return session->ExitStatus();
+    }
+    if (options.json) {
+        PrintJson({{"device", DeviceJson(info)}, {"file", JsonText(file)}, {"bytes", read.bytes.size()}});
+    } else {
+        std::cout << "Read " << read.bytes.size() << " bytes of the EEPROM of " << DeviceName(info) << " into "
+                  << file << ".\n";
+    }
+    return session->ExitStatus();
+}
+
+}  // namespace spindle::cli
