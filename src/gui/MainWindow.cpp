@@ -5,6 +5,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
+#include <QMessageBox>
+#include <QTreeWidget>
 #include <QFont>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -418,6 +421,59 @@ void CMainWindow::SetStatusText(int pane, const QString& text) {
     } else if (CProgressBar* bar = DevicePane(pane)) {
         bar->SetText(text);
     }
+}
+
+void CMainWindow::ShowProgressPane(int pane, const ProgressPaneView& view) {
+    CProgressBar* bar = DevicePane(pane);
+    if (bar == nullptr) return;
+    bar->SetPaneOpen(view.open, view.width);
+    bar->SetRange(0, view.maximum, 1);
+    bar->SetBarColour(QColor::fromRgb(view.barColour));
+    bar->SetBkColour(QColor::fromRgb(view.backgroundColour));
+    if (view.barShown) {
+        bar->SetPos(view.position);
+        bar->SetText(QString::fromStdString(view.text));
+    } else {
+        bar->Clear();
+    }
+}
+
+void CMainWindow::ShowNotice(const QString& text, const QString& title, unsigned style) {
+    auto* box = new QMessageBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(title);
+    box->setText(text);
+    box->setIcon((style & 0xF0u) == mb::kIconError ? QMessageBox::Critical : QMessageBox::Information);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setModal(false);
+    box->show();
+}
+
+void CMainWindow::RefreshJobs() {
+    if (jobsList_ == nullptr) {
+        jobsDock_ = new QDockWidget(QStringLiteral("Programming jobs"), this);
+        jobsDock_->setObjectName(QStringLiteral("jobsPanel"));
+        jobsList_ = new QTreeWidget(jobsDock_);
+        jobsList_->setRootIsDecorated(false);
+        jobsList_->setHeaderLabels({QStringLiteral("Device"), QStringLiteral("Job"), QStringLiteral("Progress"),
+                                    QStringLiteral("Time left"), QStringLiteral("Result")});
+        jobsDock_->setWidget(jobsList_);
+        addDockWidget(Qt::BottomDockWidgetArea, jobsDock_);
+    }
+    const std::vector<JobRow> rows = frame_.JobRows();
+    jobsList_->clear();
+    for (const JobRow& row : rows) {
+        QStringList columns;
+        columns << QStringLiteral("Ezusb-%1").arg(row.deviceIndex)
+                << (row.kind == JobKind::Fpga ? QStringLiteral("FPGA") : QStringLiteral("EEPROM"))
+                << (row.running ? QStringLiteral("%1 %2%").arg(QString::fromLatin1(JobPhaseText(row.phase))).arg(row.percent)
+                                : QStringLiteral("done"))
+                << (row.running ? QStringLiteral("%1:%2").arg(row.secondsLeft / 60).arg(row.secondsLeft % 60, 2, 10, QLatin1Char('0'))
+                                : QString())
+                << (row.running ? QStringLiteral("running") : QString::fromStdString(row.result));
+        jobsList_->addTopLevelItem(new QTreeWidgetItem(columns));
+    }
+    if (!rows.empty() && jobsDock_->isHidden()) jobsDock_->show();
 }
 
 void CMainWindow::SetCloseEnabled(bool enabled) {

@@ -15,6 +15,8 @@ class QLabel;
 class QPushButton;
 class QSplitter;
 class QToolBar;
+class QTreeWidget;
+class QDockWidget;
 
 namespace spindle::gui {
 
@@ -85,6 +87,13 @@ public:
     bool IsBarVisible(int barId) const;
     void SetStatusText(int pane, const QString& text);
     void SetCloseEnabled(bool enabled);
+    void ShowProgressPane(int pane, const ProgressPaneView& view);
+    // A box that stays up without holding anything up (a job's completion).
+    void ShowNotice(const QString& text, const QString& title, unsigned style);
+    // Fills the jobs panel from the frame's job table; the panel shows
+    // itself when the first job starts.
+    void RefreshJobs();
+    QTreeWidget* JobsPanel() const { return jobsList_; }
     // Asks the frame for the enable state of every button and of File, Exit.
     void RefreshCommandStates();
     void OnTimerTick(int timerId);
@@ -122,6 +131,8 @@ private:
     std::map<int, QAction*> menuActions_;
     QLabel* messagePane_ = nullptr;
     std::array<CProgressBar*, kDevicePanes> devicePanes_{};
+    QDockWidget* jobsDock_ = nullptr;
+    QTreeWidget* jobsList_ = nullptr;
     bool closeEnabled_ = true;
     bool startMaximized_ = false;
     bool started_ = false;

@@ -210,6 +210,22 @@ void CQtUserInterface::SetStatusText(int pane, const std::string& text) { window
 
 void CQtUserInterface::SetCloseEnabled(bool enabled) { window_.SetCloseEnabled(enabled); }
 
+void CQtUserInterface::ShowProgressPane(int pane, const ProgressPaneView& view) {
+    window_.ShowProgressPane(pane, view);
+}
+
+void CQtUserInterface::ShowNotice(const std::string& text, const std::string& title, unsigned style) {
+    const QString qtTitle = title.empty() ? QString::fromLatin1(kDefaultTitle) : Q(title);
+    // The test hook answers boxes synchronously; a notice goes through it too.
+    if (messageHook) {
+        messageHook(Q(text), qtTitle, style);
+        return;
+    }
+    window_.ShowNotice(Q(text), qtTitle, style);
+}
+
+void CQtUserInterface::JobsChanged() { window_.RefreshJobs(); }
+
 void CQtUserInterface::CommandStateChanged() { window_.RefreshCommandStates(); }
 
 }  // namespace spindle::gui

@@ -40,6 +40,9 @@ public:
     bool IsBarVisible(int barId) const override;
     void SetStatusText(int pane, const std::string& text) override;
     void SetCloseEnabled(bool enabled) override;
+    void ShowProgressPane(int pane, const ProgressPaneView& view) override;
+    void ShowNotice(const std::string& text, const std::string& title, unsigned style) override;
+    void JobsChanged() override;
     void CommandStateChanged() override;
 
     // --- Test hooks ---------------------------------------------------------

@@ -37,6 +37,9 @@
 #include "platform/DebugTrace.h"
 #include "platform/VirtualClock.h"
 #include "protocol/ValueEditors.h"
+#include <QFile>
+#include <QTreeWidget>
+
 #include "sim/SimBench.h"
 #include "widgets/ProgressBar.h"
 
@@ -366,6 +369,38 @@ TEST_F(MainWindowTest, CloseIsRefusedWhileADeviceIsBusy) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->MenuAction(cmd::kAppExit)->isEnabled());
     EXPECT_TRUE(window->close());
+}
+
+TEST_F(MainWindowTest, ProgramShowsTheDevicesBarAndTheJobInThePanel) {
+    auto window = StartWindow();
+    ASSERT_TRUE(window->SelectTreeItem(QString::fromLatin1(kKestrel)));
+    const QString image = configDir_.filePath(QStringLiteral("Kestrel.iic"));
+    {
+        QFile file(image);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        QByteArray bytes(16384, '\x5A');
+        bytes[0] = '\xB2';
+        file.write(bytes);
+    }
+    window->Ui().fileHook = [&image](FileChoice& choice) {
+        choice.chosenPath = image.toStdString();
+        return true;
+    };
+    messages_.clear();
+    window->Dispatch(cmd::kProgram);
+    CProgressBar* pane = window->DevicePane(1);
+    ASSERT_NE(pane, nullptr);
+    EXPECT_TRUE(pane->IsPaneOpen());
+    EXPECT_EQ(pane->RangeMaximum(), 76);
+    window->Frame().WaitForJobs();
+    window->Ui().FireTimer(999);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].contains(QStringLiteral("EEPROM Programming Complete."))) << messages_[0].toStdString();
+    EXPECT_FALSE(pane->IsPaneOpen());
+    ASSERT_NE(window->JobsPanel(), nullptr);
+    ASSERT_EQ(window->JobsPanel()->topLevelItemCount(), 1);
+    EXPECT_EQ(window->JobsPanel()->topLevelItem(0)->text(4), QStringLiteral("succeeded, verified"));
+    EXPECT_EQ(bench_->Device(0)->Eeprom(1, 2), (std::vector<std::uint8_t>{0x5A, 0x5A}));
 }
 
 TEST_F(MainWindowTest, ALongCommandKeepsTheWindowAliveAndHoldsOffInput) {
