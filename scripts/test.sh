@@ -1,6 +1,8 @@
 #!/bin/sh
 # Installs the dependencies, then builds and runs the whole test suite twice:
-# a normal build and an AddressSanitizer + UndefinedBehaviorSanitizer build.
+# a normal build and an AddressSanitizer + UndefinedBehaviorSanitizer build;
+# then the programming job and frame tests, whose workers run beside the
+# window's thread, under ThreadSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -17,4 +19,8 @@ BUILD_TYPE=RelWithDebInfo run_suite build
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
 BUILD_TYPE=Debug run_suite build-asan -DSPINDLE_SANITIZE=ON -DSPINDLE_BUILD_BENCH=OFF
-echo "All tests passed (normal and sanitizer builds)."
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSPINDLE_TSAN=ON -DSPINDLE_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j "$JOBS" --target test_app test_programming
+TSAN_OPTIONS="halt_on_error=1" \
+ctest --test-dir build-tsan -j "$JOBS" --output-on-failure --timeout 300 -R '^(ProgramJob|EepromImage|EepromProgramming)'
+echo "All tests passed (normal, address/undefined and thread sanitizer builds)."

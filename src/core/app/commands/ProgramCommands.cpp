@@ -166,9 +166,9 @@ Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string
     StartCountdownTimer(timer::kEepromCountdown);
     // The device is busy from here on, before its worker runs: a second
     // Program or a scan between now and the worker's start must not reach it.
+    if (workers_[index].joinable()) workers_[index].join();  // its job ended: jobBusy was 0
     jobBusy[index].store(1);
     jobs.Prepare(index, JobKind::Eeprom, platform_.clock.NowMs());
-    if (workers_[index].joinable()) workers_[index].join();  // its job ended: jobBusy was 0
     jobThreadId[index] = nextThreadId_++;
     workers_[index] = std::thread(&CMainFrame::RunEepromJob, this, &job);
     outcome.Done(StrPrintf("start programming device %u", index));

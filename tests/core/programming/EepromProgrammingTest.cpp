@@ -1,0 +1,91 @@
+// The device side of an EEPROM job, on the simulated bench's emulated chips.
+#include <gtest/gtest.h>
+
+#include "platform/DebugTrace.h"
+#include "platform/VirtualClock.h"
+#include "programming/EepromImage.h"
+#include "programming/EepromProgramming.h"
+#include "sim/SimBench.h"
+#include "support/ScriptedUserInterface.h"
+#include "support/TempFolder.h"
+
+namespace spindle::test {
+namespace {
+
+struct BenchRig {
+    std::unique_ptr<sim::SimBench> bench = sim::LoadBench("demo");
+    VirtualClock clock;
+    MemoryDebugTrace trace;
+    ScriptedUserInterface ui;
+    Platform platform{*bench, clock, trace, ui};
+    TempFolder folder;
+    JobEntry entry;
+
+    JobResult Program(std::uint32_t index, std::uint32_t family, const std::string& bytes) {
+        const std::string path = folder.File("image.iic");
+        WriteWholeFile(path, bytes);
+        return ProgramEepromImage(platform, {index, family, "", path, true, ""}, entry);
+    }
+};
+
+TEST(EepromImage, EstimatesAndBootMarkers) {
+    EXPECT_EQ(EstimateEepromSeconds(16384), 76u);
+    EXPECT_EQ(EstimateEepromSeconds(5000), 30u);
+    EXPECT_EQ(EstimateEepromSeconds(0), 10u);
+    EXPECT_TRUE(BootImageFits(ClassifyBootImage(10, 0xB2), ChipGeneration::Ezusb));
+    EXPECT_FALSE(BootImageFits(ClassifyBootImage(10, 0xC0), ChipGeneration::Ezusb));
+    EXPECT_TRUE(BootImageFits(ClassifyBootImage(10, 0xC2), ChipGeneration::Fx2));
+    EXPECT_FALSE(BootImageFits(ClassifyBootImage(10, 0x00), ChipGeneration::Fx2));
+    EXPECT_TRUE(BootImageFits(ClassifyBootImage(0, 0x00), ChipGeneration::Fx2));
+}
+
+TEST(EepromProgramming, AnImageIsSentInBlocksOfTheFileAndTheLastOneIsShort) {
+    BenchRig rig;
+    std::string bytes(5000, '\x11');
+    bytes[0] = '\xB2';
+    bytes[4999] = '\x77';
+    const JobResult result = rig.Program(3, 4, bytes);
+    ASSERT_TRUE(result.ok);
+    EXPECT_TRUE(result.verified);
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> writes;
+    for (const auto& request : rig.bench->Device(3)->VendorRequests()) {
+        if (request.request == 0xA2 && request.direction == 0) writes.emplace_back(request.value, request.length);
+    }
+    EXPECT_EQ(writes, (std::vector<std::pair<std::uint16_t, std::uint32_t>>{{0x0000, 4096}, {0x1000, 904}}));
+    EXPECT_EQ(rig.bench->Device(3)->Eeprom(4999, 2), (std::vector<std::uint8_t>{0x77, 0xFF}));
+    EXPECT_TRUE(rig.ui.Messages().empty()) << "a worker shows nothing itself";
+}
+
+TEST(EepromProgramming, UnreadableOrOversizedImagesReachNoDevice) {
+    BenchRig rig;
+    const JobResult missing =
+        ProgramEepromImage(rig.platform, {3, 4, "", rig.folder.File("none.iic"), true, ""}, rig.entry);
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(rig.trace.Lines(), std::vector<std::string>{"Error opening EEPROM file.\n"});
+    const JobResult huge = rig.Program(3, 4, std::string(65537, '\xB2'));
+    EXPECT_FALSE(huge.ok);
+    EXPECT_NE(huge.problems.at(0).find("larger than 65536 bytes"), std::string::npos);
+    EXPECT_TRUE(rig.bench->Device(3)->VendorRequests().empty());
+    EXPECT_TRUE(rig.bench->Device(3)->ResetRequests().empty());
+    // Exactly 65536 bytes fill the address range and are written.
+    EXPECT_TRUE(rig.Program(3, 4, std::string(65536, '\xB2')).ok);
+}
+
+TEST(EepromProgramming, ADumpReadsWhatIsThereAndRefusesMoreThanTheAddressReaches) {
+    BenchRig rig;
+    ASSERT_TRUE(rig.Program(6, 10, std::string(3000, '\xC2')).ok);
+    const EepromReadResult read = ReadEepromImage(rig.platform, 6, 10, 3001);
+    ASSERT_TRUE(read.ok);
+    EXPECT_EQ(read.bytes, [] {
+        std::vector<std::uint8_t> expected(3001, 0xC2);
+        expected.back() = 0xFF;
+        return expected;
+    }());
+    EXPECT_FALSE(ReadEepromImage(rig.platform, 6, 10, 65537).ok);
+    const EepromReadResult gone = ReadEepromImage(rig.platform, 99, 10, 16);
+    EXPECT_FALSE(gone.ok);
+    EXPECT_EQ(gone.problems, std::vector<std::string>{"device 99 could not be opened"});
+}
+
+}  // namespace
+}  // namespace spindle::test
