@@ -1,8 +1,9 @@
 #!/bin/sh
 # Writes screenshots of the window on the demo bench, under Xvfb so no
 # display is needed: docs/screenshot.png (a Kestrel selected, its values in
-# the list) and docs/screenshot-manufacturing.png (manufacturing mode, both
-# bars). Settings go to a temporary folder; the operator's are not touched.
+# the list), docs/screenshot-manufacturing.png (manufacturing mode, both
+# bars) and docs/screenshot-programming.png (three EEPROM jobs counting
+# down, on devices of both chip generations). Settings go to a temporary folder; the operator's are not touched.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -16,11 +17,13 @@ config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT INT TERM
 mkdir -p docs
 
-# shot CONFIG_DIR DEVICE OUTPUT
+# shot CONFIG_DIR DEVICE OUTPUT [OPTION...]
 shot() {
-  SPINDLE_CONFIG_DIR="$1" xvfb-run -a -s "-screen 0 1280x900x24" \
-    "$spindle" --bench demo --select "$2" --screenshot "$3" --screenshot-delay 1000
-  echo "Wrote $3"
+  dir=$1 device=$2 output=$3
+  shift 3
+  SPINDLE_CONFIG_DIR="$dir" xvfb-run -a -s "-screen 0 1280x900x24" \
+    "$spindle" --bench demo --select "$device" --screenshot "$output" --screenshot-delay 1000 "$@"
+  echo "Wrote $output"
 }
 
 mkdir -p "$config/plain" "$config/manufacturing"
@@ -32,3 +35,14 @@ shot "$config/plain" "[0] Kestrel - KES10234" docs/screenshot.png
 
 printf "[Settings]\nManufacturing=1\n$layout$placement" > "$config/manufacturing/Spindle.ini"
 shot "$config/manufacturing" "[4] Kestrel+ - KSP00312" docs/screenshot-manufacturing.png
+
+# Three jobs on a bench slowed to 1.5 s per vendor request, so they are still
+# running when the window is grabbed: 16 KiB images, one per chip generation.
+mkdir -p "$config/programming"
+printf "[Settings]\n$layout$placement" > "$config/programming/Spindle.ini"
+head -c 16383 /dev/zero | tr '\0' '\125' > "$config/body"
+{ printf '\262'; cat "$config/body"; } > "$config/ezusb.iic"
+{ printf '\302'; cat "$config/body"; } > "$config/fx2.iic"
+shot "$config/programming" "[6] Falcon - FAL01204" docs/screenshot-programming.png \
+  --slow-requests 1500 --program "0:$config/ezusb.iic" --program "3:$config/ezusb.iic" \
+  --program "6:$config/fx2.iic" --screenshot-delay 3500

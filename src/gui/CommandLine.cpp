@@ -40,6 +40,8 @@ LaunchOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     for (std::size_t i = 1; i < arguments.size() && options.error.empty(); ++i) {
         const std::string& argument = arguments[i];
         std::string delay;
+        std::string slow;
+        std::string job;
         if (argument == "--help" || argument == "-h") {
             options.help = true;
         } else if (argument == "--version") {
@@ -55,6 +57,20 @@ LaunchOptions ParseCommandLine(const std::vector<std::string>& arguments) {
                 options.error = "--screenshot-delay needs a number of milliseconds";
             } else {
                 options.screenshotDelayMs = ms;
+            }
+        } else if (TakeValue(arguments, i, "slow-requests", slow, options.error)) {
+            int ms = 0;
+            const auto [end, failure] = std::from_chars(slow.data(), slow.data() + slow.size(), ms);
+            if (failure != std::errc() || end != slow.data() + slow.size() || ms < 0 || ms > 60000) {
+                options.error = "--slow-requests needs a number of milliseconds (0 to 60000)";
+            } else {
+                options.slowRequestsMs = ms;
+            }
+        } else if (TakeValue(arguments, i, "program", job, options.error)) {
+            if (job.find(':') == std::string::npos) {
+                options.error = "--program needs INDEX:IMAGE";
+            } else {
+                options.programJobs.push_back(job);
             }
         } else if (argument.rfind("--", 0) == 0 && argument != "--") {
             options.error = "unknown option " + argument;
@@ -88,6 +104,14 @@ Backend OpenBackend(const LaunchOptions& options, IDebugTrace* trace) {
         try {
             std::unique_ptr<sim::SimBench> bench = sim::LoadBench(options.bench);
             bench->SetDebugTrace(trace);
+            if (options.slowRequestsMs > 0) {
+                for (int index : bench->DeviceIndexes()) {
+                    auto device = bench->Device(index);
+                    sim::FaultSettings faults = device->Faults();
+                    faults.vendorRequestDelayMs = options.slowRequestsMs;
+                    device->SetFaults(faults);
+                }
+            }
             backend.driver = std::move(bench);
             backend.simulated = true;
         } catch (const sim::BenchFileError& error) {

@@ -25,6 +25,11 @@ struct LaunchOptions {
     std::string select;
     std::string screenshot;
     int screenshotDelayMs = 800;
+    // Hidden, for screenshots of running jobs: every vendor request to a
+    // simulated device waits this long (real time), and each "INDEX:IMAGE"
+    // starts an EEPROM job as Program would, once the tree is built.
+    int slowRequestsMs = 0;
+    std::vector<std::string> programJobs;
     // Every argument that is not ours (Qt's own options), program name first.
     std::vector<std::string> rest;
     // Set when the command line is wrong.

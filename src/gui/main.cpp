@@ -3,6 +3,7 @@
 #include <clocale>
 #include <QApplication>
 #include <QTimer>
+#include <charconv>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "BuildVersion.h"
 #include "CommandLine.h"
 #include "MainWindow.h"
+#include "app/MainFrame.h"
 #include "device/UsbTrace.h"
 #include "platform/DebugTrace.h"
 #include "platform/RealClock.h"
@@ -17,6 +19,24 @@
 namespace {
 
 using namespace spindle;
+
+// "INDEX:IMAGE": an EEPROM job on that device, as Program starts it.
+void StartProgramJob(gui::CMainWindow& window, const std::string& job) {
+    const std::size_t colon = job.find(':');
+    const std::string indexText = job.substr(0, colon);
+    const std::string image = job.substr(colon + 1);
+    unsigned index = 0;
+    const auto [end, failure] = std::from_chars(indexText.data(), indexText.data() + indexText.size(), index);
+    CMainFrame& frame = window.Frame();
+    for (const DeviceRecord& record : frame.deviceRecords) {
+        if (failure == std::errc() && end == indexText.data() + indexText.size() && (record.family != 0 || !record.serial.empty()) &&
+            record.index == index) {
+            frame.StartEepromJob(record, image);
+            return;
+        }
+    }
+    std::fprintf(stderr, "spindle: no device %s to program\n", indexText.c_str());
+}
 
 // Hidden screenshot mode: select a tree item, let the list fill, grab the
 // window into a PNG and quit.
@@ -26,6 +46,7 @@ void ScheduleScreenshot(QApplication& app, gui::CMainWindow& window, const gui::
         if (!options.select.empty() && !window.SelectTreeItem(QString::fromStdString(options.select))) {
             std::fprintf(stderr, "spindle: no tree item \"%s\"\n", options.select.c_str());
         }
+        for (const std::string& job : options.programJobs) StartProgramJob(window, job);
         if (options.screenshot.empty()) return;
         QTimer::singleShot(delay, &window, [&app, &window, options] {
             const bool saved = window.grab().save(QString::fromStdString(options.screenshot), "PNG");

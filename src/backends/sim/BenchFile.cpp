@@ -206,7 +206,7 @@ FaultSettings FaultsFromJson(const Json& faults) {
     const std::string where = "faults";
     CheckMembers(faults, where,
                  {"failOpen", "failRequests", "unplugAfterRequests", "invalidTemperatureReads",
-                  "invalidTemperatureValue"});
+                  "invalidTemperatureValue", "vendorRequestDelayMs"});
     FaultSettings settings;
     if (faults.contains("failOpen")) settings.failOpen = ParseBool(faults["failOpen"], where + ".failOpen");
     if (faults.contains("failRequests")) {
@@ -242,6 +242,10 @@ FaultSettings FaultsFromJson(const Json& faults) {
             Fail(where + ".invalidTemperatureValue", "an invalid reading is 0 or has 0xFFFF as its low 16 bits");
         }
         settings.invalidTemperatureValue = value;
+    }
+    if (faults.contains("vendorRequestDelayMs")) {
+        settings.vendorRequestDelayMs =
+            static_cast<int>(ParseInteger(faults["vendorRequestDelayMs"], where + ".vendorRequestDelayMs", 0, 60000));
     }
     return settings;
 }

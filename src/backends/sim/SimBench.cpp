@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "device/EzusbRequests.h"
@@ -42,6 +44,15 @@ DeviceHandle SimBench::Open(const std::string& path) {
 
 bool SimBench::IoControl(DeviceHandle handle, std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength,
                          std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) {
+    if (code == ioctl::kVendorOrClassRequest) {
+        int delayMs = 0;
+        {
+            std::lock_guard guard(*lock_);
+            const auto it = handles_.find(handle);
+            if (it != handles_.end()) delayMs = it->second->config_.faults.vendorRequestDelayMs;
+        }
+        if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    }
     std::lock_guard guard(*lock_);
     if (returned != nullptr) *returned = 0;
     const auto it = handles_.find(handle);

@@ -47,6 +47,10 @@ struct FaultSettings {
     std::optional<std::uint64_t> unplugAfterRequests;  // request N+1 and all later ones fail
     int invalidTemperatureReads = 0;              // first K temperature reads invalid; kForever
     std::uint32_t invalidTemperatureValue = 0x0000FFFF;  // Lantern reading given while invalid
+    // Real time every vendor request to the device waits before it is
+    // handled, outside the bench's lock (slows jobs down so a window shows
+    // them running; tests leave it at 0).
+    int vendorRequestDelayMs = 0;
 
     bool operator==(const FaultSettings&) const = default;
 };

@@ -17,6 +17,9 @@ CProgressBar::CProgressBar(int pane, QWidget* parent)
     layout->setSpacing(4);
     layout->addWidget(text_);
     layout->addWidget(bar_, 1);
+    // The countdown text is read in full; the bar takes what is left.
+    text_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    bar_->setMinimumWidth(16);
     bar_->setTextVisible(false);
     bar_->setRange(0, maximum_);
     bar_->hide();
