@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -480,6 +482,29 @@ TEST(JtagXsvf, TruncatedAndUnknownStreamsAreReportedWithTheirCommand) {
     EXPECT_EQ(outcome.kind, Kind::Truncated);
     EXPECT_EQ(outcome.offset, before);
     EXPECT_EQ(chain.State().bits, 0u);
+}
+
+TEST(JtagXsvf, TheExampleProgramsConfigureTheDemoChainOrStopAtTheIdcode) {
+    const auto load = [](const char* name) {
+        std::ifstream file(std::string(SPINDLE_SOURCE_DIR) + "/examples/" + name, std::ios::binary);
+        return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {});
+    };
+    const std::vector<std::uint8_t> demo = load("demo-design.xsvf");
+    const std::vector<std::uint8_t> wrong = load("wrong-idcode.xsvf");
+    ASSERT_FALSE(demo.empty());
+    ASSERT_FALSE(wrong.empty());
+
+    JtagChain chain(kDevice);
+    const XsvfOutcome outcome = XsvfReferencePlayer(chain).Run(demo);
+    EXPECT_TRUE(outcome.Ok()) << outcome.detail;
+    EXPECT_TRUE(chain.State().configured);
+    EXPECT_EQ(chain.State().bits, kDevice.configLength);
+
+    JtagChain other(kDevice);
+    const XsvfOutcome failed = XsvfReferencePlayer(other).Run(wrong);
+    EXPECT_EQ(failed.kind, XsvfOutcome::Kind::TdoMismatch);
+    EXPECT_EQ(failed.command, test::xsvf::kSdrTdo);
+    EXPECT_EQ(other.State(), JtagConfigState{});
 }
 
 }  // namespace
