@@ -30,6 +30,7 @@ std::uint32_t Crc32OfBits(const Bits& bits);
 // first-shifted bit is the low bit of the last byte. The data-register vectors
 // must have the length of the last XSDRSIZE (std::logic_error otherwise), so a
 // program that would be misread is caught while it is written.
+// The integer forms take the vector's low 64 bits; longer vectors are zero above.
 class XsvfWriter {
 public:
     XsvfWriter& Complete();

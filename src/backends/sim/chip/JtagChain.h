@@ -10,7 +10,8 @@ struct JtagDeviceConfig {
     std::uint64_t configLength = 0;   // configuration bits the device expects
 };
 
-// What the device has been loaded with (kept across resets; saved with a bench).
+// What the device has been loaded with. A TAP reset keeps it; a chain built
+// with a saved state carries on from it.
 struct JtagConfigState {
     bool configured = false;
     std::uint64_t bits = 0;    // configuration bits collected since the last CFG_IN
