@@ -255,7 +255,7 @@ DeviceConfig DeviceConfigFromJson(const Json& device) {
     if (device.is_object() && device.contains("index")) where += " " + device["index"].dump();
     CheckMembers(device, where,
                  {"index", "vendorId", "productId", "bcdDevice", "iProduct", "chip", "instrument", "strings", "slots",
-                  "fpgaRegisters", "psoc", "psocRegisters", "tec", "lantern", "faults", "eeprom"});
+                  "fpgaRegisters", "psoc", "psocRegisters", "tec", "lantern", "faults", "eeprom", "jtag"});
     for (const char* required : {"index", "vendorId", "productId"}) {
         if (!device.contains(required)) Fail(where, StrPrintf("\"%s\" is missing", required));
     }
@@ -342,6 +342,31 @@ DeviceConfig DeviceConfigFromJson(const Json& device) {
         if (lantern.contains("lightPulsed")) model.lightPulsed = ParseBool(lantern["lightPulsed"], at + ".lightPulsed");
         if (lantern.contains("dac")) model.dac = ParseU16(lantern["dac"], at + ".dac");
         config.lantern = model;
+    }
+    if (device.contains("jtag")) {
+        const Json& jtag = device["jtag"];
+        const std::string at = where + ".jtag";
+        CheckMembers(jtag, at, {"idcode", "irLength", "configLength", "configured", "bits", "crc"});
+        JtagBenchConfig chain;
+        if (!jtag.contains("idcode")) Fail(at, "needs an \"idcode\"");
+        chain.device.idcode = static_cast<std::uint32_t>(ParseInteger(jtag["idcode"], at + ".idcode", 0, 0xFFFFFFFFLL));
+        if (jtag.contains("irLength")) {
+            chain.device.irLength = static_cast<int>(ParseInteger(jtag["irLength"], at + ".irLength",
+                                                                  JtagChain::kMinIrLength, JtagChain::kMaxIrLength));
+        }
+        if (jtag.contains("configLength")) {
+            chain.device.configLength = static_cast<std::uint64_t>(
+                ParseInteger(jtag["configLength"], at + ".configLength", 0, std::numeric_limits<long long>::max()));
+        }
+        if (jtag.contains("configured")) chain.state.configured = ParseBool(jtag["configured"], at + ".configured");
+        if (jtag.contains("bits")) {
+            chain.state.bits = static_cast<std::uint64_t>(
+                ParseInteger(jtag["bits"], at + ".bits", 0, std::numeric_limits<long long>::max()));
+        }
+        if (jtag.contains("crc")) {
+            chain.state.crc = static_cast<std::uint32_t>(ParseInteger(jtag["crc"], at + ".crc", 0, 0xFFFFFFFFLL));
+        }
+        config.jtag = chain;
     }
     if (device.contains("eeprom")) {
         const Json& eeprom = device["eeprom"];

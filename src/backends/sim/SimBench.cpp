@@ -155,6 +155,7 @@ bool SimBench::Save() {
 
 SimBench::PersistentState::PersistentState(const SimDevice& device)
     : slots(device.config_.slots), eeprom(device.EepromContentsLocked()) {
+    if (device.config_.jtag) jtag = device.config_.jtag->state;
     if (device.config_.lantern) lanternSlots = device.config_.lantern->slots;
 }
 
@@ -243,6 +244,15 @@ void SimBench::PatchChangesLocked(Json& document, const SimDevice& device) const
             Json& member = entry["eeprom"];
             if (!member.is_object()) member = Json::object();
             member["contents"] = EepromContentsText(eeprom);
+        }
+        if (device.config_.jtag && device.config_.jtag->state != before.jtag) {
+            Json& member = entry["jtag"];
+            if (!member.is_object()) member = Json::object();
+            const JtagBenchConfig& chain = *device.config_.jtag;
+            if (!member.contains("idcode")) member["idcode"] = StrPrintf("0x%08X", chain.device.idcode);
+            member["configured"] = chain.state.configured;
+            member["bits"] = chain.state.bits;
+            member["crc"] = StrPrintf("0x%08X", chain.state.crc);
         }
         break;
     }

@@ -87,6 +87,7 @@ private:
         std::map<int, SlotBytes> slots;
         std::map<int, SlotBytes> lanternSlots;
         std::vector<std::uint8_t> eeprom;  // without trailing erased bytes
+        std::optional<JtagConfigState> jtag;
         PersistentState() = default;
         explicit PersistentState(const SimDevice& device);
     };

@@ -1,4 +1,5 @@
 #include "sim/SimDevice.h"
+
 #include "sim/chip/EzusbChip.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include "device/EzusbDriver.h"
 #include "device/EzusbRequests.h"
 #include "device/Families.h"
+#include "player_status.h"
 #include "inventory/Classification.h"
 #include "platform/Format.h"
 
@@ -112,6 +114,10 @@ SimDevice::SimDevice(DeviceConfig config, std::shared_ptr<std::mutex> lock)
     std::copy_n(config_.eepromContents.begin(), std::min<std::size_t>(config_.eepromContents.size(), eeprom.size),
                 eeprom_.begin());
     cpu_ = std::make_unique<EzusbChip>(chip_ == ChipKind::Fx2, ram_, eeprom, eeprom_);
+    if (config_.jtag) {
+        jtag_ = std::make_unique<JtagChain>(config_.jtag->device, config_.jtag->state);
+        cpu_->AttachJtag(jtag_.get());
+    }
 }
 
 SimDevice::~SimDevice() = default;
@@ -283,14 +289,47 @@ int SimDevice::AnchorDownloadsWhileRunning() const {
     return downloadsWhileRunning_;
 }
 
-std::vector<std::uint8_t> SimDevice::StreamedBytes() const {
+std::optional<JtagConfigState> SimDevice::JtagState() const {
     std::lock_guard guard(*lock_);
-    return streamed_;
+    if (!jtag_) return std::nullopt;
+    return jtag_->State();
 }
 
-void SimDevice::SetStreamBufferSize(std::uint16_t size) {
+std::uint64_t SimDevice::JtagClocks() const {
     std::lock_guard guard(*lock_);
-    streamBufferSize_ = size;
+    return jtag_ ? jtag_->Clocks() : 0;
+}
+
+std::optional<PlayerStatus> SimDevice::FpgaPlayerStatus() const {
+    std::lock_guard guard(*lock_);
+    const std::uint8_t* block = &ram_[PLAYER_STATUS_ADDR];
+    if (block[PS_MAGIC0] != 'X' || block[PS_MAGIC1] != 'P') return std::nullopt;
+    const auto u32 = [&](int at) {
+        return static_cast<std::uint32_t>(block[at] | block[at + 1] << 8 | block[at + 2] << 16) |
+               static_cast<std::uint32_t>(block[at + 3]) << 24;
+    };
+    PlayerStatus status;
+    status.state = block[PS_STATE];
+    status.error = block[PS_ERROR];
+    status.command = block[PS_COMMAND];
+    status.offset = u32(PS_OFFSET);
+    status.received = u32(PS_RECEIVED);
+    status.executed = u32(PS_EXECUTED);
+    status.opens = block[PS_OPENS];
+    status.starts = block[PS_STARTS];
+    status.fullMarks = block[PS_FULL_MARKS];
+    status.lowMarks = block[PS_LOW_MARKS];
+    status.bufferSize = static_cast<std::uint16_t>(block[PS_BUFFER_SIZE] | block[PS_BUFFER_SIZE + 1] << 8);
+    return status;
+}
+
+void SimDevice::ProgramRanLocked() {
+    bool changed = cpu_->Eeprom().TakeChanged();
+    if (jtag_ && config_.jtag && jtag_->State() != config_.jtag->state) {
+        config_.jtag->state = jtag_->State();
+        changed = true;
+    }
+    if (changed) PersistentChangeLocked();
 }
 
 std::vector<ResetRecord> SimDevice::ResetRequests() const {
@@ -407,7 +446,6 @@ void SimDevice::ReconnectLocked() {
     cpuHeld_ = false;
     ramLoaded_ = false;
     programRunning_ = false;
-    streamed_.clear();
     std::fill(ram_.begin(), ram_.end(), 0);
     replies_.clear();
     pendingPsocRead_.reset();
@@ -553,7 +591,7 @@ bool SimDevice::VendorRequest(const std::uint8_t* in, std::uint32_t inLength, st
         record.accepted = result == EzusbChip::Result::Completed;
         record.timedOut = result == EzusbChip::Result::TimedOut;
         if (record.accepted) SetReturned(returned, moved);
-        if (cpu_->Eeprom().TakeChanged()) PersistentChangeLocked();
+        ProgramRanLocked();
     }
     vendorLog_.push_back(record);
     return record.accepted;
@@ -567,6 +605,22 @@ bool SimDevice::BulkWrite(const std::uint8_t* in, std::uint32_t inLength, const 
     if (length > 0 && data == nullptr) return false;
     std::vector<std::uint8_t> command(data, data + length);
     bulkLog_.push_back(command);
+    if (hook_ && !command.empty()) {
+        std::vector<std::vector<std::uint8_t>> hookReplies;
+        if (hook_(command, hookReplies)) {
+            for (auto& reply : hookReplies) Reply(std::move(reply));
+            SetReturned(returned, length);
+            return true;
+        }
+    }
+    if (programRunning_) {
+        // A downloaded program took over from the instrument firmware: the
+        // bytes go to its endpoint 1 OUT.
+        const bool sent = cpu_->BulkOut(data, length) == EzusbChip::Result::Completed;
+        ProgramRanLocked();
+        if (sent) SetReturned(returned, length);
+        return sent;
+    }
     if (!command.empty()) Command(command);
     SetReturned(returned, length);
     return true;
@@ -576,8 +630,16 @@ bool SimDevice::BulkRead(const std::uint8_t* in, std::uint32_t inLength, std::ui
                          std::uint32_t* returned) {
     if (in == nullptr || inLength < 4 || DecodeLe32(in) != kReplyPipe) return false;
     if (cpuHeld_) return false;
-    // No reply waiting: a real device lets the read time out.
-    if (replies_.empty()) return false;
+    if (replies_.empty()) {
+        if (!programRunning_ || (outLength > 0 && out == nullptr)) return false;
+        std::uint32_t count = 0;
+        const bool read = cpu_->BulkIn(out, outLength, &count) == EzusbChip::Result::Completed;
+        ProgramRanLocked();
+        if (read) SetReturned(returned, count);
+        return read;
+    }
+    // Replies queued by the instrument model or a test's hook come first; no
+    // reply waiting: a real device lets the read time out.
     std::vector<std::uint8_t> reply = std::move(replies_.front());
     replies_.pop_front();
     const std::uint32_t count = std::min<std::uint32_t>(outLength, static_cast<std::uint32_t>(reply.size()));
@@ -592,26 +654,6 @@ void SimDevice::Reply(std::vector<std::uint8_t> reply) {
     replies_.push_back(std::move(reply));
 }
 
-// A downloaded program that runs plays the FPGA player: it takes the XSVF
-// stream and executes it at once, so its buffer always reports empty.
-bool SimDevice::PlayerCommand(const std::vector<std::uint8_t>& command) {
-    switch (command[0]) {
-        case 0x32:  // stream buffer size
-            if (command.size() == 1) Reply({Low(streamBufferSize_), High(streamBufferSize_)});
-            return true;
-        case 0x33:  // stream packet: 0x33, whole length, data
-            if (command.size() >= 2 && command[1] == command.size()) {
-                streamed_.insert(streamed_.end(), command.begin() + 2, command.end());
-                Reply({0x00, 0x00});
-            }
-            return true;
-        case 0x36: case 0x37: case 0x0E:
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool SimDevice::TemperatureReadInvalid() {
     ++temperatureReads_;
     const int limit = config_.faults.invalidTemperatureReads;
@@ -623,14 +665,6 @@ bool SimDevice::TemperatureReadInvalid() {
 // for a part the device lacks are ignored, as the firmware ignores them: no
 // reply, so the host's following read fails.
 void SimDevice::Command(const std::vector<std::uint8_t>& command) {
-    if (hook_) {
-        std::vector<std::vector<std::uint8_t>> hookReplies;
-        if (hook_(command, hookReplies)) {
-            for (auto& reply : hookReplies) Reply(std::move(reply));
-            return;
-        }
-    }
-    if (programRunning_ && PlayerCommand(command)) return;
     if (!instrument_) return;
 
     const std::size_t n = command.size();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/chip/EepromModel.h"
+#include "sim/chip/JtagChain.h"
 
 namespace spindle::sim {
 
@@ -87,6 +88,24 @@ struct LanternModel {
 };
 
 // Everything a bench file says about one device.
+struct JtagBenchConfig {
+    JtagDeviceConfig device;
+    JtagConfigState state;
+};
+
+// What the FPGA player left in its status block (firmware/fpga-player/
+// player_status.h), read from the device's RAM.
+struct PlayerStatus {
+    int state = 0;  // 0 streaming, 1 complete, 2 failed
+    int error = 0;  // PLAYER_ERR_...
+    std::uint8_t command = 0;  // the failing command's opcode
+    std::uint32_t offset = 0;  // its offset in the stream
+    std::uint32_t received = 0;
+    std::uint32_t executed = 0;
+    int opens = 0, starts = 0, fullMarks = 0, lowMarks = 0;
+    std::uint16_t bufferSize = 0;
+};
+
 struct DeviceConfig {
     int index = 0;
     std::uint16_t vendorId = 0;
@@ -107,6 +126,9 @@ struct DeviceConfig {
     // default) and its contents (unset bytes read 0xFF).
     std::optional<EepromConfig> eeprom;
     std::vector<std::uint8_t> eepromContents;
+    // A JTAG chain on the FX2's port A (one programmable-logic device) and
+    // its configured state, which is saved back like the slots.
+    std::optional<JtagBenchConfig> jtag;
 };
 
 // One vendor request with a data stage (0x222059) as the device saw it.
@@ -188,11 +210,12 @@ public:
     std::vector<std::uint8_t> Eeprom(std::uint32_t address, std::uint32_t length) const;
     void SetEeprom(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
     int AnchorDownloadsWhileRunning() const;
-    // Bytes streamed to a running downloaded program with the FPGA player's
-    // 0x33 packets (the XSVF file as the device received it).
-    std::vector<std::uint8_t> StreamedBytes() const;
-    // Size reported for 0x32 (the player's stream buffer), 4096 at first.
-    void SetStreamBufferSize(std::uint16_t size);
+    // The JTAG chain, when the device has one: its configured state, and
+    // the TAP clocks it has seen since the bench was loaded.
+    std::optional<JtagConfigState> JtagState() const;
+    std::uint64_t JtagClocks() const;
+    // The FPGA player's status block, when a player runs (or ran) in RAM.
+    std::optional<PlayerStatus> FpgaPlayerStatus() const;
     std::vector<ResetRecord> ResetRequests() const;
     std::vector<VendorRequestRecord> VendorRequests() const;
 
@@ -249,7 +272,8 @@ private:
     bool BulkRead(const std::uint8_t* in, std::uint32_t inLength, std::uint8_t* out, std::uint32_t outLength,
                   std::uint32_t* returned);
     void Command(const std::vector<std::uint8_t>& command);
-    bool PlayerCommand(const std::vector<std::uint8_t>& command);
+    // After the running program ran: saves what it changed (EEPROM, chain).
+    void ProgramRanLocked();
     void Reply(std::vector<std::uint8_t> reply);
     bool TemperatureReadInvalid();
     void ReconnectLocked();
@@ -273,8 +297,7 @@ private:
     bool ramLoaded_ = false;
     bool programRunning_ = false;
     int downloadsWhileRunning_ = 0;
-    std::vector<std::uint8_t> streamed_;
-    std::uint16_t streamBufferSize_ = 4096;
+    std::unique_ptr<JtagChain> jtag_;
 
     std::deque<std::vector<std::uint8_t>> replies_;
     std::vector<std::vector<std::uint8_t>> bulkLog_;

@@ -411,27 +411,6 @@ TEST_F(SimBenchTest, InstrumentStopsAnsweringWhileTheCpuIsHeld) {
     CloseDevice(rig.platform, handle);
 }
 
-TEST_F(SimBenchTest, ARunningDownloadedProgramTakesTheFpgaPlayerStream) {
-    const DeviceHandle handle = rig.Open(6);
-    ASSERT_TRUE(rig.Send(handle, {0x32}));
-    EXPECT_FALSE(rig.Read(handle, 2));  // the instrument firmware has no player
-
-    CAnchor anchor(rig.platform);
-    anchor.deviceName = "Ezusb-6";
-    anchor.chipMode = 10;
-    anchor.RunOperation(anchorop::kResetHold);
-    anchor.downloadLength = 16;
-    anchor.RunOperation(anchorop::kAnchorDownload);
-    anchor.RunOperation(anchorop::kResetRelease);
-    ASSERT_TRUE(rig.Send(handle, {0x37, 0x00}));
-    ASSERT_TRUE(rig.Send(handle, {0x32}));
-    EXPECT_EQ(rig.Read(handle, 2), (Bytes{0x00, 0x10}));
-    ASSERT_TRUE(rig.Send(handle, {0x33, 0x05, 0x07, 0x00, 0x13}));
-    EXPECT_EQ(rig.Read(handle, 2), (Bytes{0x00, 0x00}));
-    EXPECT_EQ(bench.Device(6)->StreamedBytes(), (Bytes{0x07, 0x00, 0x13}));
-    CloseDevice(rig.platform, handle);
-}
-
 TEST_F(SimBenchTest, WorkersOnSeveralDevicesAtOnce) {
     std::vector<std::thread> workers;
     for (int index : {3, 4, 5, 6}) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "jtag_pins.h"
+
 namespace spindle::sim {
 
 namespace {
@@ -13,6 +15,17 @@ constexpr std::uint8_t kI2cStart = 0x80, kI2cStop = 0x40, kI2cLastRead = 0x20, k
 constexpr std::uint32_t kPacket = 64;
 constexpr std::uint64_t kSlice = 20'000;
 
+// FX2 endpoint 1.
+constexpr std::uint16_t kEp1OutBuf = 0xE780, kEp1InBuf = 0xE7C0, kEp1OutBc = 0xE68D, kEp1InBc = 0xE68F,
+                        kEp1OutCs = 0xE6A1, kEp1InCs = 0xE6A2;
+constexpr std::uint8_t kEpBusy = 0x02;
+constexpr std::uint8_t kEp01Stat = 0xBA;
+// A bulk wait runs the program in shorter slices than a control transfer:
+// a player answers within a few hundred instructions.
+constexpr std::uint64_t kBulkSlice = 500;
+constexpr std::uint8_t kTck = 1u << JTAG_TCK_BIT, kTms = 1u << JTAG_TMS_BIT, kTdi = 1u << JTAG_TDI_BIT,
+                       kTdo = 1u << JTAG_TDO_BIT;
+
 }  // namespace
 
 EzusbChip::EzusbChip(bool fx2, std::vector<std::uint8_t>& memory, EepromConfig eeprom,
@@ -20,6 +33,7 @@ EzusbChip::EzusbChip(bool fx2, std::vector<std::uint8_t>& memory, EepromConfig e
     : memory_(memory),
       core_(memory.data(), *this, fx2 ? 0x92 : 0xA0),
       eeprom_(eeprom, eepromBytes, kCyclesPerMs) {
+    fx2_ = fx2;
     if (fx2) {
         map_ = {0xE6B8, 0xE65D, 0xE680, 0xE740, 0xE740, 0xE68B, 0xE68B, 0xE6A0, 0xE678, 0xE679,
                 0x01,   0x80,   0x02,   0x02};
@@ -36,6 +50,77 @@ void EzusbChip::Start() {
     memory_[map_.usbirq] = 0;
     i2cs_ = 0;
     startPending_ = reading_ = false;
+    ep1OutArmed_ = ep1InCommitted_ = false;
+    ep1InCount_ = 0;
+}
+
+void EzusbChip::AttachJtag(JtagChain* chain) {
+    jtag_ = chain;
+    DrivePins();
+}
+
+template <typename Ready>
+bool EzusbChip::RunUntil(Ready ready) {
+    const std::uint64_t start = core_.Cycles();
+    while (!ready()) {
+        if (core_.Stopped() || core_.Cycles() - start >= kRequestCycleBound) return false;
+        core_.Run(kBulkSlice);
+    }
+    return true;
+}
+
+EzusbChip::Result EzusbChip::BulkOut(const std::uint8_t* data, std::uint32_t length) {
+    if (!fx2_) return Result::TimedOut;
+    std::uint32_t sent = 0;
+    do {
+        if (!RunUntil([this] { return ep1OutArmed_; })) return Result::TimedOut;
+        const std::uint32_t n = std::min(kPacket, length - sent);
+        if (n > 0) std::memcpy(&memory_[kEp1OutBuf], data + sent, n);
+        memory_[kEp1OutBc] = static_cast<std::uint8_t>(n);
+        ep1OutArmed_ = false;
+        sent += n;
+    } while (sent < length);
+    return Result::Completed;
+}
+
+EzusbChip::Result EzusbChip::BulkIn(std::uint8_t* data, std::uint32_t length, std::uint32_t* returned) {
+    if (returned != nullptr) *returned = 0;
+    if (!fx2_) return Result::TimedOut;
+    if (!RunUntil([this] { return ep1InCommitted_; })) return Result::TimedOut;
+    const std::uint32_t n = std::min<std::uint32_t>({ep1InCount_, kPacket, length});
+    if (n > 0) std::memcpy(data, &memory_[kEp1InBuf], n);
+    ep1InCommitted_ = false;
+    if (returned != nullptr) *returned = n;
+    return Result::Completed;
+}
+
+std::uint8_t EzusbChip::ReadSfr(std::uint8_t address, std::uint8_t stored) {
+    if (!fx2_) return stored;
+    if (address == kEp01Stat) {
+        return static_cast<std::uint8_t>((ep1OutArmed_ ? 0x02 : 0) | (ep1InCommitted_ ? 0x04 : 0));
+    }
+    if (address == JTAG_PORT_SFR) {
+        // Inputs read the level outside; TDO comes from the chain.
+        const std::uint8_t driven = core_.Sfr(JTAG_OE_SFR);
+        if ((driven & kTdo) == 0) {
+            const bool tdo = jtag_ == nullptr || jtag_->Tdo();
+            stored = static_cast<std::uint8_t>((stored & ~kTdo) | (tdo ? kTdo : 0));
+        }
+    }
+    return stored;
+}
+
+void EzusbChip::WriteSfr(std::uint8_t address, std::uint8_t value) {
+    (void)value;
+    if (fx2_ && (address == JTAG_PORT_SFR || address == JTAG_OE_SFR)) DrivePins();
+}
+
+void EzusbChip::DrivePins() {
+    if (jtag_ == nullptr || !fx2_) return;
+    const std::uint8_t latch = core_.Sfr(JTAG_PORT_SFR);
+    const std::uint8_t driven = core_.Sfr(JTAG_OE_SFR);
+    const auto level = [&](std::uint8_t pin, bool undriven) { return (driven & pin) != 0 ? (latch & pin) != 0 : undriven; };
+    jtag_->SetPins(level(kTck, false), level(kTms, true), level(kTdi, true));
 }
 
 EzusbChip::Result EzusbChip::ControlTransfer(const std::uint8_t setup[8], std::uint8_t* data, std::uint32_t length,
@@ -75,6 +160,10 @@ EzusbChip::Result EzusbChip::ControlTransfer(const std::uint8_t setup[8], std::u
 }
 
 std::uint8_t EzusbChip::ReadXdata(std::uint16_t address) {
+    if (fx2_) {
+        if (address == kEp1OutCs) return static_cast<std::uint8_t>((memory_[address] & ~kEpBusy) | (ep1OutArmed_ ? kEpBusy : 0));
+        if (address == kEp1InCs) return static_cast<std::uint8_t>((memory_[address] & ~kEpBusy) | (ep1InCommitted_ ? kEpBusy : 0));
+    }
     // Packets move at once: the OUT buffer is busy only when the program
     // armed it and the host has nothing more to send.
     if (address == map_.ep0cs) return ep0cs_;
@@ -87,6 +176,18 @@ std::uint8_t EzusbChip::ReadXdata(std::uint16_t address) {
 }
 
 void EzusbChip::WriteXdata(std::uint16_t address, std::uint8_t value) {
+    if (fx2_) {
+        if (address == kEp1OutBc) {
+            ep1OutArmed_ = true;  // any value arms the endpoint for the host's next packet
+            return;
+        }
+        if (address == kEp1InBc) {
+            memory_[address] = value;
+            ep1InCount_ = value;
+            ep1InCommitted_ = true;
+            return;
+        }
+    }
     if (address == map_.usbirq) {
         memory_[address] = static_cast<std::uint8_t>(memory_[address] & ~value);  // write 1 to clear
         return;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "sim/chip/EepromModel.h"
+#include "sim/chip/JtagChain.h"
 #include "sim/chip/Mcs51Core.h"
 
 namespace spindle::sim {
@@ -23,6 +24,15 @@ namespace spindle::sim {
 //           0x7EC0, IN0BUF 0x7F00, OUT0BC 0x7FC5 (a write arms), IN0BC
 //           0x7FB5 (a write commits), EP0CS 0x7FB4 (STALL b0, HSNAK b1,
 //           IN0BSY b2, OUT0BSY b3), I2CS 0x7FA5, I2DAT 0x7FA6.
+//   FX2 endpoint 1 (bulk, the host's pipes 0 and 3): EP1OUTBUF 0xE780 and
+//           EP1INBUF 0xE7C0 (64 bytes each), EP1OUTBC 0xE68D (a write arms
+//           OUT; once a packet came it holds its length), EP1INBC 0xE68F (a
+//           write commits that many IN bytes), EP1OUTCS 0xE6A1 and EP1INCS
+//           0xE6A2 (BUSY b1: armed / committed and not taken yet), EP01STAT
+//           (SFR 0xBA: EP1OUTBSY b1, EP1INBSY b2).
+//   FX2 port A (IOA, SFR 0x80; OEA, SFR 0xB2): a JTAG chain may hang on the
+//           pins jtag_pins.h names; undriven, TMS and TDI read high (their
+//           pull-ups) and TCK low.
 //   I2CS on both: START b7, STOP b6, LASTRD b5, ID b4:b3 (b4: a two-byte
 //   EEPROM at 0x51, b3: a one-byte one at 0x50), BERR b2, ACK b1, DONE b0.
 // Every other address is plain RAM. Both chips run 6000 machine cycles per
@@ -51,6 +61,18 @@ public:
     Result ControlTransfer(const std::uint8_t setup[8], std::uint8_t* data, std::uint32_t length,
                            std::uint32_t* returned);
 
+    // Endpoint 1 of an FX2. BulkOut: the host's bytes in packets of up to 64
+    // bytes, each waiting until the program has armed EP1 OUT. BulkIn: waits
+    // until the program commits an EP1 IN packet and takes it (at most
+    // `length` bytes). The same bound as a control transfer applies to each
+    // wait; an EZ-USB has no endpoint 1 here and times out.
+    Result BulkOut(const std::uint8_t* data, std::uint32_t length);
+    Result BulkIn(std::uint8_t* data, std::uint32_t length, std::uint32_t* returned);
+
+    // The chain on port A (nullptr: nothing attached). The chain must
+    // outlive the chip or be detached first.
+    void AttachJtag(JtagChain* chain);
+
     std::uint64_t Cycles() const { return core_.Cycles(); }
     EepromModel& Eeprom() { return eeprom_; }
     const Mcs51Core& Core() const { return core_; }
@@ -58,6 +80,12 @@ public:
 private:
     std::uint8_t ReadXdata(std::uint16_t address) override;
     void WriteXdata(std::uint16_t address, std::uint8_t value) override;
+    std::uint8_t ReadSfr(std::uint8_t address, std::uint8_t stored) override;
+    void WriteSfr(std::uint8_t address, std::uint8_t value) override;
+    void DrivePins();
+    // Runs the program until `ready` holds or the bound passes.
+    template <typename Ready>
+    bool RunUntil(Ready ready);
 
     struct Map {
         std::uint16_t setupdat, usbirq, usbcs, outBuffer, inBuffer, outCount, inCount, ep0cs, i2cs,
@@ -85,6 +113,14 @@ private:
     std::uint32_t inLength_ = 0;
     std::uint32_t inCollected_ = 0;
     std::uint8_t ep0cs_ = 0;
+
+    // Endpoint 1 (FX2).
+    bool fx2_ = false;
+    bool ep1OutArmed_ = false;
+    bool ep1InCommitted_ = false;
+    std::uint8_t ep1InCount_ = 0;
+
+    JtagChain* jtag_ = nullptr;
 
     // I2C controller.
     std::uint8_t i2cs_ = 0;
