@@ -46,8 +46,10 @@
 #define RING_VECTOR_ROOM (RING_SIZE - 256u)
 #define PACKET_DATA 62u
 #define DRAIN_LEVEL 10000u
-/* Calls of service() an owed reply may wait for room before 0xFFFF goes. */
-#define BUSY_REPLY_CALLS 200u
+/* Calls of service() an owed reply may wait before 0xFFFF goes: the
+ * interpreter calls it every 8 to 16 TCK cycles, so about a tenth of a
+ * second of work. */
+#define BUSY_REPLY_CALLS 2000u
 
 #define MAX_VECTOR_BYTES 256u
 
@@ -109,7 +111,7 @@ static __xdata uint32_t command_offset; /* stream offset of the command being ex
 static uint8_t owe;
 static __xdata uint16_t owed_value;
 static __xdata uint16_t last_reply;
-static uint8_t busy_calls;
+static uint16_t busy_calls;
 static __bit end_of_stream;
 static __bit rejected; /* data came after the player stopped */
 static uint8_t state;  /* PLAYER_STREAMING, PLAYER_COMPLETE, PLAYER_FAILED */
@@ -337,7 +339,7 @@ static void clocks(uint32_t n, uint8_t tms) {
     uint8_t slice = 0;
     while (n-- != 0) {
         clock_tms(tms);
-        if (++slice == 0) service();
+        if ((++slice & 15) == 0) service();
     }
 }
 

@@ -80,6 +80,7 @@ EzusbChip::Result EzusbChip::BulkOut(const std::uint8_t* data, std::uint32_t len
         ep1OutArmed_ = false;
         sent += n;
     } while (sent < length);
+    core_.Run(kBulkWritePauseCycles);
     return Result::Completed;
 }
 

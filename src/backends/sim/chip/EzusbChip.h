@@ -46,6 +46,8 @@ public:
     // A request the program has not finished within this many cycles
     // (10 s of the chip's time) fails as a USB time-out.
     static constexpr std::uint64_t kRequestCycleBound = 10'000 * kCyclesPerMs;
+    // Chip time after each bulk write: the host's pause.
+    static constexpr std::uint64_t kBulkWritePauseCycles = 10 * kCyclesPerMs;
 
     // `memory`: the chip's 64 KiB (code and external data). `eeprom`: the
     // EEPROM's bytes, kept by the owner.
@@ -65,7 +67,9 @@ public:
     // bytes, each waiting until the program has armed EP1 OUT. BulkIn: waits
     // until the program commits an EP1 IN packet and takes it (at most
     // `length` bytes). The same bound as a control transfer applies to each
-    // wait; an EZ-USB has no endpoint 1 here and times out.
+    // wait; an EZ-USB has no endpoint 1 here and times out. The host's
+    // driver layer pauses 10 ms after every bulk write; the program runs on
+    // for that long after a BulkOut, as a real chip would meanwhile.
     Result BulkOut(const std::uint8_t* data, std::uint32_t length);
     Result BulkIn(std::uint8_t* data, std::uint32_t length, std::uint32_t* returned);
 
