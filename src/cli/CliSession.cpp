@@ -134,6 +134,9 @@ int CCliSession::Open(const GlobalOptions& options, bool needsDevices, std::uniq
     } else {
         made->baseClock_ = std::make_unique<RealClock>();
     }
+    // The bench's chips keep the host's time (the FPGA player works through
+    // the job's pauses).
+    if (made->bench_) made->bench_->SetClock(made->baseClock_.get());
     made->progressClock_ = std::make_unique<CProgressClock>(*made->baseClock_, made->ui_);
     made->usbTrace_ = std::make_unique<CUsbTraceSetup>(*driver, *made->progressClock_, options.usbTrace);
     if (!made->usbTrace_->error().empty()) {

@@ -15,6 +15,7 @@
 #include "device/UsbTrace.h"
 #include "platform/DebugTrace.h"
 #include "platform/RealClock.h"
+#include "sim/SimBench.h"
 
 namespace {
 
@@ -76,13 +77,16 @@ int main(int argc, char** argv) {
     // The back end is chosen before any window exists, so a wrong choice is
     // reported on a machine without a display too.
     std::unique_ptr<IDebugTrace> trace = MakeDebugTraceFromEnvironment();
+    RealClock clock;  // before the back end, which may keep it
     gui::Backend backend = gui::OpenBackend(options, trace.get());
     if (!backend.driver) {
         std::fprintf(stderr, "%s\n", backend.error.c_str());
         return 2;
     }
 
-    RealClock clock;
+    // The bench's chips keep the host's time (the FPGA player works through
+    // the job's pauses).
+    if (auto* bench = dynamic_cast<sim::SimBench*>(backend.driver.get())) bench->SetClock(&clock);
     CUsbTraceSetup traced(*backend.driver, clock, options.usbTrace);
     if (!traced.error().empty()) {
         std::fprintf(stderr, "spindle: %s\n", traced.error().c_str());

@@ -61,7 +61,10 @@ bool SimBench::IoControl(DeviceHandle handle, std::uint32_t code, const std::uin
     // A handle outlives the device it named when that device was removed.
     const auto present = devices_.find(device.config_.index);
     if (present == devices_.end() || present->second.get() != &device) return false;
+    const std::uint64_t now = clock_ != nullptr ? clock_->NowMs() : 0;
+    if (clock_ != nullptr) device.CatchUpLocked(now);
     const bool done = device.HandleLocked(code, in, inLength, out, outLength, returned);
+    if (clock_ != nullptr) device.MarkHostTimeLocked(now);
     if (!done && trace_ != nullptr && code == ioctl::kVendorOrClassRequest && !device.vendorLog_.empty() &&
         device.vendorLog_.back().timedOut) {
         const VendorRequestRecord& request = device.vendorLog_.back();
@@ -77,9 +80,23 @@ void SimBench::SetDebugTrace(IDebugTrace* trace) {
     trace_ = trace;
 }
 
+void SimBench::SetClock(const IClock* clock) {
+    std::lock_guard guard(*lock_);
+    clock_ = clock;
+}
+
 void SimBench::Close(DeviceHandle handle) {
     std::lock_guard guard(*lock_);
-    handles_.erase(handle);
+    const auto it = handles_.find(handle);
+    if (it == handles_.end()) return;
+    // What the program did while the host waited before closing is seen by
+    // whoever looks at the device next.
+    SimDevice& device = *it->second;
+    const auto present = devices_.find(device.config_.index);
+    if (clock_ != nullptr && present != devices_.end() && present->second.get() == &device) {
+        device.CatchUpLocked(clock_->NowMs());
+    }
+    handles_.erase(it);
 }
 
 std::shared_ptr<SimDevice> SimBench::Device(int index) const {

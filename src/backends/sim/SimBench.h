@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "device/EzusbDriver.h"
+#include "platform/Clock.h"
 #include "sim/SimDevice.h"
 
 namespace spindle {
@@ -57,6 +58,12 @@ public:
     // failure (a vendor request the running program never finished). The
     // trace must outlive the bench; nullptr (the default) traces nothing.
     void SetDebugTrace(IDebugTrace* trace);
+    // The host's clock. With one, a running downloaded program also runs
+    // while the host does something else (its pauses, its waits between
+    // requests): at each request and close its chip is brought up to the
+    // host's time, at most 10 s at once. Without one (the default) a chip
+    // runs only during requests. The clock must outlive the bench.
+    void SetClock(const IClock* clock);
 
     // Devices. Device() gives nullptr for an index with no device.
     std::shared_ptr<SimDevice> Device(int index) const;
@@ -100,6 +107,7 @@ private:
 
     std::shared_ptr<std::mutex> lock_;
     IDebugTrace* trace_ = nullptr;
+    const IClock* clock_ = nullptr;
     std::map<int, std::shared_ptr<SimDevice>> devices_;
     std::map<DeviceHandle, std::shared_ptr<SimDevice>> handles_;
     DeviceHandle nextHandle_ = 0x100;

@@ -323,6 +323,39 @@ std::optional<PlayerStatus> SimDevice::FpgaPlayerStatus() const {
     return status;
 }
 
+void SimDevice::CatchUpLocked(std::uint64_t hostNowMs) {
+    if (!programRunning_ || cpuHeld_) {
+        hostTimeKept_ = false;
+        return;
+    }
+    if (!hostTimeKept_) {
+        MarkHostTimeLocked(hostNowMs);
+        return;
+    }
+    const std::uint64_t chipMs = (cpu_->Cycles() - syncCycles_) / EzusbChip::kCyclesPerMs;
+    const std::uint64_t hostMs = hostNowMs > syncHostMs_ ? hostNowMs - syncHostMs_ : 0;
+    if (hostMs <= chipMs) return;
+    const std::uint64_t lag = hostMs - chipMs;
+    cpu_->Run(std::min(lag, kCatchUpBoundMs) * EzusbChip::kCyclesPerMs);
+    if (lag > kCatchUpBoundMs) {
+        // The rest is dropped: level again from here.
+        syncHostMs_ = hostNowMs;
+        syncCycles_ = cpu_->Cycles();
+    }
+    ProgramRanLocked();
+}
+
+void SimDevice::MarkHostTimeLocked(std::uint64_t hostNowMs) {
+    if (!programRunning_ || cpuHeld_) {
+        hostTimeKept_ = false;
+        return;
+    }
+    if (hostTimeKept_) return;
+    hostTimeKept_ = true;
+    syncHostMs_ = hostNowMs;
+    syncCycles_ = cpu_->Cycles();
+}
+
 void SimDevice::ProgramRanLocked() {
     bool changed = cpu_->Eeprom().TakeChanged();
     if (jtag_ && config_.jtag && jtag_->State() != config_.jtag->state) {

@@ -252,6 +252,13 @@ private:
 
     // Called by the bench with the lock held.
     bool TryOpenLocked();
+    // The chip of a running program against the host's clock: CatchUpLocked
+    // runs it for the host time that passed since they were last level (at
+    // most kCatchUpBoundMs); MarkHostTimeLocked starts the reckoning for a
+    // program just released and ends it for one held or gone.
+    static constexpr std::uint64_t kCatchUpBoundMs = 10'000;
+    void CatchUpLocked(std::uint64_t hostNowMs);
+    void MarkHostTimeLocked(std::uint64_t hostNowMs);
     bool HandleLocked(std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength, std::uint8_t* out,
                       std::uint32_t outLength, std::uint32_t* returned);
     // Called (with the lock held) after every change of non-volatile state:
@@ -296,6 +303,9 @@ private:
     bool cpuHeld_ = false;
     bool ramLoaded_ = false;
     bool programRunning_ = false;
+    bool hostTimeKept_ = false;
+    std::uint64_t syncHostMs_ = 0;
+    std::uint64_t syncCycles_ = 0;
     int downloadsWhileRunning_ = 0;
     std::unique_ptr<JtagChain> jtag_;
 

@@ -138,6 +138,7 @@ bool CMainFrame::OnCommand(int commandId) {
         case cmd::kLinearityCoefs: OnLinearityCoefs(); return true;
         case cmd::kUnlockFeatures: OnUnlockFeatures(); return true;
         case cmd::kProgram: OnProgram(); return true;
+        case cmd::kProgramFpga: OnProgramFpga(); return true;
         case cmd::kAppAbout: OnAppAbout(); return true;
         default: return false;
     }

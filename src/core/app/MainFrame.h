@@ -75,6 +75,15 @@ public:
     // command-line tool calls it for each device it programs.
     Outcome StartEepromJob(const DeviceRecord& record, const std::string& imagePath,
                            const EepromJobOptions& options = {});
+    // Program FPGA: streams an XSVF file chosen by the operator to the
+    // selected device's programmable logic, through the FPGA player loaded
+    // into its 8051, on a worker of its own.
+    Outcome OnProgramFpga();
+    // Starts an FPGA job on `record`'s device with the XSVF file, as Program
+    // FPGA does once the file is chosen: refuses a file that is not XSVF
+    // (nothing reaches the device), sets the deadline and the bar, and
+    // starts the worker. The command-line tool calls it for each device.
+    Outcome StartFpgaJob(const DeviceRecord& record, const std::string& xsvfPath, const FpgaJobOptions& options = {});
     void OnAppAbout();
     // Runs a command by its id; false for an id the frame does not handle.
     bool OnCommand(int commandId);
@@ -168,7 +177,13 @@ public:
 private:
     void SetCommandVisibility();
     void RunEepromJob(ProgrammingJob* job);
-    void EepromCountdownTick();
+    void RunFpgaJob(ProgrammingJob* job);
+    // The common end of both Start...Job: the device busy, its entry
+    // prepared, the worker started.
+    void LaunchWorker(std::uint32_t index, JobKind kind, void (CMainFrame::*run)(ProgrammingJob*), ProgrammingJob* job);
+    void FinishJob(std::uint32_t index, JobResult result);
+    // The device's bar in its pane, created afresh with the estimate as its range.
+    void CreateDeviceBar(std::uint32_t index, int estimate, std::uint8_t& created);
     void ReturnToIdle(int timerId);
     void ShowFinishedJobs();
 
@@ -178,6 +193,9 @@ private:
     CDeviceTree tree_;
     CValueList list_;
     int rememberedTimer_ = 0;
+    // An FPGA job ran since the frame last returned to idle: "Linearity
+    // Coefs" is shown again then, whichever countdown was running.
+    bool fpgaSinceIdle_ = false;
 };
 
 }  // namespace spindle

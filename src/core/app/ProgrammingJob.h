@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 
+#include "programming/FpgaProgramming.h"
 #include "programming/JobTable.h"
 
 namespace spindle {
@@ -15,7 +16,9 @@ struct ProgrammingJob {
     std::uint32_t deviceIndex = 0;
     std::uint32_t familyCode = 0;  // EEPROM jobs only
     std::string applicationPath;
-    std::string imagePath;
+    std::string imagePath;  // the EEPROM image, or the XSVF file of an FPGA job
+    std::string playerPath; // FPGA jobs: the player firmware to load first
+    XsvfPollLimits limits;  // FPGA jobs
     bool verify = true;
     std::string backupPath;
     CMainFrame* owner = nullptr;
@@ -26,6 +29,12 @@ struct ProgrammingJob {
 struct EepromJobOptions {
     bool verify = true;
     std::string backupFolder;  // non-empty: save each device's old contents there first
+};
+
+// Choices an FPGA job is started with beyond the XSVF file.
+struct FpgaJobOptions {
+    std::string playerPath;  // empty: "RaptorFPGA.hex" of the application folder (or the data folder)
+    XsvfPollLimits limits;
 };
 
 // One line of the jobs panel.

@@ -9,6 +9,9 @@ const char* JobPhaseText(JobPhase phase) {
         case JobPhase::Loader: return "loading the loader";
         case JobPhase::Writing: return "writing";
         case JobPhase::Verifying: return "verifying";
+        case JobPhase::Player: return "loading the FPGA player";
+        case JobPhase::Streaming: return "streaming";
+        case JobPhase::Settling: return "waiting for the device";
         case JobPhase::Finished: return "finished";
     }
     return "";

@@ -19,6 +19,9 @@ enum class JobPhase : int {
     Loader,     // downloading the loader into the 8051's RAM
     Writing,    // sending the image
     Verifying,  // reading the image back
+    Player,     // FPGA jobs: downloading the player and waiting for it to start
+    Streaming,  // FPGA jobs: sending the XSVF file
+    Settling,   // FPGA jobs: the wait after the stream, while the device finishes
     Finished,
 };
 const char* JobPhaseText(JobPhase phase);

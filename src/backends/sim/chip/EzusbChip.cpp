@@ -84,6 +84,8 @@ EzusbChip::Result EzusbChip::BulkOut(const std::uint8_t* data, std::uint32_t len
     return Result::Completed;
 }
 
+void EzusbChip::Run(std::uint64_t cycles) { core_.Run(cycles); }
+
 EzusbChip::Result EzusbChip::BulkIn(std::uint8_t* data, std::uint32_t length, std::uint32_t* returned) {
     if (returned != nullptr) *returned = 0;
     if (!fx2_) return Result::TimedOut;

@@ -38,8 +38,9 @@ namespace spindle::sim {
 // Every other address is plain RAM. Both chips run 6000 machine cycles per
 // millisecond here (24 MHz, 4 clocks per cycle).
 //
-// The core runs only while a request is in progress, so the chip is
-// deterministic and costs nothing between requests.
+// The core runs while a request is in progress, and for the host's time
+// between requests when the owner asks (Run); on a virtual clock the chip
+// stays deterministic.
 class EzusbChip final : private IMcs51Bus {
 public:
     static constexpr std::uint64_t kCyclesPerMs = 6000;
@@ -76,6 +77,10 @@ public:
     // The chain on port A (nullptr: nothing attached). The chain must
     // outlive the chip or be detached first.
     void AttachJtag(JtagChain* chain);
+
+    // Runs the program for `cycles` with no host request in progress (the
+    // host busy elsewhere).
+    void Run(std::uint64_t cycles);
 
     std::uint64_t Cycles() const { return core_.Cycles(); }
     EepromModel& Eeprom() { return eeprom_; }

@@ -1,5 +1,6 @@
 // Program (EEPROM firmware into many devices at once), the jobs' workers,
 // and the countdown that shows them.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -14,6 +15,8 @@
 #include "platform/UserInterface.h"
 #include "programming/EepromImage.h"
 #include "programming/EepromProgramming.h"
+#include "programming/FpgaProgramming.h"
+#include "programming/XsvfFile.h"
 #include "protocol/InstrumentProtocol.h"
 
 namespace spindle {
@@ -30,9 +33,10 @@ std::string ReconnectText(std::uint32_t index) {
     return StrPrintf("Please disconnect and reconnect the USB cable\nfrom the device %u before continuing.", index);
 }
 
-std::string CompletionText(std::uint32_t index, const JobResult& result) {
-    if (result.ok) return "EEPROM Programming Complete.\n\n" + ReconnectText(index);
-    std::string text = StrPrintf("EEPROM Programming Failed on device %u.\n\n", index);
+std::string CompletionText(std::uint32_t index, JobKind kind, const JobResult& result) {
+    const char* what = kind == JobKind::Fpga ? "FPGA" : "EEPROM";
+    if (result.ok) return StrPrintf("%s Programming Complete.\n\n", what) + ReconnectText(index);
+    std::string text = StrPrintf("%s Programming Failed on device %u.\n\n", what, index);
     for (const std::string& problem : result.problems) text += "- " + problem + "\n";
     return text + "\n" + ReconnectText(index);
 }
@@ -153,27 +157,128 @@ Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string
                                     eepromDeadline[index], timerTicks, static_cast<int>(length)));
 
     if (index < static_cast<std::uint32_t>(kDevicePanes)) {
-        auto& bar = deviceProgress[index];
-        if (eepromBarCreated[index] == 1 && bar) bar->Clear();
-        bar = std::make_unique<CProgressBar>(ui, static_cast<int>(index) + 1);
-        bar->Create(StrPrintf("%d", static_cast<int>(index)), 100, static_cast<int>(estimate), true, 1);
-        bar->SetBarColour(kRed);
-        bar->SetBkColour(kBlack);
-        eepromBarCreated[index] = 1;
+        CreateDeviceBar(index, static_cast<int>(estimate), eepromBarCreated[index]);
     }
-
     programmingActive.store(1);
     StartCountdownTimer(timer::kEepromCountdown);
+    LaunchWorker(index, JobKind::Eeprom, &CMainFrame::RunEepromJob, &job);
+    outcome.Done(StrPrintf("start programming device %u", index));
+    return outcome;
+}
+
+void CMainFrame::CreateDeviceBar(std::uint32_t index, int estimate, std::uint8_t& created) {
+    auto& bar = deviceProgress[index];
+    if (created == 1 && bar) bar->Clear();
+    bar = std::make_unique<CProgressBar>(platform_.ui, static_cast<int>(index) + 1);
+    bar->Create(StrPrintf("%d", static_cast<int>(index)), 100, estimate, true, 1);
+    bar->SetBarColour(kRed);
+    bar->SetBkColour(kBlack);
+    created = 1;
+}
+
+void CMainFrame::LaunchWorker(std::uint32_t index, JobKind kind, void (CMainFrame::*run)(ProgrammingJob*),
+                              ProgrammingJob* job) {
     // The device is busy from here on, before its worker runs: a second
     // Program or a scan between now and the worker's start must not reach it.
     if (workers_[index].joinable()) workers_[index].join();  // its job ended: jobBusy was 0
     jobBusy[index].store(1);
-    jobs.Prepare(index, JobKind::Eeprom, platform_.clock.NowMs());
+    jobs.Prepare(index, kind, platform_.clock.NowMs());
     jobThreadId[index] = nextThreadId_++;
-    workers_[index] = std::thread(&CMainFrame::RunEepromJob, this, &job);
-    outcome.Done(StrPrintf("start programming device %u", index));
-    ui.JobsChanged();
+    workers_[index] = std::thread(run, this, job);
+    platform_.ui.JobsChanged();
+}
+
+void CMainFrame::FinishJob(std::uint32_t index, JobResult result) {
+    JobEntry& entry = jobs[index];
+    entry.result = std::move(result);
+    entry.Enter(JobPhase::Finished, 0);
+    entry.finishedMs.store(platform_.clock.NowMs(), std::memory_order_relaxed);
+    entry.finished.store(true, std::memory_order_release);
+    jobBusy[index].store(0);
+}
+
+Outcome CMainFrame::OnProgramFpga() {
+    Outcome outcome;
+    const DeviceRecord* record = SelectedRecord();
+    if (record == nullptr || record->index >= static_cast<std::uint32_t>(kMaxDevices)) return outcome;
+    if (jobBusy[record->index].load() == 1) return outcome;
+    const DeviceRecord device = *record;
+    IUserInterface& ui = platform_.ui;
+
+    FileChoice choice;
+    choice.forOpening = true;
+    choice.title = "Select XSVF File";
+    choice.filter = "XSVF Files (*.xsvf)|*.xsvf|All Files (*.*)|*.*|";
+    choice.defaultExtension = "xsvf";
+    const int timerBefore = RememberedTimer();
+    StopCountdownTimer();
+    if (!ui.ChooseFile(choice) || choice.chosenPath.empty()) {
+        if (timerBefore != 0 && AnyDeviceBusy()) StartCountdownTimer(timerBefore);
+        outcome.Fail("choose an XSVF file");
+        return outcome;
+    }
+    const Outcome started = StartFpgaJob(device, choice.chosenPath);
+    outcome.Append(started);
+    if (!started.Ok() && timerBefore != 0 && AnyDeviceBusy()) StartCountdownTimer(timerBefore);
     return outcome;
+}
+
+Outcome CMainFrame::StartFpgaJob(const DeviceRecord& record, const std::string& xsvfPath,
+                                 const FpgaJobOptions& options) {
+    Outcome outcome;
+    IUserInterface& ui = platform_.ui;
+    const std::uint32_t index = record.index;
+    if (index >= static_cast<std::uint32_t>(kMaxDevices) || JobRunning(index)) {
+        outcome.Fail(StrPrintf("device %u is busy", index));
+        return outcome;
+    }
+    // The host streams the file unchanged; a file that is not XSVF would
+    // run the player into an error somewhere in the middle of the device's
+    // configuration, so it is refused here, before anything is sent.
+    const XsvfCheck check = CheckXsvfFile(xsvfPath);
+    if (!check.ok) {
+        outcome.Show({StrPrintf("%s is not an XSVF file that can be played: %s.\n\nNothing was sent to device %u.",
+                                xsvfPath.c_str(), check.problem.c_str(), index),
+                      kAppTitle, mb::kOk | mb::kIconError});
+        outcome.Fail("check the XSVF file");
+        ShowPendingMessages(ui, outcome);
+        return outcome;
+    }
+    if (flags.manufacturingMode == 1) {
+        ui.ShowButton(cmd::kVerify, false);
+        ui.ShowButton(cmd::kResetCoefs, false);
+        ui.ShowButton(cmd::kLinearityCoefs, false);
+    }
+
+    ProgrammingJob& job = fpgaJobs[index];
+    job.deviceIndex = index;
+    job.applicationPath = applicationPath.substr(0, 259);
+    job.imagePath = xsvfPath;
+    job.playerPath = options.playerPath.empty() ? FpgaPlayerPath(job.applicationPath) : options.playerPath;
+    job.limits = options.limits;
+    job.owner = this;
+
+    const int estimate = EstimateFpgaSeconds(check.size);
+    fpgaDeadline[index] = timerTicks + estimate;
+    if (index < static_cast<std::uint32_t>(kDevicePanes)) CreateDeviceBar(index, estimate, fpgaBarCreated[index]);
+    programmingActive.store(1);
+    fpgaSinceIdle_ = true;
+    StartCountdownTimer(timer::kFpgaCountdown);
+    LaunchWorker(index, JobKind::Fpga, &CMainFrame::RunFpgaJob, &job);
+    outcome.Done(StrPrintf("start programming the FPGA of device %u", index));
+    return outcome;
+}
+
+void CMainFrame::RunFpgaJob(ProgrammingJob* job) {
+    const std::uint32_t index = job->deviceIndex;
+    jobBusy[index].store(1);
+    FpgaJobRequest request;
+    request.deviceIndex = index;
+    request.applicationPath = job->applicationPath;
+    request.playerPath = job->playerPath;
+    request.xsvfPath = job->imagePath;
+    request.limits = job->limits;
+    FinishJob(index, ProgramFpga(platform_, request, jobs[index]));
 }
 
 void CMainFrame::RunEepromJob(ProgrammingJob* job) {
@@ -187,12 +292,7 @@ void CMainFrame::RunEepromJob(ProgrammingJob* job) {
     request.imagePath = job->imagePath;
     request.verify = job->verify;
     request.backupPath = job->backupPath;
-    JobResult result = ProgramEepromImage(platform_, request, entry);
-    entry.result = std::move(result);
-    entry.Enter(JobPhase::Finished, 0);
-    entry.finishedMs.store(platform_.clock.NowMs(), std::memory_order_relaxed);
-    entry.finished.store(true, std::memory_order_release);
-    jobBusy[index].store(0);
+    FinishJob(index, ProgramEepromImage(platform_, request, entry));
 }
 
 bool CMainFrame::JobRunning(std::uint32_t index) const {
@@ -211,7 +311,7 @@ std::vector<FinishedJob> CMainFrame::CollectFinishedJobs() {
         job.deviceIndex = index;
         job.kind = static_cast<JobKind>(entry.kind.load());
         job.result = entry.result;
-        job.text = CompletionText(index, job.result);
+        job.text = CompletionText(index, job.kind, job.result);
         finished.push_back(std::move(job));
     }
     return finished;
@@ -257,20 +357,28 @@ std::vector<JobRow> CMainFrame::JobRows() const {
     return rows;
 }
 
+// Both countdown timers tick every busy device by the rules of its own job's
+// kind: a command that restarts timer 999 while an FPGA job runs would
+// otherwise count that job down from the EEPROM deadline and overwrite the
+// bar its stream fills.
 void CMainFrame::OnTimer(int timerId) {
     if (timerId != timer::kEepromCountdown && timerId != timer::kFpgaCountdown) return;
     ++timerTicks;
     IUserInterface& ui = platform_.ui;
     int busyCount = 0;
     bool waitForPrompt = false;
+    bool blink = false;  // an FPGA device still counting down
+    bool eepromBusy = false;
     for (int i = 0; i < kDevicePanes; ++i) {
-        if (jobBusy[static_cast<std::size_t>(i)].load() != 1) continue;
+        const auto index = static_cast<std::uint32_t>(i);
+        if (jobBusy[index].load() != 1) continue;
         ++busyCount;
-        const int deadline = timerId == timer::kEepromCountdown ? eepromDeadline[i] : fpgaDeadline[i];
-        const int remaining = deadline - timerTicks;
-        CProgressBar* bar = deviceProgress[static_cast<std::size_t>(i)].get();
+        const bool fpga = static_cast<JobKind>(jobs[index].kind.load(std::memory_order_acquire)) == JobKind::Fpga;
+        CProgressBar* bar = deviceProgress[index].get();
         std::string text;
-        if (timerId == timer::kEepromCountdown) {
+        if (!fpga) {
+            eepromBusy = true;
+            const int remaining = eepromDeadline[index] - timerTicks;
             if (remaining > 10) {
                 text = StrPrintf("Dev %d-%02d:%02d", i, remaining / 60, remaining % 60);
             } else {
@@ -278,13 +386,35 @@ void CMainFrame::OnTimer(int timerId) {
             }
             if (bar != nullptr) bar->SetPos(bar->RangeMaximum() - remaining);
         } else {
-            if (remaining > 0) text = StrPrintf("Dev %d-%02d:%02d", i, remaining / 60, remaining % 60);
-            if (bar != nullptr && bar->GetPos() == bar->RangeMaximum()) waitForPrompt = true;
+            const int remaining = fpgaDeadline[index] - timerTicks;
+            if (remaining > 0) {
+                text = StrPrintf("Dev %d-%02d:%02d", i, remaining / 60, remaining % 60);
+                blink = true;
+            }
+            if (bar != nullptr) {
+                // Once streaming starts the bar shows the bytes sent out of
+                // the file's size (the worker reports them in its entry).
+                const JobSnapshot snapshot = jobs.Snapshot(index);
+                if (snapshot.phase == JobPhase::Streaming || snapshot.phase == JobPhase::Settling) {
+                    const int size = static_cast<int>(std::min<std::uint32_t>(snapshot.total, 0x7FFFFFFF));
+                    if (bar->RangeMaximum() != size) bar->SetRange(0, size, 64);
+                    if (bar->GetPos() != static_cast<int>(snapshot.done)) {
+                        bar->SetPos(static_cast<int>(std::min<std::uint32_t>(snapshot.done, 0x7FFFFFFF)));
+                    }
+                    if (bar->GetPos() == bar->RangeMaximum()) waitForPrompt = true;
+                }
+            }
         }
         if (bar != nullptr) bar->SetText(text);
     }
     if (busyCount > 0) {
-        ui.SetStatusText(0, waitForPrompt ? kWaitForPrompt : (timerTicks % 2 == 0 ? kProgramming : ""));
+        // An FPGA job past its deadline whose stream is not yet sent whole
+        // leaves the message pane as it was.
+        if (waitForPrompt) {
+            ui.SetStatusText(0, kWaitForPrompt);
+        } else if (eepromBusy || blink) {
+            ui.SetStatusText(0, timerTicks % 2 == 0 ? kProgramming : "");
+        }
     } else {
         ReturnToIdle(timerId);
     }
@@ -305,8 +435,9 @@ void CMainFrame::ReturnToIdle(int timerId) {
     if (flags.manufacturingMode == 1) {
         ui.ShowButton(cmd::kVerify, true);
         ui.ShowButton(cmd::kResetCoefs, true);
-        if (timerId == timer::kFpgaCountdown) ui.ShowButton(cmd::kLinearityCoefs, true);
+        if (timerId == timer::kFpgaCountdown || fpgaSinceIdle_) ui.ShowButton(cmd::kLinearityCoefs, true);
     }
+    fpgaSinceIdle_ = false;
 }
 
 }  // namespace spindle

@@ -1,0 +1,271 @@
+#include "programming/FpgaProgramming.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "device/Anchor.h"
+#include "device/EzusbDevice.h"
+#include "device/Families.h"
+#include "device/LoaderImages.h"
+#include "platform/Clock.h"
+#include "platform/DataFolder.h"
+#include "platform/Format.h"
+#include "programming/WorkerUserInterface.h"
+
+namespace spindle {
+
+namespace {
+
+constexpr std::uint32_t kRequestPipe = 0;
+constexpr std::uint32_t kReplyPipe = 3;
+constexpr std::uint32_t kPacketData = 62;
+constexpr std::uint32_t kBusy = 0xFFFF;
+constexpr std::uint32_t kEnd = 0xBEEF;
+constexpr std::uint32_t kNearlyFullMargin = 120;
+constexpr std::uint32_t kDrained = 10000;
+constexpr std::uint32_t kLow = 2048;
+
+unsigned long long Ull(std::uint64_t value) { return static_cast<unsigned long long>(value); }
+
+// The host's side of one stream: the bulk calls with their failure count
+// (only the first failure shows its box), and the last reply held.
+class StreamLink {
+public:
+    StreamLink(Platform& platform, DeviceHandle handle, XsvfStream& stream)
+        : platform_(platform), handle_(handle), stream_(stream) {}
+
+    bool Send(const std::uint8_t* data, std::uint32_t length) {
+        const bool ok = BulkOut(platform_, handle_, kRequestPipe, data, length, !warned_);
+        if (!ok) Failed(failedWrites);
+        return ok;
+    }
+    bool Send(std::initializer_list<std::uint8_t> bytes) {
+        return Send(bytes.begin(), static_cast<std::uint32_t>(bytes.size()));
+    }
+    // Reads one reply into `reply`; a failed read (or one that delivers
+    // nothing) leaves the last value.
+    void Receive() {
+        std::uint8_t bytes[2] = {static_cast<std::uint8_t>(reply & 0xFF), static_cast<std::uint8_t>(reply >> 8)};
+        if (BulkIn(platform_, handle_, kReplyPipe, bytes, 2, !warned_)) {
+            reply = static_cast<std::uint32_t>(bytes[0] | bytes[1] << 8);
+        } else {
+            Failed(failedReads);
+        }
+    }
+
+    std::uint32_t reply = 0;
+    std::uint32_t failedWrites = 0;
+    std::uint32_t failedReads = 0;
+
+private:
+    void Failed(std::uint32_t& count) {
+        ++count;
+        ++stream_.failedTransfers;
+        warned_ = true;
+    }
+
+    Platform& platform_;
+    DeviceHandle handle_;
+    XsvfStream& stream_;
+    bool warned_ = false;
+};
+
+}  // namespace
+
+std::string FpgaPlayerPath(const std::string& applicationPath) {
+    if (applicationPath.empty()) return ProgramDataFile(kFpgaPlayerFileName);
+    return StrPrintf("%s/%s", applicationPath.c_str(), kFpgaPlayerFileName);
+}
+
+int EstimateFpgaSeconds(std::uint64_t fileSize) {
+    return static_cast<int>(static_cast<double>(fileSize) * 0.000594) + 10;
+}
+
+PlayerLoad LoadFpgaPlayer(Platform& platform, std::uint32_t deviceIndex, const std::string& playerPath) {
+    PlayerLoad load;
+    CAnchor anchor(platform);
+    DeviceHandle handle = kNullHandle;
+    if (!anchor.OpenByName(handle, StrPrintf("Ezusb-%u", deviceIndex))) {
+        load.problems.push_back(
+            StrPrintf("device %u could not be opened, so the FPGA player was not loaded and nothing was sent", deviceIndex));
+        load.outcome.Fail("open the device");
+        return load;
+    }
+    anchor.chipMode = kFpgaPlayerChipMode;
+    anchor.highMemoryLoader = EepromLoaderFor(ChipGeneration::Fx2);
+    const DownloadResult download = anchor.DownloadFile(playerPath);
+    load.outcome.Append(download.outcome);
+    if (download.result != 1) {
+        platform.ui.MessageBox("Unable to open RaptorFPGA File", kAppTitle, mb::kOk);
+        load.outcome.Met({"Unable to open RaptorFPGA File", kAppTitle, mb::kOk});
+        load.problems.push_back(StrPrintf("the FPGA player %s could not be loaded, so nothing was sent",
+                                          playerPath.c_str()));
+        load.outcome.Fail("load the FPGA player");
+    } else if (!download.outcome.Ok()) {
+        load.problems.push_back("downloading the FPGA player into the device failed, so nothing was sent");
+        load.outcome.Fail("load the FPGA player");
+    } else {
+        load.ok = true;
+        load.outcome.Done(StrPrintf("load the FPGA player (%u bytes)", download.bytes));
+    }
+    CloseDevice(platform, handle);
+    return load;
+}
+
+XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::string& /*applicationPath*/,
+                    const std::string& xsvfPath, JobEntry& entry, const XsvfPollLimits& limits) {
+    XsvfStream stream;
+    DeviceHandle handle = kNullHandle;
+    if (!OpenDeviceByIndex(platform, static_cast<int>(deviceIndex), handle)) {
+        stream.problems.push_back(StrPrintf("device %u could not be opened, so nothing was sent", deviceIndex));
+        stream.outcome.Fail("open the device");
+        return stream;
+    }
+    stream.deviceOpened = true;
+    StreamLink link(platform, handle, stream);
+    link.Send({0x37, 0x00});
+    link.Send({0x32});
+    link.Receive();
+    stream.bufferSize = link.reply;
+
+    std::ifstream file(xsvfPath, std::ios::binary);
+    if (!file) {
+        platform.ui.MessageBox("Could not open XSVF File.\n", kAppTitle, mb::kOk);
+        stream.outcome.Met({"Could not open XSVF File.\n", kAppTitle, mb::kOk});
+        stream.problems.push_back(StrPrintf("the XSVF file %s could not be opened, so nothing was sent",
+                                            xsvfPath.c_str()));
+        stream.outcome.Fail("open the XSVF file");
+        CloseDevice(platform, handle);
+        return stream;
+    }
+    file.seekg(0, std::ios::end);
+    const std::streamoff end = file.tellg();
+    file.seekg(0, std::ios::beg);
+    stream.fileSize = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+    entry.Enter(JobPhase::Streaming, static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.fileSize, 0xFFFFFFFFu)));
+
+    // K below 120 wraps the threshold round to near 2^32: never reached.
+    const std::uint32_t nearlyFull = stream.bufferSize - kNearlyFullMargin;
+    IClock& clock = platform.clock;
+    // Reads replies while `waiting` holds, up to the limits; false (the
+    // device stopped answering) when they were reached first.
+    const auto poll = [&](auto waiting) {
+        const std::uint64_t since = clock.NowMs();
+        for (std::uint32_t polls = 0; waiting(link.reply); ++polls) {
+            if (polls >= limits.maxPolls || clock.NowMs() - since >= limits.boundMs) {
+                stream.stoppedAnswering = true;
+                return false;
+            }
+            link.Receive();
+        }
+        return true;
+    };
+
+    bool started = false;
+    bool ended = false;  // 0xBEEF
+    bool atEnd = false;  // a read met the end of the file
+    std::uint8_t packet[2 + kPacketData];
+    while (!atEnd) {
+        file.read(reinterpret_cast<char*>(packet + 2), kPacketData);
+        const auto n = static_cast<std::uint32_t>(file.gcount());
+        atEnd = !file;  // the end met (or the file failed): this is the last packet
+        packet[0] = 0x33;
+        packet[1] = static_cast<std::uint8_t>(n + 2);
+        link.Send(packet, n + 2);
+        ++stream.packets;
+        stream.bytesSent += n;
+        entry.Advance(n);
+
+        link.Receive();
+        if (link.reply == kEnd) {
+            ended = true;
+            break;
+        }
+        if (link.reply >= nearlyFull) {
+            link.Send({0x36, 0x00});
+            if (!started) {
+                started = true;
+                link.Send({0x0E});
+            }
+            if (!poll([](std::uint32_t s) { return s >= kDrained && s != kEnd; })) break;
+            if (link.reply == kEnd) {
+                ended = true;
+                break;
+            }
+        } else if (started && link.reply <= kLow) {
+            link.Send({0x36, 0x01});
+        }
+        if (!poll([](std::uint32_t s) { return s == kBusy; })) break;
+        if (link.reply == kEnd) {
+            ended = true;
+            break;
+        }
+    }
+    file.close();
+    stream.lastReply = link.reply;
+    if (ended && !atEnd) stream.endedEarly = true;
+    if (ended && atEnd) stream.failedAtEnd = true;
+    stream.returned = 1;
+
+    // The bar full: the countdown shows "***WAIT FOR PROMPT***" during the wait.
+    entry.done.store(static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.fileSize, 0xFFFFFFFFu)),
+                     std::memory_order_relaxed);
+    entry.phase.store(static_cast<int>(JobPhase::Settling), std::memory_order_release);
+    clock.Sleep(kFpgaSettleMs);
+    CloseDevice(platform, handle);
+
+    if (stream.endedEarly) {
+        stream.problems.push_back(StrPrintf("the device ended the stream early, after taking %llu of the file's %llu bytes",
+                                            Ull(stream.bytesSent), Ull(stream.fileSize)));
+    } else if (stream.failedAtEnd) {
+        stream.problems.push_back("the device took the whole file but reported an error at its end");
+    } else if (stream.stoppedAnswering) {
+        stream.problems.push_back(StrPrintf(
+            "the device stopped answering after %llu of the file's %llu bytes had been sent",
+            Ull(stream.bytesSent), Ull(stream.fileSize)));
+    }
+    if (link.failedWrites > 0 || link.failedReads > 0) {
+        stream.problems.push_back(StrPrintf("%u of the stream's USB writes and %u of its reads failed (%u packets sent)",
+                                            link.failedWrites, link.failedReads, stream.packets));
+    }
+    if (stream.problems.empty()) {
+        stream.outcome.Done(StrPrintf("stream %llu bytes of %s in %u packets", Ull(stream.fileSize), xsvfPath.c_str(),
+                                      stream.packets));
+    }
+    for (const std::string& problem : stream.problems) stream.outcome.Fail(problem);
+    return stream;
+}
+
+JobResult ProgramFpga(Platform& platform, const FpgaJobRequest& request, JobEntry& entry) {
+    // The boxes the device layer meets are kept for the job's result.
+    CWorkerUserInterface boxes;
+    Platform ports{platform.driver, platform.clock, platform.trace, boxes};
+    JobResult result;
+    const auto finish = [&]() -> JobResult {
+        for (const OutcomeMessage& box : boxes.Boxes()) {
+            const bool known = std::any_of(result.outcome.messages.begin(), result.outcome.messages.end(),
+                                           [&box](const OutcomeMessage& m) { return m.text == box.text; });
+            if (!known) result.outcome.Met(box);
+        }
+        result.ok = result.problems.empty();
+        return result;
+    };
+
+    entry.Enter(JobPhase::Player, 0);
+    PlayerLoad load = LoadFpgaPlayer(ports, request.deviceIndex, request.playerPath);
+    result.outcome.Append(load.outcome);
+    if (!load.ok) {
+        result.problems = std::move(load.problems);
+        return finish();
+    }
+    platform.clock.Sleep(kFpgaPlayerStartMs);
+
+    XsvfStream stream = PlayXsvf(ports, request.deviceIndex, request.applicationPath, request.xsvfPath, entry,
+                                 request.limits);
+    result.outcome.Append(stream.outcome);
+    result.problems = std::move(stream.problems);
+    result.bytesWritten = static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.bytesSent, 0xFFFFFFFFu));
+    return finish();
+}
+
+}  // namespace spindle
