@@ -28,6 +28,11 @@ struct ProgramOptions {
 // device was programmed (and verified, unless noVerify).
 int RunProgram(const GlobalOptions& options, const std::vector<std::string>& devices, const std::string& image,
                const ProgramOptions& programOptions);
+// Streams the XSVF file into the FPGA of every named device at once, each
+// through the player loaded into its 8051; 0 only when every device took
+// the whole file. `player` (optional) replaces "RaptorFPGA.hex".
+int RunProgramFpga(const GlobalOptions& options, const std::vector<std::string>& devices, const std::string& file,
+                   const std::string& player);
 int RunEepromDump(const GlobalOptions& options, const std::string& device, const std::string& file,
                   std::uint32_t length);
 

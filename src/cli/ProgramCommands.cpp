@@ -14,6 +14,8 @@
 #include "platform/Format.h"
 #include "programming/EepromImage.h"
 #include "programming/EepromProgramming.h"
+#include "programming/FpgaProgramming.h"
+#include "programming/XsvfFile.h"
 
 namespace spindle::cli {
 
@@ -59,6 +61,38 @@ void FollowJobs(CMainFrame& frame, const std::vector<DeviceInfo>& devices) {
     frame.WaitForJobs();
 }
 
+// The named devices, each once, from the tree; false (with `status`) at the
+// first that is not there, named twice, or refused by `refuse` (which says
+// why, or returns empty).
+template <typename Refuse>
+bool FindJobDevices(CCliSession& session, const std::vector<std::string>& devices, Refuse refuse,
+                    std::vector<DeviceInfo>& found, int& status) {
+    std::set<std::uint32_t> indexes;
+    for (const std::string& device : devices) {
+        DeviceInfo info;
+        if (!FindDeviceOnTree(session, device, info, status)) return false;
+        const std::string why = refuse(info);
+        if (!why.empty()) {
+            session.Ui().Error(DeviceName(info) + why);
+            status = session.ExitStatus();
+            return false;
+        }
+        if (!indexes.insert(info.index).second) {
+            std::cerr << "spindle-cli: " << device << " names device " << info.index << " twice\n";
+            status = kExitUsage;
+            return false;
+        }
+        found.push_back(info);
+    }
+    return true;
+}
+
+OrderedJson ProblemsJson(const std::vector<std::string>& problems) {
+    OrderedJson list = OrderedJson::array();
+    for (const std::string& problem : problems) list.push_back(JsonText(problem));
+    return list;
+}
+
 }  // namespace
 
 int RunProgram(const GlobalOptions& options, const std::vector<std::string>& devices, const std::string& image,
@@ -71,20 +105,11 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
     CMainFrame& frame = session->Frame();
 
     std::vector<DeviceInfo> found;
-    std::set<std::uint32_t> indexes;
-    for (const std::string& device : devices) {
-        DeviceInfo info;
-        if (!FindDeviceOnTree(*session, device, info, status)) return status;
-        if (info.familyCode == family::kLantern) {
-            session->Ui().Error(DeviceName(info) + " is a light source; its EEPROM is the Kestrel's in front of it");
-            return session->ExitStatus();
-        }
-        if (!indexes.insert(info.index).second) {
-            std::cerr << "spindle-cli: " << device << " names device " << info.index << " twice\n";
-            return kExitUsage;
-        }
-        found.push_back(info);
-    }
+    const auto lantern = [](const DeviceInfo& info) -> std::string {
+        return info.familyCode == family::kLantern ? " is a light source; its EEPROM is the Kestrel's in front of it"
+                                                   : "";
+    };
+    if (!FindJobDevices(*session, devices, lantern, found, status)) return status;
 
     EepromJobOptions jobOptions;
     jobOptions.verify = !programOptions.noVerify;
@@ -111,14 +136,12 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
             const JobResult& result = job.result;
             if (result.ok) ++succeeded;
             session->Record(result.outcome);
-            OrderedJson problems = OrderedJson::array();
-            for (const std::string& problem : result.problems) problems.push_back(JsonText(problem));
             results.push_back({{"device", DeviceJson(info)},
                                {"ok", result.ok},
                                {"verified", result.verified},
                                {"bytesWritten", result.bytesWritten},
                                {"backup", JsonText(result.backupPath)},
-                               {"problems", problems}});
+                               {"problems", ProblemsJson(result.problems)}});
             if (options.json) continue;
             if (result.ok) {
                 std::cout << DeviceName(info) << ": programmed " << result.bytesWritten << " bytes"
@@ -133,16 +156,89 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
     }
     for (const auto& [info, outcome] : refused) {
         session->Record(outcome);
-        OrderedJson problems = OrderedJson::array();
-        for (const std::string& step : outcome.failed) problems.push_back(JsonText(step));
         results.push_back({{"device", DeviceJson(info)}, {"ok", false}, {"verified", false}, {"bytesWritten", 0},
-                           {"backup", ""}, {"problems", problems}});
+                           {"backup", ""}, {"problems", ProblemsJson(outcome.failed)}});
         if (!options.json) std::cout << DeviceName(info) << ": not programmed (" << outcome.failed.front() << ")\n";
     }
     if (options.json) {
         PrintJson({{"image", JsonText(image)}, {"results", results}});
     } else {
         std::cout << StrPrintf("Programmed %d of %zu devices.", succeeded, found.size());
+        if (succeeded > 0) std::cout << " Disconnect and reconnect each programmed device before using it.";
+        std::cout << '\n';
+    }
+    return session->ExitStatus();
+}
+
+int RunProgramFpga(const GlobalOptions& options, const std::vector<std::string>& devices, const std::string& file,
+                   const std::string& player) {
+    // The file is the same for every device: one that is not XSVF is refused
+    // before any device is even looked at.
+    const XsvfCheck check = CheckXsvfFile(file);
+    if (!check.ok) {
+        std::cerr << "spindle-cli: " << file << " is not an XSVF file that can be played: " << check.problem
+                  << "; nothing was sent\n";
+        return kExitFailed;
+    }
+    std::unique_ptr<CCliSession> session;
+    int status = CCliSession::Open(options, true, session);
+    if (status != kExitOk) return status;
+    session->StartUp();
+    session->RefreshTree();
+    CMainFrame& frame = session->Frame();
+
+    std::vector<DeviceInfo> found;
+    const auto noFpga = [](const DeviceInfo& info) -> std::string {
+        return FamilyOf(static_cast<int>(info.familyCode)).programsFpga ? "" : " has no programmable logic to program";
+    };
+    if (!FindJobDevices(*session, devices, noFpga, found, status)) return status;
+
+    FpgaJobOptions jobOptions;
+    jobOptions.playerPath = player;
+    std::vector<DeviceInfo> started;
+    std::vector<std::pair<DeviceInfo, Outcome>> refused;
+    for (const DeviceInfo& info : found) {
+        const Outcome outcome = frame.StartFpgaJob({info.index, info.familyCode, info.serial}, file, jobOptions);
+        if (outcome.Ok()) {
+            started.push_back(info);
+        } else {
+            refused.emplace_back(info, outcome);
+        }
+    }
+    FollowJobs(frame, started);
+
+    const std::vector<FinishedJob> finished = frame.CollectFinishedJobs();
+    OrderedJson results = OrderedJson::array();
+    int succeeded = 0;
+    for (const DeviceInfo& info : started) {
+        for (const FinishedJob& job : finished) {
+            if (job.deviceIndex != info.index) continue;
+            const JobResult& result = job.result;
+            if (result.ok) ++succeeded;
+            session->Record(result.outcome);
+            results.push_back({{"device", DeviceJson(info)},
+                               {"ok", result.ok},
+                               {"bytesSent", result.bytesWritten},
+                               {"problems", ProblemsJson(result.problems)}});
+            if (options.json) continue;
+            if (result.ok) {
+                std::cout << DeviceName(info) << ": FPGA programmed (" << result.bytesWritten << " bytes streamed)\n";
+            } else {
+                std::cout << DeviceName(info) << ": FAILED\n";
+                for (const std::string& problem : result.problems) std::cout << "  - " << problem << '\n';
+            }
+        }
+    }
+    for (const auto& [info, outcome] : refused) {
+        session->Record(outcome);
+        results.push_back({{"device", DeviceJson(info)}, {"ok", false}, {"bytesSent", 0},
+                           {"problems", ProblemsJson(outcome.failed)}});
+        if (!options.json) std::cout << DeviceName(info) << ": not programmed (" << outcome.failed.front() << ")\n";
+    }
+    if (options.json) {
+        PrintJson({{"file", JsonText(file)}, {"size", check.size}, {"results", results}});
+    } else {
+        std::cout << StrPrintf("Programmed the FPGA of %d of %zu devices.", succeeded, found.size());
         if (succeeded > 0) std::cout << " Disconnect and reconnect each programmed device before using it.";
         std::cout << '\n';
     }

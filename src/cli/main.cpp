@@ -130,6 +130,24 @@ int main(int argc, char** argv) {
                     "Examples:\n  spindle-cli --bench bench.json program 3 4 6 firmware.iic\n"
                     "  spindle-cli --bench bench.json --json program --backup old 3 firmware.iic");
 
+    std::vector<std::string> fpgaArgs;
+    std::string player;
+    CLI::App* programFpga = app.add_subcommand(
+        "program-fpga", "Program FPGA: stream an XSVF file into the programmable logic of one or more devices at once");
+    programFpga->add_option("DEVICE... FILE", fpgaArgs, "The devices, then the XSVF file")
+        ->required()
+        ->expected(2, -1)
+        ->type_name("DEVICE... FILE.xsvf");
+    programFpga->add_option("--player", player, "The FPGA player to load first (default: RaptorFPGA.hex of the "
+                                                "application folder, or the one installed with Spindle)")
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE.hex");
+    programFpga->footer("\nEvery device is programmed at the same time: the player is loaded into its 8051,\n"
+                        "then the file is streamed to it. The file is checked to be XSVF first. Exit\n"
+                        "status 0 only when every device took the whole file.\n"
+                        "Examples:\n  spindle-cli --bench bench.json program-fpga 6 7 examples/demo-design.xsvf\n"
+                        "  spindle-cli --bench bench.json --json program-fpga --player my.hex 6 design.xsvf");
+
     std::uint32_t dumpLength = 16384;
     CLI::App* dump = AddDeviceCommand(app, "eeprom-dump", "Read the device's boot EEPROM into a file", device,
                                       "\nExample:\n  spindle-cli --bench bench.json eeprom-dump 3 osprey.iic --length 8192");
@@ -175,6 +193,11 @@ int main(int argc, char** argv) {
         const std::string image = programArgs.back();
         programArgs.pop_back();
         return RunProgram(options, programArgs, image, programOptions);
+    }
+    if (programFpga->parsed()) {
+        const std::string xsvf = fpgaArgs.back();
+        fpgaArgs.pop_back();
+        return RunProgramFpga(options, fpgaArgs, xsvf, player);
     }
     if (dump->parsed()) return RunEepromDump(options, device, file, dumpLength);
     if (reset->parsed()) return RunResetCoefs(options, device);

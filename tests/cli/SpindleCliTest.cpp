@@ -666,3 +666,39 @@ TEST_F(SpindleCliTest, ProgramNamesTheDeviceThatWasUnpluggedMidWay) {
 }
 
 }  // namespace
+
+TEST_F(SpindleCliTest, ProgramFpgaConfiguresEveryChainAndSaysWhichDeviceEndedTheStream) {
+    const std::string examples = std::string(SPINDLE_SOURCE_DIR) + "/examples/";
+    const RunResult programmed = RunOnBench({"--json", "program-fpga", "6", "7", examples + "demo-design.xsvf"});
+    ASSERT_EQ(programmed.status, 0) << programmed.err;
+    const Json results = Json::parse(programmed.out)["results"];
+    ASSERT_EQ(results.size(), 2u);
+    for (const Json& result : results) {
+        EXPECT_TRUE(result["ok"].get<bool>());
+        EXPECT_EQ(result["bytesSent"], fs::file_size(examples + "demo-design.xsvf"));
+    }
+    // The chain model saved both devices configured into the bench file.
+    for (const Json& device : Json::parse(ReadFile(Bench()))["devices"]) {
+        const int index = device["index"];
+        if (!device.contains("jtag")) continue;
+        EXPECT_EQ(device["jtag"].value("configured", false), index == 6 || index == 7) << index;
+    }
+
+    const RunResult wrong = RunOnBench({"program-fpga", "4", examples + "wrong-idcode.xsvf"});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.out.find("the device ended the stream early, after taking"), std::string::npos) << wrong.out;
+    EXPECT_NE(wrong.out.find("Programmed the FPGA of 0 of 1 devices."), std::string::npos) << wrong.out;
+
+    // A file that is not XSVF is refused before any request.
+    const std::string before = ReadFile(Bench());
+    const RunResult refused = RunOnBench({"--usb-trace", Path("usb.txt").string(), "program-fpga", "5",
+                                          examples + "demo-bench.json"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("is not an XSVF file that can be played: byte 0x7B at offset 0"), std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(fs::exists(Path("usb.txt")) && fs::file_size(Path("usb.txt")) > 0);
+    EXPECT_EQ(ReadFile(Bench()), before);
+    // A device without programmable logic, and a player that is not there.
+    EXPECT_EQ(RunOnBench({"program-fpga", "3", examples + "demo-design.xsvf"}).status, 1);
+    EXPECT_EQ(RunOnBench({"program-fpga", "--player", "missing.hex", "5", examples + "demo-design.xsvf"}).status, 2);
+}
