@@ -581,7 +581,11 @@ static void execute(void) {
         }
         return;
     case XCOMMENT:
+        /* A comment may be longer than the ring: its bytes are not needed
+         * once read, so their room goes back to the host as they go. */
         while (get_u8() != 0) {
+            done_total += (uint16_t)(rd - done);
+            done = rd;
         }
         return;
     case XWAIT:

@@ -151,8 +151,13 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
     // device stopped answering) when they were reached first.
     const auto poll = [&](auto waiting) {
         const std::uint64_t since = clock.NowMs();
-        for (std::uint32_t polls = 0; waiting(link.reply); ++polls) {
-            if (polls >= limits.maxPolls || clock.NowMs() - since >= limits.boundMs) {
+        std::uint64_t last = since;
+        std::uint32_t still = 0;
+        while (waiting(link.reply)) {
+            const std::uint64_t now = clock.NowMs();
+            still = now == last ? still + 1 : 0;
+            last = now;
+            if (now - since >= limits.boundMs || still > limits.stillPolls) {
                 stream.stoppedAnswering = true;
                 return false;
             }

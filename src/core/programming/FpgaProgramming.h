@@ -42,12 +42,13 @@ PlayerLoad LoadFpgaPlayer(Platform& platform, std::uint32_t deviceIndex, const s
 
 // How long the host keeps polling a device that answers "busy" (0xFFFF) or
 // reports a full buffer without taking anything, before it gives up. The
-// player answers about ten times a second while it works, so the time
-// bound is the one that ends a real job; the poll count ends it on a clock
-// that does not move while the host waits (tests, a scripted device).
+// time bound ends it on a real clock. A clock that does not move while the
+// host waits (a virtual one, in tests and on the simulated bench) would
+// never reach it: there the loop ends after `stillPolls` replies in a row
+// during which the clock did not move (a real clock moves within a few).
 struct XsvfPollLimits {
     std::uint32_t boundMs = 120000;
-    std::uint32_t maxPolls = 200000;
+    std::uint32_t stillPolls = 600;
 };
 
 // What streaming an XSVF file came to.

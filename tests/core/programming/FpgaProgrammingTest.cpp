@@ -238,7 +238,7 @@ TEST(XsvfStreaming, PollingEndsAtItsBoundAndSaysTheDeviceStoppedAnswering) {
     ASSERT_EQ(stream.problems.size(), 1u);
     EXPECT_EQ(stream.problems[0], "the device stopped answering after 62 of the file's 200 bytes had been sent");
 
-    // A clock that stands still: the poll count ends it.
+    // A clock that stands still: the replies in a row without it moving end it.
     ScriptRig still;
     still.Reply({8192, 8100, 0xFFFF});
     const XsvfStream full = still.Play(still.File(200), {2000, 300});
