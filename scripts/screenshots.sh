@@ -3,7 +3,7 @@
 # display is needed: docs/screenshot.png (a Kestrel selected, its values in
 # the list), docs/screenshot-manufacturing.png (manufacturing mode, both
 # bars) and docs/screenshot-programming.png (three EEPROM jobs counting
-# down, on devices of both chip generations). Settings go to a temporary folder; the operator's are not touched.
+# down, on devices of both chip generations, and an FPGA job). Settings go to a temporary folder; the operator's are not touched.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -36,8 +36,9 @@ shot "$config/plain" "[0] Kestrel - KES10234" docs/screenshot.png
 printf "[Settings]\nManufacturing=1\n$layout$placement" > "$config/manufacturing/Spindle.ini"
 shot "$config/manufacturing" "[4] Kestrel+ - KSP00312" docs/screenshot-manufacturing.png
 
-# Three jobs on a bench slowed to 1.5 s per vendor request, so they are still
-# running when the window is grabbed: 16 KiB images, one per chip generation.
+# Three EEPROM jobs on a bench slowed to 1.5 s per vendor request, so they
+# are still running when the window is grabbed: 16 KiB images, one per chip
+# generation; and the example design into device 7's FPGA.
 mkdir -p "$config/programming"
 printf "[Settings]\n$layout$placement" > "$config/programming/Spindle.ini"
 head -c 16383 /dev/zero | tr '\0' '\125' > "$config/body"
@@ -45,4 +46,4 @@ head -c 16383 /dev/zero | tr '\0' '\125' > "$config/body"
 { printf '\302'; cat "$config/body"; } > "$config/fx2.iic"
 shot "$config/programming" "[6] Falcon - FAL01204" docs/screenshot-programming.png \
   --slow-requests 1500 --program "0:$config/ezusb.iic" --program "3:$config/ezusb.iic" \
-  --program "6:$config/fx2.iic" --screenshot-delay 3500
+  --program "6:$config/fx2.iic" --program "7:examples/demo-design.xsvf" --screenshot-delay 3500

@@ -21,7 +21,8 @@ namespace {
 
 using namespace spindle;
 
-// "INDEX:IMAGE": an EEPROM job on that device, as Program starts it.
+// "INDEX:IMAGE": an EEPROM job on that device, as Program starts it; an
+// IMAGE ending in ".xsvf", an FPGA job as Program FPGA starts it.
 void StartProgramJob(gui::CMainWindow& window, const std::string& job) {
     const std::size_t colon = job.find(':');
     const std::string indexText = job.substr(0, colon);
@@ -32,7 +33,12 @@ void StartProgramJob(gui::CMainWindow& window, const std::string& job) {
     for (const DeviceRecord& record : frame.deviceRecords) {
         if (failure == std::errc() && end == indexText.data() + indexText.size() && (record.family != 0 || !record.serial.empty()) &&
             record.index == index) {
-            frame.StartEepromJob(record, image);
+            const bool xsvf = image.size() > 5 && image.compare(image.size() - 5, 5, ".xsvf") == 0;
+            if (xsvf) {
+                frame.StartFpgaJob(record, image);
+            } else {
+                frame.StartEepromJob(record, image);
+            }
             return;
         }
     }
