@@ -10,6 +10,7 @@
 
 #include "SimTestRig.h"
 #include "device/Anchor.h"
+#include "programming/FpgaProgramming.h"
 #include "player_status.h"
 #include "support/TempFolder.h"
 #include "support/XsvfReferencePlayer.h"
@@ -343,6 +344,30 @@ TEST_F(FpgaPlayerTest, TheDemoDesignConfiguresADemoDeviceAndALaterBenchSeesIt) {
     EXPECT_TRUE(state->configured);
     EXPECT_EQ(state->bits, kDemoChain.configLength);
     EXPECT_FALSE(later->Device(7)->JtagState()->configured);
+}
+
+TEST_F(FpgaPlayerTest, WithTheHostsClockThePlayerWorksThroughTheHostsWaits) {
+    // The example design is not a multiple of 62 bytes long: no empty packet
+    // ends its stream, and the player still holds the tail of it when the
+    // host stops sending. Only time given to the chip while the host waits
+    // executes it.
+    const std::string design = std::string(SPINDLE_SOURCE_DIR) + "/examples/demo-design.xsvf";
+    ASSERT_NE(std::filesystem::file_size(design) % 62, 0u);
+    for (int index : {20, 21}) {
+        auto device = AddChainDevice(index, kDemoChain);
+        if (index == 21) rig.bench->SetClock(&rig.clock);
+        const DeviceHandle handle = StartPlayer(index);
+        CloseDevice(rig.platform, handle);
+        JobEntry entry;
+        const XsvfStream stream = PlayXsvf(rig.platform, static_cast<std::uint32_t>(index), "", design, entry);
+        EXPECT_TRUE(stream.problems.empty()) << index;
+        const auto status = device->FpgaPlayerStatus();
+        ASSERT_TRUE(status);
+        EXPECT_EQ(status->received, std::filesystem::file_size(design));
+        // Without the clock the chip stood still after the last request.
+        EXPECT_EQ(status->state, index == 21 ? PLAYER_COMPLETE : PLAYER_STREAMING) << index;
+        EXPECT_EQ(device->JtagState()->configured, index == 21) << index;
+    }
 }
 
 }  // namespace
