@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the dependencies, then builds and runs the whole test suite twice:
 # a normal build and an AddressSanitizer + UndefinedBehaviorSanitizer build;
-# then the programming job and frame tests, whose workers run beside the
+# then the programming job and frame tests (EEPROM and FPGA), whose workers run beside the
 # window's thread, under ThreadSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
@@ -22,5 +22,5 @@ BUILD_TYPE=Debug run_suite build-asan -DSPINDLE_SANITIZE=ON -DSPINDLE_BUILD_BENC
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSPINDLE_TSAN=ON -DSPINDLE_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j "$JOBS" --target test_app test_programming
 TSAN_OPTIONS="halt_on_error=1" \
-ctest --test-dir build-tsan -j "$JOBS" --output-on-failure --timeout 300 -R '^(ProgramJob|EepromImage|EepromProgramming)'
+ctest --test-dir build-tsan -j "$JOBS" --output-on-failure --timeout 300 -R '^(ProgramJob|EepromImage|EepromProgramming|FpgaJob)'
 echo "All tests passed (normal, address/undefined and thread sanitizer builds)."
