@@ -3,6 +3,8 @@
 // Prints the fixed waits apart from the stream, and
 //   stream wall / (packets x 10 ms)   target at most 1.05 (the host's pause
 //                                     after each packet is all it waits)
+// and how much of the stream went to the emulated chip inside the bench's
+// requests, against the host's own share.
 //
 //   bench_fpga
 #include <chrono>
@@ -48,6 +50,27 @@ private:
     RealClock real_;
 };
 
+// The bench behind a driver that adds up the time spent in its requests.
+class TimedDriver final : public IEzusbDriver {
+public:
+    explicit TimedDriver(IEzusbDriver& inner) : inner_(inner) {}
+    DeviceHandle Open(const std::string& path) override { return inner_.Open(path); }
+    bool IoControl(DeviceHandle handle, std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength,
+                   std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) override {
+        const auto begin = Steady::now();
+        const bool done = inner_.IoControl(handle, code, in, inLength, out, outLength, returned);
+        inside += Steady::now() - begin;
+        if (code == ioctl::kBulkWrite) ++writes;
+        return done;
+    }
+    void Close(DeviceHandle handle) override { inner_.Close(handle); }
+    Steady::duration inside{};
+    int writes = 0;
+
+private:
+    IEzusbDriver& inner_;
+};
+
 double Seconds(Steady::time_point a, Steady::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 }  // namespace
@@ -65,7 +88,8 @@ int main() {
     bench->SetClock(&clock);
     NullDebugTrace trace;
     QuietUi ui;
-    Platform platform{*bench, clock, trace, ui};
+    TimedDriver driver(*bench);
+    Platform platform{driver, clock, trace, ui};
     JobEntry entry;
 
     // The job's steps one by one, as ProgramFpga runs them.
@@ -78,6 +102,8 @@ int main() {
     // or close: done here, so the stream's time holds only the stream.
     bench->Close(bench->Open("\\\\.\\Ezusb-6"));
     const auto caughtUp = Steady::now();
+    driver.inside = {};
+    driver.writes = 0;
     const XsvfStream stream = PlayXsvf(platform, 6, "", design, entry);
     const auto end = Steady::now();
     if (clock.waits.size() != 2) {
@@ -93,6 +119,10 @@ int main() {
     std::printf("stream: %ld bytes in %u packets, %.3f s; wait after it: %.3f s (fixed 10 s); close, with the "
                 "chip catching up: %.3f s\n",
                 size, stream.packets, streamed, Seconds(settled.begin, settled.end), Seconds(settled.end, end));
+    const double emulated = std::chrono::duration<double>(driver.inside).count();
+    std::printf("of the stream, in the bench's requests (the emulated chip): %.3f s; the host's own: %.3f s for %d "
+                "writes, %.3f x their 10 ms pauses\n",
+                emulated, streamed - emulated, driver.writes, (streamed - emulated) / (driver.writes * 0.010));
     std::printf("stream wall / (packets x 10 ms) = %.3f (target at most 1.05): %s\n", streamed / ideal,
                 streamed / ideal <= 1.05 ? "met" : "MISSED");
     const auto chain = bench->Device(6)->JtagState();
