@@ -678,7 +678,8 @@ TEST_F(SpindleCliTest, ProgramFpgaConfiguresEveryChainAndSaysWhichDeviceEndedThe
         EXPECT_EQ(result["bytesSent"], fs::file_size(examples + "demo-design.xsvf"));
     }
     // The chain model saved both devices configured into the bench file.
-    for (const Json& device : Json::parse(ReadFile(Bench()))["devices"]) {
+    const Json saved = Json::parse(ReadFile(Bench()));
+    for (const Json& device : saved["devices"]) {
         const int index = device["index"];
         if (!device.contains("jtag")) continue;
         EXPECT_EQ(device["jtag"].value("configured", false), index == 6 || index == 7) << index;

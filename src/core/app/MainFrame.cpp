@@ -139,6 +139,8 @@ bool CMainFrame::OnCommand(int commandId) {
         case cmd::kUnlockFeatures: OnUnlockFeatures(); return true;
         case cmd::kProgram: OnProgram(); return true;
         case cmd::kProgramFpga: OnProgramFpga(); return true;
+        case cmd::kPsocDiags: OnPsocDiags(); return true;
+        case cmd::kIbisExtra: OnIbisExtra(); return true;
         case cmd::kAppAbout: OnAppAbout(); return true;
         default: return false;
     }

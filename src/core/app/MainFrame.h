@@ -23,6 +23,9 @@
 
 namespace spindle {
 
+class CSpecPropSheet;
+class IAnimatedPicture;
+
 // The main frame's logic: owns everything that lives longer than one command
 // (device table, job state, feature flags, the auto-nulling copy, the tree
 // and list models, the command-enable flags) and handles every command.
@@ -84,6 +87,14 @@ public:
     // (nothing reaches the device), sets the deadline and the bar, and
     // starts the worker. The command-line tool calls it for each device.
     Outcome StartFpgaJob(const DeviceRecord& record, const std::string& xsvfPath, const FpgaJobOptions& options = {});
+    // PSOC Diags.: the sheet with the one page of the selected device's
+    // family, on the device opened for it; the countdown stops meanwhile.
+    Outcome OnPsocDiags();
+    // Ibis Extra: the Ibis page alone, for an Ibis-family device that is not
+    // being programmed (another family opens nothing).
+    Outcome OnIbisExtra();
+    // The animated picture the front end draws for the Ibis page (null: none).
+    void SetAnimatedPicture(IAnimatedPicture* picture) { picture_ = picture; }
     void OnAppAbout();
     // Runs a command by its id; false for an id the frame does not handle.
     bool OnCommand(int commandId);
@@ -167,6 +178,8 @@ public:
         RawSlots slots;  // the exact bytes Get All Values read
     };
     ListSource listSource;
+    // The PSOC sheet while it runs.
+    CSpecPropSheet* propertySheet = nullptr;
 
     // Before the list is replaced (another device, Get All Values, Refresh
     // Tree): when it holds edits not yet saved, asks "Save changes to
@@ -196,6 +209,7 @@ private:
     // An FPGA job ran since the frame last returned to idle: "Linearity
     // Coefs" is shown again then, whichever countdown was running.
     bool fpgaSinceIdle_ = false;
+    IAnimatedPicture* picture_ = nullptr;
 };
 
 }  // namespace spindle

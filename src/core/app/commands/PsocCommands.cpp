@@ -1,0 +1,60 @@
+// PSOC Diags. (the sheet with the page of the selected device's family) and
+// Ibis Extra (the Ibis page alone).
+#include "app/MainFrame.h"
+#include "device/EzusbDevice.h"
+#include "platform/UserInterface.h"
+#include "tools/SpecPropSheet.h"
+
+namespace spindle {
+
+Outcome CMainFrame::OnPsocDiags() {
+    Outcome outcome;
+    const DeviceRecord* record = SelectedRecord();
+    if (record == nullptr) return outcome;
+    const DeviceRecord device = *record;
+    DeviceHandle handle = kNullHandle;
+    if (!OpenDeviceByIndex(platform_, static_cast<int>(device.index), handle)) handle = kInvalidHandle;
+    CSpecPropSheet sheet(platform_, kAppTitle, picture_);
+    propertySheet = &sheet;
+    if (sheet.AddPage(handle, static_cast<int>(device.family)) != nullptr) {
+        outcome.Done("open the PSOC page");
+    } else {
+        outcome.Fail("find a PSOC page for the device's family");
+    }
+    StopCountdownTimer();
+    platform_.ui.DoModal(sheet);
+    for (CPsocPage* page : sheet.Pages()) page->OnOK();
+    propertySheet = nullptr;
+    CloseDevice(platform_, handle);
+    StartCountdownTimer(timer::kEepromCountdown);
+    return outcome;
+}
+
+Outcome CMainFrame::OnIbisExtra() {
+    Outcome outcome;
+    CIbisPsocPage page(platform_, picture_);
+    const DeviceRecord* record = SelectedRecord();
+    if (record == nullptr) return outcome;
+    if (record->index < static_cast<std::uint32_t>(kMaxDevices) && jobBusy[record->index].load() == 1) {
+        outcome.Fail("open a device that is being programmed");
+        return outcome;
+    }
+    const DeviceRecord device = *record;
+    StopCountdownTimer();
+    DeviceHandle handle = kNullHandle;
+    if (!OpenDeviceByIndex(platform_, static_cast<int>(device.index), handle)) handle = kInvalidHandle;
+    if (FamilyOf(static_cast<int>(device.family)).psocPage == PsocPage::Ibis) {
+        page.SetDevice(handle);
+        platform_.ui.DoModal(page);
+        page.OnClose();
+        StartCountdownTimer(timer::kEepromCountdown);
+        outcome.Done("open the Ibis page");
+    } else {
+        outcome.Fail("open the Ibis page of a device of another family");
+    }
+    CloseDevice(platform_, handle);
+    StartCountdownTimer(timer::kEepromCountdown);
+    return outcome;
+}
+
+}  // namespace spindle
