@@ -13,10 +13,12 @@
 #include <QVBoxLayout>
 
 #include "Artwork.h"
+#include "PsocDialogs.h"
 #include "app/AboutBox.h"
 #include "platform/ErrorReport.h"
 #include "app/FeatureUnlock.h"
 #include "protocol/ValueEditors.h"
+#include "tools/SpecPropSheet.h"
 
 namespace spindle::gui {
 
@@ -64,23 +66,30 @@ void CModelDialog::accept() {
 
 std::unique_ptr<CModelDialog> MakeDialog(CDialogModel& model, QWidget* parent) {
     std::unique_ptr<CModelDialog> dialog;
-    switch (model.DialogId()) {
-        case CEditValueDlg::kDialogId:
-            dialog = std::make_unique<CEditValueDialog>(static_cast<CEditValueDlg&>(model), parent);
-            break;
-        case CAutoNullingDlg::kDialogId:
-            dialog = std::make_unique<CAutoNullingDialog>(static_cast<CAutoNullingDlg&>(model), parent);
-            break;
-        case CUnlockDlg::kDialogId:
-            dialog = std::make_unique<CUnlockDialog>(static_cast<CUnlockDlg&>(model), parent);
-            break;
-        case CErrorDlg::kDialogId:
-            dialog = std::make_unique<CErrorDialog>(static_cast<CErrorDlg&>(model), parent);
-            break;
-        case CAboutDlg::kDialogId:
-            dialog = std::make_unique<CAboutDialog>(static_cast<CAboutDlg&>(model), parent);
-            break;
-        default: return nullptr;
+    // The PSOC sheet, and the Ibis page when it runs on its own.
+    if (auto* sheet = dynamic_cast<CSpecPropSheet*>(&model)) {
+        dialog = std::make_unique<CPsocSheetDialog>(*sheet, parent);
+    } else if (auto* ibis = dynamic_cast<CIbisPsocPage*>(&model)) {
+        dialog = std::make_unique<CIbisPsocDialog>(*ibis, parent);
+    } else {
+        switch (model.DialogId()) {
+            case CEditValueDlg::kDialogId:
+                dialog = std::make_unique<CEditValueDialog>(static_cast<CEditValueDlg&>(model), parent);
+                break;
+            case CAutoNullingDlg::kDialogId:
+                dialog = std::make_unique<CAutoNullingDialog>(static_cast<CAutoNullingDlg&>(model), parent);
+                break;
+            case CUnlockDlg::kDialogId:
+                dialog = std::make_unique<CUnlockDialog>(static_cast<CUnlockDlg&>(model), parent);
+                break;
+            case CErrorDlg::kDialogId:
+                dialog = std::make_unique<CErrorDialog>(static_cast<CErrorDlg&>(model), parent);
+                break;
+            case CAboutDlg::kDialogId:
+                dialog = std::make_unique<CAboutDialog>(static_cast<CAboutDlg&>(model), parent);
+                break;
+            default: return nullptr;
+        }
     }
     dialog->setWindowTitle(Q(model.Title()));
     // Dialogs have a title and a close box, never minimize or maximize.
