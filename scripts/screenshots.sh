@@ -3,7 +3,10 @@
 # display is needed: docs/screenshot.png (a Kestrel selected, its values in
 # the list), docs/screenshot-manufacturing.png (manufacturing mode, both
 # bars) and docs/screenshot-programming.png (three EEPROM jobs counting
-# down, on devices of both chip generations, and an FPGA job). Settings go to a temporary folder; the operator's are not touched.
+# down, on devices of both chip generations, and an FPGA job), and the PSOC
+# Diags. sheet of a Falcon, a Condor and an Ibis-family Gannet
+# (docs/screenshot-psoc-falcon.png, -condor.png, -ibis.png). Settings go to a
+# temporary folder; the operator's are not touched.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -47,3 +50,11 @@ head -c 16383 /dev/zero | tr '\0' '\125' > "$config/body"
 shot "$config/programming" "[6] Falcon - FAL01204" docs/screenshot-programming.png \
   --slow-requests 1500 --program "0:$config/ezusb.iic" --program "3:$config/ezusb.iic" \
   --program "6:$config/fx2.iic" --program "7:examples/demo-design.xsvf" --screenshot-delay 3500
+
+# PSOC Diags. on one device of each PSOC family: the sheet is grabbed once
+# its page has started (and the Condor and Ibis pages have polled).
+mkdir -p "$config/psoc"
+printf "[Settings]\nManufacturing=1\n$layout$placement" > "$config/psoc/Spindle.ini"
+shot "$config/psoc" "[6] Falcon - FAL01204" docs/screenshot-psoc-falcon.png --psoc
+shot "$config/psoc" "[8] Condor - CON00077" docs/screenshot-psoc-condor.png --psoc
+shot "$config/psoc" "[9] Gannet - GAN00145" docs/screenshot-psoc-ibis.png --psoc

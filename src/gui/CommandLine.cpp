@@ -46,6 +46,8 @@ LaunchOptions ParseCommandLine(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (argument == "--version") {
             options.version = true;
+        } else if (argument == "--psoc") {
+            options.psoc = true;
         } else if (TakeValue(arguments, i, "bench", options.bench, options.error) ||
                    TakeValue(arguments, i, "usb-trace", options.usbTrace, options.error) ||
                    TakeValue(arguments, i, "select", options.select, options.error) ||

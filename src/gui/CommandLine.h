@@ -25,6 +25,9 @@ struct LaunchOptions {
     std::string select;
     std::string screenshot;
     int screenshotDelayMs = 800;
+    // Hidden, for screenshots of the PSOC pages: after the delay, run
+    // PSOC Diags. on the selected device and grab its dialog instead.
+    bool psoc = false;
     // Hidden, for screenshots of running jobs: every vendor request to a
     // simulated device waits this long (real time), and each "INDEX:IMAGE"
     // starts an EEPROM job as Program would, once the tree is built.

@@ -2,6 +2,7 @@
 // main window on it and runs the event loop.
 #include <clocale>
 #include <QApplication>
+#include <QDialog>
 #include <QTimer>
 #include <charconv>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "MainWindow.h"
 #include "app/MainFrame.h"
 #include "device/UsbTrace.h"
+#include "platform/CommandIds.h"
 #include "platform/DebugTrace.h"
 #include "platform/RealClock.h"
 #include "sim/SimBench.h"
@@ -54,6 +56,24 @@ void ScheduleScreenshot(QApplication& app, gui::CMainWindow& window, const gui::
             std::fprintf(stderr, "spindle: no tree item \"%s\"\n", options.select.c_str());
         }
         for (const std::string& job : options.programJobs) StartProgramJob(window, job);
+        if (options.psoc) {
+            // The sheet runs modally; a timer inside its event loop grabs it
+            // once its page has started and closes it.
+            auto saved = std::make_shared<bool>(false);
+            QTimer::singleShot(delay, &window, [saved, options] {
+                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                if (dialog == nullptr) return;
+                if (!options.screenshot.empty()) {
+                    *saved = dialog->grab().save(QString::fromStdString(options.screenshot), "PNG");
+                    if (!*saved) std::fprintf(stderr, "spindle: cannot write %s\n", options.screenshot.c_str());
+                }
+                dialog->done(QDialog::Accepted);
+            });
+            window.Frame().OnCommand(cmd::kPsocDiags);
+            if (!options.screenshot.empty() && !*saved) std::fprintf(stderr, "spindle: no PSOC dialog to grab\n");
+            app.exit(*saved || options.screenshot.empty() ? 0 : 1);
+            return;
+        }
         if (options.screenshot.empty()) return;
         QTimer::singleShot(delay, &window, [&app, &window, options] {
             const bool saved = window.grab().save(QString::fromStdString(options.screenshot), "PNG");

@@ -488,6 +488,8 @@ TEST(GuiCommandLineTest, BenchTraceAndQtOptions) {
     const LaunchOptions none = ParseCommandLine({"spindle"});
     EXPECT_TRUE(none.bench.empty());
     EXPECT_TRUE(none.error.empty());
+    EXPECT_FALSE(none.psoc);
+    EXPECT_TRUE(ParseCommandLine({"spindle", "--psoc"}).psoc);
     const LaunchOptions bench =
         ParseCommandLine({"spindle", "--bench", "demo", "--usb-trace=/tmp/t.log", "-platform", "offscreen"});
     EXPECT_EQ(bench.bench, "demo");
