@@ -62,7 +62,10 @@ bool SimBench::IoControl(DeviceHandle handle, std::uint32_t code, const std::uin
     const auto present = devices_.find(device.config_.index);
     if (present == devices_.end() || present->second.get() != &device) return false;
     const std::uint64_t now = clock_ != nullptr ? clock_->NowMs() : 0;
-    if (clock_ != nullptr) device.CatchUpLocked(now);
+    if (clock_ != nullptr) {
+        device.CatchUpLocked(now);
+        device.AdvanceThermalLocked(now);
+    }
     const bool done = device.HandleLocked(code, in, inLength, out, outLength, returned);
     if (clock_ != nullptr) device.MarkHostTimeLocked(now);
     if (!done && trace_ != nullptr && code == ioctl::kVendorOrClassRequest && !device.vendorLog_.empty() &&

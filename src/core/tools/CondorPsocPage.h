@@ -38,6 +38,17 @@ public:
     // Typing into the setpoint box sends nothing; it only delays the next poll.
     void OnSetpointTextChanged() { pollCounter = 1; }
 
+    // Reads one quantity now, as a poll does (false when the exchange failed).
+    bool ReadQuantity(int quantity);
+    // The firmware text from the version register (read twice).
+    bool ReadFirmware();
+    // Switches the TEC to `on` (the check box's click, when it differs).
+    void SetTec(bool on) {
+        if ((tecState != 0) != on) OnTecClicked();
+    }
+    // Writes a setpoint in °C (tenths, truncated toward zero).
+    bool WriteSetpoint(double celsius);
+
     // How the page shows a temperature (the window's float format).
     static std::string CelsiusText(float celsius);
 
