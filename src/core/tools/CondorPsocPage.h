@@ -42,9 +42,11 @@ public:
     bool ReadQuantity(int quantity);
     // The firmware text from the version register (read twice).
     bool ReadFirmware();
-    // Switches the TEC to `on` (the check box's click, when it differs).
+    // Switches the TEC to `on` and writes it (the page does not know the
+    // device's state, so it is written either way).
     void SetTec(bool on) {
-        if ((tecState != 0) != on) OnTecClicked();
+        tecState = on ? 0 : 1;
+        OnTecClicked();
     }
     // Writes a setpoint in °C (tenths, truncated toward zero).
     bool WriteSetpoint(double celsius);
