@@ -33,6 +33,15 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
 // the whole file. `player` (optional) replaces "RaptorFPGA.hex".
 int RunProgramFpga(const GlobalOptions& options, const std::vector<std::string>& devices, const std::string& file,
                    const std::string& player);
+// The PSOC page of a Falcon, Condor or Ibis device: show (reads only), open
+// (the page's start, side effects included), the page's buttons, and watch
+// (polling as the page does).
+struct PsocWatchOptions {
+    double intervalSeconds = 0;  // 0: the page's own pace
+    int count = 0;               // 0: until interrupted
+};
+int RunPsoc(const GlobalOptions& options, const std::string& device, const std::string& action,
+            const std::vector<std::string>& args, const PsocWatchOptions& watch);
 int RunEepromDump(const GlobalOptions& options, const std::string& device, const std::string& file,
                   std::uint32_t length);
 

@@ -148,6 +148,27 @@ int main(int argc, char** argv) {
                         "Examples:\n  spindle-cli --bench bench.json program-fpga 6 7 examples/demo-design.xsvf\n"
                         "  spindle-cli --bench bench.json --json program-fpga --player my.hex 6 design.xsvf");
 
+    std::string psocAction;
+    std::vector<std::string> psocArgs;
+    PsocWatchOptions watch;
+    CLI::App* psoc = AddDeviceCommand(
+        app, "psoc", "PSOC Diags.: the PSOC page of a Falcon, Osprey+, Condor or Ibis device", device,
+        "\nActions:\n"
+        "  show                 read and print the page's values, writing nothing\n"
+        "  open                 run the page's start as the window does (the Falcon's DAC is set to 512;\n"
+        "                       the Ibis fan and TEC are switched on at -5.0 C)\n"
+        "  read-adc | write-dac HEX | read-temp          (Falcon)\n"
+        "  read temperature|adc|setpoint-counts|pid|setpoint|status | tec on|off | setpoint C   (Condor)\n"
+        "  tec on|off | fan on|off | setpoint C                                          (Ibis)\n"
+        "  watch [--interval S] [--count N]   poll as the page does, a line per reading\n"
+        "Examples:\n  spindle-cli --bench demo psoc 6 show\n  spindle-cli --bench bench.json psoc 9 watch --count 5");
+    psoc->add_option("ACTION", psocAction, "What to do")->required();
+    psoc->add_option("ARG", psocArgs, "The action's value")->expected(0, 1);
+    psoc->add_option("--interval", watch.intervalSeconds, "watch: seconds between readings (default: the page's)")
+        ->check(CLI::PositiveNumber);
+    psoc->add_option("--count", watch.count, "watch: readings to take (default: until interrupted)")
+        ->check(CLI::NonNegativeNumber);
+
     std::uint32_t dumpLength = 16384;
     CLI::App* dump = AddDeviceCommand(app, "eeprom-dump", "Read the device's boot EEPROM into a file", device,
                                       "\nExample:\n  spindle-cli --bench bench.json eeprom-dump 3 osprey.iic --length 8192");
@@ -199,6 +220,7 @@ int main(int argc, char** argv) {
         fpgaArgs.pop_back();
         return RunProgramFpga(options, fpgaArgs, xsvf, player);
     }
+    if (psoc->parsed()) return RunPsoc(options, device, psocAction, psocArgs, watch);
     if (dump->parsed()) return RunEepromDump(options, device, file, dumpLength);
     if (reset->parsed()) return RunResetCoefs(options, device);
     if (linearity->parsed()) return RunLinearity(options, device, file);

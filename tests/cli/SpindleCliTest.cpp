@@ -703,3 +703,49 @@ TEST_F(SpindleCliTest, ProgramFpgaConfiguresEveryChainAndSaysWhichDeviceEndedThe
     EXPECT_EQ(RunOnBench({"program-fpga", "3", examples + "demo-design.xsvf"}).status, 1);
     EXPECT_EQ(RunOnBench({"program-fpga", "--player", "missing.hex", "5", examples + "demo-design.xsvf"}).status, 2);
 }
+
+TEST_F(SpindleCliTest, PsocShowReadsEveryPageWithoutChangingTheDevice) {
+    const std::string before = ReadFile(Bench());
+    const RunResult falcon = RunOnBench({"psoc", "6", "show"});
+    ASSERT_EQ(falcon.status, 0) << falcon.err;
+    EXPECT_NE(falcon.out.find("Firmware\tFirmware Version 0.10.4; ADC 13-Bit DAC 9-Bit\n"), std::string::npos)
+        << falcon.out;
+    EXPECT_NE(falcon.out.find("Raw ADC Counts\t0X1000\nADC Volts\t2.650\n"), std::string::npos) << falcon.out;
+    EXPECT_NE(falcon.out.find("Board Temperature\t24.998\n"), std::string::npos) << falcon.out;
+    const RunResult condor = RunOnBench({"--json", "psoc", "8", "show"});
+    ASSERT_EQ(condor.status, 0) << condor.err;
+    const Json values = Json::parse(condor.out)["values"];
+    EXPECT_EQ(Json::parse(condor.out)["page"], "Condor PSOC");
+    EXPECT_EQ(values["Temperature Celsius"], "-10");
+    EXPECT_EQ(values["Fan Fail"], "no");
+    const RunResult ibis = RunOnBench({"psoc", "9", "show"});
+    ASSERT_EQ(ibis.status, 0) << ibis.err;
+    EXPECT_NE(ibis.out.find("Board Temp\tNA\nCurrent Temperature(C)\t21.50\n"), std::string::npos) << ibis.out;
+    EXPECT_EQ(ReadFile(Bench()), before) << "show writes nothing";
+    EXPECT_EQ(RunOnBench({"psoc", "3", "show"}).status, 1) << "an Osprey has no PSOC page";
+}
+
+TEST_F(SpindleCliTest, PsocOpenSwitchesTheIbisOnAndWatchShowsItCooling) {
+    const RunResult opened = RunOnBench({"psoc", "9", "open"});
+    ASSERT_EQ(opened.status, 0) << opened.err;
+    EXPECT_NE(opened.out.find("the fan and the TEC were switched on and the setpoint set to -5.0"), std::string::npos);
+    const RunResult refused = RunOnBench({"psoc", "9", "setpoint", "30"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("from -20.0 to 25.0"), std::string::npos) << refused.err;
+    const RunResult watched = RunOnBench({"--json", "psoc", "9", "watch", "--count", "4"});
+    ASSERT_EQ(watched.status, 0) << watched.err;
+    std::vector<double> temperatures;
+    std::istringstream lines(watched.out);
+    for (std::string line; std::getline(lines, line);) {
+        const Json reading = Json::parse(line);
+        temperatures.push_back(std::stod(reading["values"]["Current Temperature(C)"].get<std::string>()));
+        EXPECT_EQ(reading["values"]["Current Setpoint(C)"], "-5.00");
+    }
+    ASSERT_EQ(temperatures.size(), 4u);
+    // Ten seconds between readings, a degree a second, down to the setpoint.
+    EXPECT_DOUBLE_EQ(temperatures[1], temperatures[0] - 10.0);
+    EXPECT_DOUBLE_EQ(temperatures[3], -5.0);
+    const RunResult dac = RunOnBench({"psoc", "6", "write-dac", "1FF"});
+    EXPECT_NE(dac.out.find("DAC Volts\t5.090039"), std::string::npos) << dac.out;
+    EXPECT_EQ(RunOnBench({"psoc", "6", "write-dac", "123456"}).status, 1) << "longer than its field";
+}

@@ -62,7 +62,10 @@ bool SimBench::IoControl(DeviceHandle handle, std::uint32_t code, const std::uin
     const auto present = devices_.find(device.config_.index);
     if (present == devices_.end() || present->second.get() != &device) return false;
     const std::uint64_t now = clock_ != nullptr ? clock_->NowMs() : 0;
-    if (clock_ != nullptr) device.CatchUpLocked(now);
+    if (clock_ != nullptr) {
+        device.CatchUpLocked(now);
+        device.AdvanceThermalLocked(now);
+    }
     const bool done = device.HandleLocked(code, in, inLength, out, outLength, returned);
     if (clock_ != nullptr) device.MarkHostTimeLocked(now);
     if (!done && trace_ != nullptr && code == ioctl::kVendorOrClassRequest && !device.vendorLog_.empty() &&
@@ -170,13 +173,40 @@ bool SimBench::Save() {
     return SaveLocked();
 }
 
+namespace {
+std::array<int, 4> TecState(const TecModel& tec) {
+    return {tec.tecOn ? 1 : 0, tec.fanOn ? 1 : 0, tec.setpoint, tec.temperature};
+}
+}  // namespace
+
 SimBench::PersistentState::PersistentState(const SimDevice& device)
     : slots(device.config_.slots), eeprom(device.EepromContentsLocked()) {
     if (device.config_.jtag) jtag = device.config_.jtag->state;
     if (device.config_.lantern) lanternSlots = device.config_.lantern->slots;
+    if (device.config_.tec) tec = TecState(*device.config_.tec);
+    if (device.config_.psocRegisters) psocRegisters = *device.config_.psocRegisters;
 }
 
 namespace {
+
+// Puts each register of `registers` that differs from `saved` into the
+// object `entry[member]`, keeping the key form the file used for it.
+void PatchRegisters(Json& entry, const char* member, const std::map<std::uint8_t, std::uint16_t>& registers,
+                    const std::map<std::uint8_t, std::uint16_t>& saved) {
+    for (const auto& [address, value] : registers) {
+        const auto before = saved.find(address);
+        if (before != saved.end() && before->second == value) continue;
+        Json& target = entry[member];
+        if (!target.is_object()) target = Json::object();
+        std::string existingKey;
+        for (auto it = target.begin(); it != target.end(); ++it) {
+            char* end = nullptr;
+            const long number = std::strtol(it.key().c_str(), &end, 0);
+            if (end != nullptr && *end == '\0' && number == address) existingKey = it.key();
+        }
+        target[existingKey.empty() ? StrPrintf("0x%02X", address) : existingKey] = StrPrintf("0x%04X", value);
+    }
+}
 
 // Puts each value of `slots` that differs from `saved` into `target` (an
 // object of slot number -> slot form), rewriting only those entries, so the
@@ -261,6 +291,18 @@ void SimBench::PatchChangesLocked(Json& document, const SimDevice& device) const
             Json& member = entry["eeprom"];
             if (!member.is_object()) member = Json::object();
             member["contents"] = EepromContentsText(eeprom);
+        }
+        if (device.config_.tec && TecState(*device.config_.tec) != before.tec) {
+            Json& member = entry["tec"];
+            if (!member.is_object()) member = Json::object();
+            const TecModel& tec = *device.config_.tec;
+            member["tecOn"] = tec.tecOn;
+            member["fanOn"] = tec.fanOn;
+            member["setpoint"] = tec.setpoint;
+            member["temperature"] = tec.temperature;
+        }
+        if (device.config_.psocRegisters) {
+            PatchRegisters(entry, "psocRegisters", *device.config_.psocRegisters, before.psocRegisters);
         }
         if (device.config_.jtag && device.config_.jtag->state != before.jtag) {
             Json& member = entry["jtag"];

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -95,6 +96,10 @@ private:
         std::map<int, SlotBytes> lanternSlots;
         std::vector<std::uint8_t> eeprom;  // without trailing erased bytes
         std::optional<JtagConfigState> jtag;
+        // What a TEC keeps while the bench is powered: on, fan, setpoint and
+        // the detector's temperature; and the Condor's PSOC registers.
+        std::optional<std::array<int, 4>> tec;
+        std::map<std::uint8_t, std::uint16_t> psocRegisters;
         PersistentState() = default;
         explicit PersistentState(const SimDevice& device);
     };

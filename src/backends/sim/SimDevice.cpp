@@ -345,6 +345,37 @@ void SimDevice::CatchUpLocked(std::uint64_t hostNowMs) {
     ProgramRanLocked();
 }
 
+void SimDevice::AdvanceThermalLocked(std::uint64_t hostNowMs) {
+    if (!thermalTimeKept_) {
+        thermalTimeKept_ = true;
+        thermalMs_ = hostNowMs;
+        return;
+    }
+    if (hostNowMs <= thermalMs_) return;
+    const std::uint64_t tenths = (hostNowMs - thermalMs_) / kCoolingMsPerTenth;
+    if (tenths == 0) return;
+    thermalMs_ += tenths * kCoolingMsPerTenth;
+    const int step = static_cast<int>(std::min<std::uint64_t>(tenths, 10000));
+    bool changed = false;
+    if (config_.tec && config_.tec->tecOn && config_.tec->temperature != config_.tec->setpoint) {
+        TecModel& tec = *config_.tec;
+        tec.temperature = StepTowards(tec.temperature, tec.setpoint, step);
+        changed = true;
+    }
+    if (config_.psocRegisters) {
+        auto& registers = *config_.psocRegisters;
+        const auto enable = registers.find(0x10), temperature = registers.find(0x02), setpoint = registers.find(0x40);
+        if (enable != registers.end() && enable->second != 0 && temperature != registers.end() &&
+            setpoint != registers.end()) {
+            const auto next = static_cast<std::uint16_t>(StepTowards(
+                static_cast<std::int16_t>(temperature->second), static_cast<std::int16_t>(setpoint->second), step));
+            changed = changed || next != temperature->second;
+            temperature->second = next;
+        }
+    }
+    if (changed) PersistentChangeLocked();
+}
+
 void SimDevice::MarkHostTimeLocked(std::uint64_t hostNowMs) {
     if (!programRunning_ || cpuHeld_) {
         hostTimeKept_ = false;
@@ -793,10 +824,11 @@ void SimDevice::Command(const std::vector<std::uint8_t>& command) {
                     const std::uint16_t value = Be16(command[2], command[3]);
                     registers[code] = value;
                     if (code == 0x80) registers[0x40] = value;
+                    PersistentChangeLocked();
                     Reply({command[2], command[3], 0, 0});
                     return;
                 }
-                if (code == 0x02 && registers[0x10] != 0) {
+                if (code == 0x02 && registers[0x10] != 0 && !thermalTimeKept_) {
                     registers[0x02] = static_cast<std::uint16_t>(StepTowards(
                         static_cast<std::int16_t>(registers[0x02]), static_cast<std::int16_t>(registers[0x40]),
                         kPsocStep));
@@ -815,7 +847,7 @@ void SimDevice::Command(const std::vector<std::uint8_t>& command) {
         case 0x3F:  // TEC status, seven big-endian values
             if (n == 1 && config_.tec) {
                 TecModel& tec = *config_.tec;
-                if (tec.tecOn) tec.temperature = StepTowards(tec.temperature, tec.setpoint, kTecStep);
+                if (tec.tecOn && !thermalTimeKept_) tec.temperature = StepTowards(tec.temperature, tec.setpoint, kTecStep);
                 const int error = tec.setpoint - tec.temperature;
                 tec.pidControl = static_cast<std::int16_t>(tec.tecOn ? std::clamp(-error * 40, -1000, 1000) : 0);
                 const std::uint16_t status = static_cast<std::uint16_t>(tec.statusBits | (tec.tecOn ? 0x01 : 0) |
@@ -840,13 +872,20 @@ void SimDevice::Command(const std::vector<std::uint8_t>& command) {
         case 0x3E:  // TEC setpoint, tenths of a degree, big-endian
             if (n == 6 && config_.tec && command[1] == 0x00) {
                 config_.tec->setpoint = static_cast<std::int16_t>(Be16(command[2], command[3]));
+                PersistentChangeLocked();
             }
             return;
         case 0x0B:
-            if (n == 2 && config_.tec) config_.tec->tecOn = command[1] != 0;
+            if (n == 2 && config_.tec) {
+                config_.tec->tecOn = command[1] != 0;
+                PersistentChangeLocked();
+            }
             return;
         case 0x0D:
-            if (n == 2 && config_.tec) config_.tec->fanOn = command[1] != 0;
+            if (n == 2 && config_.tec) {
+                config_.tec->fanOn = command[1] != 0;
+                PersistentChangeLocked();
+            }
             return;
         default:
             return;

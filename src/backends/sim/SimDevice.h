@@ -259,6 +259,12 @@ private:
     static constexpr std::uint64_t kCatchUpBoundMs = 10'000;
     void CatchUpLocked(std::uint64_t hostNowMs);
     void MarkHostTimeLocked(std::uint64_t hostNowMs);
+    // The detector's temperature against the host's clock: a TEC that is on
+    // moves it toward the setpoint by a tenth of a degree every
+    // kCoolingMsPerTenth. Once the bench keeps time this replaces the step
+    // per reading the bench takes without a clock.
+    static constexpr std::uint64_t kCoolingMsPerTenth = 100;
+    void AdvanceThermalLocked(std::uint64_t hostNowMs);
     bool HandleLocked(std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength, std::uint8_t* out,
                       std::uint32_t outLength, std::uint32_t* returned);
     // Called (with the lock held) after every change of non-volatile state:
@@ -304,6 +310,8 @@ private:
     bool ramLoaded_ = false;
     bool programRunning_ = false;
     bool hostTimeKept_ = false;
+    bool thermalTimeKept_ = false;
+    std::uint64_t thermalMs_ = 0;
     std::uint64_t syncHostMs_ = 0;
     std::uint64_t syncCycles_ = 0;
     int downloadsWhileRunning_ = 0;

@@ -41,12 +41,34 @@ void CCondorPsocPage::Store(int quantity) {
     }
 }
 
-void CCondorPsocPage::OnInitDialog() {
-    pollTimerId = 0;
+bool CCondorPsocPage::ReadQuantity(int quantity) {
+    const bool read = Read(RegisterOf(quantity));
+    Store(quantity);
+    return read;
+}
+
+bool CCondorPsocPage::ReadFirmware() {
     // The version register is read twice; the second answer counts.
     std::string version;
-    if (!CSpecProtocol(platform_).ReadCondorPsocVersion(handle_, version)) return;
+    if (!CSpecProtocol(platform_).ReadCondorPsocVersion(handle_, version)) {
+        StopPollingAfterFailure();
+        return false;
+    }
     firmwareText = StrPrintf("Firmware Version %s \r\n PSOC PID control and Information.", version.c_str());
+    return true;
+}
+
+bool CCondorPsocPage::WriteSetpoint(double celsius) {
+    const auto tenths = static_cast<std::int16_t>(static_cast<int>(celsius * 10));
+    CSpecProtocol protocol(platform_);
+    if (protocol.WritePsocRegister(handle_, kSetpointRegister, static_cast<std::uint16_t>(tenths))) return true;
+    StopPollingAfterFailure();
+    return false;
+}
+
+void CCondorPsocPage::OnInitDialog() {
+    pollTimerId = 0;
+    if (!ReadFirmware()) return;
     selectedQuantity = kTemperature;
     spinLower = -20;
     spinUpper = 25;
@@ -64,10 +86,8 @@ void CCondorPsocPage::OnTimer(int timerId) {
     if (timerId != kPollTimerId || !PollTimerRunning()) return;
     ++pollCounter;
     if (pollCounter % pollDivisor != 1) return;
-    const int quantity = selectedQuantity;
     // A failed read shows what the reply buffer holds, as the window did.
-    Read(RegisterOf(quantity));
-    Store(quantity);
+    ReadQuantity(selectedQuantity);
     pollDivisor = kPollDivisor;
 }
 
@@ -81,11 +101,7 @@ void CCondorPsocPage::OnTecClicked() {
 
 void CCondorPsocPage::OnSpinDelta(int positionBeforeStep, int delta) {
     setpointText = StrPrintf("%2.2f", static_cast<double>(positionBeforeStep));
-    const auto tenths = static_cast<std::int16_t>(static_cast<int>(std::strtod(setpointText.c_str(), nullptr) * 10));
-    CSpecProtocol protocol(platform_);
-    if (!protocol.WritePsocRegister(handle_, kSetpointRegister, static_cast<std::uint16_t>(tenths))) {
-        StopPollingAfterFailure();
-    }
+    WriteSetpoint(std::strtod(setpointText.c_str(), nullptr));
     pollCounter = 1;
     spinPosition = std::clamp(positionBeforeStep + delta, spinLower, spinUpper);
 }

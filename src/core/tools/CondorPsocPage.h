@@ -38,6 +38,19 @@ public:
     // Typing into the setpoint box sends nothing; it only delays the next poll.
     void OnSetpointTextChanged() { pollCounter = 1; }
 
+    // Reads one quantity now, as a poll does (false when the exchange failed).
+    bool ReadQuantity(int quantity);
+    // The firmware text from the version register (read twice).
+    bool ReadFirmware();
+    // Switches the TEC to `on` and writes it (the page does not know the
+    // device's state, so it is written either way).
+    void SetTec(bool on) {
+        tecState = on ? 0 : 1;
+        OnTecClicked();
+    }
+    // Writes a setpoint in °C (tenths, truncated toward zero).
+    bool WriteSetpoint(double celsius);
+
     // How the page shows a temperature (the window's float format).
     static std::string CelsiusText(float celsius);
 

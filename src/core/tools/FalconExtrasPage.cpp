@@ -22,15 +22,22 @@ std::uint16_t CFalconExtrasPage::DacCountFromVolts(double volts) {
     return static_cast<std::uint16_t>(static_cast<long long>(volts / (5.1 / 512)));
 }
 
+void CFalconExtrasPage::ReadFirmware() {
+    std::string version;
+    CSpecProtocol(platform_).ReadPsocVersion(handle_, version);
+    firmwareText = StrPrintf("Firmware Version %s \r\n ADC 13-Bit DAC 9-Bit", version.substr(0, 10).c_str());
+}
+
+void CFalconExtrasPage::ReadOnly() {
+    ReadFirmware();
+    ReadAdcOnce();
+    OnReadTemp();
+}
+
 void CFalconExtrasPage::OnInitDialog() {
     CSpecProtocol protocol(platform_);
-    std::string version;
-    protocol.ReadPsocVersion(handle_, version);
-    firmwareText = StrPrintf("Firmware Version %s \r\n ADC 13-Bit DAC 9-Bit", version.substr(0, 10).c_str());
-    std::uint16_t count = 0;
-    protocol.ReadPsocAdc(handle_, count);
-    rawAdcCounts = StrPrintf("%#X", count);
-    adcVolts = StrPrintf("%.3f", AdcVolts(count));
+    ReadFirmware();
+    ReadAdcOnce();
     dacVolts = "5.10";
     const std::uint16_t dac = DacCountFromVolts(std::strtod(dacVolts.c_str(), nullptr));
     rawDacCounts = StrPrintf("%#X", dac);

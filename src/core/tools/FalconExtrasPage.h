@@ -37,6 +37,9 @@ public:
     std::string OnWriteDac();
     // "Read Temp": up to five attempts; -999.000 when every one failed.
     void OnReadTemp();
+    // The page's readings without its start's DAC write: firmware, ADC and
+    // board temperature (for showing a device's state and changing nothing).
+    void ReadOnly();
 
     // Conversions, exactly as the page shows them.
     static double AdcVolts(std::uint16_t count);
@@ -53,6 +56,7 @@ public:
     std::uint32_t temperatureRetries = 0;
 
 private:
+    void ReadFirmware();
     void ReadAdcOnce();
     bool continuous_ = false;
 };

@@ -37,6 +37,9 @@ public:
     // "TEC ON/OFF" and "Fan ON/OFF", after the box changed.
     void OnTecClicked();
     void OnFanClicked();
+    // Reads the status values now, as a poll does (false when it failed).
+    bool Refresh() { return ReadStatus(); }
+
     // The window's close command.
     void OnClose() { OnOK(); }
 
