@@ -252,13 +252,11 @@ CCondorPageWidget::CCondorPageWidget(CCondorPsocPage& page, QWidget* parent)
         quantities_->addButton(radio, i);
         grid->addWidget(radio, i, 0);
     }
-    // The values beside the radio buttons that poll them (ADC counts and
-    // the two setpoint quantities).
-    static const int kValueRows[] = {0, 1, 2, 3, 4};
+    // Each value beside the radio button that polls it.
     for (int i = 0; i < 5; ++i) {
         values_[i] = ReadOnlyBox(psoc::kTemperatureCelsius + i, this);
-        grid->addWidget(new QLabel(QString::fromLatin1(kValues[i]), this), kValueRows[i], 1);
-        grid->addWidget(values_[i], kValueRows[i], 2);
+        grid->addWidget(new QLabel(QString::fromLatin1(kValues[i]), this), i, 1);
+        grid->addWidget(values_[i], i, 2);
     }
     layout->addLayout(grid);
 
