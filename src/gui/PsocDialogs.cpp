@@ -197,6 +197,12 @@ void CFalconPageWidget::ContinuousTick() {
     if (!model_.ContinuousReading()) continuous_.stop();
 }
 
+// Continuous reading ends with the page, whether or not the box is released.
+void CFalconPageWidget::StopTimers() {
+    CPsocPageWidget::StopTimers();
+    continuous_.stop();
+}
+
 void CFalconPageWidget::Refill() {
     SetText(firmware_, model_.firmwareText);
     {

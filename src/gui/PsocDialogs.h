@@ -61,7 +61,7 @@ public:
     // One tick of the poll timer (its timeout slot).
     void PollTick();
     // Stops the timers, as closing the page does.
-    void StopTimers();
+    virtual void StopTimers();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -89,6 +89,7 @@ public:
     CFalconPageWidget(CFalconExtrasPage& page, QWidget* parent);
     QTimer& ContinuousTimer() { return continuous_; }
     void ContinuousTick();
+    void StopTimers() override;
 
 protected:
     void Refill() override;

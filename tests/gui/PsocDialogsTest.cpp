@@ -162,8 +162,12 @@ TEST_F(PsocDialogsTest, FalconPageStartsAndItsButtonsReachTheDevice) {
 
         Find<QPushButton>(dialog, psoc::kReadTemp)->click();
         EXPECT_FALSE(TextOf(dialog, psoc::kBoardTemperature).isEmpty());
-        // The sheet's Cancel closes it.
+        // The sheet's Cancel closes it, and ends a continuous reading with it.
+        Find<QPushButton>(dialog, psoc::kReadAdcContinuous)->click();
+        Find<QPushButton>(dialog, psoc::kReadAdc)->click();
+        EXPECT_TRUE(widget.ContinuousTimer().isActive());
         dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+        EXPECT_FALSE(widget.ContinuousTimer().isActive());
         EXPECT_FALSE(dialog.isVisible());
         EXPECT_EQ(dialog.result(), QDialog::Rejected);
         checked = true;
