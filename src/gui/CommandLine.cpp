@@ -48,6 +48,10 @@ LaunchOptions ParseCommandLine(const std::vector<std::string>& arguments) {
             options.version = true;
         } else if (argument == "--psoc") {
             options.psoc = true;
+        } else if (argument == "--calibrate") {
+            options.calibrate = true;
+        } else if (argument == "--extra-kestrel") {
+            options.extraKestrel = true;
         } else if (TakeValue(arguments, i, "bench", options.bench, options.error) ||
                    TakeValue(arguments, i, "usb-trace", options.usbTrace, options.error) ||
                    TakeValue(arguments, i, "select", options.select, options.error) ||

@@ -28,6 +28,10 @@ struct LaunchOptions {
     // Hidden, for screenshots of the PSOC pages: after the delay, run
     // PSOC Diags. on the selected device and grab its dialog instead.
     bool psoc = false;
+    // Hidden, likewise: run Calibrate (the Lantern calibration) or Extra
+    // Kestrel on the selected device and grab its dialog.
+    bool calibrate = false;
+    bool extraKestrel = false;
     // Hidden, for screenshots of running jobs: every vendor request to a
     // simulated device waits this long (real time), and each "INDEX:IMAGE"
     // starts an EEPROM job as Program would, once the tree is built.

@@ -13,11 +13,14 @@
 #include <QVBoxLayout>
 
 #include "Artwork.h"
+#include "LanternDialogs.h"
 #include "PsocDialogs.h"
 #include "app/AboutBox.h"
 #include "platform/ErrorReport.h"
 #include "app/FeatureUnlock.h"
 #include "protocol/ValueEditors.h"
+#include "tools/ExtraKestrelDlg.h"
+#include "tools/LanternCalibrationDlg.h"
 #include "tools/SpecPropSheet.h"
 
 namespace spindle::gui {
@@ -87,6 +90,12 @@ std::unique_ptr<CModelDialog> MakeDialog(CDialogModel& model, QWidget* parent) {
                 break;
             case CAboutDlg::kDialogId:
                 dialog = std::make_unique<CAboutDialog>(static_cast<CAboutDlg&>(model), parent);
+                break;
+            case CLanternCalDlg::kDialogId:
+                dialog = std::make_unique<CLanternCalDialog>(static_cast<CLanternCalDlg&>(model), parent);
+                break;
+            case CExtraKestrelDlg::kDialogId:
+                dialog = std::make_unique<CExtraKestrelDialog>(static_cast<CExtraKestrelDlg&>(model), parent);
                 break;
             default: return nullptr;
         }

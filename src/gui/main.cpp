@@ -56,21 +56,28 @@ void ScheduleScreenshot(QApplication& app, gui::CMainWindow& window, const gui::
             std::fprintf(stderr, "spindle: no tree item \"%s\"\n", options.select.c_str());
         }
         for (const std::string& job : options.programJobs) StartProgramJob(window, job);
-        if (options.psoc) {
-            // The sheet runs modally; a timer inside its event loop grabs it
-            // once its page has started and closes it.
+        // The dialog a hidden option asks to grab, by the command that opens it.
+        const int dialogCommand = options.psoc          ? cmd::kPsocDiags
+                                  : options.calibrate    ? cmd::kCalibrate
+                                  : options.extraKestrel ? cmd::kExtraKestrel
+                                                         : 0;
+        if (dialogCommand != 0) {
+            // The dialog runs modally; a timer inside its event loop grabs it
+            // once it has started (a page, once it has polled) and closes it.
             auto saved = std::make_shared<bool>(false);
-            QTimer::singleShot(delay, &window, [saved, options] {
+            QTimer::singleShot(delay, &window, [saved, options, dialogCommand] {
                 auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
                 if (dialog == nullptr) return;
                 if (!options.screenshot.empty()) {
                     *saved = dialog->grab().save(QString::fromStdString(options.screenshot), "PNG");
                     if (!*saved) std::fprintf(stderr, "spindle: cannot write %s\n", options.screenshot.c_str());
                 }
-                dialog->done(QDialog::Accepted);
+                // The PSOC sheet ends its pages with OK; the other dialogs close
+                // with Cancel, so a screenshot writes nothing into the device.
+                dialog->done(dialogCommand == cmd::kPsocDiags ? QDialog::Accepted : QDialog::Rejected);
             });
-            window.Frame().OnCommand(cmd::kPsocDiags);
-            if (!options.screenshot.empty() && !*saved) std::fprintf(stderr, "spindle: no PSOC dialog to grab\n");
+            window.Frame().OnCommand(dialogCommand);
+            if (!options.screenshot.empty() && !*saved) std::fprintf(stderr, "spindle: no dialog to grab\n");
             app.exit(*saved || options.screenshot.empty() ? 0 : 1);
             return;
         }

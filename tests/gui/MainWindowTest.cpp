@@ -490,6 +490,9 @@ TEST(GuiCommandLineTest, BenchTraceAndQtOptions) {
     EXPECT_TRUE(none.error.empty());
     EXPECT_FALSE(none.psoc);
     EXPECT_TRUE(ParseCommandLine({"spindle", "--psoc"}).psoc);
+    EXPECT_FALSE(none.calibrate || none.extraKestrel);
+    EXPECT_TRUE(ParseCommandLine({"spindle", "--calibrate"}).calibrate);
+    EXPECT_TRUE(ParseCommandLine({"spindle", "--extra-kestrel"}).extraKestrel);
     const LaunchOptions bench =
         ParseCommandLine({"spindle", "--bench", "demo", "--usb-trace=/tmp/t.log", "-platform", "offscreen"});
     EXPECT_EQ(bench.bench, "demo");
