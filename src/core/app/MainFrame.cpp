@@ -140,6 +140,9 @@ bool CMainFrame::OnCommand(int commandId) {
         case cmd::kProgram: OnProgram(); return true;
         case cmd::kProgramFpga: OnProgramFpga(); return true;
         case cmd::kPsocDiags: OnPsocDiags(); return true;
+        case cmd::kCalibrate: OnCalibrate(); return true;
+        case cmd::kZephyrCalFile: OnZephyrCalFile(); return true;
+        case cmd::kExtraKestrel: OnExtraKestrel(); return true;
         case cmd::kIbisExtra: OnIbisExtra(); return true;
         case cmd::kAppAbout: OnAppAbout(); return true;
         default: return false;

@@ -93,6 +93,14 @@ public:
     // Ibis Extra: the Ibis page alone, for an Ibis-family device that is not
     // being programmed (another family opens nothing).
     Outcome OnIbisExtra();
+    // Calibrate: the Lantern's temperature line, read from its accessory
+    // slots 1 and 2; on OK the list row of slot 2 takes the intercept.
+    Outcome OnCalibrate();
+    // Zephyr Cal. File: a .cal file's sixteen coefficients into the selected
+    // Lantern's accessory slots 3-18, then Get All Values.
+    Outcome OnZephyrCalFile();
+    // Extra Kestrel: the Kestrel's packed settings in slots 17-19.
+    Outcome OnExtraKestrel();
     // The animated picture the front end draws for the Ibis page (null: none).
     void SetAnimatedPicture(IAnimatedPicture* picture) { picture_ = picture; }
     void OnAppAbout();

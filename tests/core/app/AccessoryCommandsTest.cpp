@@ -1,0 +1,130 @@
+// Calibrate, Zephyr Cal. File and Extra Kestrel on the frame, on the demo
+// bench's Kestrel 0 and the Lantern behind it.
+#include <gtest/gtest.h>
+
+#include "app/MainFrame.h"
+#include "platform/DebugTrace.h"
+#include "platform/Format.h"
+#include "platform/VirtualClock.h"
+#include "sim/SimBench.h"
+#include "support/ScriptedUserInterface.h"
+#include "support/TempFolder.h"
+#include "tools/ExtraKestrelDlg.h"
+#include "tools/LanternCalibrationDlg.h"
+
+namespace spindle::test {
+namespace {
+
+struct AccessoryRig {
+    AccessoryRig() {
+        frame.OnCreate();
+        frame.OnInitialUpdate();
+    }
+    // Selects the Kestrel at index 0, or the Lantern behind it.
+    void Select(bool lantern) {
+        for (const TreeItem& item : frame.Tree().Items()) {
+            if (item.record != nullptr && item.record->index == 0 &&
+                (item.record->family == static_cast<std::uint32_t>(family::kLantern)) == lantern) {
+                frame.OnTreeSelectionChanged(item.id);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no tree item";
+    }
+    std::string Accessory(int slot) { return sim::TextOfSlot(bench->Device(0)->CommittedAccessorySlot(slot)); }
+
+    TempFolder folder;
+    std::unique_ptr<sim::SimBench> bench = sim::LoadBench("demo");
+    VirtualClock clock;
+    MemoryDebugTrace trace;
+    ScriptedUserInterface ui;
+    Platform platform{*bench, clock, trace, ui};
+    CMainFrame frame{platform};
+};
+
+TEST(AccessoryCommands, CalibrateShowsTheLanternsLineAndPutsTheInterceptOnlyIntoSlotTwosRow) {
+    AccessoryRig rig;
+    rig.Select(true);
+    const std::string slope = rig.Accessory(1), intercept = rig.Accessory(2), io = rig.Accessory(3);
+    std::string shownSlope, shownIntercept;
+    rig.ui.onDialog = [&](CDialogModel& dialog) {
+        auto& calibration = dynamic_cast<CLanternCalDlg&>(dialog);
+        shownSlope = calibration.slopeText;
+        shownIntercept = calibration.interceptText;
+        calibration.interceptText = "7.000000e+00";
+        return mb::kIdOk;
+    };
+    rig.ui.timerLog.clear();
+    EXPECT_TRUE(rig.frame.OnCommand(cmd::kCalibrate));
+    EXPECT_EQ(shownSlope, slope);
+    EXPECT_EQ(shownIntercept, intercept);
+    EXPECT_EQ(rig.ui.timerLog, (std::vector<std::string>{"kill 999", "set 999 1000"}));
+    int changed = 0;
+    for (int row = 0; row < rig.frame.List().RowCount(); ++row) {
+        if (rig.frame.List().GetText(row, CValueList::kDataColumn) == "7.000000e+00") {
+            ++changed;
+            EXPECT_EQ(rig.frame.List().Rule(row).slot, 2);
+        }
+    }
+    EXPECT_EQ(changed, 1);
+    // Saved: slot 2 takes it, slots 1 and 3 keep theirs.
+    EXPECT_TRUE(rig.frame.OnSaveAllValues().Ok());
+    EXPECT_EQ(rig.Accessory(2), "7.000000e+00");
+    EXPECT_EQ(rig.Accessory(1), slope);
+    EXPECT_DOUBLE_EQ(std::stod(rig.Accessory(3)), std::stod(io));
+}
+
+TEST(AccessoryCommands, ZephyrImportFillsSlots3To18AndListsThem) {
+    AccessoryRig rig;
+    rig.Select(true);
+    const std::string serial = rig.Accessory(0), slope = rig.Accessory(1), intercept = rig.Accessory(2);
+    std::string text = "[Setup]\n";
+    for (int i = 0; i < 16; ++i) text += std::string(kZephyrCoefficientKeys[i]) + "=" + std::to_string(i) + ".25\n";
+    const std::string path = rig.folder.File("sensor.cal");
+    WriteWholeFile(path, text);
+    rig.ui.filesToChoose.push_back(path);
+    EXPECT_TRUE(rig.frame.OnZephyrCalFile().Ok());
+    ASSERT_FALSE(rig.ui.fileRequests.empty());
+    EXPECT_EQ(rig.ui.fileRequests.back().title, "Select Quillby Zephyr Calibration File");
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(rig.Accessory(3 + i), StrPrintf("%0.6e", i + 0.25)) << i;
+    EXPECT_EQ(rig.Accessory(0), serial);
+    EXPECT_DOUBLE_EQ(std::stod(rig.Accessory(1)), std::stod(slope));
+    EXPECT_DOUBLE_EQ(std::stod(rig.Accessory(2)), std::stod(intercept));
+    const auto sleeps = rig.clock.Sleeps();
+    EXPECT_NE(std::find(sleeps.begin(), sleeps.end(), 2000u), sleeps.end());
+
+    // A file without the coefficients writes nothing and says so.
+    WriteWholeFile(path, "[Setup]\nBoxcar=3\n");
+    rig.ui.filesToChoose.push_back(path);
+    rig.ui.ClearMessages();
+    EXPECT_FALSE(rig.frame.OnZephyrCalFile().Ok());
+    EXPECT_EQ(rig.Accessory(3), StrPrintf("%0.6e", 0.25));
+    ASSERT_EQ(rig.ui.MessageTexts().size(), 1u);
+}
+
+TEST(AccessoryCommands, ExtraKestrelWritesTheThreeSlotsOfAKestrelOnly) {
+    AccessoryRig rig;
+    rig.Select(false);
+    rig.ui.onDialog = [](CDialogModel& dialog) {
+        auto& kestrel = dynamic_cast<CExtraKestrelDlg&>(dialog);
+        kestrel.OnInitDialog();
+        kestrel.readingPeriod = "300";
+        if (kestrel.analogFullScale.empty()) kestrel.analogFullScale = "4096";
+        return kestrel.OnOK().empty() ? mb::kIdOk : mb::kIdCancel;
+    };
+    EXPECT_TRUE(rig.frame.OnCommand(cmd::kExtraKestrel));
+    const sim::SlotBytes slot = rig.bench->Device(0)->Slot(17);
+    EXPECT_EQ(slot[0], 0x01);
+    EXPECT_EQ(slot[1], 0x2C);
+    rig.ui.dialogsShown.clear();
+    DeviceRecord osprey{3, static_cast<std::uint32_t>(family::kOsprey), ""};
+    rig.frame.Tree().Clear();
+    const int item = rig.frame.Tree().InsertItem("Osprey", 0, CDeviceTree::kNoItem);
+    rig.frame.Tree().SetItemData(item, &osprey);
+    rig.frame.Tree().Select(item);
+    EXPECT_FALSE(rig.frame.OnExtraKestrel().Ok());
+    EXPECT_TRUE(rig.ui.dialogsShown.empty());
+}
+
+}  // namespace
+}  // namespace spindle::test
