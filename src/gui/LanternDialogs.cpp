@@ -198,6 +198,7 @@ void CLanternCalDialog::showEvent(QShowEvent* event) {
     started_ = true;
     model_.OnInitDialog();
     Refill();
+    if (!testAttribute(Qt::WA_Resized)) resize(sizeHint());
 }
 
 bool CLanternCalDialog::eventFilter(QObject* watched, QEvent* event) {
@@ -366,6 +367,9 @@ void CExtraKestrelDialog::showEvent(QShowEvent* event) {
     started_ = true;
     model_.OnInitDialog();
     Refill();
+    // Shown at the size its fields ask for, not the small default a window
+    // that was never sized starts with.
+    if (!testAttribute(Qt::WA_Resized)) resize(sizeHint());
 }
 
 void CExtraKestrelDialog::Store() {

@@ -23,6 +23,7 @@
 #include "LanternDialogs.h"
 #include "MainWindow.h"
 #include "device/ScopedDevice.h"
+#include "platform/CommandIds.h"
 #include "platform/DebugTrace.h"
 #include "platform/VirtualClock.h"
 #include "sim/SimBench.h"
@@ -355,6 +356,34 @@ TEST_F(ExtraKestrelTest, LoadFillsTheFieldsFromACalFileAndOkWritesThem) {
     EXPECT_EQ(writes[2][1], 19);
     EXPECT_EQ(writes[2][3], CExtraKestrelDlg::kPulseLed | CExtraKestrelDlg::kSecondOrder | CExtraKestrelDlg::kRatio |
                                 CExtraKestrelDlg::kDarkCorrect);
+}
+
+// The frame's commands build these dialogs through the window: Calibrate
+// on the Lantern starts from the line the Lantern holds, and Extra Kestrel
+// reads the Kestrel's slots.
+TEST_F(LanternDialogsTest, TheFrameCommandsOpenTheDialogsOnTheDemoKestrelAndItsLantern) {
+    ASSERT_TRUE(window_->SelectTreeItem(QStringLiteral("Lantern - LAN00231")));
+    int opened = 0;
+    onDialog = [&](CDialogModel&, QDialog& dialog) {
+        ++opened;
+        EXPECT_NE(dynamic_cast<CLanternCalDialog*>(&dialog), nullptr);
+        EXPECT_EQ(TextOf(dialog, lantern::kSlope), QStringLiteral("2.000000e-02"));
+        EXPECT_EQ(TextOf(dialog, lantern::kIntercept), QStringLiteral("5.000000e+00"));
+        return mb::kIdCancel;
+    };
+    window_->Frame().OnCommand(cmd::kCalibrate);
+    EXPECT_EQ(opened, 1);
+
+    ASSERT_TRUE(window_->SelectTreeItem(QStringLiteral("[0] Kestrel - KES10234")));
+    onDialog = [&](CDialogModel&, QDialog& dialog) {
+        ++opened;
+        EXPECT_NE(dynamic_cast<CExtraKestrelDialog*>(&dialog), nullptr);
+        EXPECT_EQ(TextOf(dialog, lantern::kReadingPeriod), QStringLiteral("300"));
+        return mb::kIdCancel;
+    };
+    window_->Frame().OnCommand(cmd::kExtraKestrel);
+    EXPECT_EQ(opened, 2);
+    EXPECT_TRUE(messages_.empty());
 }
 
 }  // namespace
