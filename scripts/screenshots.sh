@@ -5,7 +5,9 @@
 # bars) and docs/screenshot-programming.png (three EEPROM jobs counting
 # down, on devices of both chip generations, and an FPGA job), and the PSOC
 # Diags. sheet of a Falcon, a Condor and an Ibis-family Gannet
-# (docs/screenshot-psoc-falcon.png, -condor.png, -ibis.png). Settings go to a
+# (docs/screenshot-psoc-falcon.png, -condor.png, -ibis.png), Calibrate on
+# the Kestrel's Lantern (docs/screenshot-lantern-calibration.png) and Extra
+# Kestrel Settings (docs/screenshot-extra-kestrel.png). Settings go to a
 # temporary folder; the operator's are not touched.
 set -eu
 cd "$(dirname "$0")/.."
@@ -58,3 +60,10 @@ printf "[Settings]\nManufacturing=1\n$layout$placement" > "$config/psoc/Spindle.
 shot "$config/psoc" "[6] Falcon - FAL01204" docs/screenshot-psoc-falcon.png --psoc
 shot "$config/psoc" "[8] Condor - CON00077" docs/screenshot-psoc-condor.png --psoc
 shot "$config/psoc" "[9] Gannet - GAN00145" docs/screenshot-psoc-ibis.png --psoc
+
+# Calibrate on the demo Kestrel's Lantern, and Extra Kestrel on the Kestrel
+# itself: each dialog is grabbed once it has started and closed with Cancel.
+mkdir -p "$config/accessory"
+printf "[Settings]\n$layout$placement" > "$config/accessory/Spindle.ini"
+shot "$config/accessory" "Lantern - LAN00231" docs/screenshot-lantern-calibration.png --calibrate
+shot "$config/accessory" "[0] Kestrel - KES10234" docs/screenshot-extra-kestrel.png --extra-kestrel
