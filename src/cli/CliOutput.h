@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -17,5 +18,10 @@ OrderedJson DeviceJson(const DeviceInfo& info);
 // Finds the device a selector names in the tree as it stands (no values
 // read). False with the reason reported and `status` set when there is none.
 bool FindDeviceOnTree(CCliSession& session, const std::string& device, DeviceInfo& info, int& status);
+
+// Opens a session with the device selected in the tree (its values read, as
+// selecting it in the window does); null with `status` set when it cannot.
+std::unique_ptr<CCliSession> OpenSelectedDevice(const GlobalOptions& options, const std::string& device, int& status,
+                                                DeviceInfo& info);
 
 }  // namespace spindle::cli

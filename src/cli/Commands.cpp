@@ -573,4 +573,9 @@ int RunUnlock(const GlobalOptions& options, const std::string& code) {
     return session->ExitStatus();
 }
 
+std::unique_ptr<CCliSession> OpenSelectedDevice(const GlobalOptions& options, const std::string& device, int& status,
+                                                DeviceInfo& info) {
+    return OpenDevice(options, device, status, info);
+}
+
 }  // namespace spindle::cli

@@ -42,6 +42,20 @@ struct PsocWatchOptions {
 };
 int RunPsoc(const GlobalOptions& options, const std::string& device, const std::string& action,
             const std::vector<std::string>& args, const PsocWatchOptions& watch);
+// The accessory tools through the frame's commands: a two-point Lantern
+// calibration stored into accessory slots 1 and 2, the Lantern's temperature
+// and light, the Kestrel's packed settings, and a Zephyr calibration file
+// into the Lantern.
+struct LanternCalOptions {
+    std::string low, high, averages;  // texts, as typed into the dialog
+    bool resistance = false;
+};
+int RunLanternCal(const GlobalOptions& options, const std::string& device, const LanternCalOptions& cal);
+int RunLanternTemp(const GlobalOptions& options, const std::string& device);
+int RunLight(const GlobalOptions& options, const std::string& device, const std::vector<std::string>& args);
+int RunKestrelExtra(const GlobalOptions& options, const std::string& device,
+                    const std::vector<std::string>& assignments, const std::string& calFile);
+int RunZephyrImport(const GlobalOptions& options, const std::string& device, const std::string& file);
 int RunEepromDump(const GlobalOptions& options, const std::string& device, const std::string& file,
                   std::uint32_t length);
 

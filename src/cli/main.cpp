@@ -169,6 +169,36 @@ int main(int argc, char** argv) {
     psoc->add_option("--count", watch.count, "watch: readings to take (default: until interrupted)")
         ->check(CLI::NonNegativeNumber);
 
+    LanternCalOptions cal;
+    CLI::App* lanternCal = AddDeviceCommand(
+        app, "lantern-cal", "Calibrate: a two-point calibration of the Lantern's temperature sensor", device,
+        "\nAsks before each side (hold the sensor at its reference); --yes answers every question.\n"
+        "Example:\n  spindle-cli --bench bench.json lantern-cal 0/lantern --low 25 --high 65 --yes");
+    lanternCal->add_option("--low", cal.low, "The low reference (\u00B0C, or ohms with --resistance)")->required();
+    lanternCal->add_option("--high", cal.high, "The high reference")->required();
+    lanternCal->add_flag("--resistance", cal.resistance, "The references are resistances in ohms");
+    lanternCal->add_option("--averages", cal.averages, "Readings per average (default: the last used, 25)");
+    CLI::App* lanternTemp = AddDeviceCommand(app, "lantern-temp", "Get Temperature: the Lantern's temperature",
+                                             device, "\nExample:\n  spindle-cli --bench demo lantern-temp 0/lantern");
+    std::vector<std::string> lightArgs;
+    CLI::App* light = AddDeviceCommand(app, "light", "The Lantern's light: on, off, pulsed, steady or dac N", device,
+                                       "\nExample:\n  spindle-cli --bench demo light 0/lantern dac 32000");
+    light->add_option("ACTION", lightArgs, "on | off | pulsed | steady | dac N")->required()->expected(1, 2);
+    std::vector<std::string> kestrelAssignments;
+    std::string calFile;
+    CLI::App* kestrelExtra = AddDeviceCommand(
+        app, "kestrel-extra", "Extra Kestrel Settings: show or change the Kestrel's slots 17-19", device,
+        "\nWithout FIELD=VALUE the fields are printed; with them (or --load-cal) the three slots are written.\n"
+        "Example:\n  spindle-cli --bench bench.json kestrel-extra 0 \"Reading Period (sec)=300\" Ratio=yes");
+    kestrelExtra->add_option("FIELD=VALUE", kestrelAssignments, "Fields to change");
+    kestrelExtra->add_option("--load-cal", calFile, "Load Values from Quillby Cal File first")
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE.cal");
+    CLI::App* zephyr = AddDeviceCommand(app, "zephyr-import",
+                                        "Zephyr Cal. File: a .cal file's coefficients into the Lantern's slots 3-18",
+                                        device, "\nExample:\n  spindle-cli --bench bench.json zephyr-import 0/lantern sensor.cal");
+    zephyr->add_option("FILE", file, "The Zephyr calibration file")->required()->check(CLI::ExistingFile)->type_name("FILE.cal");
+
     std::uint32_t dumpLength = 16384;
     CLI::App* dump = AddDeviceCommand(app, "eeprom-dump", "Read the device's boot EEPROM into a file", device,
                                       "\nExample:\n  spindle-cli --bench bench.json eeprom-dump 3 osprey.iic --length 8192");
@@ -221,6 +251,11 @@ int main(int argc, char** argv) {
         return RunProgramFpga(options, fpgaArgs, xsvf, player);
     }
     if (psoc->parsed()) return RunPsoc(options, device, psocAction, psocArgs, watch);
+    if (lanternCal->parsed()) return RunLanternCal(options, device, cal);
+    if (lanternTemp->parsed()) return RunLanternTemp(options, device);
+    if (light->parsed()) return RunLight(options, device, lightArgs);
+    if (kestrelExtra->parsed()) return RunKestrelExtra(options, device, kestrelAssignments, calFile);
+    if (zephyr->parsed()) return RunZephyrImport(options, device, file);
     if (dump->parsed()) return RunEepromDump(options, device, file, dumpLength);
     if (reset->parsed()) return RunResetCoefs(options, device);
     if (linearity->parsed()) return RunLinearity(options, device, file);

@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/Format.h"
 #include "sim/SimBench.h"
+#include "tools/ExtraKestrelDlg.h"
 #include "support/CliRun.h"
 
 namespace {
@@ -748,4 +750,58 @@ TEST_F(SpindleCliTest, PsocOpenSwitchesTheIbisOnAndWatchShowsItCooling) {
     const RunResult dac = RunOnBench({"psoc", "6", "write-dac", "1FF"});
     EXPECT_NE(dac.out.find("DAC Volts\t5.090039"), std::string::npos) << dac.out;
     EXPECT_EQ(RunOnBench({"psoc", "6", "write-dac", "123456"}).status, 1) << "longer than its field";
+}
+
+TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoundTripTheKestrel) {
+    Json bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 0) device["lantern"]["temperatureSequence"] = Json::array({{5, 1000}, {5, 3000}});
+    }
+    WriteFile(Bench(), bench.dump(1));
+    const auto lanternSlot = [this](int slot) {
+        const Json saved = Json::parse(ReadFile(Bench()));
+        for (const Json& device : saved["devices"]) {
+            if (device["index"] == 0) return device["lantern"]["slots"][std::to_string(slot)].get<std::string>();
+        }
+        return std::string();
+    };
+    const RunResult calibrated =
+        RunOnBench({"--yes", "lantern-cal", "0/lantern", "--low", "25", "--high", "65", "--averages", "4"});
+    ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+    EXPECT_EQ(lanternSlot(1), "2.000000e-02");
+    EXPECT_EQ(lanternSlot(2), "5.000000e+00");
+    // Readings that do not change draw no line: refused, nothing stored.
+    bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 0) device["lantern"]["temperatureSequence"] = Json::array({{60, 1500}});
+    }
+    WriteFile(Bench(), bench.dump(1));
+    EXPECT_EQ(RunOnBench({"--yes", "lantern-cal", "0/lantern", "--low", "25", "--high", "65"}).status, 1);
+    EXPECT_EQ(lanternSlot(1), "2.000000e-02");
+
+    const std::string serial = lanternSlot(0);
+    std::string cal = "[Setup]\n";
+    for (int i = 0; i < 16; ++i) cal += std::string(spindle::kZephyrCoefficientKeys[i]) + "=" + std::to_string(i) + "e-3\n";
+    WriteFile(Path("sensor.cal"), cal);
+    const RunResult imported = RunOnBench({"zephyr-import", "0/lantern", Path("sensor.cal").string()});
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(lanternSlot(3 + i), spindle::StrPrintf("%0.6e", i * 1e-3)) << i;
+    EXPECT_EQ(lanternSlot(0), serial);
+    EXPECT_EQ(lanternSlot(1), "2.000000e-02");
+    EXPECT_EQ(lanternSlot(2), "5.000000e+00");
+
+    const RunResult changed = RunOnBench({"kestrel-extra", "0", "Reading Period (sec)=300", "Ratio=yes",
+                                          "Acquire Temperature=yes", "Analog Out Full Scale Value=4096",
+                                          "Measurement Type=Flourescence"});
+    ASSERT_EQ(changed.status, 0) << changed.err;
+    const RunResult shown = RunOnBench({"--json", "kestrel-extra", "0"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    const Json fields = Json::parse(shown.out)["fields"];
+    EXPECT_EQ(fields["Reading Period (sec)"], "300");
+    EXPECT_EQ(fields["Analog Out Full Scale Value"], "4369") << "4096 is kept as 65535 / 15";
+    EXPECT_EQ(fields["Measurement Type"], "Flourescence");
+    EXPECT_EQ(fields["Ratio"], "yes");
+    EXPECT_EQ(fields["Acquire Temperature"], "yes");
+    EXPECT_EQ(RunOnBench({"kestrel-extra", "0", "Analog Out Full Scale Value=0"}).status, 1);
+    EXPECT_EQ(RunOnBench({"kestrel-extra", "3"}).status, 1) << "an Osprey has no such settings";
 }

@@ -330,13 +330,24 @@ DeviceConfig DeviceConfigFromJson(const Json& device) {
     if (device.contains("lantern")) {
         const Json& lantern = device["lantern"];
         const std::string at = where + ".lantern";
-        CheckMembers(lantern, at, {"slots", "temperatureRaw", "lightOn", "lightPulsed", "dac"});
+        CheckMembers(lantern, at, {"slots", "temperatureRaw", "temperatureSequence", "lightOn", "lightPulsed", "dac"});
         LanternModel model;
         if (lantern.contains("slots")) model.slots = ParseSlots(lantern["slots"], at + ".slots");
         if (lantern.contains("temperatureRaw")) {
             model.temperatureRaw =
                 static_cast<std::uint32_t>(ParseInteger(lantern["temperatureRaw"], at + ".temperatureRaw", 0,
                                                         0xFFFFFFFFLL));
+        }
+        if (lantern.contains("temperatureSequence")) {
+            const Json& sequence = lantern["temperatureSequence"];
+            const std::string here = at + ".temperatureSequence";
+            if (!sequence.is_array()) Fail(here, "must be an array of [count, raw] pairs");
+            for (const Json& step : sequence) {
+                if (!step.is_array() || step.size() != 2) Fail(here, "must be an array of [count, raw] pairs");
+                model.temperatureSequence.emplace_back(
+                    static_cast<int>(ParseInteger(step[0], here + ".count", 0, 1000000)),
+                    static_cast<std::uint32_t>(ParseInteger(step[1], here + ".raw", 0, 0xFFFFFFFFLL)));
+            }
         }
         if (lantern.contains("lightOn")) model.lightOn = ParseBool(lantern["lightOn"], at + ".lightOn");
         if (lantern.contains("lightPulsed")) model.lightPulsed = ParseBool(lantern["lightPulsed"], at + ".lightPulsed");

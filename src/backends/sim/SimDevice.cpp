@@ -790,8 +790,14 @@ void SimDevice::Command(const std::vector<std::uint8_t>& command) {
             return;
         case 0x20:  // Lantern temperature, 32-bit little-endian
             if (n == 1 && lantern) {
-                const std::uint32_t raw =
-                    TemperatureReadInvalid() ? config_.faults.invalidTemperatureValue : lantern->temperatureRaw;
+                std::uint32_t raw = lantern->temperatureRaw;
+                auto& sequence = lantern->temperatureSequence;
+                while (!sequence.empty() && sequence.front().first <= 0) sequence.erase(sequence.begin());
+                if (!sequence.empty()) {
+                    raw = sequence.front().second;
+                    --sequence.front().first;
+                }
+                if (TemperatureReadInvalid()) raw = config_.faults.invalidTemperatureValue;
                 Reply({static_cast<std::uint8_t>(raw), static_cast<std::uint8_t>(raw >> 8),
                        static_cast<std::uint8_t>(raw >> 16), static_cast<std::uint8_t>(raw >> 24)});
             }

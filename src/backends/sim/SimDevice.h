@@ -82,6 +82,9 @@ struct TecModel {
 struct LanternModel {
     std::map<int, SlotBytes> slots;   // committed (non-volatile) accessory slots
     std::uint32_t temperatureRaw = 1000;
+    // Scripted readings: each entry gives `count` readings of `raw`, in
+    // order; once they are used up every reading is temperatureRaw.
+    std::vector<std::pair<int, std::uint32_t>> temperatureSequence;
     bool lightOn = false;
     bool lightPulsed = false;
     std::uint16_t dac = 0;
