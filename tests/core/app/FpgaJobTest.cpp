@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/MainFrame.h"
@@ -154,8 +155,11 @@ TEST(FpgaJob, TheBarFollowsTheBytesSentWhicheverCountdownTicks) {
     ASSERT_TRUE(rig.frame.StartEepromJob(FpgaRig::Record(kOsprey), image).Ok());
     EXPECT_EQ(rig.ui.timers.count(timer::kEepromCountdown), 1u) << "the EEPROM job restarted 999";
 
-    // What the worker reports once streaming: 1000 of 8290 bytes sent.
+    // What the worker reports once streaming: 1000 of 8290 bytes sent. The
+    // worker first reports its player phase, then waits at the gate; the
+    // entry is written here only after that, so the two never race.
     JobEntry& entry = rig.frame.jobs[kFalcon];
+    while (static_cast<JobPhase>(entry.phase.load()) != JobPhase::Player) std::this_thread::yield();
     entry.Enter(JobPhase::Streaming, 8290);
     entry.Advance(1000);
     rig.Tick(timer::kEepromCountdown);
