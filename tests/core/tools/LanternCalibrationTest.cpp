@@ -3,6 +3,8 @@
 // and the values it refuses instead of dividing by zero.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "platform/DebugTrace.h"
 #include "platform/INIFileSupport.h"
 #include "platform/VirtualClock.h"
@@ -96,7 +98,8 @@ TEST(LanternCalibration, TwoStoresGiveTheLineAndOkStoresItIntoSlotsOneAndTwo) {
 
 TEST(LanternCalibration, ResistanceModeConvertsTheReferencesAndNoAnswerKeepsTheOldLine) {
     LanternRig rig;
-    CLanternCalDlg dialog(rig.platform, 0, &kApplication);
+    auto owned = std::make_unique<CLanternCalDlg>(rig.platform, 0, &kApplication);
+    CLanternCalDlg& dialog = *owned;
     Prepare(dialog, "100", "120", "1");
     dialog.slopeText = "1.5";
     dialog.interceptText = "-3";
@@ -120,6 +123,12 @@ TEST(LanternCalibration, ResistanceModeConvertsTheReferencesAndNoAnswerKeepsTheO
     EXPECT_FALSE(dialog.accepted);
     EXPECT_EQ(dialog.OnOK(), "");
     EXPECT_TRUE(rig.SlotWrites().empty());
+    // Closed without OK (Cancel): the mode and values are written all the same.
+    owned.reset();
+    CINIFileSupport store(rig.ui, nullptr, 1, &kApplication);
+    EXPECT_EQ(store.ReadInt(CLanternCalDlg::kSection, "Temperature", -1), 0);
+    EXPECT_DOUBLE_EQ(store.ReadDouble(CLanternCalDlg::kSection, "HighValue", -1), 120.0);
+    EXPECT_EQ(store.ReadInt(CLanternCalDlg::kSection, "Averages", -1), 1);
 }
 
 TEST(LanternCalibration, EqualReadingsAndZeroAveragesAreRefusedInsteadOfDividingByZero) {
