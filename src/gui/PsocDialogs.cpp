@@ -19,7 +19,7 @@
 
 #include "MainWindow.h"
 #include "tools/SpecPropSheet.h"
-#include "widgets/AnimatedPicture.h"
+#include "widgets/MoviePicture.h"
 
 namespace spindle::gui {
 
@@ -324,7 +324,7 @@ CIbisPageWidget::CIbisPageWidget(CIbisPsocPage& page, QWidget* parent)
       setpoint_(Named(new QLineEdit(this), psoc::kIbisSetpoint)),
       tec_(Named(new QCheckBox(QStringLiteral("TEC ON/OFF"), this), psoc::kIbisTec)),
       fan_(Named(new QCheckBox(QStringLiteral("Fan ON/OFF"), this), psoc::kIbisFan)),
-      picture_(Named(new CAnimatedPicture(this), psoc::kIbisPicture)) {
+      picture_(Named(new CMoviePicture(this), psoc::kIbisPicture)) {
     auto* layout = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
     auto* note = Named(new QLabel(QString::fromLatin1(CIbisPsocPage::kNote), this), psoc::kIbisNote);

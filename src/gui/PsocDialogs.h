@@ -24,7 +24,7 @@ class CSpecPropSheet;
 
 namespace spindle::gui {
 
-class CAnimatedPicture;
+class CMoviePicture;
 
 // Control ids of the PSOC pages' widgets (their object names through
 // ControlName), one range per page.
@@ -131,7 +131,7 @@ class CIbisPageWidget final : public CPsocPageWidget {
     Q_OBJECT
 public:
     CIbisPageWidget(CIbisPsocPage& page, QWidget* parent);
-    CAnimatedPicture& Picture() { return *picture_; }
+    CMoviePicture& Picture() { return *picture_; }
 
 protected:
     void BeforeStart() override;
@@ -143,7 +143,7 @@ private:
     QCheckBox* tec_;
     QCheckBox* fan_;
     QLineEdit* texts_[7];
-    CAnimatedPicture* picture_;
+    CMoviePicture* picture_;
 };
 
 // The page widget for a model (null for a page this window cannot draw).

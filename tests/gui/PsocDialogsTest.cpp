@@ -27,7 +27,7 @@
 #include "sim/SimBench.h"
 #include "sim/SimDevice.h"
 #include "tools/SpecPropSheet.h"
-#include "widgets/AnimatedPicture.h"
+#include "widgets/MoviePicture.h"
 
 namespace spindle::gui {
 namespace {
@@ -336,7 +336,7 @@ TEST_F(PsocDialogsTest, IbisExtraClosesOnlyByItsCloseBox) {
 // The artwork is decoded by Qt as drawn: 8 frames of 48x48, hub, blade and
 // ring in their colours (a fault in the script's encoder garbles them).
 TEST(FanPicture, ResourceDecodesIntoEightFramesOfTheFan) {
-    CAnimatedPicture picture;
+    CMoviePicture picture;
     EXPECT_FALSE(picture.Load("GIF", 164));
     ASSERT_TRUE(picture.Load("GIF", CIbisPsocPage::kPictureId));
     QMovie& movie = picture.Movie();

@@ -10,9 +10,9 @@ namespace spindle::gui {
 // takes the GIF compiled into the program as ":/<type>/<id>.gif" (type in
 // lower case), so "GIF" 163 is ":/gif/163.gif". Stopped, it shows the first
 // frame.
-class CAnimatedPicture final : public QLabel, public IAnimatedPicture {
+class CMoviePicture final : public QLabel, public IAnimatedPicture {
 public:
-    explicit CAnimatedPicture(QWidget* parent = nullptr);
+    explicit CMoviePicture(QWidget* parent = nullptr);
 
     bool Load(const std::string& resourceType, int resourceId) override;
     void Play() override;

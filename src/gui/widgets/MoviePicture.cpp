@@ -1,18 +1,18 @@
-#include "widgets/AnimatedPicture.h"
+#include "widgets/MoviePicture.h"
 
 namespace spindle::gui {
 
-CAnimatedPicture::CAnimatedPicture(QWidget* parent) : QLabel(parent) {
+CMoviePicture::CMoviePicture(QWidget* parent) : QLabel(parent) {
     setAlignment(Qt::AlignCenter);
     // The fan's size, so the layout keeps room for it before it is loaded.
     setMinimumSize(48, 48);
 }
 
-QString CAnimatedPicture::ResourcePath(const std::string& resourceType, int resourceId) {
+QString CMoviePicture::ResourcePath(const std::string& resourceType, int resourceId) {
     return QStringLiteral(":/%1/%2.gif").arg(QString::fromStdString(resourceType).toLower()).arg(resourceId);
 }
 
-bool CAnimatedPicture::Load(const std::string& resourceType, int resourceId) {
+bool CMoviePicture::Load(const std::string& resourceType, int resourceId) {
     movie_.stop();
     setMovie(nullptr);
     movie_.setFileName(ResourcePath(resourceType, resourceId));
@@ -26,11 +26,11 @@ bool CAnimatedPicture::Load(const std::string& resourceType, int resourceId) {
     return true;
 }
 
-void CAnimatedPicture::Play() {
+void CMoviePicture::Play() {
     if (loaded_ && movie_.state() != QMovie::Running) movie_.start();
 }
 
-void CAnimatedPicture::Stop() {
+void CMoviePicture::Stop() {
     if (!loaded_) return;
     movie_.stop();
     movie_.jumpToFrame(0);
