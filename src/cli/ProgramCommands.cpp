@@ -93,6 +93,35 @@ OrderedJson ProblemsJson(const std::vector<std::string>& problems) {
     return list;
 }
 
+// Starts a job on every device with `start` (the frame's Start...Job for
+// one record), follows them to their end, and pairs each started device
+// with its result, in the devices' order.
+struct JobsRun {
+    std::vector<std::pair<DeviceInfo, JobResult>> results;
+    std::vector<std::pair<DeviceInfo, Outcome>> refused;
+};
+template <typename Start>
+JobsRun RunJobs(CMainFrame& frame, const std::vector<DeviceInfo>& devices, Start start) {
+    JobsRun run;
+    std::vector<DeviceInfo> started;
+    for (const DeviceInfo& info : devices) {
+        const Outcome outcome = start(DeviceRecord{info.index, info.familyCode, info.serial});
+        if (outcome.Ok()) {
+            started.push_back(info);
+        } else {
+            run.refused.emplace_back(info, outcome);
+        }
+    }
+    FollowJobs(frame, started);
+    const std::vector<FinishedJob> finished = frame.CollectFinishedJobs();
+    for (const DeviceInfo& info : started) {
+        for (const FinishedJob& job : finished) {
+            if (job.deviceIndex == info.index) run.results.emplace_back(info, job.result);
+        }
+    }
+    return run;
+}
+
 }  // namespace
 
 int RunProgram(const GlobalOptions& options, const std::vector<std::string>& devices, const std::string& image,
@@ -114,47 +143,32 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
     EepromJobOptions jobOptions;
     jobOptions.verify = !programOptions.noVerify;
     jobOptions.backupFolder = programOptions.backupFolder;
-    std::vector<DeviceInfo> started;
-    std::vector<std::pair<DeviceInfo, Outcome>> refused;
-    for (const DeviceInfo& info : found) {
-        const DeviceRecord record{info.index, info.familyCode, info.serial};
-        const Outcome outcome = frame.StartEepromJob(record, image, jobOptions);
-        if (outcome.Ok()) {
-            started.push_back(info);
-        } else {
-            refused.emplace_back(info, outcome);
-        }
-    }
-    FollowJobs(frame, started);
-
-    const std::vector<FinishedJob> finished = frame.CollectFinishedJobs();
+    const JobsRun run = RunJobs(frame, found, [&](const DeviceRecord& record) {
+        return frame.StartEepromJob(record, image, jobOptions);
+    });
     OrderedJson results = OrderedJson::array();
     int succeeded = 0;
-    for (const DeviceInfo& info : started) {
-        for (const FinishedJob& job : finished) {
-            if (job.deviceIndex != info.index) continue;
-            const JobResult& result = job.result;
-            if (result.ok) ++succeeded;
-            session->Record(result.outcome);
-            results.push_back({{"device", DeviceJson(info)},
-                               {"ok", result.ok},
-                               {"verified", result.verified},
-                               {"bytesWritten", result.bytesWritten},
-                               {"backup", JsonText(result.backupPath)},
-                               {"problems", ProblemsJson(result.problems)}});
-            if (options.json) continue;
-            if (result.ok) {
-                std::cout << DeviceName(info) << ": programmed " << result.bytesWritten << " bytes"
-                          << (result.verified ? ", read back and verified" : " (not read back)")
-                          << (result.backupPath.empty() ? std::string() : "; old contents in " + result.backupPath)
-                          << '\n';
-            } else {
-                std::cout << DeviceName(info) << ": FAILED\n";
-                for (const std::string& problem : result.problems) std::cout << "  - " << problem << '\n';
-            }
+    for (const auto& [info, result] : run.results) {
+        if (result.ok) ++succeeded;
+        session->Record(result.outcome);
+        results.push_back({{"device", DeviceJson(info)},
+                           {"ok", result.ok},
+                           {"verified", result.verified},
+                           {"bytesWritten", result.bytesWritten},
+                           {"backup", JsonText(result.backupPath)},
+                           {"problems", ProblemsJson(result.problems)}});
+        if (options.json) continue;
+        if (result.ok) {
+            std::cout << DeviceName(info) << ": programmed " << result.bytesWritten << " bytes"
+                      << (result.verified ? ", read back and verified" : " (not read back)")
+                      << (result.backupPath.empty() ? std::string() : "; old contents in " + result.backupPath)
+                      << '\n';
+        } else {
+            std::cout << DeviceName(info) << ": FAILED\n";
+            for (const std::string& problem : result.problems) std::cout << "  - " << problem << '\n';
         }
     }
-    for (const auto& [info, outcome] : refused) {
+    for (const auto& [info, outcome] : run.refused) {
         session->Record(outcome);
         results.push_back({{"device", DeviceJson(info)}, {"ok", false}, {"verified", false}, {"bytesWritten", 0},
                            {"backup", ""}, {"problems", ProblemsJson(outcome.failed)}});
@@ -195,41 +209,27 @@ int RunProgramFpga(const GlobalOptions& options, const std::vector<std::string>&
 
     FpgaJobOptions jobOptions;
     jobOptions.playerPath = player;
-    std::vector<DeviceInfo> started;
-    std::vector<std::pair<DeviceInfo, Outcome>> refused;
-    for (const DeviceInfo& info : found) {
-        const Outcome outcome = frame.StartFpgaJob({info.index, info.familyCode, info.serial}, file, jobOptions);
-        if (outcome.Ok()) {
-            started.push_back(info);
-        } else {
-            refused.emplace_back(info, outcome);
-        }
-    }
-    FollowJobs(frame, started);
-
-    const std::vector<FinishedJob> finished = frame.CollectFinishedJobs();
+    const JobsRun run = RunJobs(frame, found, [&](const DeviceRecord& record) {
+        return frame.StartFpgaJob(record, file, jobOptions);
+    });
     OrderedJson results = OrderedJson::array();
     int succeeded = 0;
-    for (const DeviceInfo& info : started) {
-        for (const FinishedJob& job : finished) {
-            if (job.deviceIndex != info.index) continue;
-            const JobResult& result = job.result;
-            if (result.ok) ++succeeded;
-            session->Record(result.outcome);
-            results.push_back({{"device", DeviceJson(info)},
-                               {"ok", result.ok},
-                               {"bytesSent", result.bytesWritten},
-                               {"problems", ProblemsJson(result.problems)}});
-            if (options.json) continue;
-            if (result.ok) {
-                std::cout << DeviceName(info) << ": FPGA programmed (" << result.bytesWritten << " bytes streamed)\n";
-            } else {
-                std::cout << DeviceName(info) << ": FAILED\n";
-                for (const std::string& problem : result.problems) std::cout << "  - " << problem << '\n';
-            }
+    for (const auto& [info, result] : run.results) {
+        if (result.ok) ++succeeded;
+        session->Record(result.outcome);
+        results.push_back({{"device", DeviceJson(info)},
+                           {"ok", result.ok},
+                           {"bytesSent", result.bytesWritten},
+                           {"problems", ProblemsJson(result.problems)}});
+        if (options.json) continue;
+        if (result.ok) {
+            std::cout << DeviceName(info) << ": FPGA programmed (" << result.bytesWritten << " bytes streamed)\n";
+        } else {
+            std::cout << DeviceName(info) << ": FAILED\n";
+            for (const std::string& problem : result.problems) std::cout << "  - " << problem << '\n';
         }
     }
-    for (const auto& [info, outcome] : refused) {
+    for (const auto& [info, outcome] : run.refused) {
         session->Record(outcome);
         results.push_back({{"device", DeviceJson(info)}, {"ok", false}, {"bytesSent", 0},
                            {"problems", ProblemsJson(outcome.failed)}});

@@ -10,7 +10,7 @@
 #include "device/ScopedDevice.h"
 #include "platform/Clock.h"
 #include "platform/Format.h"
-#include "tools/SpecPropSheet.h"
+#include "tools/PsocSheet.h"
 
 namespace spindle::cli {
 

@@ -21,7 +21,7 @@
 #include "protocol/ValueEditors.h"
 #include "tools/ExtraKestrelDlg.h"
 #include "tools/LanternCalibrationDlg.h"
-#include "tools/SpecPropSheet.h"
+#include "tools/PsocSheet.h"
 
 namespace spindle::gui {
 

@@ -18,7 +18,7 @@
 #include <QVBoxLayout>
 
 #include "MainWindow.h"
-#include "tools/SpecPropSheet.h"
+#include "tools/PsocSheet.h"
 #include "widgets/MoviePicture.h"
 
 namespace spindle::gui {

@@ -26,7 +26,7 @@
 #include "platform/VirtualClock.h"
 #include "sim/SimBench.h"
 #include "sim/SimDevice.h"
-#include "tools/SpecPropSheet.h"
+#include "tools/PsocSheet.h"
 #include "widgets/MoviePicture.h"
 
 namespace spindle::gui {

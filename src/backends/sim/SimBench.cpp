@@ -189,45 +189,40 @@ SimBench::PersistentState::PersistentState(const SimDevice& device)
 
 namespace {
 
-// Puts each register of `registers` that differs from `saved` into the
-// object `entry[member]`, keeping the key form the file used for it.
-void PatchRegisters(Json& entry, const char* member, const std::map<std::uint8_t, std::uint16_t>& registers,
-                    const std::map<std::uint8_t, std::uint16_t>& saved) {
-    for (const auto& [address, value] : registers) {
-        const auto before = saved.find(address);
+// Puts each value of `values` (number -> value) that differs from `saved`
+// into the object `entry[member]`, rewriting only those entries, so the
+// author's choice of key and value form survives for the others and values
+// another process saved meanwhile stay. An existing entry may be keyed in
+// hex ("0x11"): it is found by its number. `newKey` names a new entry and
+// `form` writes a value.
+template <typename Number, typename Value, typename NewKey, typename Form>
+void PatchNumbered(Json& entry, const char* member, const std::map<Number, Value>& values,
+                   const std::map<Number, Value>& saved, NewKey newKey, Form form) {
+    for (const auto& [number, value] : values) {
+        const auto before = saved.find(number);
         if (before != saved.end() && before->second == value) continue;
         Json& target = entry[member];
         if (!target.is_object()) target = Json::object();
         std::string existingKey;
         for (auto it = target.begin(); it != target.end(); ++it) {
             char* end = nullptr;
-            const long number = std::strtol(it.key().c_str(), &end, 0);
-            if (end != nullptr && *end == '\0' && number == address) existingKey = it.key();
+            const long parsed = std::strtol(it.key().c_str(), &end, 0);
+            if (end != nullptr && *end == '\0' && parsed == static_cast<long>(number)) existingKey = it.key();
         }
-        target[existingKey.empty() ? StrPrintf("0x%02X", address) : existingKey] = StrPrintf("0x%04X", value);
+        target[existingKey.empty() ? newKey(number) : existingKey] = form(value);
     }
 }
 
-// Puts each value of `slots` that differs from `saved` into `target` (an
-// object of slot number -> slot form), rewriting only those entries, so the
-// author's choice of text or hex form survives for the others and values
-// another process saved meanwhile stay.
 void PatchSlots(Json& entry, const char* member, const std::map<int, SlotBytes>& slots,
                 const std::map<int, SlotBytes>& saved) {
-    for (const auto& [slot, bytes] : slots) {
-        const auto before = saved.find(slot);
-        if (before != saved.end() && before->second == bytes) continue;
-        Json& target = entry[member];
-        if (!target.is_object()) target = Json::object();
-        // An existing entry may be keyed in hex ("0x11"); find it by value.
-        std::string existingKey;
-        for (auto it = target.begin(); it != target.end(); ++it) {
-            char* end = nullptr;
-            const long number = std::strtol(it.key().c_str(), &end, 0);
-            if (end != nullptr && *end == '\0' && number == slot) existingKey = it.key();
-        }
-        target[existingKey.empty() ? std::to_string(slot) : existingKey] = SlotToJson(bytes);
-    }
+    PatchNumbered(entry, member, slots, saved, [](int slot) { return std::to_string(slot); }, SlotToJson);
+}
+
+void PatchRegisters(Json& entry, const char* member, const std::map<std::uint8_t, std::uint16_t>& registers,
+                    const std::map<std::uint8_t, std::uint16_t>& saved) {
+    PatchNumbered(
+        entry, member, registers, saved, [](std::uint8_t address) { return StrPrintf("0x%02X", address); },
+        [](std::uint16_t value) { return StrPrintf("0x%04X", value); });
 }
 
 // Holds an exclusive lock on the bench file as it is on disk now. The file

@@ -8,7 +8,7 @@
 #include "platform/VirtualClock.h"
 #include "support/ScriptedDriver.h"
 #include "support/ScriptedUserInterface.h"
-#include "tools/SpecPropSheet.h"
+#include "tools/PsocSheet.h"
 
 namespace spindle::test {
 namespace {

@@ -3,7 +3,7 @@
 #include "app/MainFrame.h"
 #include "device/EzusbDevice.h"
 #include "platform/UserInterface.h"
-#include "tools/SpecPropSheet.h"
+#include "tools/PsocSheet.h"
 
 namespace spindle {
 

@@ -1,4 +1,4 @@
-#include "tools/SpecPropSheet.h"
+#include "tools/PsocSheet.h"
 
 #include "device/Families.h"
 
