@@ -182,17 +182,18 @@ int RunLight(const GlobalOptions& options, const std::string& device, const std:
         return kExitUsage;
     }
     return WithCalibration(options, device, [&](CLanternCalDlg& dialog, CCliSession& session) -> int {
+        std::string refused;
         if (action == "on" || action == "off") {
             dialog.lightOn = action == "on";
-            dialog.OnLightOn();
+            refused = dialog.OnLightOn();
         } else if (action == "pulsed" || action == "steady") {
             dialog.lightPulsed = action == "pulsed";
-            dialog.OnLightPulsed();
+            refused = dialog.OnLightPulsed();
         } else {
             dialog.daText = args[1];
-            const std::string refused = dialog.OnSetDa();
-            if (!refused.empty()) session.Ui().Error(refused);
+            refused = dialog.OnSetDa();
         }
+        if (!refused.empty()) session.Ui().Error(refused);
         return mb::kIdCancel;
     });
 }
@@ -209,6 +210,11 @@ int RunKestrelExtra(const GlobalOptions& options, const std::string& device,
         auto* dialog = dynamic_cast<CExtraKestrelDlg*>(&model);
         if (dialog == nullptr) return mb::kIdCancel;
         dialog->OnInitDialog();
+        if (!changing && dialog->UnreadSlot() != 0) {
+            session->Ui().Error(StrPrintf("slot %d could not be read from %s", dialog->UnreadSlot(),
+                                          DeviceName(info).c_str()));
+            return mb::kIdCancel;
+        }
         if (!calFile.empty()) {
             const std::string refused = dialog->OnLoadCalFile();
             if (!refused.empty()) {

@@ -303,6 +303,7 @@ void CCliSession::Close() { frame_->OnClose(); }
 
 const Outcome& CCliSession::Record(const Outcome& outcome) {
     if (!outcome.Ok()) operationFailed_ = true;
+    failedSteps_.insert(failedSteps_.end(), outcome.failed.begin(), outcome.failed.end());
     return outcome;
 }
 
@@ -321,7 +322,16 @@ int CCliSession::ExitStatus() {
     // Settings that could not be read were taken as defaults (features
     // seem locked); the warning was shown, and the command did not run as
     // this installation is set up.
-    return ui_.Failed() || operationFailed_ || AnyUnreadableSettingsFile() ? kExitFailed : kExitOk;
+    const bool failed = ui_.Failed() || operationFailed_ || AnyUnreadableSettingsFile();
+    // An operation may fail without a box (a device that vanished before it
+    // could be opened shows none in the window): name the steps that failed,
+    // so no failure goes unexplained.
+    if (failed && !ui_.SaidAnything()) {
+        std::string steps;
+        for (const std::string& step : failedSteps_) steps += (steps.empty() ? "" : "; ") + step;
+        ui_.Error(steps.empty() ? std::string("the command failed") : "could not " + steps);
+    }
+    return failed ? kExitFailed : kExitOk;
 }
 
 }  // namespace spindle::cli

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "TerminalUserInterface.h"
 #include "app/MainFrame.h"
@@ -117,6 +118,7 @@ private:
     std::unique_ptr<Platform> platform_;
     std::unique_ptr<CMainFrame> frame_;
     bool operationFailed_ = false;
+    std::vector<std::string> failedSteps_;  // of every outcome recorded
     bool lastReadOk_ = false;
     bool benchErrorReported_ = false;
 };

@@ -244,6 +244,13 @@ int RunPsoc(const GlobalOptions& options, const std::string& device, const std::
     } else {
         return Usage("unknown action \"" + action + "\" for the " + caption + " page");
     }
+    // A page shows what it last read, or its defaults, when an exchange
+    // fails: the action did not do what it says.
+    if (page->FailedExchanges() > 0) {
+        return refuse(StrPrintf("%d of the page's exchanges with %s failed: what is shown may not be the device's, "
+                                "and what was to be written may not have been",
+                                page->FailedExchanges(), DeviceName(info).c_str()));
+    }
     return session->ExitStatus();
 }
 

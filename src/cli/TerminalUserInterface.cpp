@@ -34,6 +34,7 @@ void CTerminalUserInterface::ClearProgressLine() {
 
 void CTerminalUserInterface::Emit(const std::string& line) {
     ClearProgressLine();
+    ++linesWritten_;
     err_ << line << '\n' << std::flush;
 }
 

@@ -58,6 +58,8 @@ public:
     // A note on standard error that does not make the command fail.
     void Note(const std::string& text);
     bool Failed() const { return failures_ > 0; }
+    // Whether any box, question, error or note reached standard error.
+    bool SaidAnything() const { return linesWritten_ > 0; }
 
     // The progress line: what is being done, and the pauses taken so far.
     void SetActivity(const std::string& text) { activity_ = text; }
@@ -76,6 +78,7 @@ private:
     std::map<int, bool> buttons_;
     std::map<int, bool> bars_;
     int failures_ = 0;
+    int linesWritten_ = 0;
     int waitDepth_ = 0;
     bool progressShown_ = false;
     std::uint64_t progressMs_ = 0;

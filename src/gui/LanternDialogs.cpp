@@ -170,16 +170,10 @@ CLanternCalDialog::CLanternCalDialog(CLanternCalDlg& model, QWidget* parent)
     connect(getTemperature, &QPushButton::clicked, this,
             [this] { Run([this] { return model_.OnGetTemperature(); }); });
     connect(lightOn_, &QCheckBox::clicked, this, [this] {
-        Run([this] {
-            model_.OnLightOn();
-            return std::string();
-        });
+        Run([this] { return model_.OnLightOn(); });
     });
     connect(lightPulsed_, &QCheckBox::clicked, this, [this] {
-        Run([this] {
-            model_.OnLightPulsed();
-            return std::string();
-        });
+        Run([this] { return model_.OnLightPulsed(); });
     });
     connect(setDa, &QPushButton::clicked, this, [this] { Run([this] { return model_.OnSetDa(); }); });
 

@@ -25,10 +25,13 @@ std::string ReadFile(const std::filesystem::path& path) {
     return text.str();
 }
 
-CliRun RunCli(const std::string& program, const std::filesystem::path& folder, const std::vector<std::string>& args) {
+CliRun RunCli(const std::string& program, const std::filesystem::path& folder, const std::vector<std::string>& args,
+              int timeoutSeconds) {
     std::string command = "cd " + Quote(folder.string()) + " && env SPINDLE_CONFIG_DIR=" +
                           Quote((folder / "config").string()) +
-                          " SPINDLE_VIRTUAL_CLOCK=1 SPINDLE_USB_TRACE= SPINDLE_TRACE= " + Quote(program);
+                          " SPINDLE_VIRTUAL_CLOCK=1 SPINDLE_USB_TRACE= SPINDLE_TRACE= ";
+    if (timeoutSeconds > 0) command += "timeout -k 5 " + std::to_string(timeoutSeconds) + " ";
+    command += Quote(program);
     for (const std::string& arg : args) command += " " + Quote(arg);
     command += " </dev/null >out.txt 2>err.txt";
     const int raw = std::system(command.c_str());

@@ -17,7 +17,9 @@ std::string ReadFile(const std::filesystem::path& path);
 // Runs `program` as a shell script would, in `folder` (which receives
 // out.txt and err.txt), with the settings folder `folder`/config, the
 // virtual clock, no traces, no terminal on standard input, and this
-// process's environment otherwise.
-CliRun RunCli(const std::string& program, const std::filesystem::path& folder, const std::vector<std::string>& args);
+// process's environment otherwise. With `timeoutSeconds` above 0 a run
+// that has not ended by then is killed and gives status 124.
+CliRun RunCli(const std::string& program, const std::filesystem::path& folder, const std::vector<std::string>& args,
+              int timeoutSeconds = 0);
 
 }  // namespace spindle::test

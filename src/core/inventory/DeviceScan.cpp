@@ -75,6 +75,10 @@ Outcome ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecor
 
         const std::uint16_t product = ReadDeviceDescriptor(platform, handle, DescriptorField::ProductId);
         const std::uint16_t vendor = ReadDeviceDescriptor(platform, handle, DescriptorField::VendorId);
+        // A device that opened but stopped answering (0xFFFF is what a failed
+        // descriptor read gives) is left out or listed with what was read;
+        // the scan says so instead of passing the tree off as complete.
+        bool answered = product != 0xFFFF && vendor != 0xFFFF;
         std::string label = StrPrintf("USB Device %d", n);
 
         const ClassificationRow* row = Classify(vendor, product);
@@ -88,7 +92,7 @@ Outcome ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecor
                 // A failed query leaves the value cleared: the serial is empty,
                 // never another device's.
                 SlotReadValue value{};
-                protocol.QueryInfoSlot(handle, 0, value);
+                answered = protocol.QueryInfoSlot(handle, 0, value) && answered;
                 serial = Bounded(SlotText(value));
                 label = MakerLabel(*row, n, serial);
             }
@@ -101,16 +105,18 @@ Outcome ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecor
 
             if (FamilyOf(row->family).hostsLantern) {
                 std::string firmware;
-                protocol.ReadFirmwareVersionText(handle, firmware);
+                answered = protocol.ReadFirmwareVersionText(handle, firmware) && answered;
                 if (FirmwareMajorVersion(firmware) >= 2) {
                     AccessoryInfo info{};
                     // Only a successful query can say a Lantern is attached.
-                    if (protocol.QueryAccessoryInfo(handle, info) && IsLanternAttached(info)) {
+                    const bool queried = protocol.QueryAccessoryInfo(handle, info);
+                    answered = queried && answered;
+                    if (queried && IsLanternAttached(info)) {
                         if (nextFree >= kMaxDevices) {
                             TraceLine(platform, StrPrintf("Device table full: Lantern of Ezusb-%d left out", n));
                         } else {
                             SlotReadValue value{};
-                            protocol.QueryAccessorySlot(handle, 0, value);
+                            answered = protocol.QueryAccessorySlot(handle, 0, value) && answered;
                             const std::string lanternSerial = Bounded(SlotText(value));
                             const int lantern =
                                 tree.InsertItem(StrPrintf("Lantern - %s", lanternSerial.c_str()), kLanternImage, item);
@@ -124,6 +130,14 @@ Outcome ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecor
                     }
                 }
             }
+        }
+        if (!answered) {
+            const std::string text = StrPrintf(
+                "Device %d stopped answering during the scan: it is missing from the tree or listed with what "
+                "could be read. Check its cable and press Refresh Tree.", n);
+            TraceLine(platform, text);
+            outcome.Fail(StrPrintf("read device %d", n));
+            outcome.Show({text, kScanProblemTitle, mb::kOk | mb::kIconWarning});
         }
     }
 

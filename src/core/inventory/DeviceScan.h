@@ -23,7 +23,10 @@ int FirmwareMajorVersion(const std::string& firmwareText);
 // (and traced). When the back end found devices it was not allowed to open,
 // its explanation is left in the outcome, to be shown once after the scan
 // under kAccessProblemTitle, and the outcome counts as failed.
+// A device that opened but failed a request during the scan fails the
+// outcome too, with a box under kScanProblemTitle naming it.
 inline constexpr const char* kAccessProblemTitle = "USB Device Access";
+inline constexpr const char* kScanProblemTitle = "Refresh Tree";
 Outcome ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecordTable& records, CDeviceTree& tree);
 
 }  // namespace spindle

@@ -106,26 +106,40 @@ bool CExtraKestrelDlg::Encode(Slot& a, Slot& p, Slot& x, std::string& why) const
 void CExtraKestrelDlg::OnInitDialog() {
     CSpecProtocol protocol(platform_);
     Slot records[3]{};
+    unreadSlot_ = 0;
     for (int i = 0; i < 3; ++i) {
         SlotReadValue value{};
-        protocol.QueryInfoSlot(handle_, static_cast<std::uint8_t>(17 + i), value);
+        if (!protocol.QueryInfoSlot(handle_, static_cast<std::uint8_t>(17 + i), value) && unreadSlot_ == 0) {
+            unreadSlot_ = 17 + i;
+        }
         for (std::size_t k = 0; k < records[i].size(); ++k) records[i][k] = static_cast<std::uint8_t>(value[k]);
     }
     Decode(records[0], records[1], records[2]);
 }
 
 std::string CExtraKestrelDlg::OnOK() {
+    // Each slot packs many fields: writing fields that were never read
+    // would overwrite the device's settings with the dialog's blanks.
+    if (unreadSlot_ != 0) {
+        return StrPrintf("Slot %d could not be read from the Kestrel, so its settings are not the ones shown; "
+                         "nothing was written.",
+                         unreadSlot_);
+    }
     Slot records[3]{};
     std::string why;
     if (!Encode(records[0], records[1], records[2], why)) return why;
     platform_.ui.SetWaitCursor(true);
     CSpecProtocol protocol(platform_);
+    int unwritten = 0;
     for (int i = 0; i < 3; ++i) {
         SlotWriteValue value{};
         for (std::size_t k = 0; k < records[i].size(); ++k) value[k] = static_cast<char>(records[i][k]);
-        protocol.WriteInfoSlot(handle_, static_cast<std::uint8_t>(17 + i), value);
+        if (!protocol.WriteInfoSlot(handle_, static_cast<std::uint8_t>(17 + i), value) && unwritten == 0) {
+            unwritten = 17 + i;
+        }
     }
     platform_.ui.SetWaitCursor(false);
+    if (unwritten != 0) return StrPrintf("The Kestrel did not take slot %d; its settings may be incomplete.", unwritten);
     return {};
 }
 
@@ -209,7 +223,12 @@ ZephyrImport ImportZephyrCalibration(Platform& platform, DeviceHandle handle, co
     double values[19]{};
     for (int slot = 0; slot <= 18; ++slot) {
         SlotReadValue value{};
-        protocol.QueryAccessorySlot(handle, static_cast<std::uint8_t>(slot), value);
+        // Every slot is written back: one that could not be read would be
+        // written back empty (the serial) or as 0 (the calibration).
+        if (!protocol.QueryAccessorySlot(handle, static_cast<std::uint8_t>(slot), value)) {
+            result.problem = StrPrintf("reading the Lantern's slot %d failed; nothing was written", slot);
+            return result;
+        }
         if (slot == 0) {
             serial = SlotText(value);
         } else {

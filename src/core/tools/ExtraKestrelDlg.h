@@ -37,12 +37,16 @@ public:
     using Slot = std::array<std::uint8_t, 15>;
     // Reads slots 17, 18 and 19 and shows them.
     void OnInitDialog();
+    // The first of slots 17-19 that could not be read (0 when all were):
+    // OK then refuses to write.
+    int UnreadSlot() const { return unreadSlot_; }
     void Decode(const Slot& acquisition, const Slot& pixels, const Slot& application);
     // The three records from the fields; false with the reason when a field
     // is not a number (or the analog full scale is 0).
     bool Encode(Slot& acquisition, Slot& pixels, Slot& application, std::string& why) const;
     // OK: writes the three slots (each with its 200 ms pause); the reason when
-    // a field is refused, and nothing is written then.
+    // a field is refused or a slot was not read, and nothing is written then,
+    // or when a write failed.
     std::string OnOK();
     // "Load Values from Quillby Cal File": fills fields from the file's
     // "Setup" section (nothing reaches the device until OK). False when the
@@ -61,6 +65,7 @@ public:
 private:
     Platform& platform_;
     DeviceHandle handle_ = kNullHandle;
+    int unreadSlot_ = 0;
 };
 
 // The Zephyr calibration import: reads the Lantern's accessory slots 0-18,

@@ -24,7 +24,7 @@ std::uint16_t CFalconExtrasPage::DacCountFromVolts(double volts) {
 
 void CFalconExtrasPage::ReadFirmware() {
     std::string version;
-    CSpecProtocol(platform_).ReadPsocVersion(handle_, version);
+    Exchanged(CSpecProtocol(platform_).ReadPsocVersion(handle_, version));
     firmwareText = StrPrintf("Firmware Version %s \r\n ADC 13-Bit DAC 9-Bit", version.substr(0, 10).c_str());
 }
 
@@ -41,14 +41,14 @@ void CFalconExtrasPage::OnInitDialog() {
     dacVolts = "5.10";
     const std::uint16_t dac = DacCountFromVolts(std::strtod(dacVolts.c_str(), nullptr));
     rawDacCounts = StrPrintf("%#X", dac);
-    protocol.WritePsocDac(handle_, dac);
+    Exchanged(protocol.WritePsocDac(handle_, dac));
     OnReadTemp();
 }
 
 void CFalconExtrasPage::ReadAdcOnce() {
     CSpecProtocol protocol(platform_);
     std::uint16_t count = 0;
-    protocol.ReadPsocAdc(handle_, count);
+    Exchanged(protocol.ReadPsocAdc(handle_, count));
     rawAdcCounts = StrPrintf("%#X", count);
     adcVolts = StrPrintf("%.3f", AdcVolts(count));
 }
@@ -82,7 +82,7 @@ std::string CFalconExtrasPage::OnWriteDac() {
     const auto count = static_cast<std::uint16_t>(value & 0xFFFF);
     dacVolts = StrPrintf("%f", DacVolts(count));
     CSpecProtocol protocol(platform_);
-    protocol.WritePsocDac(handle_, count);
+    Exchanged(protocol.WritePsocDac(handle_, count));
     return {};
 }
 
@@ -90,10 +90,12 @@ void CFalconExtrasPage::OnReadTemp() {
     CSpecProtocol protocol(platform_);
     float celsius = -999.0f;
     temperatureRetries = kTemperatureAttempts;
-    while (temperatureRetries > 0) {
+    bool read = false;
+    while (temperatureRetries > 0 && !read) {
         --temperatureRetries;
-        if (protocol.ReadBoardTemperature(handle_, celsius)) break;
+        read = protocol.ReadBoardTemperature(handle_, celsius);
     }
+    Exchanged(read);  // five attempts without a reading count as one failure
     boardTemperature = StrPrintf("%.3f", static_cast<double>(celsius));
 }
 

@@ -133,13 +133,24 @@ std::string CLanternCalDlg::Store(bool highSide) {
     {
         ScopedDevice device(platform_, static_cast<int>(deviceIndex_));
         CSpecProtocol protocol(platform_);
-        protocol.ReadAccessoryTemperature(device.Handle());  // the first reading is discarded
+        // 0 is never a valid reading: it is what a failed transfer, or a
+        // sensor that stayed busy, gives. Averaging it in would store a
+        // calibration line through a reading that never happened.
+        int failed = protocol.ReadAccessoryTemperature(device.Handle()) == 0 ? 1 : 0;  // the first is discarded
         if (highSide) platform_.clock.Sleep(kReadingPauseMs);
         float sum = 0.0f;
-        for (int i = 0; i < averages; ++i) {
-            sum += static_cast<float>(protocol.ReadAccessoryTemperature(device.Handle()));
+        for (int i = 0; i < averages && failed == 0; ++i) {
+            const std::uint32_t reading = protocol.ReadAccessoryTemperature(device.Handle());
+            if (reading == 0) failed = i + 2;
+            sum += static_cast<float>(reading);
             platform_.clock.Sleep(kReadingPauseMs);
             Progress(i);
+        }
+        if (failed != 0) {
+            Progress(0);
+            return StrPrintf("Reading %d of the Lantern's temperature failed (no answer, or no valid reading), so "
+                             "nothing was stored for the %s side. Check the Lantern and store it again.",
+                             failed, highSide ? "high" : "low");
         }
         const auto counts = static_cast<std::uint32_t>(sum / static_cast<float>(averages));
         (highSide ? highCounts : lowCounts) = counts;
@@ -178,7 +189,13 @@ std::string CLanternCalDlg::OnGetTemperature() {
     protocol.AverageAccessoryTemperature(device.Handle(), 2, stored);  // the Lantern's own line; not used
     float sum = 0.0f;
     for (int i = 0; i < averages; ++i) {
-        sum += static_cast<float>(protocol.ReadAccessoryTemperature(device.Handle()));
+        const std::uint32_t reading = protocol.ReadAccessoryTemperature(device.Handle());
+        if (reading == 0) {
+            Progress(0);
+            return StrPrintf("Reading %d of the Lantern's temperature failed (no answer, or no valid reading), so "
+                             "no temperature can be given.", i + 1);
+        }
+        sum += static_cast<float>(reading);
         Progress(i);
         platform_.clock.Sleep(kReadingPauseMs);
     }
@@ -188,23 +205,32 @@ std::string CLanternCalDlg::OnGetTemperature() {
     return {};
 }
 
-void CLanternCalDlg::OnLightOn() {
-    TakeFields();
-    ScopedDevice device(platform_, static_cast<int>(deviceIndex_));
-    CSpecProtocol(platform_).SetLightOn(device.Handle(), lightOn ? 1 : 0);
+namespace {
+
+std::string NotSent(bool sent, const char* what) {
+    return sent ? std::string() : StrPrintf("The Lantern did not take the %s.", what);
 }
 
-void CLanternCalDlg::OnLightPulsed() {
+}  // namespace
+
+std::string CLanternCalDlg::OnLightOn() {
     TakeFields();
     ScopedDevice device(platform_, static_cast<int>(deviceIndex_));
-    CSpecProtocol(platform_).SetLightPulsed(device.Handle(), lightPulsed ? 1 : 0);
+    return NotSent(CSpecProtocol(platform_).SetLightOn(device.Handle(), lightOn ? 1 : 0),
+                   lightOn ? "command to switch its light on" : "command to switch its light off");
+}
+
+std::string CLanternCalDlg::OnLightPulsed() {
+    TakeFields();
+    ScopedDevice device(platform_, static_cast<int>(deviceIndex_));
+    return NotSent(CSpecProtocol(platform_).SetLightPulsed(device.Handle(), lightPulsed ? 1 : 0),
+                   lightPulsed ? "command to pulse its light" : "command to light steadily");
 }
 
 std::string CLanternCalDlg::OnSetDa() {
     if (std::string why = TakeFields(); !why.empty()) return why;
     ScopedDevice device(platform_, static_cast<int>(deviceIndex_));
-    CSpecProtocol(platform_).SetLightDac(device.Handle(), da);
-    return {};
+    return NotSent(CSpecProtocol(platform_).SetLightDac(device.Handle(), da), "new D/A value");
 }
 
 std::string CLanternCalDlg::OnOK() {
@@ -215,14 +241,21 @@ std::string CLanternCalDlg::OnOK() {
         return {};
     }
     platform_.ui.SetWaitCursor(true);
+    bool stored = false;
     {
         ScopedDevice device(platform_, static_cast<int>(deviceIndex_));
         CSpecProtocol protocol(platform_);
-        protocol.WriteAccessorySlot(device.Handle(), 1, MakeSlotWriteValue(StrPrintf("%.6e", slope)));
-        protocol.WriteAccessorySlot(device.Handle(), 2, MakeSlotWriteValue(StrPrintf("%.6e", intercept)));
-        protocol.CommitAccessorySlots(device.Handle());
+        // Each step only after the one before it worked: a commit after a
+        // failed write would keep half a calibration.
+        stored = protocol.WriteAccessorySlot(device.Handle(), 1, MakeSlotWriteValue(StrPrintf("%.6e", slope))) &&
+                 protocol.WriteAccessorySlot(device.Handle(), 2, MakeSlotWriteValue(StrPrintf("%.6e", intercept))) &&
+                 protocol.CommitAccessorySlots(device.Handle());
     }
     platform_.ui.SetWaitCursor(false);
+    if (!stored) {
+        return "The calibration could not be stored: the Lantern did not take it. Check the Lantern and press OK "
+               "again, or Cancel.";
+    }
     return {};
 }
 

@@ -41,18 +41,22 @@ public:
     void OnResistanceMode();
     // The "Store" buttons: averages the raw readings at the reference (the
     // first reading discarded, 150 ms between readings) and, once both sides
-    // are stored, computes the line and asks "Calibration Complete".
+    // are stored, computes the line and asks "Calibration Complete". A
+    // reading that fails refuses the side: nothing is stored for it.
     std::string OnStoreLow() { return Store(false); }
     std::string OnStoreHigh() { return Store(true); }
     // "Get Temperature": averages raw readings and shows them through the
-    // dialog's own line in the status line.
+    // dialog's own line in the status line (refused when a reading fails).
     std::string OnGetTemperature();
-    void OnLightOn();
-    void OnLightPulsed();
+    // The light's controls; each returns the reason when the Lantern did not
+    // take the command.
+    std::string OnLightOn();
+    std::string OnLightPulsed();
     std::string OnSetDa();
     // OK: with an accepted calibration, asks "Store Calibration" and on Yes
     // writes slots 1 and 2 ("%.6e") and commits. Returns the refusal reason
-    // (the dialog stays open then).
+    // (the dialog stays open then), also when the Lantern did not take the
+    // writes.
     std::string OnOK();
 
     // The line from two stored sides, as the dialog computes it; false (with

@@ -15,6 +15,7 @@ void CPsocPage::StartPollTimer() {
 }
 
 void CPsocPage::StopPollingAfterFailure() {
+    ++failedExchanges_;
     if (pollTimerId != 0) {
         pollTimerRunning_ = false;
         pollingStopped_ = true;

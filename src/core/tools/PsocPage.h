@@ -43,6 +43,11 @@ public:
     bool PollingStopped() const { return pollingStopped_; }
     std::string PollStateText() const;
 
+    // Exchanges with the device that failed since the page was made (every
+    // request the page's handlers sent counts, polled or not), so a caller
+    // can tell values the page shows from values it could not read.
+    int FailedExchanges() const { return failedExchanges_; }
+
     // Enter and Escape close the page (when it runs as a dialog of its own).
     virtual bool ClosesOnEnterAndEscape() const { return true; }
 
@@ -50,7 +55,13 @@ protected:
     void StartPollTimer();
     // After a failed exchange: the timer stops for good (its identifier
     // stays, so a later failure stops it again).
+    // Also counts the failed exchange.
     void StopPollingAfterFailure();
+    // Counts an exchange; false when it failed.
+    bool Exchanged(bool ok) {
+        if (!ok) ++failedExchanges_;
+        return ok;
+    }
     void StopPollTimer() { pollTimerRunning_ = false; }
 
     Platform& platform_;
@@ -60,6 +71,7 @@ protected:
 private:
     bool pollTimerRunning_ = false;
     bool pollingStopped_ = false;
+    int failedExchanges_ = 0;
 };
 
 // The bounded fields of the pages: a text longer than its field holds is
