@@ -22,7 +22,7 @@ protected:
         traced = std::make_unique<CTracingDriver>(*bench, usbTrace);
         platform = std::make_unique<Platform>(Platform{*traced, clock, trace, ui});
     }
-    void Scan() { ScanDevices(*platform, jobBusy, records, tree); }
+    Outcome Scan() { return ScanDevices(*platform, jobBusy, records, tree); }
 
     std::vector<std::string> ChildTexts(const std::string& parent) const {
         std::vector<std::string> texts;
@@ -131,7 +131,7 @@ TEST_F(DeviceScanTest, FailedQueriesNeverBorrowAnotherDevicesAnswer) {
     Use(sim::LoadBench("demo"));
     // The Kestrel at 0 answers nothing on its reply pipe: no serial, no Lantern.
     bench->Device(0)->SetRequestFails(ioctl::kBulkRead, true);
-    Scan();
+    const Outcome scanned = Scan();
     const auto kestrels = ChildTexts("Kestrel Devices");
     ASSERT_EQ(kestrels.size(), 2u);
     EXPECT_EQ(kestrels[0], "[0] Kestrel -  ");
@@ -141,6 +141,22 @@ TEST_F(DeviceScanTest, FailedQueriesNeverBorrowAnotherDevicesAnswer) {
     // The failed accessory query warned the operator, and the scan went on.
     EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{"BULK_IN failed."}));
     EXPECT_EQ(RecordCount(), 17);
+    // The scan does not pass the half-read entry off as complete: it fails,
+    // and the box it leaves for the frame names the device.
+    EXPECT_EQ(scanned.failed, (std::vector<std::string>{"read device 0"}));
+    ASSERT_EQ(scanned.pending.size(), 1u);
+    EXPECT_EQ(scanned.pending[0].title, kScanProblemTitle);
+    EXPECT_EQ(scanned.pending[0].text.rfind("Device 0 stopped answering during the scan", 0), 0u);
+
+    // A device whose descriptor cannot be read is missing, and said to be.
+    Use(sim::LoadBench("demo"));
+    bench->Device(3)->SetRequestFails(ioctl::kGetDeviceDescriptor, true);
+    const Outcome missing = Scan();
+    EXPECT_TRUE(ChildTexts("Osprey Devices").empty());
+    EXPECT_EQ(missing.failed, (std::vector<std::string>{"read device 3"}));
+    // Every other device answered: a scan of the demo bench is clean.
+    Use(sim::LoadBench("demo"));
+    EXPECT_TRUE(Scan().Ok());
 }
 
 TEST_F(DeviceScanTest, TheTableIsNeverOverrun) {

@@ -125,5 +125,45 @@ TEST(ZephyrImport, CoefficientsGoIntoSlots3To18AndAMissingKeyIsAskedAbout) {
     EXPECT_TRUE(declined.driver.BulkWrites().empty());
 }
 
+TEST(ExtraKestrel, SlotsThatCouldNotBeReadAreNeverOverwrittenWithTheDialogsBlanks) {
+    KestrelRig rig;
+    rig.driver.FailNext(ioctl::kBulkRead);  // slot 17's reply
+    rig.dialog.OnInitDialog();
+    EXPECT_EQ(rig.dialog.UnreadSlot(), 17);
+    const std::size_t before = rig.driver.BulkWrites().size();
+    const std::string why = rig.dialog.OnOK();
+    EXPECT_NE(why.find("Slot 17 could not be read"), std::string::npos) << why;
+    EXPECT_EQ(rig.driver.BulkWrites().size(), before) << "nothing written";
+    // Read whole, OK writes; a write the Kestrel refuses is reported.
+    rig.dialog.OnInitDialog();
+    EXPECT_EQ(rig.dialog.UnreadSlot(), 0);
+    rig.dialog.analogFullScale = "4096";
+    rig.driver.FailNext(ioctl::kBulkWrite);
+    EXPECT_NE(rig.dialog.OnOK().find("did not take slot 17"), std::string::npos);
+}
+
+TEST(ZephyrImport, ASlotThatCouldNotBeReadStopsTheImportBeforeAnyWrite) {
+    KestrelRig rig;
+    std::string text = "[Setup]\n";
+    for (int i = 0; i < 16; ++i) text += std::string(kZephyrCoefficientKeys[i]) + "=1\n";
+    const std::string path = rig.CalFile(text);
+    // Slot 0 (the serial) and slot 2 (the intercept): each read back whole
+    // or not written at all, never written back empty or as 0.
+    for (const int failing : {0, 2}) {
+        KestrelRig flaky;
+        int replies = 0;
+        flaky.driver.failWhen = [&](const ScriptedDriver::Request& request) {
+            return request.code == ioctl::kBulkRead && replies++ == failing;
+        };
+        const ZephyrImport imported = ImportZephyrCalibration(flaky.platform, 0x100, path);
+        EXPECT_FALSE(imported.written);
+        EXPECT_NE(imported.problem.find("slot " + std::to_string(failing) + " failed"), std::string::npos)
+            << imported.problem;
+        for (const auto& write : flaky.driver.BulkWrites()) {
+            EXPECT_NE(write.empty() ? 0 : write[0], 0x24) << "a slot was written";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace spindle::test

@@ -173,5 +173,38 @@ TEST(LanternCalibration, GetTemperatureUsesTheDialogsLineAndTheLightControlsSend
     EXPECT_EQ(rig.driver.BulkWrites().size(), 2u);
 }
 
+TEST(LanternCalibration, AReadingThatFailsStoresNothingAndAFailedWriteKeepsTheDialogOpen) {
+    LanternRig rig;
+    CLanternCalDlg dialog(rig.platform, 0, &kApplication);
+    Prepare(dialog, "25", "65", "4");
+    rig.Readings(1000, 5);
+    ASSERT_EQ(dialog.OnStoreLow(), "");
+    // The third averaged reading of the high side fails: averaging its 0 in
+    // would draw the line through a reading that never happened.
+    rig.Readings(3000, 3);
+    int reads = 0;
+    rig.driver.failWhen = [&](const ScriptedDriver::Request& request) {
+        return request.code == ioctl::kBulkRead && ++reads == 4;
+    };
+    const std::string why = dialog.OnStoreHigh();
+    EXPECT_NE(why.find("Reading 4 of the Lantern's temperature failed"), std::string::npos) << why;
+    EXPECT_FALSE(dialog.highStored);
+    EXPECT_FALSE(dialog.accepted);
+    for (const auto& message : rig.ui.Messages()) EXPECT_NE(message.title, "Calibration Complete");
+    EXPECT_NE(dialog.OnGetTemperature(), "") << "the same for Get Temperature";
+
+    // A calibration the Lantern does not take keeps OK's dialog open, and
+    // nothing is committed after the failed write.
+    rig.driver.failWhen = nullptr;
+    rig.Readings(3000, 5);
+    rig.ui.QueueAnswer(mb::kIdYes);
+    ASSERT_EQ(dialog.OnStoreHigh(), "");
+    ASSERT_TRUE(dialog.accepted);
+    rig.ui.QueueAnswer(mb::kIdYes);
+    rig.driver.FailNext(ioctl::kBulkWrite);
+    EXPECT_NE(dialog.OnOK(), "");
+    EXPECT_EQ(rig.SlotWrites().size(), 1u) << "the failed write of slot 1 only: no slot 2, no commit";
+}
+
 }  // namespace
 }  // namespace spindle::test
