@@ -210,6 +210,50 @@ TEST(FpgaJob, TwoFpgaJobsAndAnEepromJobRunSideBySide) {
     EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), kFpgaSettleMs), 2);
 }
 
+// The window's thread goes on while workers run: a Refresh Tree beside the
+// jobs leaves the busy devices alone, the window refuses to close, and a
+// frame torn down mid-job (the process ending) waits for its workers, which
+// still finish their devices. Run under the thread sanitizer too.
+TEST(FpgaJob, AScanAndACloseBesideRunningJobs) {
+    TempFolder folder;
+    std::unique_ptr<sim::SimBench> bench = sim::LoadBench("demo");
+    VirtualClock clock;
+    MemoryDebugTrace trace;
+    ScriptedUserInterface ui;
+    Platform platform{*bench, clock, trace, ui};
+    std::string bytes(8192, '\x3C');
+    bytes[0] = '\xB2';
+    const std::string image = folder.File("osprey.iic");
+    WriteWholeFile(image, bytes);
+    // Padded to a multiple of 62 bytes, as FpgaRig::PaddedDesign does: the
+    // bench runs without the host's clock.
+    const std::string design = ReadWholeFile(Examples("demo-design.xsvf"));
+    const std::size_t pad = (62 - (design.size() + 2) % 62) % 62;
+    const std::string padded = folder.File("padded-design.xsvf");
+    WriteWholeFile(padded, "\x16" + std::string(pad, 'p') + std::string(1, '\0') + design);
+    auto frame = std::make_unique<CMainFrame>(platform);
+    frame->OnCreate();
+    ASSERT_TRUE(frame->StartFpgaJob(FpgaRig::Record(kFalcon), padded).Ok());
+    ASSERT_TRUE(frame->StartEepromJob(FpgaRig::Record(kOsprey), image).Ok());
+    for (int scan = 0; scan < 3; ++scan) {
+        frame->OnRefreshTree();
+        for (const TreeItem& item : frame->Tree().Items()) {
+            if (item.record == nullptr) continue;
+            const std::uint32_t index = item.record->index;
+            EXPECT_NE(frame->jobBusy[index].load(), 1) << "busy device " << index << " was scanned";
+        }
+        frame->OnTimer(timer::kEepromCountdown);
+        frame->OnTimer(timer::kFpgaCountdown);
+    }
+    if (frame->AnyDeviceBusy()) {
+        EXPECT_FALSE(frame->CanClose());
+    }
+    frame.reset();  // waits for both workers
+    EXPECT_EQ(bench->Device(kOsprey)->Eeprom(0, 8192), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    const auto state = bench->Device(kFalcon)->JtagState();
+    EXPECT_TRUE(state && state->configured);
+}
+
 TEST(FpgaJob, WhatIsNotXsvfIsRefusedAndAFailedJobSaysWhy) {
     FpgaRig rig;
     const Outcome refused = rig.frame.StartFpgaJob(FpgaRig::Record(kFalcon), Examples("demo-bench.json"));
