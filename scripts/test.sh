@@ -1,8 +1,7 @@
 #!/bin/sh
 # Installs the dependencies, then builds and runs the whole test suite twice:
 # a normal build and an AddressSanitizer + UndefinedBehaviorSanitizer build;
-# then the programming job and frame tests (EEPROM and FPGA), whose workers run beside the
-# window's thread, under ThreadSanitizer.
+# then every test that starts a worker thread under ThreadSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -19,8 +18,12 @@ BUILD_TYPE=RelWithDebInfo run_suite build
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
 BUILD_TYPE=Debug run_suite build-asan -DSPINDLE_SANITIZE=ON -DSPINDLE_BUILD_BENCH=OFF
+# Every test that starts a worker thread (EEPROM and FPGA jobs side by side,
+# a scan and a close beside running jobs, the bench's workers, the
+# command-line tool's jobs, the window's jobs and boxes from workers).
+TSAN_TESTS='^(ProgramJob|EepromImage|EepromProgramming|FpgaJob|VirtualClock|SimBenchTest\.WorkersOnSeveralDevicesAtOnce|SimBenchFileTest\.(BenchesSharingAFile|SavesAreAtomic)|SpindleCliTest\.Program(Writes|Names)|MainWindowTest)'
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSPINDLE_TSAN=ON -DSPINDLE_BUILD_BENCH=OFF >/dev/null
-cmake --build build-tsan -j "$JOBS" --target test_app test_programming
-TSAN_OPTIONS="halt_on_error=1" \
-ctest --test-dir build-tsan -j "$JOBS" --output-on-failure --timeout 300 -R '^(ProgramJob|EepromImage|EepromProgramming|FpgaJob)'
+cmake --build build-tsan -j "$JOBS" --target test_app test_programming test_platform test_sim test_cli spindle-cli test_gui
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan-suppressions.txt" \
+ctest --test-dir build-tsan -j "$JOBS" --output-on-failure --timeout 300 -R "$TSAN_TESTS"
 echo "All tests passed (normal, address/undefined and thread sanitizer builds)."

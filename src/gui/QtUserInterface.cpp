@@ -1,5 +1,7 @@
 #include "QtUserInterface.h"
 
+#include <future>
+
 #include <QEvent>
 
 #include <QApplication>
@@ -62,12 +64,16 @@ int CQtUserInterface::MessageBox(const std::string& text, const std::string& tit
     const QString qtTitle = title.empty() ? QString::fromLatin1(kDefaultTitle) : Q(title);
     if (QThread::currentThread() == thread()) return ShowMessageBox(qtText, qtTitle, style);
     // A worker thread: the box must be shown by the user-interface thread,
-    // and the worker waits for the operator's answer.
-    int answer = mb::kIdOk;
+    // and the worker waits for the operator's answer. The answer comes back
+    // through a promise rather than Qt's blocking connection, so the hand-over
+    // is one the thread sanitizer sees (Qt's own libraries are not built
+    // with it).
+    std::promise<int> answered;
+    std::future<int> answer = answered.get_future();
     QMetaObject::invokeMethod(
-        this, [this, qtText, qtTitle, style] { return ShowMessageBox(qtText, qtTitle, style); },
-        Qt::BlockingQueuedConnection, &answer);
-    return answer;
+        this, [this, qtText, qtTitle, style, &answered] { answered.set_value(ShowMessageBox(qtText, qtTitle, style)); },
+        Qt::QueuedConnection);
+    return answer.get();
 }
 
 int CQtUserInterface::ShowMessageBox(const QString& text, const QString& title, unsigned style) {
