@@ -138,7 +138,9 @@ TEST(Mcs51Core, MatchesTheReferenceSimulatorOnTheExerciseProgram) {
     // External RAM the program wrote (s51 fills the rest with noise).
     ASSERT_GE(m.bus.written.size(), 15u);
     for (unsigned address : m.bus.written) {
-        if (address < 16) EXPECT_EQ(m.bus.xdata[address], xram[address]) << StrPrintf("xram 0x%04X", address);
+        if (address < 16) {
+            EXPECT_EQ(m.bus.xdata[address], xram[address]) << StrPrintf("xram 0x%04X", address);
+        }
     }
     EXPECT_EQ(m.core.Cycles() * 12, ticks);
 }
