@@ -333,7 +333,9 @@ bool SimBench::SaveLocked() {
     }
     for (const auto& [index, device] : devices_) PatchChangesLocked(onDisk, *device);
 
-    const FileWriteResult written = ReplaceFileAtomically(filePath_, onDisk.dump(2) + "\n");
+    // Saved after every change a device makes (each slot, each EEPROM page,
+    // each JTAG transfer): whole on every save, not flushed to disk.
+    const FileWriteResult written = ReplaceFileAtomically(filePath_, onDisk.dump(2) + "\n", FileFlush::WholeOnly);
     if (!written.Succeeded()) {
         lastSaveError_ = written.error;
         return false;

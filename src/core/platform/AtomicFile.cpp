@@ -66,7 +66,7 @@ std::string FollowLinks(const std::string& path) {
     return target.string();
 }
 
-FileWriteResult ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
+FileWriteResult ReplaceFileAtomically(const std::string& path, const std::string& bytes, FileFlush flush) {
     if (path.empty()) return Failure(FileWriteResult::Failed, "no file name was given");
     namespace fs = std::filesystem;
     const fs::path target(FollowLinks(path));
@@ -105,7 +105,7 @@ FileWriteResult ReplaceFileAtomically(const std::string& path, const std::string
         ok = false;
         savedErrno = ENOSPC;
     }
-    if (ok && ::fsync(fd) != 0) {
+    if (ok && flush == FileFlush::ToDisk && ::fsync(fd) != 0) {
         ok = false;
         savedErrno = errno;
     }
@@ -123,7 +123,7 @@ FileWriteResult ReplaceFileAtomically(const std::string& path, const std::string
                        StrPrintf("cannot write %s: %s; it was not changed", path.c_str(), std::strerror(savedErrno)));
     }
     // Make the rename itself durable; a failure here leaves a complete file.
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    const int dirFd = flush == FileFlush::ToDisk ? ::open(folder.c_str(), O_RDONLY | O_DIRECTORY) : -1;
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);

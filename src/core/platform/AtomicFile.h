@@ -16,6 +16,10 @@ struct FileWriteResult {
 // Replaces the contents of the file at `path` so that a reader sees either
 // the old file or the new one whole: the bytes go to a temporary file in the
 // target's folder, which is flushed to disk and renamed over the target.
+// With FileFlush::WholeOnly the flushes are left out: the file is still
+// replaced whole (a crashed process never leaves half a file), but a power
+// cut may lose the latest contents. For a file rewritten after every small
+// change, where two flushes a write cost more than the change is worth.
 //
 // - A symbolic link is followed: the file it names gets the bytes and the
 //   link stays a link.
@@ -27,7 +31,9 @@ struct FileWriteResult {
 //   the process's umask).
 // On any failure the temporary file is removed and the target is left as it
 // was.
-FileWriteResult ReplaceFileAtomically(const std::string& path, const std::string& bytes);
+enum class FileFlush { ToDisk, WholeOnly };
+FileWriteResult ReplaceFileAtomically(const std::string& path, const std::string& bytes,
+                                      FileFlush flush = FileFlush::ToDisk);
 
 // The file a path finally names once its symbolic links are followed (the
 // path itself when it is not a link or cannot be resolved).
