@@ -1,4 +1,5 @@
 #include "Dialogs.h"
+#include "DialogParts.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -26,16 +27,6 @@
 namespace spindle::gui {
 
 namespace {
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-QDialogButtonBox* OkCancel(QDialog* dialog, bool withCancel = true) {
-    auto* buttons =
-        new QDialogButtonBox(withCancel ? QDialogButtonBox::Ok | QDialogButtonBox::Cancel : QDialogButtonBox::Ok, dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    return buttons;
-}
 
 QLabel* Note(const std::string& text, int controlId, QWidget* parent) {
     auto* note = new QLabel(Q(text), parent);

@@ -1,4 +1,5 @@
 #include "LanternDialogs.h"
+#include "DialogParts.h"
 
 #include <algorithm>
 
@@ -27,37 +28,10 @@ namespace spindle::gui {
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
-
-template <typename Widget>
-Widget* Named(Widget* widget, int controlId) {
-    widget->setObjectName(ControlName(controlId));
-    return widget;
-}
-
 QLineEdit* Box(int controlId, QWidget* parent, int width = 90) {
     auto* box = Named(new QLineEdit(parent), controlId);
     box->setMinimumWidth(width);
     return box;
-}
-
-// Only a changed text is set, so a box keeps its cursor and selection.
-void SetText(QLineEdit* edit, const std::string& text) {
-    const QString shown = Q(text);
-    if (edit->text() != shown) edit->setText(shown);
-}
-
-void SetText(QLabel* label, const std::string& text) {
-    const QString shown = Q(text);
-    if (label->text() != shown) label->setText(shown);
-}
-
-QDialogButtonBox* OkCancel(QDialog* dialog) {
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    return buttons;
 }
 
 }  // namespace

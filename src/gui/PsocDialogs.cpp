@@ -1,4 +1,5 @@
 #include "PsocDialogs.h"
+#include "DialogParts.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -25,15 +26,6 @@ namespace spindle::gui {
 
 namespace {
 
-// The pages' texts break lines the Windows way; a label wants "\n".
-QString Q(const std::string& text) { return QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
-
-template <typename Widget>
-Widget* Named(Widget* widget, int controlId) {
-    widget->setObjectName(ControlName(controlId));
-    return widget;
-}
-
 QLineEdit* ReadOnlyBox(int controlId, QWidget* parent) {
     auto* box = Named(new QLineEdit(parent), controlId);
     box->setReadOnly(true);
@@ -42,19 +34,6 @@ QLineEdit* ReadOnlyBox(int controlId, QWidget* parent) {
     return box;
 }
 
-// A text is only set when it changed, so a box being typed into keeps its
-// cursor and selection.
-void SetText(QLineEdit* edit, const std::string& text) {
-    const QString shown = Q(text);
-    if (edit->text() != shown) edit->setText(shown);
-}
-
-void SetText(QLabel* label, const std::string& text) {
-    const QString shown = Q(text);
-    if (label->text() != shown) label->setText(shown);
-}
-
-std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
 
 }  // namespace
 

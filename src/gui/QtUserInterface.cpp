@@ -1,4 +1,5 @@
 #include "QtUserInterface.h"
+#include "DialogParts.h"
 
 #include <future>
 
@@ -19,11 +20,6 @@
 
 namespace spindle::gui {
 
-namespace {
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-}  // namespace
 
 QString QtFileFilter(const std::string& filter) {
     const QStringList parts = Q(filter).split(QLatin1Char('|'));

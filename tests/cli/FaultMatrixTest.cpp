@@ -30,14 +30,14 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Json = nlohmann::ordered_json;
+using BenchJson = nlohmann::ordered_json;
 using spindle::test::CliRun;
 using spindle::test::ReadFile;
 
-constexpr const char* kCli = SPINDLE_CLI_PATH;
+constexpr const char* kCliProgram = SPINDLE_CLI_PATH;
 constexpr int kRunTimeoutSeconds = 120;
 
-void WriteFile(const fs::path& path, const std::string& text) {
+void WriteText(const fs::path& path, const std::string& text) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << text;
 }
@@ -55,7 +55,7 @@ struct MatrixCase {
     int device = 0;                  // the demo bench device kept, and unplugged
     std::vector<std::string> args;   // after --bench FILE
     std::function<void(const fs::path& folder, const fs::path& bench)> setUp = {};
-    std::function<void(Json& device)> adjustDevice = {};  // bench members the case needs
+    std::function<void(BenchJson& device)> adjustDevice = {};  // bench members the case needs
     // Files the command writes, checked like the bench: after a failure each is
     // absent or whole, after a success it equals the clean run's.
     std::vector<std::string> outputs = {};
@@ -76,7 +76,7 @@ std::uint64_t CountRequests(const std::string& trace, int device) {
     return count;
 }
 
-std::vector<int> HexBytes(const Json& value, std::size_t size) {
+std::vector<int> HexBytes(const BenchJson& value, std::size_t size) {
     std::vector<int> bytes(size, 0xFF);  // a bench EEPROM's unset bytes read 0xFF
     if (!value.is_string()) return bytes;
     const std::string text = value.get<std::string>();
@@ -88,7 +88,7 @@ std::vector<int> HexBytes(const Json& value, std::size_t size) {
 
 // Every member of `now` must equal the same member `before` or `intended`;
 // an EEPROM's contents are judged byte by byte.
-void CompareState(const Json& now, const Json& before, const Json& intended, const std::string& path,
+void CompareState(const BenchJson& now, const BenchJson& before, const BenchJson& intended, const std::string& path,
                   std::vector<std::string>& problems) {
     if (now == before || now == intended) return;
     if (path.ends_with("/eeprom/contents")) {
@@ -105,12 +105,12 @@ void CompareState(const Json& now, const Json& before, const Json& intended, con
         }
         return;
     }
-    const auto member = [](const Json& object, const std::string& key) {
-        return object.is_object() && object.contains(key) ? object[key] : Json();
+    const auto member = [](const BenchJson& object, const std::string& key) {
+        return object.is_object() && object.contains(key) ? object[key] : BenchJson();
     };
     if (now.is_object()) {
         std::set<std::string> keys;
-        for (const Json* object : {&now, &before, &intended}) {
+        for (const BenchJson* object : {&now, &before, &intended}) {
             if (object->is_object()) {
                 for (auto it = object->begin(); it != object->end(); ++it) keys.insert(it.key());
             }
@@ -133,8 +133,8 @@ void CompareState(const Json& now, const Json& before, const Json& intended, con
 // The bench as the comparison sees it: without the fault the run was given,
 // and without what moves with time rather than with the command (the TEC's
 // temperature follows the clock, which a shorter run advances less).
-Json Comparable(Json bench) {
-    for (Json& device : bench["devices"]) {
+BenchJson Comparable(BenchJson bench) {
+    for (BenchJson& device : bench["devices"]) {
         device.erase("faults");
         if (device.contains("tec")) device["tec"].erase("temperature");
     }
@@ -149,7 +149,7 @@ protected:
         root_ = pattern;
         // Manufacturing mode, for the commands that need it.
         fs::create_directories(root_ / "config");
-        ASSERT_EQ(spindle::test::RunCli(kCli, root_, {"unlock", "TOLMIDEXN"}).status, 0);
+        ASSERT_EQ(spindle::test::RunCli(kCliProgram, root_, {"unlock", "TOLMIDEXN"}).status, 0);
     }
     void TearDown() override {
         std::error_code ignored;
@@ -157,10 +157,10 @@ protected:
     }
 
     // The demo bench with only `device` on it.
-    Json BenchOf(const MatrixCase& matrixCase) const {
-        Json bench = Json::parse(spindle::sim::DemoBenchText());
-        Json kept = Json::array();
-        for (Json& device : bench["devices"]) {
+    BenchJson BenchOf(const MatrixCase& matrixCase) const {
+        BenchJson bench = BenchJson::parse(spindle::sim::DemoBenchText());
+        BenchJson kept = BenchJson::array();
+        for (BenchJson& device : bench["devices"]) {
             if (device["index"] == matrixCase.device) {
                 if (matrixCase.adjustDevice) matrixCase.adjustDevice(device);
                 kept.push_back(device);
@@ -177,7 +177,7 @@ protected:
         all.insert(all.end(), args.begin(), args.end());
         fs::create_directories(folder / "config");
         fs::copy_file(root_ / "config/Spindle.ini", folder / "config/Spindle.ini", fs::copy_options::overwrite_existing);
-        return spindle::test::RunCli(kCli, folder, all, kRunTimeoutSeconds);
+        return spindle::test::RunCli(kCliProgram, folder, all, kRunTimeoutSeconds);
     }
 
     // Runs the case cleanly once, then once per request position with the
@@ -188,16 +188,16 @@ protected:
         std::error_code ignored;
         fs::remove_all(folder, ignored);
         fs::create_directories(folder);
-        const Json start = BenchOf(matrixCase);
+        const BenchJson start = BenchOf(matrixCase);
         const fs::path bench = folder / "bench.json";
-        WriteFile(bench, start.dump(1));
+        WriteText(bench, start.dump(1));
         if (matrixCase.setUp) matrixCase.setUp(folder, bench);
-        const Json before = Json::parse(ReadFile(bench));
+        const BenchJson before = BenchJson::parse(ReadFile(bench));
 
         const fs::path trace = folder / "usb.txt";
         const CliRun clean = Run(folder, bench, matrixCase.args, trace.string());
         ASSERT_EQ(clean.status, 0) << clean.err << clean.out;
-        const Json intended = Comparable(Json::parse(ReadFile(bench)));
+        const BenchJson intended = Comparable(BenchJson::parse(ReadFile(bench)));
         std::vector<std::string> intendedOutputs;
         for (const std::string& output : matrixCase.outputs) intendedOutputs.push_back(ReadFile(folder / output));
         const std::uint64_t requests = CountRequests(ReadFile(trace), matrixCase.device);
@@ -210,12 +210,12 @@ protected:
             SCOPED_TRACE(spindle::StrPrintf("unplugged after %llu of %llu requests",
                                             static_cast<unsigned long long>(position),
                                             static_cast<unsigned long long>(requests)));
-            Json faulted = before;
+            BenchJson faulted = before;
             faulted["devices"][0]["faults"] = {{"unplugAfterRequests", position}};
-            WriteFile(bench, faulted.dump(1));
+            WriteText(bench, faulted.dump(1));
             for (const std::string& output : matrixCase.outputs) fs::remove(folder / output, ignored);
             const CliRun run = Run(folder, bench, matrixCase.args);
-            const Json now = Comparable(Json::parse(ReadFile(bench)));
+            const BenchJson now = Comparable(BenchJson::parse(ReadFile(bench)));
 
             std::vector<std::string> problems;
             CompareState(now, Comparable(before), intended, "", problems);
@@ -301,7 +301,7 @@ TEST_F(FaultMatrixTest, ManufacturingCommands) {
     // The demo devices whose product ID passes the test.
     for (int device : {0, 2, 3}) RunMatrix({"verify", device, {"verify", std::to_string(device)}});
     RunMatrix({"linearity 6", 6, {"linearity", "6", "falcon.lin"}, [](const fs::path& folder, const fs::path&) {
-                   WriteFile(folder / "falcon.lin", "[Linearity Coefficients]\nIntercept=0.9\nNL0=1.5e-5\nNL1=-2e-9\n");
+                   WriteText(folder / "falcon.lin", "[Linearity Coefficients]\nIntercept=0.9\nNL0=1.5e-5\nNL1=-2e-9\n");
                }});
 }
 
@@ -314,7 +314,7 @@ std::string SmallImage(std::uint8_t bootByte) {
 
 TEST_F(FaultMatrixTest, DownloadProgramAndDump) {
     RunMatrix({"download 15", 15, {"download", "15", "prog.hex"}, [](const fs::path& folder, const fs::path&) {
-                   WriteFile(folder / "prog.hex",
+                   WriteText(folder / "prog.hex",
                              ":10000000000102030405060708090A0B0C0D0E0F78\n"
                              ":0201000002FFFC\n"
                              ":02300000AA55CF\n"
@@ -325,7 +325,7 @@ TEST_F(FaultMatrixTest, DownloadProgramAndDump) {
         const std::string index = std::to_string(device);
         RunMatrix({"program " + index, device, {"program", index, "image.iic"},
                    [bootByte](const fs::path& folder, const fs::path&) {
-                       WriteFile(folder / "image.iic", SmallImage(static_cast<std::uint8_t>(bootByte)));
+                       WriteText(folder / "image.iic", SmallImage(static_cast<std::uint8_t>(bootByte)));
                    }});
         RunMatrix({"eeprom-dump " + index, device, {"eeprom-dump", index, "dump.iic", "--length", "512"}, {}, {},
                    {"dump.iic"}});
@@ -344,9 +344,9 @@ TEST_F(FaultMatrixTest, ProgramFpgaOnEveryFamilyWithLogic) {
         const std::string index = std::to_string(device);
         RunMatrix({"program-fpga " + index, device, {"program-fpga", index, "design.xsvf"},
                    [&design](const fs::path& folder, const fs::path&) {
-                       WriteFile(folder / "design.xsvf", std::string(design.begin(), design.end()));
+                       WriteText(folder / "design.xsvf", std::string(design.begin(), design.end()));
                    },
-                   [](Json& device) { device["jtag"]["configLength"] = 512; }});
+                   [](BenchJson& device) { device["jtag"]["configLength"] = 512; }});
     }
 }
 
@@ -367,8 +367,8 @@ TEST_F(FaultMatrixTest, PsocActions) {
 }
 
 TEST_F(FaultMatrixTest, AccessoryTools) {
-    const auto sequence = [](Json& device) {
-        device["lantern"]["temperatureSequence"] = Json::array({{3, 1000}, {3, 3000}});
+    const auto sequence = [](BenchJson& device) {
+        device["lantern"]["temperatureSequence"] = BenchJson::array({{3, 1000}, {3, 3000}});
     };
     RunMatrix({"lantern-cal", 0, {"--yes", "lantern-cal", "0/lantern", "--low", "25", "--high", "65", "--averages", "2"},
                {}, sequence});
@@ -386,7 +386,7 @@ TEST_F(FaultMatrixTest, AccessoryTools) {
                    for (int i = 0; i < 16; ++i) {
                        cal += std::string(spindle::kZephyrCoefficientKeys[i]) + "=" + std::to_string(i + 1) + "e-3\n";
                    }
-                   WriteFile(folder / "sensor.cal", cal);
+                   WriteText(folder / "sensor.cal", cal);
                }});
 }
 

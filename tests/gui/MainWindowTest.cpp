@@ -46,7 +46,7 @@
 namespace spindle::gui {
 namespace {
 
-constexpr const char* kKestrel = "[0] Kestrel - KES10234 ";
+constexpr const char* kKestrelLabel = "[0] Kestrel - KES10234 ";
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -136,7 +136,7 @@ TEST_F(MainWindowTest, StartsWithTheDemoTreeBothBarsAndTheCountdown) {
         for (int j = 0; j < root->child(i)->childCount(); ++j) shown += root->child(i)->child(j)->childCount();
     }
     EXPECT_EQ(shown, window->Frame().Tree().Count());
-    EXPECT_NE(tree.WidgetItem(window->Frame().Tree().Find(kKestrel)), nullptr);
+    EXPECT_NE(tree.WidgetItem(window->Frame().Tree().Find(kKestrelLabel)), nullptr);
     EXPECT_EQ(tree.currentItem(), nullptr);
     EXPECT_EQ(window->ListView()->topLevelItemCount(), 0);
 
@@ -188,7 +188,7 @@ TEST_F(MainWindowTest, StartsWithTheDemoTreeBothBarsAndTheCountdown) {
 TEST_F(MainWindowTest, SelectingDevicesFillsAndEmptiesTheList) {
     auto window = StartWindow();
     CSpindleView& list = *window->ListView();
-    ASSERT_TRUE(window->SelectTreeItem(QString::fromLatin1(kKestrel)));
+    ASSERT_TRUE(window->SelectTreeItem(QString::fromLatin1(kKestrelLabel)));
     const CValueList& model = window->Frame().List();
     ASSERT_GT(model.RowCount(), 10);
     ASSERT_EQ(list.topLevelItemCount(), model.RowCount());
@@ -208,14 +208,14 @@ TEST_F(MainWindowTest, SelectingDevicesFillsAndEmptiesTheList) {
     EXPECT_EQ(entries[2]->text(), QStringLiteral("&Paste"));
     EXPECT_FALSE(entries[2]->isEnabled());
     entries[1]->trigger();
-    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromLatin1(kKestrel));
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromLatin1(kKestrelLabel));
 
     // A right click does not move the selection.
     QTreeWidgetItem* root = window->TreeView()->topLevelItem(0);
     QTest::mousePress(window->TreeView()->viewport(), Qt::RightButton, {},
                       window->TreeView()->visualItemRect(root).center());
     ASSERT_NE(window->TreeView()->currentItem(), nullptr);
-    EXPECT_EQ(window->TreeView()->currentItem()->text(0), QString::fromLatin1(kKestrel));
+    EXPECT_EQ(window->TreeView()->currentItem()->text(0), QString::fromLatin1(kKestrelLabel));
 
     // A category holds no device: the list empties.
     ASSERT_TRUE(window->SelectTreeItem(QStringLiteral("Kestrel Devices")));
@@ -224,7 +224,7 @@ TEST_F(MainWindowTest, SelectingDevicesFillsAndEmptiesTheList) {
 
 TEST_F(MainWindowTest, ListGesturesOpenTheEditorsLockedOutsideManufacturing) {
     auto window = StartWindow();
-    ASSERT_TRUE(window->SelectTreeItem(QString::fromLatin1(kKestrel)));
+    ASSERT_TRUE(window->SelectTreeItem(QString::fromLatin1(kKestrelLabel)));
     CSpindleView& list = *window->ListView();
 
     // Double-click on a configuration string: value greyed, note shown, and
@@ -373,7 +373,7 @@ TEST_F(MainWindowTest, CloseIsRefusedWhileADeviceIsBusy) {
 
 TEST_F(MainWindowTest, ProgramShowsTheDevicesBarAndTheJobInThePanel) {
     auto window = StartWindow();
-    ASSERT_TRUE(window->SelectTreeItem(QString::fromLatin1(kKestrel)));
+    ASSERT_TRUE(window->SelectTreeItem(QString::fromLatin1(kKestrelLabel)));
     const QString image = configDir_.filePath(QStringLiteral("Kestrel.iic"));
     {
         QFile file(image);

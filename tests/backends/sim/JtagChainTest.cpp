@@ -16,12 +16,12 @@
 namespace spindle::sim {
 namespace {
 
-using test::Bits;
-using test::ToBits;
-using test::FromBits;
-using test::XsvfOutcome;
-using test::XsvfReferencePlayer;
-using test::XsvfWriter;
+using spindle::test::Bits;
+using spindle::test::ToBits;
+using spindle::test::FromBits;
+using spindle::test::XsvfOutcome;
+using spindle::test::XsvfReferencePlayer;
+using spindle::test::XsvfWriter;
 
 const JtagDeviceConfig kDevice{0x0A001093, 6, 65536};
 
@@ -241,9 +241,9 @@ TEST(JtagDevice, CollectsConfigurationWithTheCrc32OfTheBytesShiftedLsbFirst) {
     EXPECT_EQ(restored.State(), first.State());
     Pins b(restored);
     b.Reset();
-    EXPECT_EQ(b.Read32(JtagChain::kCrc), test::Crc32OfBits(part));
+    EXPECT_EQ(b.Read32(JtagChain::kCrc), spindle::test::Crc32OfBits(part));
     b.Instruction(JtagChain::kJstart);
-    EXPECT_EQ(restored.State(), (JtagConfigState{true, part.size(), test::Crc32OfBits(part)}));
+    EXPECT_EQ(restored.State(), (JtagConfigState{true, part.size(), spindle::test::Crc32OfBits(part)}));
 
     // Loading CFG_IN again starts a new collection.
     pins.Instruction(JtagChain::kCfgIn);
@@ -295,10 +295,10 @@ TEST(JtagXsvf, ADesignOfOver64KiBConfiguresExactlyItsBits) {
     JtagChain chain(config);
     XsvfReferencePlayer player(chain);
     const XsvfOutcome outcome = player.Run(design);
-    ASSERT_TRUE(outcome.Ok()) << test::XsvfKindName(outcome.kind) << " at " << outcome.offset << ": "
+    ASSERT_TRUE(outcome.Ok()) << spindle::test::XsvfKindName(outcome.kind) << " at " << outcome.offset << ": "
                               << outcome.detail;
     EXPECT_EQ(outcome.offset, design.size() - 1);
-    EXPECT_EQ(chain.State(), (JtagConfigState{true, config.configLength, test::Crc32OfBits(bits)}));
+    EXPECT_EQ(chain.State(), (JtagConfigState{true, config.configLength, spindle::test::Crc32OfBits(bits)}));
 
     // The example design configures the demo chain.
     JtagChain demo(kDevice);
@@ -395,7 +395,7 @@ TEST(JtagXsvf, SdrincStepsTheAddressAndPlacesTheDataFields) {
     // 0x0E, then the address field counts 0xF, 0x0 (its carry stays inside
     // the field), 0x1 under the data 0xA, 0xB, 0xC.
     EXPECT_EQ(chain.State().bits, 32u);
-    EXPECT_EQ(chain.State().crc, test::Crc32OfBits(BitsOfBytesLsbFirst("\x0E\xAF\xB0\xC1")));
+    EXPECT_EQ(chain.State().crc, spindle::test::Crc32OfBits(BitsOfBytesLsbFirst("\x0E\xAF\xB0\xC1")));
     EXPECT_TRUE(chain.State().configured);
 }
 

@@ -19,7 +19,7 @@
 namespace spindle::test {
 namespace {
 
-constexpr std::uint32_t kOsprey = 3, kFalcon = 6, kOspreyPlus = 7;
+constexpr std::uint32_t kOspreyDevice = 3, kFalconDevice = 6, kOspreyPlusDevice = 7;
 
 std::string Examples(const char* name) { return std::string(SPINDLE_SOURCE_DIR) + "/examples/" + name; }
 
@@ -60,7 +60,7 @@ struct FpgaRig {
         return path;
     }
     static DeviceRecord Record(std::uint32_t index) {
-        return {index, static_cast<std::uint32_t>(index == kOsprey ? family::kOsprey : family::kFalcon), ""};
+        return {index, static_cast<std::uint32_t>(index == kOspreyDevice ? family::kOsprey : family::kFalcon), ""};
     }
     void SelectInTree(std::uint32_t index) {
         frame.OnInitialUpdate();
@@ -98,7 +98,7 @@ struct FpgaRig {
 TEST(FpgaJob, ProgramFpgaAsksForTheFileAndCountsTheJobDownOnTimer998) {
     FpgaRig rig;
     rig.frame.flags.manufacturingMode = 1;
-    rig.SelectInTree(kFalcon);
+    rig.SelectInTree(kFalconDevice);
     ASSERT_TRUE(rig.frame.IsCommandEnabled(cmd::kProgramFpga)) << "Get All Values enables it for a Falcon";
     rig.ui.filesToChoose.push_back(rig.CommentProgram(100000));
     rig.ui.buttonVisible.clear();
@@ -117,16 +117,16 @@ TEST(FpgaJob, ProgramFpgaAsksForTheFileAndCountsTheJobDownOnTimer998) {
         EXPECT_FALSE(rig.ui.buttonVisible.at(button)) << button;
     }
     // 100000 bytes: 59.4 s truncated, plus 10.
-    EXPECT_EQ(rig.frame.fpgaDeadline[kFalcon], 69);
-    EXPECT_EQ(rig.ui.panes[kFalcon + 1].maximum, 69);
-    EXPECT_EQ(rig.ui.panes[kFalcon + 1].width, 200);
+    EXPECT_EQ(rig.frame.fpgaDeadline[kFalconDevice], 69);
+    EXPECT_EQ(rig.ui.panes[kFalconDevice + 1].maximum, 69);
+    EXPECT_EQ(rig.ui.panes[kFalconDevice + 1].width, 200);
     // A second Program FPGA on the busy device does nothing.
     rig.frame.OnCommand(cmd::kProgramFpga);
     EXPECT_EQ(rig.ui.fileRequests.size(), 1u);
 
     rig.Tick(timer::kFpgaCountdown, 10);
-    EXPECT_EQ(rig.ui.panes[kFalcon + 1].text, "Dev 6-00:59");
-    EXPECT_EQ(rig.ui.panes[kFalcon + 1].position, 0) << "the countdown does not move an FPGA bar";
+    EXPECT_EQ(rig.ui.panes[kFalconDevice + 1].text, "Dev 6-00:59");
+    EXPECT_EQ(rig.ui.panes[kFalconDevice + 1].position, 0) << "the countdown does not move an FPGA bar";
     EXPECT_EQ(rig.ui.statusTexts[0], "Programming...");
     rig.Tick(timer::kFpgaCountdown);
     EXPECT_EQ(rig.ui.statusTexts[0], "");
@@ -134,9 +134,9 @@ TEST(FpgaJob, ProgramFpgaAsksForTheFileAndCountsTheJobDownOnTimer998) {
 
     rig.ui.buttonVisible.clear();
     rig.Finish();
-    EXPECT_EQ(rig.ui.MessageTexts(), std::vector<std::string>{"FPGA Programming Complete.\n\n" + Reconnect(kFalcon)});
+    EXPECT_EQ(rig.ui.MessageTexts(), std::vector<std::string>{"FPGA Programming Complete.\n\n" + Reconnect(kFalconDevice)});
     EXPECT_EQ(rig.ui.statusTexts[0], "Ready");
-    EXPECT_FALSE(rig.ui.panes[kFalcon + 1].open);
+    EXPECT_FALSE(rig.ui.panes[kFalconDevice + 1].open);
     EXPECT_TRUE(rig.ui.closeEnabled);
     for (int button : {cmd::kVerify, cmd::kResetCoefs, cmd::kLinearityCoefs}) {
         EXPECT_TRUE(rig.ui.buttonVisible.at(button)) << button;
@@ -149,35 +149,35 @@ TEST(FpgaJob, ProgramFpgaAsksForTheFileAndCountsTheJobDownOnTimer998) {
 TEST(FpgaJob, TheBarFollowsTheBytesSentWhicheverCountdownTicks) {
     FpgaRig rig;
     rig.gate.Hold();  // the worker waits at its first request
-    ASSERT_TRUE(rig.frame.StartFpgaJob(FpgaRig::Record(kFalcon), Examples("demo-design.xsvf")).Ok());
+    ASSERT_TRUE(rig.frame.StartFpgaJob(FpgaRig::Record(kFalconDevice), Examples("demo-design.xsvf")).Ok());
     const std::string image = rig.folder.File("osprey.iic");
     WriteWholeFile(image, std::string(5000, '\xB2'));
-    ASSERT_TRUE(rig.frame.StartEepromJob(FpgaRig::Record(kOsprey), image).Ok());
+    ASSERT_TRUE(rig.frame.StartEepromJob(FpgaRig::Record(kOspreyDevice), image).Ok());
     EXPECT_EQ(rig.ui.timers.count(timer::kEepromCountdown), 1u) << "the EEPROM job restarted 999";
 
     // What the worker reports once streaming: 1000 of 8290 bytes sent. The
     // worker first reports its player phase, then waits at the gate; the
     // entry is written here only after that, so the two never race.
-    JobEntry& entry = rig.frame.jobs[kFalcon];
+    JobEntry& entry = rig.frame.jobs[kFalconDevice];
     while (static_cast<JobPhase>(entry.phase.load()) != JobPhase::Player) std::this_thread::yield();
     entry.Enter(JobPhase::Streaming, 8290);
     entry.Advance(1000);
     rig.Tick(timer::kEepromCountdown);
-    const ProgressPaneView& bar = rig.ui.panes[kFalcon + 1];
+    const ProgressPaneView& bar = rig.ui.panes[kFalconDevice + 1];
     EXPECT_EQ(bar.maximum, 8290);
     EXPECT_EQ(bar.position, 1000);
     EXPECT_EQ(bar.text, "Dev 6-00:13") << "the FPGA deadline, not the EEPROM one";
-    EXPECT_EQ(rig.ui.panes[kOsprey + 1].text, "Dev 3-00:29");
+    EXPECT_EQ(rig.ui.panes[kOspreyDevice + 1].text, "Dev 3-00:29");
 
     // The whole file sent: the player's last wait.
     entry.Advance(7290);
     rig.Tick(timer::kFpgaCountdown);
-    EXPECT_EQ(rig.ui.panes[kFalcon + 1].position, 8290);
+    EXPECT_EQ(rig.ui.panes[kFalconDevice + 1].position, 8290);
     EXPECT_EQ(rig.ui.statusTexts[0], "***WAIT FOR PROMPT***");
     // Past its deadline an FPGA device shows no text.
     rig.Tick(timer::kFpgaCountdown, 12);
-    EXPECT_EQ(rig.ui.panes[kFalcon + 1].text, "");
-    EXPECT_EQ(rig.ui.panes[kOsprey + 1].text, "Dev 3-00:16");
+    EXPECT_EQ(rig.ui.panes[kFalconDevice + 1].text, "");
+    EXPECT_EQ(rig.ui.panes[kOspreyDevice + 1].text, "Dev 3-00:16");
 }
 
 TEST(FpgaJob, TwoFpgaJobsAndAnEepromJobRunSideBySide) {
@@ -188,23 +188,23 @@ TEST(FpgaJob, TwoFpgaJobsAndAnEepromJobRunSideBySide) {
     WriteWholeFile(image, bytes);
     const std::string design = rig.PaddedDesign();
     rig.gate.Hold();
-    ASSERT_TRUE(rig.frame.StartFpgaJob(FpgaRig::Record(kFalcon), design).Ok());
-    ASSERT_TRUE(rig.frame.StartFpgaJob(FpgaRig::Record(kOspreyPlus), design).Ok());
-    ASSERT_TRUE(rig.frame.StartEepromJob(FpgaRig::Record(kOsprey), image).Ok());
-    EXPECT_FALSE(rig.frame.StartFpgaJob(FpgaRig::Record(kFalcon), Examples("demo-design.xsvf")).Ok())
+    ASSERT_TRUE(rig.frame.StartFpgaJob(FpgaRig::Record(kFalconDevice), design).Ok());
+    ASSERT_TRUE(rig.frame.StartFpgaJob(FpgaRig::Record(kOspreyPlusDevice), design).Ok());
+    ASSERT_TRUE(rig.frame.StartEepromJob(FpgaRig::Record(kOspreyDevice), image).Ok());
+    EXPECT_FALSE(rig.frame.StartFpgaJob(FpgaRig::Record(kFalconDevice), Examples("demo-design.xsvf")).Ok())
         << "a busy device takes no second job";
     rig.Finish();
 
-    EXPECT_TRUE(rig.Configured(kFalcon));
-    EXPECT_TRUE(rig.Configured(kOspreyPlus));
-    EXPECT_EQ(rig.bench->Device(kOsprey)->Eeprom(0, 16384), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    EXPECT_TRUE(rig.Configured(kFalconDevice));
+    EXPECT_TRUE(rig.Configured(kOspreyPlusDevice));
+    EXPECT_EQ(rig.bench->Device(kOspreyDevice)->Eeprom(0, 16384), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     EXPECT_EQ(rig.ui.MessageTexts(),
-              (std::vector<std::string>{"EEPROM Programming Complete.\n\n" + Reconnect(kOsprey),
-                                        "FPGA Programming Complete.\n\n" + Reconnect(kFalcon),
-                                        "FPGA Programming Complete.\n\n" + Reconnect(kOspreyPlus)}));
+              (std::vector<std::string>{"EEPROM Programming Complete.\n\n" + Reconnect(kOspreyDevice),
+                                        "FPGA Programming Complete.\n\n" + Reconnect(kFalconDevice),
+                                        "FPGA Programming Complete.\n\n" + Reconnect(kOspreyPlusDevice)}));
     // Each FPGA job: the player downloaded with the FX2's CPUCS, its 5 s to
     // start, the stream, the 10 s wait.
-    EXPECT_EQ(rig.bench->Device(kFalcon)->ResetRequests().front().address, 0xE600);
+    EXPECT_EQ(rig.bench->Device(kFalconDevice)->ResetRequests().front().address, 0xE600);
     const auto sleeps = rig.clock.Sleeps();
     EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), kFpgaPlayerStartMs), 2);
     EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), kFpgaSettleMs), 2);
@@ -233,8 +233,8 @@ TEST(FpgaJob, AScanAndACloseBesideRunningJobs) {
     WriteWholeFile(padded, "\x16" + std::string(pad, 'p') + std::string(1, '\0') + design);
     auto frame = std::make_unique<CMainFrame>(platform);
     frame->OnCreate();
-    ASSERT_TRUE(frame->StartFpgaJob(FpgaRig::Record(kFalcon), padded).Ok());
-    ASSERT_TRUE(frame->StartEepromJob(FpgaRig::Record(kOsprey), image).Ok());
+    ASSERT_TRUE(frame->StartFpgaJob(FpgaRig::Record(kFalconDevice), padded).Ok());
+    ASSERT_TRUE(frame->StartEepromJob(FpgaRig::Record(kOspreyDevice), image).Ok());
     for (int scan = 0; scan < 3; ++scan) {
         frame->OnRefreshTree();
         for (const TreeItem& item : frame->Tree().Items()) {
@@ -249,43 +249,43 @@ TEST(FpgaJob, AScanAndACloseBesideRunningJobs) {
         EXPECT_FALSE(frame->CanClose());
     }
     frame.reset();  // waits for both workers
-    EXPECT_EQ(bench->Device(kOsprey)->Eeprom(0, 8192), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-    const auto state = bench->Device(kFalcon)->JtagState();
+    EXPECT_EQ(bench->Device(kOspreyDevice)->Eeprom(0, 8192), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    const auto state = bench->Device(kFalconDevice)->JtagState();
     EXPECT_TRUE(state && state->configured);
 }
 
 TEST(FpgaJob, WhatIsNotXsvfIsRefusedAndAFailedJobSaysWhy) {
     FpgaRig rig;
-    const Outcome refused = rig.frame.StartFpgaJob(FpgaRig::Record(kFalcon), Examples("demo-bench.json"));
+    const Outcome refused = rig.frame.StartFpgaJob(FpgaRig::Record(kFalconDevice), Examples("demo-bench.json"));
     EXPECT_FALSE(refused.Ok());
     ASSERT_EQ(rig.ui.MessageTexts().size(), 1u);
     EXPECT_EQ(rig.ui.MessageTexts()[0], Examples("demo-bench.json") +
                                             " is not an XSVF file that can be played: byte 0x7B at offset 0 is not "
                                             "an XSVF command.\n\nNothing was sent to device 6.");
-    EXPECT_TRUE(rig.bench->Device(kFalcon)->ResetRequests().empty());
-    EXPECT_EQ(rig.frame.jobBusy[kFalcon].load(), 0);
+    EXPECT_TRUE(rig.bench->Device(kFalconDevice)->ResetRequests().empty());
+    EXPECT_EQ(rig.frame.jobBusy[kFalconDevice].load(), 0);
     EXPECT_TRUE(rig.ui.timerLog.empty());
 
     // The application folder holds no player: the job stops before the stream.
     rig.ui.ClearMessages();
     rig.frame.applicationPath = rig.folder.File("");
-    ASSERT_TRUE(rig.frame.StartFpgaJob(FpgaRig::Record(kFalcon), Examples("demo-design.xsvf")).Ok());
+    ASSERT_TRUE(rig.frame.StartFpgaJob(FpgaRig::Record(kFalconDevice), Examples("demo-design.xsvf")).Ok());
     // The device ends a wrong design's stream early.
-    ASSERT_TRUE(rig.frame.StartFpgaJob(FpgaRig::Record(kOspreyPlus), Examples("wrong-idcode.xsvf"),
+    ASSERT_TRUE(rig.frame.StartFpgaJob(FpgaRig::Record(kOspreyPlusDevice), Examples("wrong-idcode.xsvf"),
                                        {SPINDLE_FPGA_PLAYER_HEX, {}})
                     .Ok());
     rig.Finish();
     const auto texts = rig.ui.MessageTexts();
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0], "FPGA Programming Failed on device 6.\n\n- the FPGA player " + rig.folder.File("") +
-                            "/RaptorFPGA.hex could not be loaded, so nothing was sent\n\n" + Reconnect(kFalcon));
-    EXPECT_TRUE(rig.bench->Device(kFalcon)->ResetRequests().empty());
+                            "/RaptorFPGA.hex could not be loaded, so nothing was sent\n\n" + Reconnect(kFalconDevice));
+    EXPECT_TRUE(rig.bench->Device(kFalconDevice)->ResetRequests().empty());
     EXPECT_EQ(texts[1].rfind("FPGA Programming Failed on device 7.\n\n- the device ended the stream early, after "
                              "taking ",
                              0),
               0u)
         << texts[1];
-    EXPECT_FALSE(rig.Configured(kOspreyPlus));
+    EXPECT_FALSE(rig.Configured(kOspreyPlusDevice));
 }
 
 }  // namespace

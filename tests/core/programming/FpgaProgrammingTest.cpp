@@ -300,14 +300,14 @@ TEST(FpgaProgramming, AJobWhosePlayerCannotBeLoadedSendsNothing) {
 
 // The whole job on the demo bench: the player downloaded into the FX2, the
 // XSVF file played by it into the device's JTAG chain.
-struct BenchRig {
+struct FpgaBenchRig {
     std::unique_ptr<sim::SimBench> bench = sim::LoadBench("demo");
     VirtualClock clock;
     MemoryDebugTrace trace;
     ScriptedUserInterface ui;
     Platform platform{*bench, clock, trace, ui};
     JobEntry entry;
-    BenchRig() { bench->SetClock(&clock); }
+    FpgaBenchRig() { bench->SetClock(&clock); }
 
     JobResult Program(std::uint32_t index, const char* example) {
         return ProgramFpga(platform,
@@ -317,7 +317,7 @@ struct BenchRig {
 };
 
 TEST(FpgaProgramming, TheDemoDesignConfiguresTheChainAndAWrongIdcodeEndsTheStreamEarly) {
-    BenchRig rig;
+    FpgaBenchRig rig;
     const JobResult result = rig.Program(6, "demo-design.xsvf");
     EXPECT_TRUE(result.ok) << (result.problems.empty() ? "" : result.problems[0]);
     const auto chain = rig.bench->Device(6)->JtagState();

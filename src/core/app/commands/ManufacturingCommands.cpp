@@ -15,7 +15,7 @@ namespace spindle {
 
 namespace {
 
-constexpr const char* kSettings = "Settings";
+constexpr const char* kSettingsSection = "Settings";
 
 bool IsFolder(const std::string& path) {
     std::error_code error;
@@ -25,7 +25,7 @@ bool IsFolder(const std::string& path) {
 // Where the linearity file dialog opens: the folder the last file came
 // from, else the user's home folder, else wherever the front end likes.
 std::string LinearityInitialFolder(CINIFileSupport& store) {
-    const std::string remembered = store.ReadText(kSettings, kLinearityFolderKey, "");
+    const std::string remembered = store.ReadText(kSettingsSection, kLinearityFolderKey, "");
     if (IsFolder(remembered)) return remembered;
     const char* home = std::getenv("HOME");
     if (home != nullptr && IsFolder(home)) return home;
@@ -34,7 +34,7 @@ std::string LinearityInitialFolder(CINIFileSupport& store) {
 
 void RememberLinearityFolder(CINIFileSupport& store, const std::string& chosenPath) {
     const std::string folder = std::filesystem::path(chosenPath).parent_path().string();
-    if (IsFolder(folder)) store.WriteText(kSettings, kLinearityFolderKey, folder);
+    if (IsFolder(folder)) store.WriteText(kSettingsSection, kLinearityFolderKey, folder);
 }
 
 }  // namespace
