@@ -63,7 +63,7 @@ template <typename Ready>
 bool EzusbChip::RunUntil(Ready ready) {
     const std::uint64_t start = core_.Cycles();
     while (!ready()) {
-        if (core_.Stopped() || core_.Cycles() - start >= kRequestCycleBound) return false;
+        if (core_.Stopped() || core_.Cycles() - start >= requestCycleBound_) return false;
         core_.Run(kBulkSlice);
     }
     return true;
@@ -143,7 +143,7 @@ EzusbChip::Result EzusbChip::ControlTransfer(const std::uint8_t setup[8], std::u
 
     const std::uint64_t start = core_.Cycles();
     Result result = Result::TimedOut;
-    while (!core_.Stopped() && core_.Cycles() - start < kRequestCycleBound) {
+    while (!core_.Stopped() && core_.Cycles() - start < requestCycleBound_) {
         core_.Run(kSlice);
         if (stalled_) {
             result = Result::Stalled;

@@ -82,6 +82,10 @@ public:
     // host busy elsewhere).
     void Run(std::uint64_t cycles);
 
+    // A shorter bound than kRequestCycleBound, for callers that feed the
+    // chip programs that may never answer (the fuzzer).
+    void SetRequestCycleBound(std::uint64_t cycles) { requestCycleBound_ = cycles; }
+
     std::uint64_t Cycles() const { return core_.Cycles(); }
     EepromModel& Eeprom() { return eeprom_; }
     const Mcs51Core& Core() const { return core_; }
@@ -130,6 +134,7 @@ private:
     std::uint8_t ep1InCount_ = 0;
 
     JtagChain* jtag_ = nullptr;
+    std::uint64_t requestCycleBound_ = kRequestCycleBound;
 
     // I2C controller.
     std::uint8_t i2cs_ = 0;

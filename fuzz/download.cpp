@@ -1,0 +1,58 @@
+// 8051 programs from Intel HEX and BIX files, downloaded through the anchor
+// and the loader into a simulated unprogrammed chip: any file is sent or
+// refused, a refused file sends nothing, and what was sent is never more
+// than the file holds.
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "FuzzSupport.h"
+#include "device/Anchor.h"
+#include "device/IntelHex.h"
+#include "device/LoaderImages.h"
+#include "platform/DebugTrace.h"
+#include "platform/VirtualClock.h"
+#include "sim/SimBench.h"
+
+namespace {
+
+struct Rig {
+    std::unique_ptr<spindle::sim::SimBench> bench = spindle::sim::LoadBench("demo");
+    spindle::VirtualClock clock;
+    spindle::NullDebugTrace trace;
+    spindle::fuzz::QuietUserInterface ui;
+    spindle::Platform platform{*bench, clock, trace, ui};
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace spindle;
+    static Rig rig;
+    static const std::string hexPath = fuzz::ScratchPath("program.hex");
+    static const std::string bixPath = fuzz::ScratchPath("program.bix");
+    if (size == 0) return 0;
+    const bool bix = (data[0] & 1) != 0;
+    const bool fx2 = (data[0] & 2) != 0;
+    const std::string_view file(reinterpret_cast<const char*>(data + 1), size - 1);
+    const std::string& path = bix ? bixPath : hexPath;
+    fuzz::WriteScratch(path, file);
+
+    CAnchor anchor(rig.platform);
+    anchor.deviceName = fx2 ? "Ezusb-15" : "Ezusb-14";
+    anchor.chipMode = fx2 ? 10 : 0;
+    anchor.highMemoryLoader = Fx2EepromLoader;
+    const DownloadResult download = anchor.DownloadFile(path);
+    SPINDLE_FUZZ_CHECK(download.result == 0 || download.result == 1);
+    if (bix) {
+        SPINDLE_FUZZ_CHECK(download.bytes <= std::min<std::size_t>(file.size(), 8192));
+        return 0;
+    }
+    IntelHexImage image;
+    const HexParseResult parsed = ParseIntelHex(file, image, false);
+    if (!parsed.ok) SPINDLE_FUZZ_CHECK(download.result == 0 && download.bytes == 0);
+    if (download.result == 1) SPINDLE_FUZZ_CHECK(download.bytes <= parsed.totalBytes);
+    return 0;
+}
