@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the dependencies, then builds and runs the whole test suite twice:
 # a normal build and an AddressSanitizer + UndefinedBehaviorSanitizer build;
-# then every test that starts a worker thread under ThreadSanitizer.
+# then every test that starts a worker thread under ThreadSanitizer, and
+# every fuzz target for a bounded number of inputs.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -26,4 +27,10 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSPINDLE_UNITY_BUILD
 cmake --build build-tsan -j "$JOBS" --target test_app test_programming test_platform test_sim test_cli spindle-cli test_gui
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan-suppressions.txt" \
 ctest --test-dir build-tsan -j "$JOBS" --output-on-failure --timeout 300 -R "$TSAN_TESTS"
-echo "All tests passed (normal, address/undefined and thread sanitizer builds)."
+# Every fuzz target over its seeds and a bounded number of new inputs
+# (clang's libFuzzer, with AddressSanitizer and UndefinedBehaviorSanitizer).
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPINDLE_FUZZ=ON \
+  -DSPINDLE_BUILD_TESTS=OFF -DSPINDLE_BUILD_BENCH=OFF -DSPINDLE_BUILD_GUI=OFF -DSPINDLE_UNITY_BUILD=ON >/dev/null
+cmake --build build-fuzz -j "$JOBS" --target fuzzers
+ctest --test-dir build-fuzz -j "$JOBS" --output-on-failure -L fuzz
+echo "All tests passed (normal, address/undefined and thread sanitizer builds, fuzz targets)."
