@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "BuildVersion.h"
 #include "Commands.h"
 
 namespace {
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     app.footer(kMainFooter);
     app.require_subcommand(1);
     app.fallthrough();
+    app.set_version_flag("--version", std::string("spindle-cli ") + SPINDLE_VERSION_TEXT, "Print the version and exit");
 
     GlobalOptions options;
     app.add_option("--bench", options.bench,
@@ -228,6 +230,8 @@ int main(int argc, char** argv) {
         return app.exit(help);
     } catch (const CLI::CallForAllHelp& help) {
         return app.exit(help);
+    } catch (const CLI::CallForVersion& version) {
+        return app.exit(version);
     } catch (const CLI::ParseError& error) {
         app.exit(error);
         return kExitUsage;

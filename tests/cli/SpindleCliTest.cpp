@@ -293,6 +293,10 @@ TEST_F(SpindleCliTest, ExitStatusesTellUsageFromFailure) {
     const RunResult help = Run({"set", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("LABEL=VALUE"), std::string::npos);
+    // The version needs no subcommand (everything else does).
+    const RunResult version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(version.out.starts_with("spindle-cli " SPINDLE_TEST_VERSION "\n")) << version.out;
 
     EXPECT_EQ(Run({"--bench", "demo", "get", "99"}).status, 1);
     EXPECT_EQ(Run({"--bench", "demo", "get", "3/lantern"}).status, 1);
