@@ -16,6 +16,8 @@ run_suite() {
 }
 
 BUILD_TYPE=RelWithDebInfo run_suite build
+# The Debian package from that build: its files, its programs, lintian.
+./scripts/check-package.sh build
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
 BUILD_TYPE=Debug run_suite build-asan -DSPINDLE_SANITIZE=ON -DSPINDLE_BUILD_BENCH=OFF
