@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "device/NoDevicesDriver.h"
 
 #include <charconv>
 
@@ -128,14 +129,16 @@ Backend OpenBackend(const LaunchOptions& options, IDebugTrace* trace) {
 #ifdef SPINDLE_HAVE_LIBUSB
     auto usb = std::make_unique<usb::CLibusbDriver>(trace);
     if (!usb->Ready()) {
-        backend.error = "spindle: the USB back end cannot start (" + usb->InitError() +
-                        "); run on the simulated bench with --bench demo (or --bench FILE)";
+        // The window opens all the same and says why it lists nothing.
+        backend.usbProblem = usb->InitError();
+        backend.driver = std::make_unique<CNoDevicesDriver>();
         return backend;
     }
     backend.driver = std::move(usb);
 #else
     (void)trace;
-    backend.error = kNoUsbBackendMessage;
+    backend.usbProblem = kNoUsbBackendReason;
+    backend.driver = std::make_unique<CNoDevicesDriver>();
 #endif
     return backend;
 }

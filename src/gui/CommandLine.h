@@ -54,16 +54,16 @@ struct Backend {
     std::unique_ptr<IEzusbDriver> driver;  // null when the choice failed
     bool simulated = false;
     std::string error;  // why there is no driver, ready to print
+    // Why the USB back end could not start; the driver then has no devices,
+    // and the window shows the reason where the devices would be.
+    std::string usbProblem;
 };
 
 // `trace` (may be null) receives the USB back end's reasons for devices it
 // cannot open; it must outlive the driver's use.
 Backend OpenBackend(const LaunchOptions& options, IDebugTrace* trace);
 
-// What the program says when it is built without the USB back end and
-// started without a simulated bench.
-inline constexpr const char* kNoUsbBackendMessage =
-    "spindle: this program was built without the USB back end (libusb-1.0); run on the simulated bench with "
-    "--bench demo (or --bench FILE)";
+// Why there are no USB devices in a program built without the USB back end.
+inline constexpr const char* kNoUsbBackendReason = "this program was built without the USB back end (libusb-1.0)";
 
 }  // namespace spindle::gui

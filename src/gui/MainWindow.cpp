@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include <QProcess>
+
 #include <QScrollBar>
 
 #include <QAction>
@@ -25,6 +27,7 @@
 #include "Artwork.h"
 #include "LeftView.h"
 #include "SpindleView.h"
+#include "widgets/StartPanel.h"
 #include "platform/CommandIds.h"
 #include "platform/DebugTrace.h"
 #include "platform/INIFileSupport.h"
@@ -90,6 +93,9 @@ CMainWindow::CMainWindow(IEzusbDriver& driver, IClock& clock, IDebugTrace& trace
     baseTitle_ = title;
     setWindowIcon(ApplicationIcon());
     setObjectName(QStringLiteral("mainWindow"));
+    frame_.simulatedBench = options.simulatedBench;
+    frame_.backendError = options.backendError;
+    openDemoBench = [this] { OpenDemoBench(); };
 }
 
 CMainWindow::~CMainWindow() {
@@ -140,13 +146,23 @@ void CMainWindow::BuildViews() {
     splitter_->setObjectName(QStringLiteral("splitter"));
     splitter_->setChildrenCollapsible(false);
     treeView_ = new CLeftView(splitter_);
-    listView_ = new CSpindleView(splitter_);
+    // The list area: the list, or the start panel while no device is listed.
+    listArea_ = new QStackedWidget(splitter_);
+    listArea_->setObjectName(QStringLiteral("listArea"));
+    listView_ = new CSpindleView(listArea_);
+    startPanel_ = new CStartPanel(listArea_);
+    listArea_->addWidget(listView_);
+    listArea_->addWidget(startPanel_);
+    startPanel_->onOpenDemoBench = [this] {
+        if (openDemoBench) openDemoBench();
+    };
+    startPanel_->onRefreshTree = [this] { Dispatch(cmd::kRefreshTree); };
     splitter_->addWidget(treeView_);
-    splitter_->addWidget(listView_);
+    splitter_->addWidget(listArea_);
     splitter_->setStretchFactor(0, 0);
     splitter_->setStretchFactor(1, 1);
     treeView_->setMinimumWidth(std::max(0, frame_.splitterMinSize));
-    listView_->setMinimumWidth(100);
+    listArea_->setMinimumWidth(100);
     splitter_->setSizes({std::max(frame_.splitterColumnSize, frame_.splitterMinSize), 600});
     setCentralWidget(splitter_);
 
@@ -365,7 +381,27 @@ bool CMainWindow::SelectTreeItem(const QString& text) {
     return true;
 }
 
+void CMainWindow::SyncStartPanel() {
+    if (startPanel_ == nullptr) return;
+    const FirstRunNotice& notice = frame_.StartNotice();
+    if (notice.shown) startPanel_->Show(notice);
+    listArea_->setCurrentWidget(notice.shown ? static_cast<QWidget*>(startPanel_) : listView_);
+}
+
+void CMainWindow::OpenDemoBench() {
+    // A new window on the demo bench, then this one (which has no device)
+    // closes.
+    if (QProcess::startDetached(QCoreApplication::applicationFilePath(), {QStringLiteral("--bench"), QStringLiteral("demo")})) {
+        close();
+        return;
+    }
+    ui_.MessageBox("The demo bench could not be opened: Spindle could not start itself again. Start it with "
+                   "\"spindle --bench demo\".",
+                   kAppTitle, mb::kOk | mb::kIconWarning);
+}
+
 void CMainWindow::RefreshCommandStates() {
+    SyncStartPanel();
     // The title says when the list holds edits not yet saved.
     const QString title = frame_.List().Modified() ? baseTitle_ + tr(" (unsaved changes)") : baseTitle_;
     if (windowTitle() != title) setWindowTitle(title);

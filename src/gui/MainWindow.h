@@ -1,7 +1,9 @@
 #pragma once
 #include <QMainWindow>
+#include <QStackedWidget>
 #include <QString>
 #include <array>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -28,6 +30,9 @@ class CProgressBar;
 struct WindowOptions {
     // Set when the devices are simulated: the title says so.
     bool simulatedBench = false;
+    // Why the USB back end could not start (the driver then has no devices):
+    // the list area says so.
+    std::string backendError;
 };
 
 // Where a bar is docked, and whether it is shown: the one-line text kept
@@ -45,6 +50,8 @@ std::optional<BarState> ParseBarState(const std::string& text);
 // value list right, the main and manufacturing bars, the File and Help menus
 // and the status bar) and forwards every command and gesture to it. It holds
 // no command logic of its own.
+class CStartPanel;
+
 class CMainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -68,6 +75,11 @@ public:
     CLeftView* TreeView() const { return treeView_; }
     CSpindleView* ListView() const { return listView_; }
     QSplitter* Splitter() const { return splitter_; }
+    // Shown in the list's place while no device is listed.
+    CStartPanel* StartPanel() const { return startPanel_; }
+    // "Open the Demo Bench": by default starts this program again on the
+    // demo bench and closes this window; tests put their own here.
+    std::function<void()> openDemoBench;
     QToolBar* Bar(int barId) const;
     QPushButton* Button(int commandId) const;
     QAction* MenuAction(int commandId) const;
@@ -111,6 +123,8 @@ private:
     void RestorePlacement();
     void FitTreeOnFirstStart();
     void RestoreBarStates();
+    void SyncStartPanel();
+    void OpenDemoBench();
     void SaveState();
     BarState CurrentBarState(QToolBar* bar) const;
 
@@ -123,6 +137,8 @@ private:
 
     CLeftView* treeView_ = nullptr;
     CSpindleView* listView_ = nullptr;
+    CStartPanel* startPanel_ = nullptr;
+    QStackedWidget* listArea_ = nullptr;
     QSplitter* splitter_ = nullptr;
     QToolBar* mainBar_ = nullptr;
     QToolBar* manufacturingBar_ = nullptr;

@@ -116,6 +116,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", backend.error.c_str());
         return 2;
     }
+    if (!backend.usbProblem.empty()) {
+        std::fprintf(stderr,
+                     "spindle: the USB back end cannot start (%s): the window lists no devices; run on the "
+                     "simulated bench with --bench demo (or --bench FILE)\n",
+                     backend.usbProblem.c_str());
+    }
 
     // The bench's chips keep the host's time (the FPGA player works through
     // the job's pauses).
@@ -140,6 +146,7 @@ int main(int argc, char** argv) {
 
     gui::WindowOptions windowOptions;
     windowOptions.simulatedBench = backend.simulated;
+    windowOptions.backendError = backend.usbProblem;
     gui::CMainWindow window(traced.driver(), traced.clock(), *trace, windowOptions);
     window.Start();
     if (window.StartMaximized()) {

@@ -10,6 +10,7 @@
 
 #include "device/EzusbRequests.h"
 #include "platform/DebugTrace.h"
+#include "device/UdevRules.h"
 #include "platform/Format.h"
 #include "usb/UsbMapping.h"
 
@@ -263,15 +264,10 @@ std::string CLibusbDriver::TakeAccessProblem() {
         devices += StrPrintf("\n    %s (USB port %s)", name.c_str(), place.c_str());
     }
     const bool one = denied.size() == 1;
-    return StrPrintf(
-        "%zu USB device%s could not be opened because this user may not use %s:%s\n\n"
-        "Install the device rules that come with Spindle, as root, from Spindle's source folder:\n"
-        "    cp %s %s/\n"
-        "then reload the rules and apply them:\n"
-        "    udevadm control --reload-rules && udevadm trigger\n"
-        "Until then %s not shown.",
-        denied.size(), one ? "" : "s", one ? "it" : "them", devices.c_str(), kUdevRulesFile, kUdevRulesFolder,
-        one ? "it is" : "they are");
+    return StrPrintf("%zu USB device%s could not be opened because this user may not use %s:%s\n\n%s\n"
+                     "Until then %s not shown.",
+                     denied.size(), one ? "" : "s", one ? "it" : "them", devices.c_str(),
+                     UdevRulesAdvice(InstalledUdevRules()).c_str(), one ? "it is" : "they are");
 }
 
 int CLibusbDriver::EnumerationCount() const {

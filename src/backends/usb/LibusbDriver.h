@@ -17,11 +17,6 @@ class IDebugTrace;
 
 namespace spindle::usb {
 
-// The device rules shipped with Spindle (in its source folder), and where
-// udev reads local rules; the install target puts the file there.
-inline constexpr const char* kUdevRulesFile = "scripts/60-spindle.rules";
-inline constexpr const char* kUdevRulesFolder = "/etc/udev/rules.d";
-
 // The EZ-USB driver port over libusb-1.0: real devices without the kernel
 // driver. UsbMapping.h states how paths and requests map onto USB.
 //

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/FirstRunNotice.h"
 #include "app/FeatureFlags.h"
 #include "app/ProgrammingJob.h"
 #include "app/ProgressBar.h"
@@ -144,6 +145,14 @@ public:
     CValueList& List() { return list_; }
     const CValueList& List() const { return list_; }
     Platform& GetPlatform() { return platform_; }
+    // What the list area shows while the last scan listed no device: why,
+    // and what to do (not shown once a device is listed).
+    const FirstRunNotice& StartNotice() const { return startNotice_; }
+    // Set by the front end before the first scan: a simulated bench, or why
+    // the USB back end could not start (the frame then runs on a driver
+    // that has no devices).
+    bool simulatedBench = false;
+    std::string backendError;
     // The record of the selected tree item, or null.
     const DeviceRecord* SelectedRecord() const { return tree_.SelectedRecord(); }
 
@@ -196,6 +205,8 @@ public:
     bool KeepOrSaveEdits();
 
 private:
+    void UpdateStartNotice(const Outcome& scan);
+    FirstRunNotice startNotice_;
     void SetCommandVisibility();
     void RunEepromJob(ProgrammingJob* job);
     void RunFpgaJob(ProgrammingJob* job);

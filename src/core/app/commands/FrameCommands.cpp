@@ -3,6 +3,8 @@
 #include "app/FeatureUnlock.h"
 #include "app/MainFrame.h"
 #include "app/commands/WaitCursor.h"
+#include "device/UdevRules.h"
+#include "inventory/DeviceScan.h"
 #include "platform/UserInterface.h"
 
 namespace spindle {
@@ -25,9 +27,20 @@ Outcome CMainFrame::OnRefreshTree() {
         WaitCursor waitCursor(ui);
         outcome = ScanDevices(platform_, jobBusy, deviceRecords, tree_);
     }
+    UpdateStartNotice(outcome);
     ShowPendingMessages(ui, outcome);
     ui.CommandStateChanged();
     return outcome;
+}
+
+void CMainFrame::UpdateStartNotice(const Outcome& scan) {
+    StartState state;
+    state.simulated = simulatedBench;
+    state.backendError = backendError;
+    for (const TreeItem& item : tree_.Items()) state.devicesInTree += item.record != nullptr ? 1 : 0;
+    for (const OutcomeMessage& message : scan.messages) state.accessDenied |= message.title == kAccessProblemTitle;
+    state.installedRules = InstalledUdevRules();
+    startNotice_ = MakeFirstRunNotice(state);
 }
 
 Outcome CMainFrame::OnUnlockFeatures() {
