@@ -112,6 +112,9 @@ HexParseResult ParseIntelHex(std::string_view text, IntelHexImage& image, bool s
 
         const std::uint32_t address = static_cast<std::uint32_t>(addressHigh * 256 + addressLow);
         const auto n = static_cast<std::uint32_t>(length);
+        // A data record without data places nothing: it makes no segment (and
+        // so sends no empty request).
+        if (n == 0) continue;
         if (address + n > IntelHexImage::kMemoryBytes) {
             return Refuse(image, result, line,
                           StrPrintf("the record of %u bytes at 0x%04X runs past address 0xFFFF", n, address));

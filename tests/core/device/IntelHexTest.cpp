@@ -57,6 +57,14 @@ TEST(IntelHex, ContiguousRecordsMergeUpTo4096BytesAndAreNeverSorted) {
     EXPECT_EQ(image.segments[2].address, 0x108u);
     EXPECT_EQ(image.segments[3].address, 0x200u);
     EXPECT_EQ(image.memory[0x200], 0x55);
+
+    // A data record without data makes no empty segment (nor an empty
+    // request), and what follows it still merges with what came before.
+    parsed = ParseIntelHex(Record(0x40, Counting(4)) + Record(0x80, {}) + Record(0x44, Counting(4)) + kEnd, image,
+                           false);
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    ASSERT_EQ(image.segmentCount, 1u);
+    EXPECT_EQ(image.segments[0].length, 8u);
 }
 
 TEST(IntelHex, LayoutsAndLineEndings) {
