@@ -206,9 +206,19 @@ int RunScan(const GlobalOptions& options) {
     std::unique_ptr<CCliSession> session;
     int status = CCliSession::Open(options, true, session);
     if (status != kExitOk) return status;
+    session->Frame().simulatedBench = !options.bench.empty();
     session->StartUp();
     session->RefreshTree();
     const CDeviceTree& tree = session->Frame().Tree();
+    // No device listed: why, and what to do, as the window's list area says.
+    const FirstRunNotice& notice = session->Frame().StartNotice();
+    if (notice.shown) {
+        std::cerr << notice.heading << "\n";
+        for (const std::string& paragraph : notice.paragraphs) std::cerr << "\n" << paragraph << "\n";
+        for (const std::string& command : notice.commands) std::cerr << "    " << command << "\n";
+        if (notice.offerDemoBench) std::cerr << "\nThe demo bench shows everything on simulated instruments:\n"
+                                             << "    spindle-cli --bench demo scan\n";
+    }
     if (options.json) {
         OrderedJson devices = OrderedJson::array();
         for (const TreeItem& item : tree.Items()) {

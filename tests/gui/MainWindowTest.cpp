@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,6 +32,7 @@
 #include "LeftView.h"
 #include "MainWindow.h"
 #include "SpindleView.h"
+#include "widgets/StartPanel.h"
 #include "app/ApplicationProfile.h"
 #include "app/FeatureUnlock.h"
 #include "platform/INIFileSupport.h"
@@ -183,6 +185,40 @@ TEST_F(MainWindowTest, StartsWithTheDemoTreeBothBarsAndTheCountdown) {
               window->ListView()->viewport()->width());
     EXPECT_EQ(window->ListView()->headerItem()->text(0), QStringLiteral("Item"));
     EXPECT_EQ(window->ListView()->headerItem()->text(1), QStringLiteral("Data"));
+}
+
+TEST_F(MainWindowTest, AnEmptyTreeShowsTheStartPanelUntilADeviceIsListed) {
+    // The demo tree lists devices: the list is shown, not the panel.
+    {
+        auto window = StartWindow();
+        auto* area = window->findChild<QStackedWidget*>(QStringLiteral("listArea"));
+        ASSERT_NE(area, nullptr);
+        EXPECT_EQ(area->currentWidget(), window->ListView());
+    }
+    // A bench with no devices: the panel, its heading, and the demo bench
+    // offered; the button hands over to the window's hook.
+    for (int index : bench_->DeviceIndexes()) bench_->RemoveDevice(index);
+    auto window = StartWindow();
+    auto* area = window->findChild<QStackedWidget*>(QStringLiteral("listArea"));
+    CStartPanel* panel = window->StartPanel();
+    ASSERT_EQ(area->currentWidget(), panel);
+    EXPECT_EQ(panel->Heading()->text(), QStringLiteral("The bench has no devices"));
+    EXPECT_FALSE(panel->DemoButton()->isHidden());
+    int demoRequests = 0;
+    window->openDemoBench = [&demoRequests] { ++demoRequests; };
+    QTest::mouseClick(panel->DemoButton(), Qt::LeftButton);
+    EXPECT_EQ(demoRequests, 1);
+
+    // Plugged in, then the panel's Refresh Tree: the list is back.
+    sim::DeviceConfig osprey;
+    osprey.index = 0;
+    osprey.vendorId = 0xFA57;
+    osprey.productId = 0x100A;
+    osprey.slots[0] = sim::SlotFromText("OSP00001");
+    bench_->AddDevice(osprey);
+    QTest::mouseClick(panel->RefreshButton(), Qt::LeftButton);
+    EXPECT_EQ(area->currentWidget(), window->ListView());
+    EXPECT_TRUE(messages_.empty()) << (messages_.empty() ? "" : messages_.front().toStdString());
 }
 
 TEST_F(MainWindowTest, SelectingDevicesFillsAndEmptiesTheList) {

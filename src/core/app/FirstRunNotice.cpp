@@ -10,26 +10,23 @@ namespace {
 // The permissions paragraph and its commands, for a tree that stayed empty
 // (`denied`: the back end saw devices it could not open).
 void AddPermissions(FirstRunNotice& notice, const std::string& installedRules, bool denied) {
+    const char* who = denied ? "This user is not allowed to open them." : "If one is plugged in already, this user may "
+                                                                            "not be allowed to open it.";
     if (installedRules.empty()) {
-        notice.paragraphs.push_back(
-            StrPrintf("%s The device rules that allow it (%s) are not installed: install the Spindle package, or "
-                      "copy the file from Spindle's source folder and apply it:",
-                      denied ? "This user is not allowed to open them." : "If one is plugged in already, this user "
-                                                                           "may not be allowed to open it.",
-                      kUdevRulesName));
+        notice.paragraphs.push_back(StrPrintf(
+            "%s The device rules that let the user at this computer's own screen and keyboard open the instruments "
+            "(%s) are not installed: install the Spindle package, or copy the file from Spindle's source folder and "
+            "apply it, then press Refresh Tree:",
+            who, kUdevRulesName));
         notice.commands.push_back(StrPrintf("sudo cp %s %s/", kUdevRulesSource, kUdevLocalFolder));
     } else {
         notice.paragraphs.push_back(StrPrintf(
             "%s The device rules are installed (%s) but reach a device only once it is plugged in again or the rules "
-            "are applied:",
-            denied ? "This user is not allowed to open them yet." : "If one is plugged in already and is not listed, "
-                                                                    "this user may not be allowed to open it yet.",
-            installedRules.c_str()));
+            "are applied; they let the user at this computer's own screen and keyboard open the instruments. Then "
+            "press Refresh Tree:",
+            who, installedRules.c_str()));
     }
     notice.commands.push_back(kUdevReloadCommand);
-    notice.paragraphs.push_back(
-        "The rules let the user logged in at this computer's own screen and keyboard open the instruments; then "
-        "press Refresh Tree.");
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ struct FirstRunNotice {
     bool shown = false;
     std::string heading;
     std::vector<std::string> paragraphs;
-    std::vector<std::string> commands;  // to type in a terminal, one per line
+    std::vector<std::string> commands;  // to type in a terminal, one per line, after the paragraphs
     bool offerDemoBench = false;
 };
 
