@@ -7,7 +7,9 @@
 # Diags. sheet of a Falcon, a Condor and an Ibis-family Gannet
 # (docs/screenshot-psoc-falcon.png, -condor.png, -ibis.png), Calibrate on
 # the Kestrel's Lantern (docs/screenshot-lantern-calibration.png) and Extra
-# Kestrel Settings (docs/screenshot-extra-kestrel.png). Settings go to a
+# Kestrel Settings (docs/screenshot-extra-kestrel.png), and the window
+# without a bench on a machine with no instrument
+# (docs/screenshot-first-run.png). Settings go to a
 # temporary folder; the operator's are not touched.
 set -eu
 cd "$(dirname "$0")/.."
@@ -67,3 +69,11 @@ mkdir -p "$config/accessory"
 printf "[Settings]\n$layout$placement" > "$config/accessory/Spindle.ini"
 shot "$config/accessory" "Lantern - LAN00231" docs/screenshot-lantern-calibration.png --calibrate
 shot "$config/accessory" "[0] Kestrel - KES10234" docs/screenshot-extra-kestrel.png --extra-kestrel
+
+# No bench: the USB devices, of which a build machine has none; the list
+# area says why it is empty.
+mkdir -p "$config/first-run"
+printf "[Settings]\n$layout$placement" > "$config/first-run/Spindle.ini"
+SPINDLE_CONFIG_DIR="$config/first-run" xvfb-run -a -s "-screen 0 1280x900x24" \
+  "$spindle" --screenshot docs/screenshot-first-run.png --screenshot-delay 1000
+echo "Wrote docs/screenshot-first-run.png"
