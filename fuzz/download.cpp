@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "DemoRig.h"
 #include "FuzzSupport.h"
 #include "device/Anchor.h"
 #include "device/IntelHex.h"
@@ -16,21 +17,9 @@
 #include "platform/VirtualClock.h"
 #include "sim/SimBench.h"
 
-namespace {
-
-struct Rig {
-    std::unique_ptr<spindle::sim::SimBench> bench = spindle::sim::LoadBench("demo");
-    spindle::VirtualClock clock;
-    spindle::NullDebugTrace trace;
-    spindle::fuzz::QuietUserInterface ui;
-    spindle::Platform platform{*bench, clock, trace, ui};
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace spindle;
-    static Rig rig;
+    static fuzz::DemoRig rig;
     static const std::string hexPath = fuzz::ScratchPath("program.hex");
     static const std::string bixPath = fuzz::ScratchPath("program.bix");
     if (size == 0) return 0;

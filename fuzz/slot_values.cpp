@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "DemoRig.h"
 #include "FuzzSupport.h"
 #include "device/EzusbDriver.h"
 #include "device/Families.h"
@@ -32,15 +33,8 @@ constexpr Target kTargets[] = {{0, spindle::family::kKestrel},  {0, spindle::fam
                                {9, spindle::family::kIbis},     {11, spindle::family::kWren},
                                {12, spindle::family::kFinch},   {13, spindle::family::kMerlin}};
 
-struct Rig {
-    std::unique_ptr<spindle::sim::SimBench> bench = spindle::sim::LoadBench("demo");
-    spindle::VirtualClock clock;
-    spindle::NullDebugTrace trace;
-    spindle::fuzz::QuietUserInterface ui;
-    spindle::Platform platform{*bench, clock, trace, ui};
-};
-
-std::map<int, spindle::sim::SlotBytes> DeviceSlots(Rig& rig, const Target& target, const spindle::RawSlots& which) {
+std::map<int, spindle::sim::SlotBytes> DeviceSlots(spindle::fuzz::DemoRig& rig, const Target& target,
+                                                   const spindle::RawSlots& which) {
     std::map<int, spindle::sim::SlotBytes> slots;
     const auto device = rig.bench->Device(target.index);
     for (const auto& [slot, bytes] : which) {
@@ -54,7 +48,7 @@ std::map<int, spindle::sim::SlotBytes> DeviceSlots(Rig& rig, const Target& targe
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace spindle;
-    static Rig rig;
+    static fuzz::DemoRig rig;
     fuzz::ByteReader input(data, size);
     const Target target = kTargets[input.Byte() % std::size(kTargets)];
     const std::uint8_t editRow = input.Byte();

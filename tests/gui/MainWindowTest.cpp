@@ -32,6 +32,7 @@
 #include "LeftView.h"
 #include "MainWindow.h"
 #include "SpindleView.h"
+#include "support/BenchDevices.h"
 #include "widgets/StartPanel.h"
 #include "app/ApplicationProfile.h"
 #include "app/FeatureUnlock.h"
@@ -210,12 +211,7 @@ TEST_F(MainWindowTest, AnEmptyTreeShowsTheStartPanelUntilADeviceIsListed) {
     EXPECT_EQ(demoRequests, 1);
 
     // Plugged in, then the panel's Refresh Tree: the list is back.
-    sim::DeviceConfig osprey;
-    osprey.index = 0;
-    osprey.vendorId = 0xFA57;
-    osprey.productId = 0x100A;
-    osprey.slots[0] = sim::SlotFromText("OSP00001");
-    bench_->AddDevice(osprey);
+    bench_->AddDevice(spindle::test::OspreyAt(0, "OSP00001"));
     QTest::mouseClick(panel->RefreshButton(), Qt::LeftButton);
     EXPECT_EQ(area->currentWidget(), window->ListView());
     EXPECT_TRUE(messages_.empty()) << (messages_.empty() ? "" : messages_.front().toStdString());

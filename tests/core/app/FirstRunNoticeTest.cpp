@@ -13,6 +13,7 @@
 #include "platform/DebugTrace.h"
 #include "platform/VirtualClock.h"
 #include "sim/SimBench.h"
+#include "support/BenchDevices.h"
 #include "support/ScriptedUserInterface.h"
 #include "support/TempFolder.h"
 
@@ -68,12 +69,7 @@ TEST(FirstRunNotice, ShownWhileTheTreeListsNoDeviceAndGoneOnceOneIsPluggedIn) {
     EXPECT_TRUE(empty.commands.empty());  // no permissions to fix on a simulated bench
 
     // Plugged in: the next Refresh Tree lists it and the notice goes.
-    sim::DeviceConfig osprey;
-    osprey.index = 0;
-    osprey.vendorId = 0xFA57;
-    osprey.productId = 0x100A;
-    osprey.slots[0] = sim::SlotFromText("OSP00001");
-    bench->AddDevice(osprey);
+    bench->AddDevice(OspreyAt(0, "OSP00001"));
     rig.frame.OnRefreshTree();
     EXPECT_FALSE(rig.frame.StartNotice().shown);
 
