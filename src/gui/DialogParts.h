@@ -4,6 +4,10 @@
 // cursor, and the OK / Cancel row.
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QSpacerItem>
 #include <QLabel>
 #include <QLineEdit>
 #include <QObject>
@@ -36,9 +40,32 @@ inline void SetText(QLineEdit* edit, const std::string& text) {
     if (edit->text() != shown) edit->setText(shown);
 }
 
+// A box the operator types into: from the first keystroke until the model
+// takes its text (TakeEdit), a refill from the model (a poll, another
+// button) leaves the box as typed.
+inline void KeepWhileEdited(QLineEdit* edit) {
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [edit] { edit->setProperty("spindleEdited", true); });
+}
+inline void TakeEdit(QLineEdit* edit) { edit->setProperty("spindleEdited", false); }
+inline void SetEditableText(QLineEdit* edit, const std::string& text) {
+    if (!edit->property("spindleEdited").toBool()) SetText(edit, text);
+}
+
 inline void SetText(QLabel* label, const std::string& text) {
     const QString shown = QLines(text);
     if (label->text() != shown) label->setText(shown);
+}
+
+// A box at least as wide as its title: a short text would otherwise leave
+// the title cut off ("USB Warning!" over "BULK_OUT failed.").
+inline void FitTitle(QMessageBox& box) {
+    // The title bar's font is the window system's; the box's own font, with
+    // room for the title bar's buttons, is a close enough measure.
+    const int wanted = QFontMetrics(box.font()).horizontalAdvance(box.windowTitle()) + 160;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
 }
 
 inline QDialogButtonBox* OkCancel(QDialog* dialog, bool withCancel = true) {

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QTimer>
 
 #include "Artwork.h"
 #include "inventory/DeviceTree.h"
@@ -78,7 +79,7 @@ void CLeftView::Sync() {
         if (item->isExpanded() != source.expanded) item->setExpanded(source.expanded);
     }
     QTreeWidgetItem* selected = WidgetItem(tree_->Selected());
-    if (currentItem() != selected) {
+    if (currentItem() != selected || (selected != nullptr && !selected->isSelected())) {
         setCurrentItem(selected);
         if (selected == nullptr) clearSelection();
     }
@@ -88,6 +89,11 @@ void CLeftView::Sync() {
 void CLeftView::OnCurrentChanged() {
     if (syncing_) return;
     if (onSelectionChanged) onSelectionChanged(ItemId(currentItem()));
+    // The frame may have kept its selection (the operator cancelled leaving
+    // unsaved edits); the click that moved the current item is still being
+    // handled and selects its row after this, so the model's selection is
+    // put back once it is done.
+    QTimer::singleShot(0, this, [this] { Sync(); });
 }
 
 QMenu* CLeftView::CreateContextMenu(QWidget* owner) {

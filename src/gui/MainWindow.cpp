@@ -22,9 +22,11 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <algorithm>
+#include <set>
 #include <vector>
 
 #include "Artwork.h"
+#include "DialogParts.h"
 #include "LeftView.h"
 #include "SpindleView.h"
 #include "widgets/StartPanel.h"
@@ -201,6 +203,10 @@ void CMainWindow::BuildStatusBar() {
     messagePane_ = new QLabel(tr("Ready"), bar);
     messagePane_->setObjectName(QStringLiteral("messagePane"));
     bar->addWidget(messagePane_, 1);
+    jobsPane_ = new QLabel(bar);
+    jobsPane_->setObjectName(QStringLiteral("jobsPane"));
+    jobsPane_->hide();
+    bar->addPermanentWidget(jobsPane_);
     for (int i = 0; i < kDevicePanes; ++i) {
         // Device panes start collapsed; a programming job opens its pane.
         devicePanes_[static_cast<std::size_t>(i)] = new CProgressBar(i + 1, bar);
@@ -233,6 +239,10 @@ QToolBar* CMainWindow::MakeBar(int barId, const char* title, const char* profile
         buttons_[commandId] = button;
         buttonActions_[commandId] = bar->addWidget(button);
     }
+    // A job's start hides buttons of the manufacturing bar, maybe all of
+    // them: the bar keeps its height so that the tree and the list below do
+    // not jump up under the pointer.
+    bar->setMinimumHeight(bar->sizeHint().height());
     return bar;
 }
 
@@ -347,6 +357,7 @@ void CMainWindow::closeEvent(QCloseEvent* event) {
     // Closing while a device is being programmed would cut its job off.
     if (!frame_.CanClose()) {
         event->ignore();
+        ui_.MessageBox(frame_.CloseRefusal(), kAppTitle, mb::kOk | mb::kIconInformation);
         return;
     }
     if (!closed_ && started_) {
@@ -411,6 +422,7 @@ void CMainWindow::RefreshCommandStates() {
 
 void CMainWindow::OnTimerTick(int timerId) {
     frame_.OnTimer(timerId);
+    SyncJobsPane(frame_.JobRows());
     RefreshCommandStates();
 }
 
@@ -481,6 +493,7 @@ void CMainWindow::ShowNotice(const QString& text, const QString& title, unsigned
     box->setText(text);
     box->setIcon((style & 0xF0u) == mb::kIconError ? QMessageBox::Critical : QMessageBox::Information);
     box->setStandardButtons(QMessageBox::Ok);
+    FitTitle(*box);
     box->setModal(false);
     box->show();
 }
@@ -493,10 +506,22 @@ void CMainWindow::RefreshJobs() {
         jobsList_->setRootIsDecorated(false);
         jobsList_->setHeaderLabels({QStringLiteral("Device"), QStringLiteral("Job"), QStringLiteral("Progress"),
                                     QStringLiteral("Time left"), QStringLiteral("Result")});
+        // Every column as wide as its texts ("loading the FPGA player 0%").
+        jobsList_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
         jobsDock_->setWidget(jobsList_);
         addDockWidget(Qt::BottomDockWidgetArea, jobsDock_);
     }
     const std::vector<JobRow> rows = frame_.JobRows();
+    // The panel, once closed, comes back with the next job that starts.
+    std::set<std::uint32_t> running;
+    bool started = false;
+    for (const JobRow& row : rows) {
+        if (!row.running) continue;
+        running.insert(row.deviceIndex);
+        if (runningJobs_.count(row.deviceIndex) == 0) started = true;
+    }
+    runningJobs_ = std::move(running);
+    SyncJobsPane(rows);
     jobsList_->clear();
     for (const JobRow& row : rows) {
         QStringList columns;
@@ -504,12 +529,27 @@ void CMainWindow::RefreshJobs() {
                 << (row.kind == JobKind::Fpga ? QStringLiteral("FPGA") : QStringLiteral("EEPROM"))
                 << (row.running ? QStringLiteral("%1 %2%").arg(QString::fromLatin1(JobPhaseText(row.phase))).arg(row.percent)
                                 : QStringLiteral("done"))
-                << (row.running ? QStringLiteral("%1:%2").arg(row.secondsLeft / 60).arg(row.secondsLeft % 60, 2, 10, QLatin1Char('0'))
-                                : QString())
+                << (!row.running           ? QString()
+                    : row.secondsLeft == 0 ? QStringLiteral("finishing")  // it outlived its estimate
+                                           : QStringLiteral("%1:%2").arg(row.secondsLeft / 60).arg(row.secondsLeft % 60, 2, 10, QLatin1Char('0')))
                 << (row.running ? QStringLiteral("running") : QString::fromStdString(row.result));
         jobsList_->addTopLevelItem(new QTreeWidgetItem(columns));
     }
-    if (!rows.empty() && jobsDock_->isHidden()) jobsDock_->show();
+    if (started && jobsDock_->isHidden()) jobsDock_->show();
+}
+
+void CMainWindow::SyncJobsPane(const std::vector<JobRow>& rows) {
+    // Devices without a pane of their own (index 8 and above) still show in
+    // the status bar: one pane counts the running jobs.
+    int count = 0;
+    bool withoutPane = false;
+    for (const JobRow& row : rows) {
+        if (!row.running) continue;
+        ++count;
+        if (row.deviceIndex >= static_cast<std::uint32_t>(kDevicePanes)) withoutPane = true;
+    }
+    jobsPane_->setText(count == 1 ? tr("1 job running") : tr("%1 jobs running").arg(count));
+    jobsPane_->setVisible(withoutPane);
 }
 
 void CMainWindow::SetCloseEnabled(bool enabled) {

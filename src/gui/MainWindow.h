@@ -6,6 +6,8 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
+#include <vector>
 
 #include "QtUserInterface.h"
 #include "ResponsiveClock.h"
@@ -106,6 +108,9 @@ public:
     // itself when the first job starts.
     void RefreshJobs();
     QTreeWidget* JobsPanel() const { return jobsList_; }
+    QDockWidget* JobsDock() const { return jobsDock_; }
+    // "N jobs running", shown while a device without a pane of its own runs one.
+    QLabel* JobsPane() const { return jobsPane_; }
     // Asks the frame for the enable state of every button and of File, Exit.
     void RefreshCommandStates();
     void OnTimerTick(int timerId);
@@ -124,6 +129,7 @@ private:
     void FitTreeOnFirstStart();
     void RestoreBarStates();
     void SyncStartPanel();
+    void SyncJobsPane(const std::vector<JobRow>& rows);
     void OpenDemoBench();
     void SaveState();
     BarState CurrentBarState(QToolBar* bar) const;
@@ -149,6 +155,8 @@ private:
     std::array<CProgressBar*, kDevicePanes> devicePanes_{};
     QDockWidget* jobsDock_ = nullptr;
     QTreeWidget* jobsList_ = nullptr;
+    QLabel* jobsPane_ = nullptr;
+    std::set<std::uint32_t> runningJobs_;  // devices whose jobs ran at the last refresh
     bool closeEnabled_ = true;
     bool startMaximized_ = false;
     bool started_ = false;

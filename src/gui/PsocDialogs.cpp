@@ -157,10 +157,14 @@ CFalconPageWidget::CFalconPageWidget(CFalconExtrasPage& page, QWidget* parent)
     // Releasing the box ends continuous reading at the next tick.
     connect(readContinuous_, &QPushButton::toggled, this,
             [this](bool pressed) { model_.readContinuous = pressed ? 1 : 0; });
+    KeepWhileEdited(rawDac_);
+    KeepWhileEdited(dacVolts_);
     connect(writeDac, &QPushButton::clicked, this, [this] {
         model_.rawDacCounts = Text(rawDac_);
         model_.dacVolts = Text(dacVolts_);
         if (Refused(model_.OnWriteDac())) return;
+        TakeEdit(rawDac_);
+        TakeEdit(dacVolts_);
         Changed();
     });
     connect(readTemp, &QPushButton::clicked, this, [this] {
@@ -190,8 +194,8 @@ void CFalconPageWidget::Refill() {
     }
     SetText(rawAdc_, model_.rawAdcCounts);
     SetText(adcVolts_, model_.adcVolts);
-    SetText(rawDac_, model_.rawDacCounts);
-    SetText(dacVolts_, model_.dacVolts);
+    SetEditableText(rawDac_, model_.rawDacCounts);
+    SetEditableText(dacVolts_, model_.dacVolts);
     SetText(temperature_, model_.boardTemperature);
 }
 
@@ -336,9 +340,11 @@ CIbisPageWidget::CIbisPageWidget(CIbisPsocPage& page, QWidget* parent)
     layout->addWidget(MakePollState());
     layout->addStretch(1);
 
+    KeepWhileEdited(setpoint_);
     connect(set, &QPushButton::clicked, this, [this] {
         model_.setpointText = Text(setpoint_);
         if (Refused(model_.OnSet())) return;
+        TakeEdit(setpoint_);
         Changed();
     });
     connect(tec_, &QCheckBox::clicked, this, [this](bool checked) {
@@ -356,7 +362,7 @@ CIbisPageWidget::CIbisPageWidget(CIbisPsocPage& page, QWidget* parent)
 void CIbisPageWidget::BeforeStart() { model_.SetPicture(picture_); }
 
 void CIbisPageWidget::Refill() {
-    SetText(setpoint_, model_.setpointText);
+    SetEditableText(setpoint_, model_.setpointText);
     tec_->setChecked(model_.tecOn);
     fan_->setChecked(model_.fanOn);
     const std::string* texts[] = {&model_.systemStatus,    &model_.boardTemp, &model_.currentTemperature,

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
@@ -17,8 +18,14 @@
 
 #include "Dialogs.h"
 #include "MainWindow.h"
+#include "platform/INIFileSupport.h"
 
 namespace spindle::gui {
+
+namespace {
+// Where the window remembers the last folder of each kind of file.
+constexpr const char* kFileDialogsSection = "FileDialogs";
+}  // namespace
 
 
 QString QtFileFilter(const std::string& filter) {
@@ -93,6 +100,7 @@ int CQtUserInterface::ShowMessageBox(const QString& text, const QString& title, 
             break;
         default: box.setStandardButtons(QMessageBox::Ok); break;
     }
+    FitTitle(box);
     switch (box.exec()) {
         case QMessageBox::Cancel: return mb::kIdCancel;
         case QMessageBox::Yes: return mb::kIdYes;
@@ -115,7 +123,23 @@ int CQtUserInterface::DoModal(CDialogModel& model) {
 }
 
 bool CQtUserInterface::ChooseFile(FileChoice& choice) {
-    if (fileHook) return fileHook(choice);
+    // Each kind of file (by its extension: EEPROM images, XSVF designs,
+    // calibration files) opens where the last file of that kind came from,
+    // unless the command names a folder of its own.
+    CINIFileSupport store(*this, nullptr, 1, &window_);
+    const std::string kindKey = choice.defaultExtension.empty() ? std::string() : choice.defaultExtension + "Folder";
+    if (choice.initialFolder.empty() && !kindKey.empty()) {
+        choice.initialFolder = store.ReadText(kFileDialogsSection, kindKey.c_str(), "");
+    }
+    const bool chosen = fileHook ? fileHook(choice) : RunFileDialog(choice);
+    if (chosen && !kindKey.empty() && !choice.chosenPath.empty()) {
+        const QString folder = QFileInfo(Q(choice.chosenPath)).absolutePath();
+        if (QDir(folder).exists()) store.WriteText(kFileDialogsSection, kindKey.c_str(), folder.toStdString());
+    }
+    return chosen;
+}
+
+bool CQtUserInterface::RunFileDialog(FileChoice& choice) {
     QString folder = Q(choice.initialFolder);
     // Folders written for another system (a drive letter) fall back to the home folder.
     if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();

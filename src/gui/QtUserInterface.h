@@ -71,6 +71,7 @@ protected:
 
 private:
     int ShowMessageBox(const QString& text, const QString& title, unsigned style);
+    bool RunFileDialog(FileChoice& choice);
 
     CMainWindow& window_;
     std::map<int, QTimer*> timers_;

@@ -54,10 +54,23 @@ void CSpindleView::Sync() {
         const QString value = QString::fromStdString(row.value);
         if (item->text(0) != label) item->setText(0, label);
         if (item->text(1) != value) item->setText(1, value);
+        // An edited row is shown in bold until it is saved.
+        if (item->font(0).bold() != row.edited) {
+            QFont font = item->font(0);
+            font.setBold(row.edited);
+            item->setFont(0, font);
+            item->setFont(1, font);
+        }
         if (item->data(0, kImageRole).toInt() != row.image + 1) {
             item->setIcon(0, ListImage(row.image));
             item->setData(0, kImageRole, row.image + 1);
         }
+    }
+    // The Item column is at least as wide as its longest label; the Data
+    // column takes the rest.
+    if (count > 0) {
+        const int needed = sizeHintForColumn(0);
+        if (needed > columnWidth(0)) setColumnWidth(0, needed);
     }
 }
 

@@ -298,6 +298,27 @@ TEST_F(MainWindowTest, ListGesturesOpenTheEditorsLockedOutsideManufacturing) {
     ASSERT_EQ(dialogsShown_.size(), 2u);
     EXPECT_EQ(list.topLevelItem(serial)->text(1), QStringLiteral("KES99999"));
     EXPECT_EQ(window->Frame().List().GetText(serial, 1), "KES99999");
+
+    // A click on another device, then Cancel in "Save changes to ...?": the
+    // tree goes back to the device whose edits the list holds.
+    window->Ui().messageHook = [this](const QString& text, const QString&, unsigned) {
+        messages_.push_back(text);
+        return mb::kIdCancel;
+    };
+    CLeftView& tree = *window->TreeView();
+    QTreeWidgetItem* osprey = nullptr;
+    for (QTreeWidgetItemIterator it(&tree); *it != nullptr; ++it) {
+        if ((*it)->text(0).startsWith(QStringLiteral("[3] Osprey"))) osprey = *it;
+    }
+    ASSERT_NE(osprey, nullptr);
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualItemRect(osprey).center());
+    QApplication::processEvents();
+    ASSERT_FALSE(messages_.empty());
+    EXPECT_TRUE(messages_.back().startsWith(QStringLiteral("Save changes to"))) << messages_.back().toStdString();
+    ASSERT_NE(tree.currentItem(), nullptr);
+    EXPECT_EQ(tree.currentItem()->text(0), QString::fromLatin1(kKestrelLabel));
+    EXPECT_TRUE(tree.currentItem()->isSelected());
+    EXPECT_EQ(list.topLevelItem(serial)->text(1), QStringLiteral("KES99999"));
 }
 
 TEST_F(MainWindowTest, UnlockCodesShowTheirBarsAndButtons) {
@@ -312,7 +333,17 @@ TEST_F(MainWindowTest, UnlockCodesShowTheirBarsAndButtons) {
     EXPECT_TRUE(manufacturing->isVisible());
     EXPECT_TRUE(window->Button(cmd::kExtraKestrel)->isVisible());
     EXPECT_TRUE(window->Button(cmd::kPsocDiags)->isVisible());
+    EXPECT_TRUE(window->Button(cmd::kIbisExtra)->isVisible());
     EXPECT_FALSE(window->Button(cmd::kLinearityCoefs)->isVisible());
+    // A job's start hides the bar's buttons: the bar keeps its height, so
+    // nothing below it moves under the pointer.
+    QApplication::processEvents();
+    const int barHeight = manufacturing->height();
+    const QPoint treeAt = window->TreeView()->mapTo(window.get(), QPoint(0, 0));
+    for (int id : {cmd::kVerify, cmd::kResetCoefs, cmd::kLinearityCoefs, cmd::kIbisExtra}) window->ShowButton(id, false);
+    QApplication::processEvents();
+    EXPECT_EQ(manufacturing->height(), barHeight);
+    EXPECT_EQ(window->TreeView()->mapTo(window.get(), QPoint(0, 0)), treeAt);
     // The countdown's idle step brings back Verify and Reset Coefs.
     window->Ui().FireTimer(999);
     QApplication::processEvents();
@@ -384,9 +415,14 @@ TEST_F(MainWindowTest, CloseIsRefusedWhileADeviceIsBusy) {
     EXPECT_FALSE(window->IsCloseEnabled());
     EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowCloseButtonHint));
     EXPECT_FALSE(window->MenuAction(cmd::kAppExit)->isEnabled());
+    messages_.clear();
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFilePath())));
+    // The refusal says why, device by device.
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].contains(QStringLiteral("cannot close while a device is being programmed")));
+    EXPECT_TRUE(messages_[0].contains(QStringLiteral("- device 3 is busy"))) << messages_[0].toStdString();
 
     // A job on an index without a status pane still keeps the window open.
     window->Frame().jobBusy[3].store(0);

@@ -278,11 +278,17 @@ TEST_F(PsocDialogsTest, IbisSheetPlaysTheFanWhileItRunsAndRefusesASetpointOutOfR
         Find<QCheckBox>(dialog, psoc::kIbisTec)->click();
         EXPECT_FALSE(bench_->Device(kGannet)->Tec()->tecOn);
 
-        // 30 degrees is refused in a box and nothing is sent; 12.5 goes out.
+        // What the operator types survives the poll ticks; 30 degrees is
+        // then refused in a box and nothing is sent; 12.5 goes out.
         bench_->Device(kGannet)->ClearLogs();
-        Find<QLineEdit>(dialog, psoc::kIbisSetpoint)->setText(QStringLiteral("30"));
+        QLineEdit* setpoint = Find<QLineEdit>(dialog, psoc::kIbisSetpoint);
+        setpoint->selectAll();
+        QTest::keyClicks(setpoint, QStringLiteral("30"));
+        page->PollTick();
+        EXPECT_EQ(setpoint->text(), QStringLiteral("30"));
         Find<QPushButton>(dialog, psoc::kIbisSet)->click();
         EXPECT_EQ(messages_.size(), 1u);
+        EXPECT_EQ(setpoint->text(), QStringLiteral("30"));
         EXPECT_TRUE(Sent(kGannet).empty());
         Find<QLineEdit>(dialog, psoc::kIbisSetpoint)->setText(QStringLiteral("12.5"));
         Find<QPushButton>(dialog, psoc::kIbisSet)->click();

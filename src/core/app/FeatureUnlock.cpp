@@ -60,6 +60,9 @@ bool ApplyAccessCode(std::string_view text, FeatureFlags& flags, IUserInterface&
         case AccessCode::Manufacturing:
             flags.manufacturingMode = 1;
             ui.ShowBar(bar::kManufacturing, true);
+            // The bar comes with its Ibis Extra, beside the Verify and
+            // Reset Coefs. that the countdown's idle step shows.
+            ui.ShowButton(cmd::kIbisExtra, true);
             UnlockExtras(flags, ui);
             return true;
         case AccessCode::Extras:

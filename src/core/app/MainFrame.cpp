@@ -1,5 +1,9 @@
 #include "app/MainFrame.h"
 
+#include <algorithm>
+
+#include "platform/Format.h"
+
 #include "device/Families.h"
 #include "platform/INIFileSupport.h"
 #include "platform/UserInterface.h"
@@ -58,6 +62,38 @@ bool CMainFrame::AnyDeviceBusy() const {
 }
 
 bool CMainFrame::CanClose() const { return !AnyDeviceBusy(); }
+
+std::string CMainFrame::SelectedLabel() const {
+    const TreeItem* item = tree_.Item(tree_.Selected());
+    if (item == nullptr) return {};
+    const std::size_t start = item->text.find_first_not_of(' ');
+    const std::size_t end = item->text.find_last_not_of(" \n");
+    return start == std::string::npos ? std::string() : item->text.substr(start, end - start + 1);
+}
+
+std::string CMainFrame::NoSuchPageText(const char* what) const {
+    return SelectedLabel() + " has no " + what + ".";
+}
+
+std::string CMainFrame::CloseRefusal() const {
+    if (CanClose()) return {};
+    const std::vector<JobRow> rows = JobRows();
+    std::string text = "Spindle cannot close while a device is being programmed: closing would cut its job off.\n";
+    for (std::uint32_t index = 0; index < static_cast<std::uint32_t>(kMaxDevices); ++index) {
+        if (jobBusy[index].load() != 1) continue;
+        const auto row = std::find_if(rows.begin(), rows.end(),
+                                      [index](const JobRow& job) { return job.deviceIndex == index && job.running; });
+        if (row == rows.end()) {
+            text += StrPrintf("\n- device %u is busy", index);
+        } else if (row->secondsLeft > 0) {
+            text += StrPrintf("\n- device %u: %s job, about %d:%02d left", index, row->kind == JobKind::Fpga ? "FPGA" : "EEPROM",
+                              row->secondsLeft / 60, row->secondsLeft % 60);
+        } else {
+            text += StrPrintf("\n- device %u: %s job, finishing", index, row->kind == JobKind::Fpga ? "FPGA" : "EEPROM");
+        }
+    }
+    return text + "\n\nClose the window once the jobs have ended.";
+}
 
 void CMainFrame::OnClose() {
     StopCountdownTimer();

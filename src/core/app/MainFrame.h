@@ -50,6 +50,11 @@ public:
     void OnInitialUpdate();
     // False while any device is busy (the close box is gone then).
     bool CanClose() const;
+    // Why the window may not close now: each busy device with its job and
+    // the time its estimate leaves. Empty when it may close.
+    std::string CloseRefusal() const;
+    // The selected tree item's label without the blanks around it.
+    std::string SelectedLabel() const;
     // Stops the timer and writes the frame's settings.
     void OnClose();
 
@@ -218,6 +223,12 @@ private:
     void CreateDeviceBar(std::uint32_t index, int estimate, std::uint8_t& created);
     void ReturnToIdle(int timerId);
     void ShowFinishedJobs();
+    // A line in the message pane that the idle countdown leaves standing for
+    // a few ticks before it shows "Ready" again.
+    void ShowStatusNote(const std::string& text);
+    // Why a model-specific button that stays enabled does nothing here:
+    // "<device> has no <what>."
+    std::string NoSuchPageText(const char* what) const;
 
     std::array<std::thread, kMaxDevices> workers_;
     std::uint32_t nextThreadId_ = 1;
@@ -228,6 +239,7 @@ private:
     // An FPGA job ran since the frame last returned to idle: "Linearity
     // Coefs" is shown again then, whichever countdown was running.
     bool fpgaSinceIdle_ = false;
+    int statusNoteUntil_ = 0;  // timerTicks up to which a status note stands
     IAnimatedPicture* picture_ = nullptr;
 };
 

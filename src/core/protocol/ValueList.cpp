@@ -35,13 +35,19 @@ std::string CValueList::GetText(int position, int column) const {
     return {};
 }
 
+void CValueList::MarkSaved() {
+    modified_ = false;
+    for (ValueRow& row : rows_) row.edited = false;
+    Changed();
+}
+
 bool CValueList::SetText(int position, int column, const std::string& text) {
     if (!Valid(position)) return false;
     ValueRow& row = rows_[static_cast<std::size_t>(position)];
     if (column == kItemColumn) {
         row.label = text;
     } else if (column == kDataColumn) {
-        if (row.value != text) modified_ = true;
+        if (row.value != text) modified_ = row.edited = true;
         row.value = text;
     } else {
         return false;

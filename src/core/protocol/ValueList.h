@@ -15,6 +15,7 @@ struct ValueRow {
     std::string value;
     int image = 0;
     RowRule rule;  // what the row's editor accepts
+    bool edited = false;  // its value changed since the list was read or saved
 };
 
 // The stored-value list: an ordered list of rows, and between Get All Values
@@ -57,7 +58,7 @@ public:
     // True once a value text changed since the list was filled (or since
     // MarkSaved): the list holds edits the device does not have yet.
     bool Modified() const { return modified_; }
-    void MarkSaved() { modified_ = false; }
+    void MarkSaved();
 
     // Called after every change, so a front end can redraw.
     void SetObserver(std::function<void()> observer) { observer_ = std::move(observer); }

@@ -18,6 +18,14 @@ Outcome CMainFrame::OnCalibrate() {
     const DeviceRecord* record = SelectedRecord();
     if (record == nullptr) return outcome;
     const DeviceRecord device = *record;
+    if (device.family != static_cast<std::uint32_t>(family::kLantern)) {
+        // The button stays enabled from the Lantern last read.
+        outcome.Fail("calibrate a device that is not a Lantern");
+        outcome.Show({NoSuchPageText("Lantern calibration; select the Lantern under its Kestrel"), kAppTitle,
+                      mb::kOk | mb::kIconInformation});
+        ShowPendingMessages(platform_.ui, outcome);
+        return outcome;
+    }
     CLanternCalDlg dialog(platform_, device.index, this);
     // The line as the Lantern holds it: accessory slots 1 (slope) and 2
     // (intercept), read from the device rather than taken from list rows,
@@ -96,6 +104,8 @@ Outcome CMainFrame::OnExtraKestrel() {
             StartCountdownTimer(timer::kEepromCountdown);
         } else {
             outcome.Fail("open the extra Kestrel settings of another family");
+            outcome.Show({NoSuchPageText("extra Kestrel settings"), kAppTitle, mb::kOk | mb::kIconInformation});
+            ShowPendingMessages(platform_.ui, outcome);
         }
     }
     StartCountdownTimer(timer::kEepromCountdown);

@@ -26,6 +26,7 @@ namespace {
 constexpr const char* kReady = "Ready";
 constexpr const char* kProgramming = "Programming...";
 constexpr const char* kWaitForPrompt = "***WAIT FOR PROMPT***";
+constexpr int kStatusNoteTicks = 5;  // seconds a status note stands
 constexpr unsigned kRed = 0xFF0000;
 constexpr unsigned kBlack = 0x000000;
 
@@ -423,9 +424,14 @@ void CMainFrame::OnTimer(int timerId) {
     if (AnyDeviceBusy()) ui.JobsChanged();
 }
 
+void CMainFrame::ShowStatusNote(const std::string& text) {
+    platform_.ui.SetStatusText(0, text);
+    statusNoteUntil_ = timerTicks + kStatusNoteTicks;
+}
+
 void CMainFrame::ReturnToIdle(int timerId) {
     IUserInterface& ui = platform_.ui;
-    ui.SetStatusText(0, kReady);
+    if (timerTicks >= statusNoteUntil_) ui.SetStatusText(0, kReady);
     for (auto& bar : deviceProgress) {
         if (!bar) continue;
         bar->Clear();

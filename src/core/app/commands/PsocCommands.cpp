@@ -16,13 +16,17 @@ Outcome CMainFrame::OnPsocDiags() {
     if (!OpenDeviceByIndex(platform_, static_cast<int>(device.index), handle)) handle = kInvalidHandle;
     CSpecPropSheet sheet(platform_, kAppTitle, picture_);
     propertySheet = &sheet;
+    StopCountdownTimer();
     if (sheet.AddPage(handle, static_cast<int>(device.family)) != nullptr) {
         outcome.Done("open the PSOC page");
+        platform_.ui.DoModal(sheet);
     } else {
+        // The button stays enabled from a device that had a page: say why
+        // nothing opens rather than show an empty sheet.
         outcome.Fail("find a PSOC page for the device's family");
+        outcome.Show({NoSuchPageText("PSOC diagnostics page"), kAppTitle, mb::kOk | mb::kIconInformation});
+        ShowPendingMessages(platform_.ui, outcome);
     }
-    StopCountdownTimer();
-    platform_.ui.DoModal(sheet);
     for (CPsocPage* page : sheet.Pages()) page->OnOK();
     propertySheet = nullptr;
     CloseDevice(platform_, handle);
@@ -51,6 +55,9 @@ Outcome CMainFrame::OnIbisExtra() {
         outcome.Done("open the Ibis page");
     } else {
         outcome.Fail("open the Ibis page of a device of another family");
+        outcome.Show({NoSuchPageText("Ibis temperature-controller page"), kAppTitle,
+                      mb::kOk | mb::kIconInformation});
+        ShowPendingMessages(platform_.ui, outcome);
     }
     CloseDevice(platform_, handle);
     StartCountdownTimer(timer::kEepromCountdown);

@@ -58,14 +58,7 @@ std::string SaveRefusal(const CMainFrame& frame, const DeviceRecord& record) {
 
 namespace {
 
-// The selected device's tree label without the blanks around it.
-std::string DeviceLabel(const CMainFrame& frame) {
-    const TreeItem* item = frame.Tree().Item(frame.Tree().Selected());
-    if (item == nullptr) return {};
-    const std::size_t start = item->text.find_first_not_of(' ');
-    const std::size_t end = item->text.find_last_not_of(" \n");
-    return start == std::string::npos ? std::string() : item->text.substr(start, end - start + 1);
-}
+std::string DeviceLabel(const CMainFrame& frame) { return frame.SelectedLabel(); }
 
 }  // namespace
 
@@ -153,7 +146,7 @@ Outcome CMainFrame::OnSaveAllValues() {
                                          autoNulling, "Saving " + DeviceLabel(*this)));
             if (outcome.Ok()) {
                 list_.MarkSaved();
-                platform_.ui.SetStatusText(0, StrPrintf("Saved all values of %s.", DeviceLabel(*this).c_str()));
+                ShowStatusNote(StrPrintf("Saved all values of %s.", DeviceLabel(*this).c_str()));
             } else {
                 platform_.ui.SetStatusText(0, kReadyText);
             }
