@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QFontInfo>
 #include <QHeaderView>
@@ -230,6 +231,10 @@ TEST_F(MainWindowTest, SelectingDevicesFillsAndEmptiesTheList) {
         EXPECT_FALSE(list.topLevelItem(i)->icon(0).isNull());
     }
     EXPECT_EQ(list.topLevelItem(FindRow(list, "  Serial Number"))->text(1), QStringLiteral("KES10234"));
+    // No label is cut at the usual window size.
+    window->resize(1100, 700);
+    QApplication::processEvents();
+    EXPECT_GE(list.columnWidth(0), static_cast<QAbstractItemView&>(list).sizeHintForColumn(0));
 
     // The tree's Copy entry copies the selected item; Cut and Paste do nothing.
     std::unique_ptr<QMenu> menu(window->TreeView()->CreateContextMenu(window.get()));
@@ -298,6 +303,8 @@ TEST_F(MainWindowTest, ListGesturesOpenTheEditorsLockedOutsideManufacturing) {
     ASSERT_EQ(dialogsShown_.size(), 2u);
     EXPECT_EQ(list.topLevelItem(serial)->text(1), QStringLiteral("KES99999"));
     EXPECT_EQ(window->Frame().List().GetText(serial, 1), "KES99999");
+    EXPECT_TRUE(list.topLevelItem(serial)->font(1).bold());  // edited, not yet saved
+    EXPECT_FALSE(list.topLevelItem(serial - 1)->font(1).bold());
 
     // A click on another device, then Cancel in "Save changes to ...?": the
     // tree goes back to the device whose edits the list holds.
@@ -469,6 +476,27 @@ TEST_F(MainWindowTest, ProgramShowsTheDevicesBarAndTheJobInThePanel) {
     ASSERT_EQ(window->JobsPanel()->topLevelItemCount(), 1);
     EXPECT_EQ(window->JobsPanel()->topLevelItem(0)->text(4), QStringLiteral("succeeded, verified"));
     EXPECT_EQ(bench_->Device(0)->Eeprom(1, 2), (std::vector<std::uint8_t>{0x5A, 0x5A}));
+    QApplication::processEvents();
+    for (int column = 0; column < 5; ++column) {
+        EXPECT_GE(window->JobsPanel()->columnWidth(column),
+                  static_cast<QAbstractItemView*>(window->JobsPanel())->sizeHintForColumn(column))
+            << column;
+    }
+
+    // Closed, the panel comes back with the next job; the file dialog opens
+    // where the last image came from.
+    window->JobsDock()->close();
+    std::string openedIn;
+    window->Ui().fileHook = [&](FileChoice& choice) {
+        openedIn = choice.initialFolder;
+        choice.chosenPath = image.toStdString();
+        return true;
+    };
+    window->Dispatch(cmd::kProgram);
+    EXPECT_EQ(openedIn, configDir_.path().toStdString());
+    EXPECT_TRUE(window->JobsDock()->isVisible());
+    window->Frame().WaitForJobs();
+    window->Ui().FireTimer(999);
 }
 
 TEST_F(MainWindowTest, ALongCommandKeepsTheWindowAliveAndHoldsOffInput) {

@@ -336,6 +336,15 @@ TEST(PsocCommands, TheSheetAndIbisExtraOpenTheDeviceAndRestartTheCountdown) {
     EXPECT_TRUE(rig.ui.dialogsShown.empty());
     EXPECT_EQ(rig.driver.closedHandles.size(), 2u);
     EXPECT_EQ(rig.ui.timerLog.back(), "set 999 1000");
+    // ... and says why, as PSOC Diags. does on a family without a page
+    // (the buttons stay enabled from the device read before).
+    DeviceRecord heron{7, static_cast<std::uint32_t>(family::kHeron), ""};
+    rig.Select(heron);
+    EXPECT_TRUE(rig.frame.OnCommand(cmd::kPsocDiags));
+    EXPECT_TRUE(rig.ui.dialogsShown.empty());
+    EXPECT_EQ(rig.ui.MessageTexts(), (std::vector<std::string>{"device has no Ibis temperature-controller page.",
+                                                               "device has no PSOC diagnostics page."}));
+    EXPECT_EQ(rig.driver.closedHandles.size(), 3u);
 
     // On a busy device it does nothing at all.
     DeviceRecord ibis{6, static_cast<std::uint32_t>(family::kIbis), ""};
