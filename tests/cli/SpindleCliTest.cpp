@@ -735,6 +735,11 @@ TEST_F(SpindleCliTest, PsocOpenSwitchesTheIbisOnAndWatchShowsItCooling) {
     const RunResult opened = RunOnBench({"psoc", "9", "open"});
     ASSERT_EQ(opened.status, 0) << opened.err;
     EXPECT_NE(opened.out.find("the fan and the TEC were switched on and the setpoint set to -5.0"), std::string::npos);
+    // The Condor's start reads the temperature only: the rest is not read.
+    const RunResult condor = RunOnBench({"psoc", "8", "open"});
+    EXPECT_NE(condor.out.find("Temperature Celsius\t-10\n"), std::string::npos) << condor.out;
+    EXPECT_NE(condor.out.find("SetPoint Celsius\tnot read\nTEC Over Current\tnot read\n"), std::string::npos)
+        << condor.out;
     const RunResult refused = RunOnBench({"psoc", "9", "setpoint", "30"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("from -20.0 to 25.0"), std::string::npos) << refused.err;
@@ -754,6 +759,17 @@ TEST_F(SpindleCliTest, PsocOpenSwitchesTheIbisOnAndWatchShowsItCooling) {
     const RunResult dac = RunOnBench({"psoc", "6", "write-dac", "1FF"});
     EXPECT_NE(dac.out.find("DAC Volts\t5.090039"), std::string::npos) << dac.out;
     EXPECT_EQ(RunOnBench({"psoc", "6", "write-dac", "123456"}).status, 1) << "longer than its field";
+    // An Ibis that stops answering after the fan's request: only that step is claimed.
+    Json bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 9) device["faults"] = {{"unplugAfterRequests", 5}};
+    }
+    WriteFile(Bench(), bench.dump(1));
+    const RunResult halfOpened = RunOnBench({"psoc", "9", "open"});
+    EXPECT_EQ(halfOpened.status, 1);
+    EXPECT_NE(halfOpened.out.find("as the window does: the fan was switched on; switching the TEC on failed.\n"),
+              std::string::npos)
+        << halfOpened.out;
 }
 
 TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoundTripTheKestrel) {
@@ -769,8 +785,19 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
         }
         return std::string();
     };
-    const RunResult calibrated =
-        RunOnBench({"--yes", "lantern-cal", "0/lantern", "--low", "25", "--high", "65", "--averages", "4"});
+    // The mode is saved: without --temperature or --resistance the last one
+    // stays, said before the first side, and the prompts name its unit.
+    const std::vector<std::string> calArgs = {"--yes", "lantern-cal", "0/lantern", "--averages", "4"};
+    const auto withCal = [&calArgs](std::vector<std::string> more) {
+        more.insert(more.begin(), calArgs.begin(), calArgs.end());
+        return more;
+    };
+    ASSERT_EQ(RunOnBench(withCal({"--low", "100", "--high", "200", "--resistance"})).status, 0);
+    EXPECT_EQ(lanternSlot(1), "1.320135e-01");
+    const RunResult kept = RunOnBench(withCal({"--low", "100", "--high", "200"}));
+    EXPECT_NE(kept.err.find("Resistance mode, as last used"), std::string::npos) << kept.err;
+    EXPECT_NE(kept.err.find("low reference (100 ohms)"), std::string::npos) << kept.err;
+    const RunResult calibrated = RunOnBench(withCal({"--low", "25", "--high", "65", "--temperature"}));
     ASSERT_EQ(calibrated.status, 0) << calibrated.err;
     EXPECT_EQ(lanternSlot(1), "2.000000e-02");
     EXPECT_EQ(lanternSlot(2), "5.000000e+00");
@@ -794,10 +821,19 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
     EXPECT_EQ(lanternSlot(1), "2.000000e-02");
     EXPECT_EQ(lanternSlot(2), "5.000000e+00");
 
+    // Flag bits 6 and 7 have no check box: written as 0.
+    bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 0) device["slots"]["19"] = {{"hex", "05 DA 00 0A"}};
+    }
+    WriteFile(Bench(), bench.dump(1));
     const RunResult changed = RunOnBench({"kestrel-extra", "0", "Reading Period (sec)=300", "Ratio=yes",
                                           "Acquire Temperature=yes", "Analog Out Full Scale Value=4096",
                                           "Measurement Type=Flourescence"});
     ASSERT_EQ(changed.status, 0) << changed.err;
+    for (const Json& device : Json::parse(ReadFile(Bench()))["devices"]) {
+        if (device["index"] == 0) EXPECT_EQ(device["slots"]["19"]["hex"], "05 3A 00 0A");
+    }
     const RunResult shown = RunOnBench({"--json", "kestrel-extra", "0"});
     ASSERT_EQ(shown.status, 0) << shown.err;
     const Json fields = Json::parse(shown.out)["fields"];
@@ -808,4 +844,14 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
     EXPECT_EQ(fields["Acquire Temperature"], "yes");
     EXPECT_EQ(RunOnBench({"kestrel-extra", "0", "Analog Out Full Scale Value=0"}).status, 1);
     EXPECT_EQ(RunOnBench({"kestrel-extra", "3"}).status, 1) << "an Osprey has no such settings";
+    // Slot 17 unreadable (unplugged before its query): refused, said once.
+    bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 0) device["faults"] = {{"unplugAfterRequests", 44}};
+    }
+    WriteFile(Bench(), bench.dump(1));
+    const RunResult unread = RunOnBench({"kestrel-extra", "0", "Ratio=no"});
+    EXPECT_EQ(unread.status, 1);
+    EXPECT_NE(unread.err.find("Slot 17 could not be read"), std::string::npos) << unread.err;
+    EXPECT_EQ(unread.err.find("Nothing was written."), std::string::npos) << unread.err;
 }
