@@ -831,7 +831,8 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
                                           "Acquire Temperature=yes", "Analog Out Full Scale Value=4096",
                                           "Measurement Type=Flourescence"});
     ASSERT_EQ(changed.status, 0) << changed.err;
-    for (const Json& device : Json::parse(ReadFile(Bench()))["devices"]) {
+    const Json written = Json::parse(ReadFile(Bench()));
+    for (const Json& device : written["devices"]) {
         if (device["index"] == 0) EXPECT_EQ(device["slots"]["19"]["hex"], "05 3A 00 0A");
     }
     const RunResult shown = RunOnBench({"--json", "kestrel-extra", "0"});
