@@ -833,7 +833,9 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
     ASSERT_EQ(changed.status, 0) << changed.err;
     const Json written = Json::parse(ReadFile(Bench()));
     for (const Json& device : written["devices"]) {
-        if (device["index"] == 0) EXPECT_EQ(device["slots"]["19"]["hex"], "05 3A 00 0A");
+        if (device["index"] == 0) {
+            EXPECT_EQ(device["slots"]["19"]["hex"], "05 3A 00 0A");
+        }
     }
     const RunResult shown = RunOnBench({"--json", "kestrel-extra", "0"});
     ASSERT_EQ(shown.status, 0) << shown.err;
