@@ -58,6 +58,14 @@ protected:
         args.insert(args.begin(), {"--bench", Bench().string()});
         return Run(args);
     }
+    // Changes the bench file's device `index` with `edit`.
+    void EditDevice(int index, const std::function<void(Json&)>& edit) {
+        Json bench = Json::parse(ReadFile(Bench()));
+        for (Json& device : bench["devices"]) {
+            if (device["index"] == index) edit(device);
+        }
+        WriteFile(Bench(), bench.dump(1));
+    }
     // Value of a row in `get` text output.
     std::string Value(const std::string& device, const std::string& label) {
         const RunResult got = RunOnBench({"get", device});
@@ -760,11 +768,7 @@ TEST_F(SpindleCliTest, PsocOpenSwitchesTheIbisOnAndWatchShowsItCooling) {
     EXPECT_NE(dac.out.find("DAC Volts\t5.090039"), std::string::npos) << dac.out;
     EXPECT_EQ(RunOnBench({"psoc", "6", "write-dac", "123456"}).status, 1) << "longer than its field";
     // An Ibis that stops answering after the fan's request: only that step is claimed.
-    Json bench = Json::parse(ReadFile(Bench()));
-    for (Json& device : bench["devices"]) {
-        if (device["index"] == 9) device["faults"] = {{"unplugAfterRequests", 5}};
-    }
-    WriteFile(Bench(), bench.dump(1));
+    EditDevice(9, [](Json& device) { device["faults"] = {{"unplugAfterRequests", 5}}; });
     const RunResult halfOpened = RunOnBench({"psoc", "9", "open"});
     EXPECT_EQ(halfOpened.status, 1);
     EXPECT_NE(halfOpened.out.find("as the window does: the fan was switched on; switching the TEC on failed.\n"),
@@ -773,11 +777,7 @@ TEST_F(SpindleCliTest, PsocOpenSwitchesTheIbisOnAndWatchShowsItCooling) {
 }
 
 TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoundTripTheKestrel) {
-    Json bench = Json::parse(ReadFile(Bench()));
-    for (Json& device : bench["devices"]) {
-        if (device["index"] == 0) device["lantern"]["temperatureSequence"] = Json::array({{5, 1000}, {5, 3000}});
-    }
-    WriteFile(Bench(), bench.dump(1));
+    EditDevice(0, [](Json& device) { device["lantern"]["temperatureSequence"] = Json::array({{5, 1000}, {5, 3000}}); });
     const auto lanternSlot = [this](int slot) {
         const Json saved = Json::parse(ReadFile(Bench()));
         for (const Json& device : saved["devices"]) {
@@ -802,11 +802,7 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
     EXPECT_EQ(lanternSlot(1), "2.000000e-02");
     EXPECT_EQ(lanternSlot(2), "5.000000e+00");
     // Readings that do not change draw no line: refused, nothing stored.
-    bench = Json::parse(ReadFile(Bench()));
-    for (Json& device : bench["devices"]) {
-        if (device["index"] == 0) device["lantern"]["temperatureSequence"] = Json::array({{60, 1500}});
-    }
-    WriteFile(Bench(), bench.dump(1));
+    EditDevice(0, [](Json& device) { device["lantern"]["temperatureSequence"] = Json::array({{60, 1500}}); });
     EXPECT_EQ(RunOnBench({"--yes", "lantern-cal", "0/lantern", "--low", "25", "--high", "65"}).status, 1);
     EXPECT_EQ(lanternSlot(1), "2.000000e-02");
 
@@ -822,11 +818,7 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
     EXPECT_EQ(lanternSlot(2), "5.000000e+00");
 
     // Flag bits 6 and 7 have no check box: written as 0.
-    bench = Json::parse(ReadFile(Bench()));
-    for (Json& device : bench["devices"]) {
-        if (device["index"] == 0) device["slots"]["19"] = {{"hex", "05 DA 00 0A"}};
-    }
-    WriteFile(Bench(), bench.dump(1));
+    EditDevice(0, [](Json& device) { device["slots"]["19"] = {{"hex", "05 DA 00 0A"}}; });
     const RunResult changed = RunOnBench({"kestrel-extra", "0", "Reading Period (sec)=300", "Ratio=yes",
                                           "Acquire Temperature=yes", "Analog Out Full Scale Value=4096",
                                           "Measurement Type=Flourescence"});
@@ -848,11 +840,7 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
     EXPECT_EQ(RunOnBench({"kestrel-extra", "0", "Analog Out Full Scale Value=0"}).status, 1);
     EXPECT_EQ(RunOnBench({"kestrel-extra", "3"}).status, 1) << "an Osprey has no such settings";
     // Slot 17 unreadable (unplugged before its query): refused, said once.
-    bench = Json::parse(ReadFile(Bench()));
-    for (Json& device : bench["devices"]) {
-        if (device["index"] == 0) device["faults"] = {{"unplugAfterRequests", 44}};
-    }
-    WriteFile(Bench(), bench.dump(1));
+    EditDevice(0, [](Json& device) { device["faults"] = {{"unplugAfterRequests", 44}}; });
     const RunResult unread = RunOnBench({"kestrel-extra", "0", "Ratio=no"});
     EXPECT_EQ(unread.status, 1);
     EXPECT_NE(unread.err.find("Slot 17 could not be read"), std::string::npos) << unread.err;
