@@ -119,11 +119,21 @@ std::string SetField(CExtraKestrelDlg& dialog, const KestrelField& field, const 
 
 int RunLanternCal(const GlobalOptions& options, const std::string& device, const LanternCalOptions& cal) {
     return WithCalibration(options, device, [&](CLanternCalDlg& dialog, CCliSession& session) -> int {
-        if (cal.resistance) dialog.OnResistanceMode();
+        // The mode is saved with the settings: without an option the one last
+        // used stays, and the operator is told which before holding the sensor.
+        if (cal.resistance) {
+            dialog.OnResistanceMode();
+        } else if (cal.temperature) {
+            dialog.OnTemperatureMode();
+        } else {
+            session.Ui().Note(dialog.mode == 1
+                                  ? "Temperature mode, as last used: the references are in \u00B0C (--resistance for ohms)."
+                                  : "Resistance mode, as last used: the references are in ohms (--temperature for \u00B0C).");
+        }
         dialog.lowText = cal.low;
         dialog.highText = cal.high;
         if (!cal.averages.empty()) dialog.averagesText = cal.averages;
-        const char* unit = cal.resistance ? "ohms" : "\u00B0C";
+        const char* unit = dialog.mode == 1 ? "\u00B0C" : "ohms";
         for (const bool high : {false, true}) {
             const std::string prompt =
                 StrPrintf("Hold the Lantern's sensor at the %s reference (%s %s), then answer yes to take its readings.",
@@ -139,7 +149,8 @@ int RunLanternCal(const GlobalOptions& options, const std::string& device, const
             }
         }
         if (options.json) {
-            PrintJson({{"lowCounts", dialog.lowCounts}, {"highCounts", dialog.highCounts}, {"accepted", dialog.accepted},
+            PrintJson({{"mode", dialog.mode == 1 ? "temperature" : "resistance"},
+                       {"lowCounts", dialog.lowCounts}, {"highCounts", dialog.highCounts}, {"accepted", dialog.accepted},
                        {"slope", JsonText(dialog.slopeText)}, {"intercept", JsonText(dialog.interceptText)}});
         } else {
             std::cout << "Low\t" << dialog.lowCounts << " counts\nHigh\t" << dialog.highCounts << " counts\n";
@@ -242,7 +253,7 @@ int RunKestrelExtra(const GlobalOptions& options, const std::string& device,
         if (changing) {
             const std::string refused = dialog->OnOK();
             if (!refused.empty()) {
-                session->Ui().Error(refused + " Nothing was written.");
+                session->Ui().Error(refused);
                 return mb::kIdCancel;
             }
         }

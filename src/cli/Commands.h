@@ -48,7 +48,7 @@ int RunPsoc(const GlobalOptions& options, const std::string& device, const std::
 // into the Lantern.
 struct LanternCalOptions {
     std::string low, high, averages;  // texts, as typed into the dialog
-    bool resistance = false;
+    bool resistance = false, temperature = false;  // neither: the mode last used
 };
 int RunLanternCal(const GlobalOptions& options, const std::string& device, const LanternCalOptions& cal);
 int RunLanternTemp(const GlobalOptions& options, const std::string& device);

@@ -40,16 +40,18 @@ Fields FalconFields(const CFalconExtrasPage& page) {
 }
 
 Fields CondorFields(const CCondorPsocPage& page) {
+    const bool status = page.IsRead(CCondorPsocPage::kSystemStatus);
+    const auto bit = [status](bool set) -> std::string { return status ? YesNo(set) : CCondorPsocPage::kNotRead; };
     return {{"Firmware", OneLine(page.firmwareText)},
-            {"Temperature Celsius", CCondorPsocPage::CelsiusText(page.temperature)},
-            {"ADC Result", page.adcResult},
-            {"Setpoint Counts", page.setpointCounts},
-            {"PID Control Value", page.pidControlValue},
-            {"SetPoint Celsius", CCondorPsocPage::CelsiusText(page.setpointCelsius)},
-            {"TEC Over Current", YesNo(page.tecOverCurrent)},
-            {"Fan Fail", YesNo(page.fanFail)},
-            {"PID Control Rail High", YesNo(page.railHigh)},
-            {"PID Control Rail Low", YesNo(page.railLow)}};
+            {"Temperature Celsius", page.ValueText(CCondorPsocPage::kTemperature)},
+            {"ADC Result", page.ValueText(CCondorPsocPage::kAdcCounts)},
+            {"Setpoint Counts", page.ValueText(CCondorPsocPage::kSetpointCounts)},
+            {"PID Control Value", page.ValueText(CCondorPsocPage::kPidControl)},
+            {"SetPoint Celsius", page.ValueText(CCondorPsocPage::kSetpointC)},
+            {"TEC Over Current", bit(page.tecOverCurrent)},
+            {"Fan Fail", bit(page.fanFail)},
+            {"PID Control Rail High", bit(page.railHigh)},
+            {"PID Control Rail Low", bit(page.railLow)}};
 }
 
 Fields IbisFields(const CIbisPsocPage& page) {
@@ -65,7 +67,11 @@ void Print(const GlobalOptions& options, const DeviceInfo& info, const std::stri
     if (options.json) {
         OrderedJson values = OrderedJson::object();
         for (const auto& [label, value] : fields) {
-            if (!value.empty()) values[label] = JsonText(value);
+            if (value == CCondorPsocPage::kNotRead) {
+                values[label] = nullptr;
+            } else if (!value.empty()) {
+                values[label] = JsonText(value);
+            }
         }
         OrderedJson document = {{"device", DeviceJson(info)}, {"page", page}, {"values", values}};
         if (!note.empty()) document["note"] = JsonText(note);
@@ -143,10 +149,8 @@ int RunPsoc(const GlobalOptions& options, const std::string& device, const std::
         Print(options, info, caption, fields());
     } else if (action == "open") {
         page->OnInitDialog();
-        const char* effect = falcon  ? "the DAC was set to 512 (5.10 V)"
-                             : ibis  ? "the fan and the TEC were switched on and the setpoint set to -5.0 \u00B0C"
-                                     : "nothing was written";
-        Print(options, info, caption, fields(), "Opened the " + caption + " page as the window does: " + effect + ".");
+        Print(options, info, caption, fields(),
+              "Opened the " + caption + " page as the window does: " + page->StartEffect() + ".");
         page->OnOK();
     } else if (falcon && action == "read-adc") {
         falcon->OnReadAdc();
@@ -183,13 +187,13 @@ int RunPsoc(const GlobalOptions& options, const std::string& device, const std::
             ibis->tecOn = on;
             ibis->OnTecClicked();
         }
-        if (!options.json) std::cout << "TEC " << (on ? "on" : "off") << '\n';
+        if (!options.json && page->FailedExchanges() == 0) std::cout << "TEC " << (on ? "on" : "off") << '\n';
     } else if (ibis && action == "fan") {
         bool on = false;
         if (!OnOff(args, on)) return Usage("fan takes on or off");
         ibis->fanOn = on;
         ibis->OnFanClicked();
-        if (!options.json) std::cout << "Fan " << (on ? "on" : "off") << '\n';
+        if (!options.json && page->FailedExchanges() == 0) std::cout << "Fan " << (on ? "on" : "off") << '\n';
     } else if ((condor || ibis) && action == "setpoint") {
         double celsius = 0;
         if (!Celsius(args, celsius)) return Usage("setpoint takes a temperature in \u00B0C (for example -5.0)");
@@ -203,7 +207,7 @@ int RunPsoc(const GlobalOptions& options, const std::string& device, const std::
             }
             condor->WriteSetpoint(celsius);
         }
-        if (!options.json) std::cout << StrPrintf("Setpoint %.1f \u00B0C\n", celsius);
+        if (!options.json && page->FailedExchanges() == 0) std::cout << StrPrintf("Setpoint %.1f \u00B0C\n", celsius);
     } else if (action == "watch") {
         // Polls as the page does, at the page's pace unless told otherwise.
         const double seconds = watch.intervalSeconds > 0
@@ -221,8 +225,8 @@ int RunPsoc(const GlobalOptions& options, const std::string& device, const std::
             } else if (condor) {
                 read = condor->ReadQuantity(CCondorPsocPage::kTemperature) &&
                        condor->ReadQuantity(CCondorPsocPage::kSetpointC);
-                line = {{"Temperature Celsius", CCondorPsocPage::CelsiusText(condor->temperature)},
-                        {"SetPoint Celsius", CCondorPsocPage::CelsiusText(condor->setpointCelsius)}};
+                line = {{"Temperature Celsius", condor->ValueText(CCondorPsocPage::kTemperature)},
+                        {"SetPoint Celsius", condor->ValueText(CCondorPsocPage::kSetpointC)}};
             } else {
                 read = ibis->Refresh();
                 line = {{"Current Temperature(C)", ibis->currentTemperature},

@@ -175,10 +175,14 @@ int main(int argc, char** argv) {
     CLI::App* lanternCal = AddDeviceCommand(
         app, "lantern-cal", "Calibrate: a two-point calibration of the Lantern's temperature sensor", device,
         "\nAsks before each side (hold the sensor at its reference); --yes answers every question.\n"
+        "Without --temperature or --resistance the mode last used is kept, and said before the first side.\n"
         "Example:\n  spindle-cli --bench bench.json lantern-cal 0/lantern --low 25 --high 65 --yes");
     lanternCal->add_option("--low", cal.low, "The low reference (\u00B0C, or ohms with --resistance)")->required();
     lanternCal->add_option("--high", cal.high, "The high reference")->required();
-    lanternCal->add_flag("--resistance", cal.resistance, "The references are resistances in ohms");
+    CLI::Option* resistance =
+        lanternCal->add_flag("--resistance", cal.resistance, "The references are resistances in ohms");
+    lanternCal->add_flag("--temperature", cal.temperature, "The references are temperatures in \u00B0C")
+        ->excludes(resistance);
     lanternCal->add_option("--averages", cal.averages, "Readings per average (default: the last used, 25)");
     CLI::App* lanternTemp = AddDeviceCommand(app, "lantern-temp", "Get Temperature: the Lantern's temperature",
                                              device, "\nExample:\n  spindle-cli --bench demo lantern-temp 0/lantern");

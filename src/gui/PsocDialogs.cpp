@@ -244,6 +244,7 @@ CCondorPageWidget::CCondorPageWidget(CCondorPsocPage& page, QWidget* parent)
     // Each value beside the radio button that polls it.
     for (int i = 0; i < 5; ++i) {
         values_[i] = ReadOnlyBox(psoc::kTemperatureCelsius + i, this);
+        values_[i]->setPlaceholderText(QString::fromLatin1(CCondorPsocPage::kNotRead));
         grid->addWidget(new QLabel(QString::fromLatin1(kValues[i]), this), i, 1);
         grid->addWidget(values_[i], i, 2);
     }
@@ -257,6 +258,8 @@ CCondorPageWidget::CCondorPageWidget(CCondorPsocPage& page, QWidget* parent)
         // The device sets these; the operator cannot.
         status_[i]->setAttribute(Qt::WA_TransparentForMouseEvents);
         status_[i]->setFocusPolicy(Qt::NoFocus);
+        // Partly checked while the status was not read.
+        status_[i]->setTristate(true);
         statusLayout->addWidget(status_[i], i / 2, i % 2);
     }
     layout->addWidget(statusGroup);
@@ -290,13 +293,14 @@ void CCondorPageWidget::Refill() {
     SetText(setpoint_, model_.setpointText);
     tec_->setChecked(model_.tecState != 0);
     if (QAbstractButton* radio = quantities_->button(model_.selectedQuantity)) radio->setChecked(true);
-    SetText(values_[0], CCondorPsocPage::CelsiusText(model_.temperature));
-    SetText(values_[1], model_.adcResult);
-    SetText(values_[2], model_.setpointCounts);
-    SetText(values_[3], model_.pidControlValue);
-    SetText(values_[4], CCondorPsocPage::CelsiusText(model_.setpointCelsius));
+    // A value not read leaves its box empty, showing the "not read" placeholder.
+    for (int i = 0; i < 5; ++i) SetText(values_[i], model_.IsRead(i) ? model_.ValueText(i) : std::string());
+    const bool read = model_.IsRead(CCondorPsocPage::kSystemStatus);
     const bool bits[] = {model_.tecOverCurrent, model_.fanFail, model_.railHigh, model_.railLow};
-    for (int i = 0; i < 4; ++i) status_[i]->setChecked(bits[i]);
+    for (int i = 0; i < 4; ++i) {
+        status_[i]->setCheckState(!read ? Qt::PartiallyChecked : bits[i] ? Qt::Checked : Qt::Unchecked);
+        status_[i]->setToolTip(read ? QString() : QString::fromLatin1(CCondorPsocPage::kNotRead));
+    }
 }
 
 // --- Ibis PSOC ----------------------------------------------------------------------

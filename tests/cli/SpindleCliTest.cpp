@@ -58,6 +58,14 @@ protected:
         args.insert(args.begin(), {"--bench", Bench().string()});
         return Run(args);
     }
+    // Changes the bench file's device `index` with `edit`.
+    void EditDevice(int index, const std::function<void(Json&)>& edit) {
+        Json bench = Json::parse(ReadFile(Bench()));
+        for (Json& device : bench["devices"]) {
+            if (device["index"] == index) edit(device);
+        }
+        WriteFile(Bench(), bench.dump(1));
+    }
     // Value of a row in `get` text output.
     std::string Value(const std::string& device, const std::string& label) {
         const RunResult got = RunOnBench({"get", device});
@@ -735,6 +743,11 @@ TEST_F(SpindleCliTest, PsocOpenSwitchesTheIbisOnAndWatchShowsItCooling) {
     const RunResult opened = RunOnBench({"psoc", "9", "open"});
     ASSERT_EQ(opened.status, 0) << opened.err;
     EXPECT_NE(opened.out.find("the fan and the TEC were switched on and the setpoint set to -5.0"), std::string::npos);
+    // The Condor's start reads the temperature only: the rest is not read.
+    const RunResult condor = RunOnBench({"psoc", "8", "open"});
+    EXPECT_NE(condor.out.find("Temperature Celsius\t-10\n"), std::string::npos) << condor.out;
+    EXPECT_NE(condor.out.find("SetPoint Celsius\tnot read\nTEC Over Current\tnot read\n"), std::string::npos)
+        << condor.out;
     const RunResult refused = RunOnBench({"psoc", "9", "setpoint", "30"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("from -20.0 to 25.0"), std::string::npos) << refused.err;
@@ -754,14 +767,17 @@ TEST_F(SpindleCliTest, PsocOpenSwitchesTheIbisOnAndWatchShowsItCooling) {
     const RunResult dac = RunOnBench({"psoc", "6", "write-dac", "1FF"});
     EXPECT_NE(dac.out.find("DAC Volts\t5.090039"), std::string::npos) << dac.out;
     EXPECT_EQ(RunOnBench({"psoc", "6", "write-dac", "123456"}).status, 1) << "longer than its field";
+    // An Ibis that stops answering after the fan's request: only that step is claimed.
+    EditDevice(9, [](Json& device) { device["faults"] = {{"unplugAfterRequests", 5}}; });
+    const RunResult halfOpened = RunOnBench({"psoc", "9", "open"});
+    EXPECT_EQ(halfOpened.status, 1);
+    EXPECT_NE(halfOpened.out.find("as the window does: the fan was switched on; switching the TEC on failed.\n"),
+              std::string::npos)
+        << halfOpened.out;
 }
 
 TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoundTripTheKestrel) {
-    Json bench = Json::parse(ReadFile(Bench()));
-    for (Json& device : bench["devices"]) {
-        if (device["index"] == 0) device["lantern"]["temperatureSequence"] = Json::array({{5, 1000}, {5, 3000}});
-    }
-    WriteFile(Bench(), bench.dump(1));
+    EditDevice(0, [](Json& device) { device["lantern"]["temperatureSequence"] = Json::array({{5, 1000}, {5, 3000}}); });
     const auto lanternSlot = [this](int slot) {
         const Json saved = Json::parse(ReadFile(Bench()));
         for (const Json& device : saved["devices"]) {
@@ -769,17 +785,24 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
         }
         return std::string();
     };
-    const RunResult calibrated =
-        RunOnBench({"--yes", "lantern-cal", "0/lantern", "--low", "25", "--high", "65", "--averages", "4"});
+    // The mode is saved: without --temperature or --resistance the last one
+    // stays, said before the first side, and the prompts name its unit.
+    const std::vector<std::string> calArgs = {"--yes", "lantern-cal", "0/lantern", "--averages", "4"};
+    const auto withCal = [&calArgs](std::vector<std::string> more) {
+        more.insert(more.begin(), calArgs.begin(), calArgs.end());
+        return more;
+    };
+    ASSERT_EQ(RunOnBench(withCal({"--low", "100", "--high", "200", "--resistance"})).status, 0);
+    EXPECT_EQ(lanternSlot(1), "1.320135e-01");
+    const RunResult kept = RunOnBench(withCal({"--low", "100", "--high", "200"}));
+    EXPECT_NE(kept.err.find("Resistance mode, as last used"), std::string::npos) << kept.err;
+    EXPECT_NE(kept.err.find("low reference (100 ohms)"), std::string::npos) << kept.err;
+    const RunResult calibrated = RunOnBench(withCal({"--low", "25", "--high", "65", "--temperature"}));
     ASSERT_EQ(calibrated.status, 0) << calibrated.err;
     EXPECT_EQ(lanternSlot(1), "2.000000e-02");
     EXPECT_EQ(lanternSlot(2), "5.000000e+00");
     // Readings that do not change draw no line: refused, nothing stored.
-    bench = Json::parse(ReadFile(Bench()));
-    for (Json& device : bench["devices"]) {
-        if (device["index"] == 0) device["lantern"]["temperatureSequence"] = Json::array({{60, 1500}});
-    }
-    WriteFile(Bench(), bench.dump(1));
+    EditDevice(0, [](Json& device) { device["lantern"]["temperatureSequence"] = Json::array({{60, 1500}}); });
     EXPECT_EQ(RunOnBench({"--yes", "lantern-cal", "0/lantern", "--low", "25", "--high", "65"}).status, 1);
     EXPECT_EQ(lanternSlot(1), "2.000000e-02");
 
@@ -794,10 +817,18 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
     EXPECT_EQ(lanternSlot(1), "2.000000e-02");
     EXPECT_EQ(lanternSlot(2), "5.000000e+00");
 
+    // Flag bits 6 and 7 have no check box: written as 0.
+    EditDevice(0, [](Json& device) { device["slots"]["19"] = {{"hex", "05 DA 00 0A"}}; });
     const RunResult changed = RunOnBench({"kestrel-extra", "0", "Reading Period (sec)=300", "Ratio=yes",
                                           "Acquire Temperature=yes", "Analog Out Full Scale Value=4096",
                                           "Measurement Type=Flourescence"});
     ASSERT_EQ(changed.status, 0) << changed.err;
+    const Json written = Json::parse(ReadFile(Bench()));
+    for (const Json& device : written["devices"]) {
+        if (device["index"] == 0) {
+            EXPECT_EQ(device["slots"]["19"]["hex"], "05 3A 00 0A");
+        }
+    }
     const RunResult shown = RunOnBench({"--json", "kestrel-extra", "0"});
     ASSERT_EQ(shown.status, 0) << shown.err;
     const Json fields = Json::parse(shown.out)["fields"];
@@ -808,4 +839,10 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
     EXPECT_EQ(fields["Acquire Temperature"], "yes");
     EXPECT_EQ(RunOnBench({"kestrel-extra", "0", "Analog Out Full Scale Value=0"}).status, 1);
     EXPECT_EQ(RunOnBench({"kestrel-extra", "3"}).status, 1) << "an Osprey has no such settings";
+    // Slot 17 unreadable (unplugged before its query): refused, said once.
+    EditDevice(0, [](Json& device) { device["faults"] = {{"unplugAfterRequests", 44}}; });
+    const RunResult unread = RunOnBench({"kestrel-extra", "0", "Ratio=no"});
+    EXPECT_EQ(unread.status, 1);
+    EXPECT_NE(unread.err.find("Slot 17 could not be read"), std::string::npos) << unread.err;
+    EXPECT_EQ(unread.err.find("Nothing was written."), std::string::npos) << unread.err;
 }

@@ -189,6 +189,10 @@ TEST_F(PsocDialogsTest, CondorPagePollsFromItsTimerUntilTheDeviceFails) {
         EXPECT_EQ(TextOf(dialog, psoc::kSetpoint), QStringLiteral("-10.00"));
         EXPECT_EQ(TextOf(dialog, psoc::kTemperatureCelsius), QStringLiteral("-10"));
         EXPECT_TRUE(Find<QRadioButton>(dialog, psoc::kGetTemperature)->isChecked());
+        // What the start did not read shows as not read, not as 0 or "no".
+        EXPECT_TRUE(TextOf(dialog, psoc::kSetpointCelsius).isEmpty());
+        EXPECT_EQ(Find<QLineEdit>(dialog, psoc::kSetpointCelsius)->placeholderText(), QStringLiteral("not read"));
+        EXPECT_EQ(Find<QCheckBox>(dialog, psoc::kFanFail)->checkState(), Qt::PartiallyChecked);
         EXPECT_TRUE(page->PollTimer().isActive());
         EXPECT_EQ(page->PollTimer().interval(), static_cast<int>(condor.TickPeriodMs()));
         EXPECT_EQ(Find<QLabel>(dialog, psoc::kPollState)->text(), QStringLiteral("Polling"));

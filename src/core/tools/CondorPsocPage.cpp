@@ -42,9 +42,24 @@ void CCondorPsocPage::Store(int quantity) {
 }
 
 bool CCondorPsocPage::ReadQuantity(int quantity) {
+    // A failed read leaves the reply buffer as the request filled it: nothing
+    // the device said, so the quantity shows as not read instead.
     const bool read = Read(RegisterOf(quantity));
-    Store(quantity);
+    if (read) Store(quantity);
+    if (quantity >= 0 && quantity < 6) read_[quantity] = read;
     return read;
+}
+
+std::string CCondorPsocPage::ValueText(int quantity) const {
+    if (!IsRead(quantity)) return kNotRead;
+    switch (quantity) {
+        case kTemperature: return CelsiusText(temperature);
+        case kAdcCounts: return adcResult;
+        case kSetpointCounts: return setpointCounts;
+        case kPidControl: return pidControlValue;
+        case kSetpointC: return CelsiusText(setpointCelsius);
+        default: return kNotRead;
+    }
 }
 
 bool CCondorPsocPage::ReadFirmware() {
@@ -77,6 +92,7 @@ void CCondorPsocPage::OnInitDialog() {
     tecState = 0;
     if (!Read(RegisterOf(kTemperature))) return;
     Store(kTemperature);
+    read_[kTemperature] = true;
     pollCounter = 0;
     pollDivisor = kPollDivisor;
     StartPollTimer();
@@ -86,7 +102,6 @@ void CCondorPsocPage::OnTimer(int timerId) {
     if (timerId != kPollTimerId || !PollTimerRunning()) return;
     ++pollCounter;
     if (pollCounter % pollDivisor != 1) return;
-    // A failed read shows what the reply buffer holds, as the window did.
     ReadQuantity(selectedQuantity);
     pollDivisor = kPollDivisor;
 }

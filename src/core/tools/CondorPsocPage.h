@@ -54,6 +54,13 @@ public:
     // How the page shows a temperature (the window's float format).
     static std::string CelsiusText(float celsius);
 
+    // A quantity whose last read did not work, or that was never read, shows
+    // as not read: its value box (and the status boxes) hold no reading.
+    static constexpr const char* kNotRead = "not read";
+    bool IsRead(int quantity) const { return quantity >= 0 && quantity < 6 && read_[quantity]; }
+    // The text of a value box (quantities up to kSetpointC), or kNotRead.
+    std::string ValueText(int quantity) const;
+
     std::string firmwareText = "Firmware Version 1.00.0";
     std::string setpointText;
     int spinLower = -20, spinUpper = 25, spinPosition = 0;
@@ -72,6 +79,7 @@ private:
     std::int16_t Value() const { return static_cast<std::int16_t>(reply_[0] << 8 | reply_[1]); }
 
     PsocRegisterBuffer reply_{};
+    bool read_[6] = {};
 };
 
 }  // namespace spindle

@@ -99,7 +99,7 @@ bool CExtraKestrelDlg::Encode(Slot& a, Slot& p, Slot& x, std::string& why) const
         !byte(x, 0, oxygenScansToAdd, "Oxygen Scans to Add") || !word(x, 2, darkEveryNScans, "Dark Every N Scans")) {
         return false;
     }
-    x[1] = flags;
+    x[1] = static_cast<std::uint8_t>(flags & kAllFlags);
     return true;
 }
 
@@ -127,7 +127,7 @@ std::string CExtraKestrelDlg::OnOK() {
     }
     Slot records[3]{};
     std::string why;
-    if (!Encode(records[0], records[1], records[2], why)) return why;
+    if (!Encode(records[0], records[1], records[2], why)) return why + " Nothing was written.";
     platform_.ui.SetWaitCursor(true);
     CSpecProtocol protocol(platform_);
     int unwritten = 0;

@@ -33,6 +33,9 @@ public:
         kDarkCorrect = 0x10,
         kAcquireTemperature = 0x20,
     };
+    // Bits 6 and 7 have no check box: they are written as 0, whatever the
+    // device held.
+    static constexpr std::uint8_t kAllFlags = 0x3F;
 
     using Slot = std::array<std::uint8_t, 15>;
     // Reads slots 17, 18 and 19 and shows them.
@@ -45,8 +48,8 @@ public:
     // is not a number (or the analog full scale is 0).
     bool Encode(Slot& acquisition, Slot& pixels, Slot& application, std::string& why) const;
     // OK: writes the three slots (each with its 200 ms pause); the reason when
-    // a field is refused or a slot was not read, and nothing is written then,
-    // or when a write failed.
+    // a field is refused or a slot was not read, and nothing is written then
+    // (the reason says so), or when a write failed.
     std::string OnOK();
     // "Load Values from Quillby Cal File": fills fields from the file's
     // "Setup" section (nothing reaches the device until OK). False when the

@@ -41,8 +41,12 @@ void CFalconExtrasPage::OnInitDialog() {
     dacVolts = "5.10";
     const std::uint16_t dac = DacCountFromVolts(std::strtod(dacVolts.c_str(), nullptr));
     rawDacCounts = StrPrintf("%#X", dac);
-    Exchanged(protocol.WritePsocDac(handle_, dac));
+    startDacWritten_ = Exchanged(protocol.WritePsocDac(handle_, dac));
     OnReadTemp();
+}
+
+std::string CFalconExtrasPage::StartEffect() const {
+    return startDacWritten_ ? "the DAC was set to 512 (5.10 V)" : "setting the DAC to 512 (5.10 V) failed";
 }
 
 void CFalconExtrasPage::ReadAdcOnce() {

@@ -23,6 +23,7 @@ public:
     // Version, one ADC reading, the DAC set to "5.10" volts (count 512), the
     // board temperature.
     void OnInitDialog() override;
+    std::string StartEffect() const override;
     // "Read ADC": one reading. With "Read ADC Continuous" pressed in, the
     // page keeps reading: ContinuousReading() holds and the front end calls
     // OnContinuousTick() on a timer until the box is released.
@@ -59,6 +60,7 @@ private:
     void ReadFirmware();
     void ReadAdcOnce();
     bool continuous_ = false;
+    bool startDacWritten_ = false;
 };
 
 }  // namespace spindle

@@ -56,8 +56,16 @@ void CIbisPsocPage::Stop() {
 
 void CIbisPsocPage::OnInitDialog() {
     pollTimerId = 0;
-    if (!Control(2, 1) || !Control(1, 1) || !Control(0, static_cast<std::uint16_t>(-50))) return;
+    // The start ends at the first exchange that fails; the count says which.
+    startStepsDone_ = 0;
+    if (!Control(2, 1)) return;
+    ++startStepsDone_;
+    if (!Control(1, 1)) return;
+    ++startStepsDone_;
+    if (!Control(0, static_cast<std::uint16_t>(-50))) return;
+    ++startStepsDone_;
     if (!ReadStatus()) return;
+    ++startStepsDone_;
     boardTemp = "NA";
     setpoint = -5.0f;
     setpointText = StrPrintf("%.1f", static_cast<double>(setpoint));
@@ -68,6 +76,18 @@ void CIbisPsocPage::OnInitDialog() {
     StartPollTimer();
     pictureLoaded_ = picture_->Load(kPictureType, kPictureId);
     Play();
+}
+
+std::string CIbisPsocPage::StartEffect() const {
+    // By the number of start exchanges that worked; below 4 the next one failed.
+    static constexpr const char* kEffects[] = {
+        "switching the fan on failed",
+        "the fan was switched on; switching the TEC on failed",
+        "the fan and the TEC were switched on; setting the setpoint to -5.0 \u00B0C failed",
+        "the fan and the TEC were switched on and the setpoint set to -5.0 \u00B0C; reading the status failed",
+        "the fan and the TEC were switched on and the setpoint set to -5.0 \u00B0C",
+    };
+    return kEffects[startStepsDone_];
 }
 
 void CIbisPsocPage::OnTimer(int timerId) {

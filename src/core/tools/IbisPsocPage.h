@@ -30,6 +30,7 @@ public:
     std::uint32_t TickPeriodMs() const override { return 20; }
 
     void OnInitDialog() override;
+    std::string StartEffect() const override;
     void OnTimer(int timerId) override;
     // "Set": the setpoint typed, checked to lie in -20.0 to 25.0 °C; outside
     // that range (or not a number) nothing is sent and the reason returned.
@@ -65,6 +66,8 @@ private:
     bool pictureLoaded_ = false;
     bool picturePlaying_ = false;
     TecStatus status_{};
+    // Exchanges of the last start that worked: fan, TEC, setpoint, status.
+    int startStepsDone_ = 0;
 };
 
 }  // namespace spindle

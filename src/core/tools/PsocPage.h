@@ -28,6 +28,10 @@ public:
 
     // The page's first showing: its start sequence.
     virtual void OnInitDialog() = 0;
+    // What the last start changed in the device: the steps that worked and,
+    // when one failed, that one ("nothing was written" for a page that only
+    // reads).
+    virtual std::string StartEffect() const { return "nothing was written"; }
     // The sheet's OK (or the window's close): stops the poll timer.
     virtual void OnOK() { StopPollTimer(); }
 
