@@ -265,10 +265,13 @@ int RunEepromDump(const GlobalOptions& options, const std::string& device, const
     session->Ui().SetActivity("Reading the EEPROM");
     const EepromReadResult read = ReadEepromImage(session->Ports(), info.index, info.familyCode, length);
     session->Record(read.outcome);
-    if (!read.ok) {
+    // A wrapped read keeps the EEPROM's real contents, once, and still fails:
+    // the length asked for was not there.
+    if (!read.ok && read.wrapSize == 0) {
         for (const std::string& problem : read.problems) session->Ui().Error(DeviceName(info) + ": " + problem);
         return session->ExitStatus();
     }
+    for (const std::string& problem : read.problems) session->Ui().Error(DeviceName(info) + ": " + problem);
     const FileWriteResult written = ReplaceFileAtomically(file, std::string(read.bytes.begin(), read.bytes.end()));
     if (!written.Succeeded()) {
         session->Ui().Error(written.error);

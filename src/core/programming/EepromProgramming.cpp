@@ -150,8 +150,13 @@ JobResult ProgramEepromImage(Platform& platform, const EepromJobRequest& request
     }
     if (read != BoundedRead::Ok) {
         TraceLine(platform, "Error opening EEPROM file.\n");
-        result.problems.push_back(StrPrintf("the image file %s could not be read; nothing was written",
-                                            request.imagePath.c_str()));
+        result.problems.push_back(StrPrintf("the image file %s could not be read (%s); nothing was written",
+                                            request.imagePath.c_str(), BoundedReadProblem(read)));
+        result.outcome.Fail("read the image file");
+        return result;
+    }
+    if (image.empty()) {
+        result.problems.push_back(StrPrintf("the image file %s is empty; nothing was written", request.imagePath.c_str()));
         result.outcome.Fail("read the image file");
         return result;
     }
@@ -240,6 +245,15 @@ EepromReadResult ReadEepromImage(Platform& platform, std::uint32_t deviceIndex, 
         if (session.Open(result.problems) && session.LoadLoader(result.problems)) {
             if (entry != nullptr) entry->Enter(JobPhase::Verifying, length);
             result.ok = session.ReadAll(length, result.bytes, result.problems, entry);
+            result.wrapSize = result.ok ? EepromWrapSize(result.bytes.data(), length) : 0;
+            if (result.wrapSize != 0) {
+                result.ok = false;
+                result.problems.push_back(StrPrintf(
+                    "the EEPROM holds %u bytes: from address 0x%04X on it read its own start again (the address "
+                    "wraps), so only its %u bytes were kept",
+                    result.wrapSize, result.wrapSize, result.wrapSize));
+                result.bytes.resize(result.wrapSize);
+            }
         }
         result.outcome = session.TakeOutcome();
     }

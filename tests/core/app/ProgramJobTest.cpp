@@ -279,15 +279,13 @@ TEST(ProgramJob, ImagesAreCheckedBeforeAnythingIsWritten) {
     rig.frame.WaitForJobs();
     EXPECT_TRUE(rig.bench->Device(kKestrel)->VendorRequests().empty());
 
-    // An empty image writes nothing but still loads the loader and completes.
+    // An empty image would "program" nothing: it is refused before the job.
     rig.ui.ClearMessages();
     const std::string empty = rig.WriteImage("empty.iic", {});
-    ASSERT_TRUE(rig.Start(kFalcon, empty).Ok());
-    EXPECT_EQ(rig.frame.eepromDeadline[kFalcon], rig.frame.timerTicks + 10);
-    rig.Finish();
-    EXPECT_EQ(rig.ui.MessageTexts(), std::vector<std::string>{Complete(kFalcon)});
+    EXPECT_FALSE(rig.Start(kFalcon, empty).Ok());
+    EXPECT_NE(rig.ui.MessageTexts().at(0).find("empty.iic is empty"), std::string::npos);
+    EXPECT_FALSE(rig.frame.JobRunning(kFalcon));
     EXPECT_TRUE(rig.bench->Device(kFalcon)->VendorRequests().empty());
-    EXPECT_TRUE(rig.bench->Device(kFalcon)->ProgramRunning());
 }
 
 TEST(ProgramJob, ABackupHoldsTheOldContentsAndNoVerifySkipsTheReadBack) {

@@ -13,6 +13,7 @@
 #include "support/ScriptedDriver.h"
 #include "support/ScriptedUserInterface.h"
 #include "support/TempFolder.h"
+#include "support/XsvfWriter.h"
 
 namespace spindle::test {
 namespace {
@@ -46,6 +47,7 @@ TEST(XsvfFile, FilesThatAreNotXsvfAreRefusedWithWhereAndWhy) {
     const Case cases[] = {
         {{}, "it is empty", 0},
         {{0x08, 0, 0, 0, 8, 0x03, 0x01}, "does not end with XCOMPLETE", 7},
+        {{0x08, 0, 0, 0, 8, 0x00}, "it configures nothing", 5},
         {{0x05, 0x00}, "byte 0x05 at offset 0 is not an XSVF command", 0},
         {{0x02, 8, 0x01, 0xFF, 0x00}, "byte 0xFF at offset 3", 3},
         {{0x03, 0x00, 0x00}, "the XSDR at offset 0 comes before any XSDRSIZE", 0},
@@ -220,6 +222,20 @@ TEST(XsvfStreaming, AStreamTheDeviceEndsIsAFailureWithTheBytesItTook) {
     EXPECT_FALSE(failed.endedEarly);
     EXPECT_TRUE(failed.failedAtEnd);
     EXPECT_EQ(failed.problems.size(), 1u);
+
+    // A file whose last packet carries data is followed by the empty packet
+    // whose answer, once the player is done, is the verdict.
+    ScriptRig tail;
+    tail.Reply({8192, 62, 77, 0xFFFF, 0xFFFF, 0xBEEF});
+    const XsvfStream late = tail.Play(tail.File(139));
+    EXPECT_TRUE(late.failedAtEnd);
+    EXPECT_EQ(tail.Sent(), (std::vector<Bytes>{kOpen, kAskSize, Packet(62), Packet(62), Packet(15), Packet(0)}));
+    ASSERT_EQ(late.problems.size(), 1u);
+    EXPECT_NE(late.problems[0].find("failed a check at the end"), std::string::npos);
+    ScriptRig good;
+    good.Reply({8192, 62, 15, 0});
+    EXPECT_TRUE(good.Play(good.File(139)).problems.empty());
+    EXPECT_EQ(good.Sent().back(), Packet(0));
 }
 
 TEST(XsvfStreaming, PollingEndsAtItsBoundAndSaysTheDeviceStoppedAnswering) {
@@ -334,6 +350,20 @@ TEST(FpgaProgramming, TheDemoDesignConfiguresTheChainAndAWrongIdcodeEndsTheStrea
     ASSERT_FALSE(wrong.problems.empty());
     EXPECT_NE(wrong.problems[0].find("the device ended the stream early, after taking"), std::string::npos);
     EXPECT_FALSE(rig.bench->Device(7)->JtagState()->configured);
+
+    // 139 bytes whose failing IDCODE check lies in the last packet: the
+    // verdict comes with the empty packet after it.
+    const sim::JtagDeviceConfig chain = rig.bench->Device(7)->Config().jtag->device;
+    XsvfWriter small;
+    small.Comment(std::string(110, 'c')).CheckIdcode(chain.irLength, chain.idcode ^ 1).Complete();
+    ASSERT_EQ(small.Bytes().size(), 139u);
+    TempFolder folder;
+    const std::string path = folder.File("small.xsvf");
+    WriteWholeFile(path, std::string(small.Bytes().begin(), small.Bytes().end()));
+    const JobResult late = ProgramFpga(rig.platform, {7, "", SPINDLE_FPGA_PLAYER_HEX, path, {}}, rig.entry);
+    EXPECT_FALSE(late.ok);
+    ASSERT_FALSE(late.problems.empty());
+    EXPECT_NE(late.problems[0].find("failed a check at the end"), std::string::npos) << late.problems[0];
 }
 
 }  // namespace
