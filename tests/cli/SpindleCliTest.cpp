@@ -1,6 +1,7 @@
 // End-to-end tests of spindle-cli: each test runs the built program, as a
 // shell script would, on a bench file and a settings folder of its own.
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -390,6 +391,57 @@ TEST_F(SpindleCliTest, DownloadLoadsAProgramIntoAnUnprogrammedChip) {
     EXPECT_NE(refused.err.find("line 1: the checksum is wrong"), std::string::npos) << refused.err;
     EXPECT_EQ(RunOnBench({"download", "15", "prog.txt"}).status, 1);
     EXPECT_EQ(RunOnBench({"download", "99", "prog.hex"}).status, 1);
+
+    // No data record: nothing "downloaded".
+    WriteFile(Path("none.hex"), "");
+    const RunResult none = RunOnBench({"download", "15", "none.hex"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out.find("Downloaded"), std::string::npos) << none.out;
+    // Records after a blank line: asked about; --yes takes the first part.
+    WriteFile(Path("gap.hex"), ":10000000000102030405060708090A0B0C0D0E0F78\n\n:0201000002FFFC\n:00000001FF\n");
+    const RunResult gap = RunOnBench({"download", "15", "gap.hex"});
+    EXPECT_EQ(gap.status, 1);
+    EXPECT_NE(gap.err.find("the 2 lines after it (2 of them records) were not read"), std::string::npos) << gap.err;
+    EXPECT_EQ(RunOnBench({"--yes", "download", "15", "gap.hex"}).status, 0);
+}
+
+TEST_F(SpindleCliTest, FilesThatAreNotRegularAreRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+    const std::vector<std::vector<std::string>> commands = {
+        {"import", "3", "fifo"},          {"download", "15", "fifo.hex"}, {"program", "3", "fifo"},
+        {"program-fpga", "6", "fifo"},    {"zephyr-import", "0/lantern", "fifo"},
+    };
+    fs::rename(Path("fifo"), Path("fifo.hex"));
+    for (std::vector<std::string> command : commands) {
+        if (command.back() == "fifo") command.back() = "fifo.hex";
+        command.insert(command.begin(), {"--bench", Bench().string()});
+        const RunResult run = spindle::test::RunCli(kCli, dir_, command, 20);
+        EXPECT_EQ(run.status, 1) << command[2] << ": " << run.err;
+    }
+    const RunResult download = RunOnBench({"download", "15", "fifo.hex"});
+    EXPECT_NE(download.err.find("not a regular file"), std::string::npos) << download.err;
+    EXPECT_EQ(spindle::test::RunCli(kCli, dir_, {"--bench", "fifo.hex", "scan"}, 20).status, 1);
+}
+
+TEST_F(SpindleCliTest, ASignalStopsEveryJobAfterItsRequestAndSaysWhatWasDone) {
+    Json bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 3) device["faults"] = {{"vendorRequestDelayMs", 40}};
+    }
+    WriteFile(Bench(), bench.dump(1));
+    WriteFile(Path("image.iic"), TestImage(0xB2) + TestImage(0xB2) + TestImage(0xB2));
+    // The tool is signalled once its progress says the device is being written.
+    const std::string script =
+        "\"$0\" --bench bench.json program 3 image.iic >job-out.txt 2>job-err.txt & pid=$!; i=0; "
+        "until grep -q writing job-err.txt || [ $i -ge 500 ]; do sleep 0.01; i=$((i+1)); done; "
+        "kill -TERM $pid; wait $pid";
+    const RunResult run = spindle::test::RunCli("/bin/sh", dir_, {"-c", script, kCli}, 30);
+    EXPECT_EQ(run.status, 143);
+    const std::string err = ReadFile(Path("job-err.txt"));
+    const std::string out = ReadFile(Path("job-out.txt"));
+    EXPECT_NE(err.find("SIGTERM received"), std::string::npos) << err;
+    EXPECT_NE(out.find("stopped on request after"), std::string::npos) << out;
+    EXPECT_NE(err.find("EEPROM Programming Failed on device 3"), std::string::npos) << err;
 }
 
 TEST_F(SpindleCliTest, UnreadableSettingsAreReportedAndKept) {
@@ -510,6 +562,19 @@ TEST_F(SpindleCliTest, ABackupRestoresEveryByteEvenBeyondTheListsDigits) {
     const RunResult again = RunOnBench({"--yes", "import", "3", "osprey.json"});
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_NE(again.err.find("Nothing to restore"), std::string::npos) << again.err;
+    EXPECT_EQ(ReadFile(Bench()), file);
+
+    // Bytes that differ only past the text of a locked slot are locked too.
+    Json locked = backup;
+    for (auto& [slot, hex] : locked["slots"].items()) {
+        const std::string text = hex.get<std::string>();
+        if (text.rfind("4E2F4100", 0) == 0) hex = text.substr(0, 28) + "7A";  // "N/A": a configuration string
+    }
+    ASSERT_NE(locked["slots"], backup["slots"]);
+    WriteFile(Path("locked.json"), locked.dump(2));
+    const RunResult lockedImport = RunOnBench({"--yes", "import", "3", "locked.json"});
+    EXPECT_EQ(lockedImport.status, 1);
+    EXPECT_NE(lockedImport.err.find("cannot be changed: the value is locked"), std::string::npos) << lockedImport.err;
     EXPECT_EQ(ReadFile(Bench()), file);
 
     // Slot bytes that are not 15 bytes of hexadecimal are refused.
@@ -639,6 +704,20 @@ TEST_F(SpindleCliTest, ProgramWritesEveryDeviceAtOnceAndADumpReadsTheImageBack) 
     const RunResult programmed = RunOnBench({"--yes", "program", "3", "4", "6", "image.iic"});
     ASSERT_EQ(programmed.status, 0) << programmed.err;
     EXPECT_NE(programmed.out.find("Programmed 3 of 3 devices."), std::string::npos) << programmed.out;
+    // The box the window shows at each job's end reaches standard error.
+    for (int device : {3, 4, 6}) {
+        EXPECT_NE(programmed.err.find(spindle::StrPrintf("EEPROM Programming Complete.\n\nPlease disconnect and "
+                                                         "reconnect the USB cable\nfrom the device %d before "
+                                                         "continuing.\n",
+                                                         device)),
+                  std::string::npos)
+            << programmed.err;
+    }
+    // An empty image programs nothing: refused.
+    WriteFile(Path("empty.iic"), "");
+    const RunResult empty = RunOnBench({"program", "4", "empty.iic"});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_NE(empty.err.find("empty.iic is empty"), std::string::npos) << empty.err;
     for (const char* device : {"3", "4", "6"}) {
         const std::string dump = std::string("dump-") + device + ".iic";
         const RunResult read = RunOnBench({"eeprom-dump", device, dump});
@@ -646,6 +725,18 @@ TEST_F(SpindleCliTest, ProgramWritesEveryDeviceAtOnceAndADumpReadsTheImageBack) 
         EXPECT_EQ(ReadFile(Path(dump)), image) << device;
     }
     EXPECT_EQ(RunOnBench({"eeprom-dump", "3", "x.iic", "--length", "70000"}).status, 2);
+    // An EEPROM of 256 bytes read for 16384 gives its start again: said, and
+    // only its own bytes are kept.
+    Json bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 4) device["eeprom"] = {{"addressBytes", 1}, {"size", 256}};
+    }
+    WriteFile(Bench(), bench.dump(1));
+    ASSERT_EQ(RunOnBench({"program", "4", "image.iic"}).status, 1) << "the image wraps onto its start";
+    const RunResult wrapped = RunOnBench({"eeprom-dump", "4", "small.iic"});
+    EXPECT_EQ(wrapped.status, 1);
+    EXPECT_NE(wrapped.err.find("the EEPROM holds 256 bytes"), std::string::npos) << wrapped.err;
+    EXPECT_EQ(fs::file_size(Path("small.iic")), 256u);
     EXPECT_EQ(RunOnBench({"program", "4", "4", "image.iic"}).status, 2);
 }
 
@@ -695,6 +786,30 @@ TEST_F(SpindleCliTest, ProgramFpgaConfiguresEveryChainAndSaysWhichDeviceEndedThe
     EXPECT_EQ(wrong.status, 1);
     EXPECT_NE(wrong.out.find("the device ended the stream early, after taking"), std::string::npos) << wrong.out;
     EXPECT_NE(wrong.out.find("Programmed the FPGA of 0 of 1 devices."), std::string::npos) << wrong.out;
+    EXPECT_NE(wrong.err.find("FPGA Programming Failed on device 4.\n\n- the device ended the stream early"),
+              std::string::npos)
+        << wrong.err;
+    EXPECT_EQ(wrong.err.find("could not"), std::string::npos) << wrong.err;
+
+    // A design of 139 bytes whose IDCODE check fails in its last packet.
+    const std::string design = ReadFile(examples + "wrong-idcode.xsvf");
+    std::string small(1, '\x16');
+    small += std::string(110, 'c') + '\0';
+    const std::size_t idcheck = design.find('\x12');  // the design opens with its IDCODE check (XSTATE)
+    ASSERT_NE(idcheck, std::string::npos);
+    small += design.substr(idcheck, 26) + '\0';
+    WriteFile(Path("small.xsvf"), small);
+    ASSERT_EQ(small.size(), 139u);
+    const RunResult late = RunOnBench({"program-fpga", "4", "small.xsvf"});
+    EXPECT_EQ(late.status, 1);
+    EXPECT_NE(late.out.find("its player failed a check at the end"), std::string::npos) << late.out;
+
+    // A player file that is not one: the window's box, and the reader's reason.
+    WriteFile(Path("junk.hex"), "not a program\n");
+    const RunResult junk = RunOnBench({"program-fpga", "--player", "junk.hex", "4", examples + "demo-design.xsvf"});
+    EXPECT_EQ(junk.status, 1);
+    EXPECT_NE(junk.err.find("Unable to open RaptorFPGA File"), std::string::npos) << junk.err;
+    EXPECT_NE(junk.err.find("holds no Intel HEX data record"), std::string::npos) << junk.err;
 
     // A file that is not XSVF is refused before any request.
     const std::string before = ReadFile(Bench());
@@ -806,6 +921,11 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
     EXPECT_EQ(fields["Measurement Type"], "Flourescence");
     EXPECT_EQ(fields["Ratio"], "yes");
     EXPECT_EQ(fields["Acquire Temperature"], "yes");
+    EXPECT_NE(changed.out.find("Analog Out Full Scale Value\t4369\n"), std::string::npos)
+        << "what the Kestrel holds, read back: " << changed.out;
+    const RunResult wide = RunOnBench({"kestrel-extra", "0", "Integration Time=1215752191"});
+    EXPECT_EQ(wide.status, 1);
+    EXPECT_NE(wide.err.find("from 0 to 65535"), std::string::npos) << wide.err;
     EXPECT_EQ(RunOnBench({"kestrel-extra", "0", "Analog Out Full Scale Value=0"}).status, 1);
     EXPECT_EQ(RunOnBench({"kestrel-extra", "3"}).status, 1) << "an Osprey has no such settings";
 }

@@ -200,6 +200,12 @@ JobResult ProgramEepromImage(Platform& platform, const EepromJobRequest& request
     entry.Enter(JobPhase::Writing, length);
     std::vector<std::uint32_t> failedWrites;
     for (std::uint32_t offset = 0; offset < length; offset += kEepromRequestBytes) {
+        if (entry.StopAsked()) {
+            result.problems.push_back(StrPrintf("stopped on request after %u of the image's %u bytes were written; "
+                                                "the EEPROM holds part of the new image",
+                                                offset, length));
+            return finish();
+        }
         const std::uint32_t n = std::min(kEepromRequestBytes, length - offset);
         if (session.Write(offset, bytes + offset, n)) {
             result.bytesWritten += n;
@@ -216,7 +222,7 @@ JobResult ProgramEepromImage(Platform& platform, const EepromJobRequest& request
         result.outcome.Done(StrPrintf("write %u bytes", length));
     }
 
-    if (request.verify && length > 0) {
+    if (request.verify && length > 0 && !entry.StopAsked()) {
         entry.Enter(JobPhase::Verifying, length);
         std::vector<std::uint8_t> back;
         if (session.ReadAll(length, back, result.problems, &entry)) {

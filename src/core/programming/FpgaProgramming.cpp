@@ -173,6 +173,10 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
     std::uint32_t n = 0;
     std::uint8_t packet[2 + kPacketData];
     while (!atEnd) {
+        if (entry.StopAsked()) {
+            stream.stoppedOnRequest = true;
+            break;
+        }
         file.read(reinterpret_cast<char*>(packet + 2), kPacketData);
         n = static_cast<std::uint32_t>(file.gcount());
         atEnd = !file;  // the end met (or the file failed): this is the last packet
@@ -234,10 +238,14 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
     entry.done.store(static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.fileSize, 0xFFFFFFFFu)),
                      std::memory_order_relaxed);
     entry.phase.store(static_cast<int>(JobPhase::Settling), std::memory_order_release);
-    clock.Sleep(kFpgaSettleMs);
+    if (!stream.stoppedOnRequest) clock.Sleep(kFpgaSettleMs);
     CloseDevice(platform, handle);
 
-    if (stream.endedEarly) {
+    if (stream.stoppedOnRequest) {
+        stream.problems.push_back(StrPrintf("stopped on request after %llu of the file's %llu bytes had been sent; "
+                                            "the FPGA is not configured",
+                                            Ull(stream.bytesSent), Ull(stream.fileSize)));
+    } else if (stream.endedEarly) {
         stream.problems.push_back(StrPrintf("the device ended the stream early, after taking %llu of the file's %llu bytes",
                                             Ull(stream.bytesSent), Ull(stream.fileSize)));
     } else if (stream.failedAtEnd) {

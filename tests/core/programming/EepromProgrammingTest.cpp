@@ -97,6 +97,14 @@ TEST(EepromProgramming, ADumpReadsWhatIsThereAndRefusesMoreThanTheAddressReaches
     EXPECT_FALSE(repeats.ok);
     EXPECT_EQ(repeats.wrapSize, 256u);
     EXPECT_EQ(repeats.bytes, small);
+    // A job asked to stop sends no further request and says how far it got.
+    rig.entry.stop.store(true);
+    rig.bench->Device(6)->ClearLogs();
+    const JobResult stopped = rig.Program(6, 10, std::string(5000, '\xC2'));
+    EXPECT_FALSE(stopped.ok);
+    EXPECT_NE(stopped.problems.at(0).find("stopped on request after 0 of the image's 5000 bytes"), std::string::npos);
+    for (const auto& request : rig.bench->Device(6)->VendorRequests()) EXPECT_NE(request.request, 0xA2);
+    rig.entry.stop.store(false);
     // An empty image writes nothing, not even the loader.
     rig.bench->Device(6)->ClearLogs();
     EXPECT_FALSE(rig.Program(6, 10, "").ok);

@@ -226,12 +226,18 @@ TEST(XsvfStreaming, AStreamTheDeviceEndsIsAFailureWithTheBytesItTook) {
     // A file whose last packet carries data is followed by the empty packet
     // whose answer, once the player is done, is the verdict.
     ScriptRig tail;
-    tail.Reply({8192, 62, 77, 0xFFFF, 0xFFFF, 0xBEEF});
+    tail.Reply({8192, 62, 77, 15, 0xFFFF, 0xFFFF, 0xBEEF});
     const XsvfStream late = tail.Play(tail.File(139));
     EXPECT_TRUE(late.failedAtEnd);
     EXPECT_EQ(tail.Sent(), (std::vector<Bytes>{kOpen, kAskSize, Packet(62), Packet(62), Packet(15), Packet(0)}));
     ASSERT_EQ(late.problems.size(), 1u);
     EXPECT_NE(late.problems[0].find("failed a check at the end"), std::string::npos);
+    ScriptRig stopped;
+    stopped.Reply({8192, 62});
+    stopped.entry.stop.store(true);
+    const XsvfStream asked = stopped.Play(stopped.File(139));
+    EXPECT_EQ(stopped.Sent(), (std::vector<Bytes>{kOpen, kAskSize}));
+    EXPECT_NE(asked.problems.at(0).find("stopped on request after 0 of the file's 139 bytes"), std::string::npos);
     ScriptRig good;
     good.Reply({8192, 62, 15, 0});
     EXPECT_TRUE(good.Play(good.File(139)).problems.empty());
@@ -353,9 +359,9 @@ TEST(FpgaProgramming, TheDemoDesignConfiguresTheChainAndAWrongIdcodeEndsTheStrea
 
     // 139 bytes whose failing IDCODE check lies in the last packet: the
     // verdict comes with the empty packet after it.
-    const sim::JtagDeviceConfig chain = rig.bench->Device(7)->Config().jtag->device;
+    const sim::JtagDeviceConfig jtag = rig.bench->Device(7)->Config().jtag->device;
     XsvfWriter small;
-    small.Comment(std::string(110, 'c')).CheckIdcode(chain.irLength, chain.idcode ^ 1).Complete();
+    small.Comment(std::string(110, 'c')).CheckIdcode(jtag.irLength, jtag.idcode ^ 1).Complete();
     ASSERT_EQ(small.Bytes().size(), 139u);
     TempFolder folder;
     const std::string path = folder.File("small.xsvf");

@@ -322,6 +322,8 @@ std::vector<FinishedJob> CMainFrame::CollectFinishedJobs() {
         job.kind = static_cast<JobKind>(entry.kind.load());
         job.result = entry.result;
         job.text = CompletionText(index, job.kind, job.result);
+        job.boxes = FoldMessages(job.result.outcome.messages);
+        job.boxes.push_back({job.text, kAppTitle, job.result.ok ? mb::kOk : mb::kOk | mb::kIconError});
         finished.push_back(std::move(job));
     }
     return finished;
@@ -330,7 +332,7 @@ std::vector<FinishedJob> CMainFrame::CollectFinishedJobs() {
 void CMainFrame::ShowFinishedJobs() {
     const std::vector<FinishedJob> finished = CollectFinishedJobs();
     for (const FinishedJob& job : finished) {
-        platform_.ui.ShowNotice(job.text, kAppTitle, job.result.ok ? mb::kOk : mb::kOk | mb::kIconError);
+        for (const OutcomeMessage& box : job.boxes) platform_.ui.ShowNotice(ShownText(box), box.title, box.style);
     }
     if (!finished.empty()) platform_.ui.JobsChanged();
 }
