@@ -123,7 +123,6 @@ TEST_F(DownloadTest, FilesThatCannotBeSentSendNothing) {
         {folder.File("prog.txt"), "x", "Please select .hex or .bix file to download.\n"},
         {folder.File("bad.hex"), Record(0x0, 4, 1) + ":0400000001020304FF\n", "line 2: the checksum is wrong"},
         {folder.File("wrap.hex"), Record(0xFFF8, 16, 1), "line 1: the record of 16 bytes at 0xFFF8 runs past"},
-        // Nothing to download is no download.
         {folder.File("text.hex"), "a text without records\n", "holds no Intel HEX data record"},
         {folder.File("end.hex"), ":00000001FF\n", "holds no Intel HEX data record"},
         {folder.File("empty.hex"), "\x01", "holds no Intel HEX data record"},

@@ -93,7 +93,6 @@ TEST(ExtraKestrel, ACalFileFillsItsFieldsAndAlwaysSetsOneScanAndPulseLed) {
                                        why));
     EXPECT_EQ(rig.dialog.scansToAverage, "1");
     EXPECT_EQ(rig.dialog.electricalDark, "0");
-    EXPECT_EQ(rig.dialog.integrationTime, "120");
     EXPECT_EQ(rig.dialog.oxygenScansToAdd, "3");
     EXPECT_EQ(rig.dialog.fluorescencePeak, "700");
     // "Ratio" is missing: it reads as 0 and clears its box.
