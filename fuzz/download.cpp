@@ -15,6 +15,7 @@
 #include "device/LoaderImages.h"
 #include "platform/DebugTrace.h"
 #include "platform/VirtualClock.h"
+#include "programming/EepromImage.h"
 #include "sim/SimBench.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -37,13 +38,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     anchor.highMemoryLoader = Fx2EepromLoader;
     const DownloadResult download = anchor.DownloadFile(path);
     SPINDLE_FUZZ_CHECK(download.result == 0 || download.result == 1);
+    // The same bytes as an EEPROM dump: a size found for it is a power of
+    // two from 128 below the length, from which the bytes repeat the start.
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
+    const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(file.size(), 65536));
+    const std::uint32_t wrap = EepromWrapSize(bytes, length);
+    if (wrap != 0) {
+        SPINDLE_FUZZ_CHECK(wrap >= 128 && wrap < length && (wrap & (wrap - 1)) == 0);
+        for (std::uint32_t i = wrap; i < length; ++i) SPINDLE_FUZZ_CHECK(bytes[i] == bytes[i % wrap]);
+    }
     if (bix) {
+        // An empty file sends nothing; a longer one sends 8192 bytes and
+        // names the rest.
         SPINDLE_FUZZ_CHECK(download.bytes <= std::min<std::size_t>(file.size(), 8192));
+        if (file.empty()) SPINDLE_FUZZ_CHECK(download.result == 0);
+        if (download.result == 1) {
+            SPINDLE_FUZZ_CHECK(download.bytes == std::min<std::size_t>(file.size(), 8192));
+            SPINDLE_FUZZ_CHECK(download.cutBytes == (file.size() > 8192 ? file.size() - 8192 : 0));
+        }
         return 0;
     }
     IntelHexImage image;
     const HexParseResult parsed = ParseIntelHex(file, image, false);
     if (!parsed.ok) SPINDLE_FUZZ_CHECK(download.result == 0 && download.bytes == 0);
-    if (download.result == 1) SPINDLE_FUZZ_CHECK(download.bytes <= parsed.totalBytes);
+    // Nothing to send is never a download.
+    if (download.result == 1) SPINDLE_FUZZ_CHECK(download.bytes <= parsed.totalBytes && !image.segments.empty());
+    SPINDLE_FUZZ_CHECK(parsed.recordsNotRead <= parsed.linesNotRead);
     return 0;
 }

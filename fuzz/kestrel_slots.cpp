@@ -3,6 +3,7 @@
 // which the operator must enter) into bytes that show the same fields.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <tuple>
 
 #include "FuzzSupport.h"
@@ -29,6 +30,23 @@ auto Fields(const spindle::CExtraKestrelDlg& d) {
                            d.analogFullScale, d.lampOnBetween, d.measurementType, d.printOutHeader, d.electricalDark,
                            d.fluorescencePeak, d.referencePeak, d.pixel3, d.oxygenScansToAdd, d.darkEveryNScans,
                            d.flags);
+}
+
+// The rest of the input as a Zephyr calibration file, read both ways: into
+// the dialog, whose fields then encode or are refused with a reason; and
+// into the Lantern, which this driver never answers, so nothing is written.
+void CalFiles(spindle::Platform& platform, spindle::CExtraKestrelDlg& dialog, std::string_view text) {
+    static const std::string path = spindle::fuzz::ScratchPath("sensor.cal");
+    spindle::fuzz::WriteScratch(path, text);
+    std::string why;
+    if (dialog.LoadCalFile(path, why)) {
+        spindle::CExtraKestrelDlg::Slot a{}, p{}, x{};
+        SPINDLE_FUZZ_CHECK(dialog.Encode(a, p, x, why) || !why.empty());
+    } else {
+        SPINDLE_FUZZ_CHECK(!why.empty());
+    }
+    const spindle::ZephyrImport imported = spindle::ImportZephyrCalibration(platform, spindle::kInvalidHandle, path);
+    SPINDLE_FUZZ_CHECK(!imported.written && !imported.problem.empty());
 }
 
 }  // namespace
@@ -60,5 +78,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CExtraKestrelDlg again(platform);
     again.Decode(encoded[0], encoded[1], encoded[2]);
     SPINDLE_FUZZ_CHECK(Fields(again) == Fields(shown));
+    CalFiles(platform, shown, std::string_view(reinterpret_cast<const char*>(data + 45), size - 45));
     return 0;
 }

@@ -1,10 +1,14 @@
 // The private-profile text (settings, .lin and .cal files): any bytes read
 // back whole, and a value set reads back as set without touching another.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "FuzzSupport.h"
 #include "platform/ProfileText.h"
+#include "protocol/Manufacturing.h"
+#include "protocol/RowRule.h"
+#include "protocol/ValueList.h"
 
 namespace {
 
@@ -22,6 +26,25 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, last - first);
 }
 
+// The bytes as a linearity file imported into a list: either every
+// coefficient row holds a value the instrument can keep, or nothing changed.
+void LinearityImport(const std::string& file) {
+    static const std::string path = spindle::fuzz::ScratchPath("coefficients.lin");
+    static spindle::fuzz::QuietUserInterface ui;
+    spindle::fuzz::WriteScratch(path, file);
+    spindle::CValueList list;
+    for (int row = 0; row < 16; ++row) list.AppendRow("row", "unchanged", 0);
+    const spindle::Outcome imported = spindle::ImportLinearityFile(ui, path, list);
+    for (int row = 7; row <= 14; ++row) {
+        const std::string value = list.GetText(row, spindle::CValueList::kDataColumn);
+        if (!imported.Ok()) {
+            SPINDLE_FUZZ_CHECK(value == "unchanged");
+            continue;
+        }
+        SPINDLE_FUZZ_CHECK(spindle::IsStorableCoefficient(std::strtod(value.c_str(), nullptr)));
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -31,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string otherSection = input.Text(40), otherKey = input.Text(40);
     const std::string file = input.Rest();
 
+    LinearityImport(file);
     ProfileText text(file);
     SPINDLE_FUZZ_CHECK(text.Text() == file);  // nothing is lost or changed by reading
     const auto otherBefore = text.Get(otherSection, otherKey);

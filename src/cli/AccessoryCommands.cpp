@@ -256,6 +256,12 @@ int RunKestrelExtra(const GlobalOptions& options, const std::string& device,
                 session->Ui().Error(refused);
                 return mb::kIdCancel;
             }
+            // What is printed is what the Kestrel holds now, not what was typed.
+            dialog->OnInitDialog();
+            if (dialog->UnreadSlot() != 0) {
+                session->Ui().Error(StrPrintf("slot %d could not be read back from %s", dialog->UnreadSlot(),
+                                              DeviceName(info).c_str()));
+            }
         }
         if (options.json) {
             OrderedJson fields = OrderedJson::object();

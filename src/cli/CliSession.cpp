@@ -1,5 +1,7 @@
 #include "CliSession.h"
 
+#include <algorithm>
+
 #include "platform/INIFileSupport.h"
 
 #include <unistd.h>
@@ -327,9 +329,14 @@ int CCliSession::ExitStatus() {
     // could be opened shows none in the window): name the steps that failed,
     // so no failure goes unexplained.
     if (failed && !ui_.SaidAnything()) {
+        // Each failed step once, as the operation named it.
+        std::vector<std::string> named;
+        for (const std::string& step : failedSteps_) {
+            if (std::find(named.begin(), named.end(), step) == named.end()) named.push_back(step);
+        }
         std::string steps;
-        for (const std::string& step : failedSteps_) steps += (steps.empty() ? "" : "; ") + step;
-        ui_.Error(steps.empty() ? std::string("the command failed") : "could not " + steps);
+        for (const std::string& step : named) steps += (steps.empty() ? "" : "; ") + step;
+        ui_.Error(steps.empty() ? std::string("the command failed") : "the command failed: " + steps);
     }
     return failed ? kExitFailed : kExitOk;
 }

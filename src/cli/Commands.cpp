@@ -422,11 +422,24 @@ int RunImport(const GlobalOptions& options, const std::string& device, const std
         }
     }
     if (exact) {
-        // The editors' lock holds for a restore as for typed values.
-        for (const RestoreEdit& edit : edits) {
+        // The editors' lock holds for a restore as for typed values: for
+        // every row whose text changes, and for every row of a slot whose
+        // bytes change although its text does not (digits past what the
+        // row shows).
+        std::set<int> touched;
+        for (const RestoreEdit& edit : edits) touched.insert(edit.row);
+        for (const auto& [slot, bytes] : backup->slots) {
+            const auto held = session->Frame().listSource.slots.find(slot);
+            if (held == session->Frame().listSource.slots.end() || held->second == bytes) continue;
+            for (int row = 0; row < list.RowCount(); ++row) {
+                if (list.Rule(row).slot == slot) touched.insert(row);
+            }
+        }
+        for (int row : touched) {
             std::string note;
-            if (session->RowLocked(edit.row, note)) {
-                ui.Error(StrPrintf("\"%s\" cannot be changed: the value is locked.", PlainLabel(edit.label).c_str()));
+            if (session->RowLocked(row, note)) {
+                ui.Error(StrPrintf("\"%s\" cannot be changed: the value is locked.",
+                                   PlainLabel(list.GetText(row, CValueList::kItemColumn)).c_str()));
                 ui.Note(note);
                 ui.Note("Nothing was written to the device.");
                 return session->ExitStatus();

@@ -1,6 +1,9 @@
 // program and eeprom-dump: EEPROM firmware into many devices at once
 // through the frame's jobs, and a device's boot EEPROM read into a file.
+#include <signal.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <iostream>
@@ -30,13 +33,52 @@ std::string ProgressLine(const DeviceInfo& info, const JobSnapshot& job) {
     return line;
 }
 
+// The signal that asked the jobs to stop (SIGINT or SIGTERM), 0 for none.
+volatile std::sig_atomic_t gStopSignal = 0;
+extern "C" void OnStopSignal(int signal) { gStopSignal = signal; }
+
+// SIGINT and SIGTERM while jobs run: instead of killing the workers in the
+// middle of a request, they are asked to stop after the request they are
+// making, and the tool reports what each did. A second signal kills.
+class StopSignals {
+public:
+    StopSignals() {
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        ::sigaction(SIGINT, &action, &oldInt_);
+        ::sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~StopSignals() {
+        ::sigaction(SIGINT, &oldInt_, nullptr);
+        ::sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
+
 // Shows the jobs while they run: on a terminal one line per device, drawn
-// again in place; otherwise a line whenever a device enters a new phase.
+// again in place; otherwise a line whenever a device enters a new phase or
+// passes another quarter of it. Stops them on SIGINT or SIGTERM.
 void FollowJobs(CMainFrame& frame, const std::vector<DeviceInfo>& devices) {
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     std::vector<int> lastPhase(devices.size(), -1);
+    std::vector<int> lastQuarter(devices.size(), -1);
     bool drawn = false;
+    bool stopping = false;
     for (;;) {
+        if (gStopSignal != 0 && !stopping) {
+            stopping = true;
+            for (const DeviceInfo& info : devices) frame.jobs[info.index].stop.store(true, std::memory_order_release);
+            std::cerr << (drawn ? "\n" : "") << "spindle-cli: " << (gStopSignal == SIGINT ? "SIGINT" : "SIGTERM")
+                      << " received: every job stops after the request it is making\n";
+            drawn = false;
+        }
         bool running = false;
         std::string block;
         for (std::size_t i = 0; i < devices.size(); ++i) {
@@ -45,8 +87,12 @@ void FollowJobs(CMainFrame& frame, const std::vector<DeviceInfo>& devices) {
             running = running || !job.finished;
             if (terminal) {
                 block += "\r\033[K" + ProgressLine(devices[i], job) + "\n";
-            } else if (static_cast<int>(job.phase) != lastPhase[i]) {
+                continue;
+            }
+            const int quarter = job.total > 0 ? static_cast<int>(4ull * job.done / job.total) : 0;
+            if (static_cast<int>(job.phase) != lastPhase[i] || quarter != lastQuarter[i]) {
                 lastPhase[i] = static_cast<int>(job.phase);
+                lastQuarter[i] = quarter;
                 if (job.phase != JobPhase::Finished) std::cerr << ProgressLine(devices[i], job) << '\n';
             }
         }
@@ -60,6 +106,9 @@ void FollowJobs(CMainFrame& frame, const std::vector<DeviceInfo>& devices) {
     }
     frame.WaitForJobs();
 }
+
+// The exit status after jobs that a signal stopped: 128 + the signal.
+int StatusAfterSignal(int status) { return gStopSignal != 0 ? 128 + gStopSignal : status; }
 
 // The named devices, each once, from the tree; false (with `status`) at the
 // first that is not there, named twice, or refused by `refuse` (which says
@@ -98,11 +147,13 @@ OrderedJson ProblemsJson(const std::vector<std::string>& problems) {
 // with its result, in the devices' order.
 struct JobsRun {
     std::vector<std::pair<DeviceInfo, JobResult>> results;
+    std::vector<FinishedJob> finished;  // in the devices' order
     std::vector<std::pair<DeviceInfo, Outcome>> refused;
 };
 template <typename Start>
 JobsRun RunJobs(CMainFrame& frame, const std::vector<DeviceInfo>& devices, Start start) {
     JobsRun run;
+    const StopSignals signals;
     std::vector<DeviceInfo> started;
     for (const DeviceInfo& info : devices) {
         const Outcome outcome = start(DeviceRecord{info.index, info.familyCode, info.serial});
@@ -116,10 +167,20 @@ JobsRun RunJobs(CMainFrame& frame, const std::vector<DeviceInfo>& devices, Start
     const std::vector<FinishedJob> finished = frame.CollectFinishedJobs();
     for (const DeviceInfo& info : started) {
         for (const FinishedJob& job : finished) {
-            if (job.deviceIndex == info.index) run.results.emplace_back(info, job.result);
+            if (job.deviceIndex != info.index) continue;
+            run.results.emplace_back(info, job.result);
+            run.finished.push_back(job);
         }
     }
     return run;
+}
+
+// The boxes the window shows at each job's end, with the same texts, on
+// standard error: the messages the job met, then its completion box.
+void PrintJobBoxes(CCliSession& session, const JobsRun& run) {
+    for (const FinishedJob& job : run.finished) {
+        for (const OutcomeMessage& box : job.boxes) session.Ui().MessageBox(ShownText(box), box.title, box.style);
+    }
 }
 
 }  // namespace
@@ -146,6 +207,7 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
     const JobsRun run = RunJobs(frame, found, [&](const DeviceRecord& record) {
         return frame.StartEepromJob(record, image, jobOptions);
     });
+    PrintJobBoxes(*session, run);
     OrderedJson results = OrderedJson::array();
     int succeeded = 0;
     for (const auto& [info, result] : run.results) {
@@ -181,7 +243,7 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
         if (succeeded > 0) std::cout << " Disconnect and reconnect each programmed device before using it.";
         std::cout << '\n';
     }
-    return session->ExitStatus();
+    return StatusAfterSignal(session->ExitStatus());
 }
 
 int RunProgramFpga(const GlobalOptions& options, const std::vector<std::string>& devices, const std::string& file,
@@ -212,6 +274,7 @@ int RunProgramFpga(const GlobalOptions& options, const std::vector<std::string>&
     const JobsRun run = RunJobs(frame, found, [&](const DeviceRecord& record) {
         return frame.StartFpgaJob(record, file, jobOptions);
     });
+    PrintJobBoxes(*session, run);
     OrderedJson results = OrderedJson::array();
     int succeeded = 0;
     for (const auto& [info, result] : run.results) {
@@ -242,7 +305,7 @@ int RunProgramFpga(const GlobalOptions& options, const std::vector<std::string>&
         if (succeeded > 0) std::cout << " Disconnect and reconnect each programmed device before using it.";
         std::cout << '\n';
     }
-    return session->ExitStatus();
+    return StatusAfterSignal(session->ExitStatus());
 }
 
 int RunEepromDump(const GlobalOptions& options, const std::string& device, const std::string& file,
@@ -265,10 +328,13 @@ int RunEepromDump(const GlobalOptions& options, const std::string& device, const
     session->Ui().SetActivity("Reading the EEPROM");
     const EepromReadResult read = ReadEepromImage(session->Ports(), info.index, info.familyCode, length);
     session->Record(read.outcome);
-    if (!read.ok) {
+    // A wrapped read keeps the EEPROM's real contents, once, and still fails:
+    // the length asked for was not there.
+    if (!read.ok && read.wrapSize == 0) {
         for (const std::string& problem : read.problems) session->Ui().Error(DeviceName(info) + ": " + problem);
         return session->ExitStatus();
     }
+    for (const std::string& problem : read.problems) session->Ui().Error(DeviceName(info) + ": " + problem);
     const FileWriteResult written = ReplaceFileAtomically(file, std::string(read.bytes.begin(), read.bytes.end()));
     if (!written.Succeeded()) {
         session->Ui().Error(written.error);

@@ -176,6 +176,7 @@ std::optional<ValuesBackup> ReadBackupFile(const std::string& path, std::string&
             return std::nullopt;
         case BoundedRead::Missing:
         case BoundedRead::Failed: error = "cannot open " + path; return std::nullopt;
+        case BoundedRead::NotAFile: error = path + ": " + BoundedReadProblem(BoundedRead::NotAFile); return std::nullopt;
     }
     Json document;
     bool tooDeep = false;

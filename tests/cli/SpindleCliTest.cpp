@@ -1,6 +1,7 @@
 // End-to-end tests of spindle-cli: each test runs the built program, as a
 // shell script would, on a bench file and a settings folder of its own.
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -398,6 +399,53 @@ TEST_F(SpindleCliTest, DownloadLoadsAProgramIntoAnUnprogrammedChip) {
     EXPECT_NE(refused.err.find("line 1: the checksum is wrong"), std::string::npos) << refused.err;
     EXPECT_EQ(RunOnBench({"download", "15", "prog.txt"}).status, 1);
     EXPECT_EQ(RunOnBench({"download", "99", "prog.hex"}).status, 1);
+
+    // Records after a blank line: asked about; --yes takes the first part.
+    WriteFile(Path("gap.hex"), ":10000000000102030405060708090A0B0C0D0E0F78\n\n:0201000002FFFC\n:00000001FF\n");
+    const RunResult gap = RunOnBench({"download", "15", "gap.hex"});
+    EXPECT_EQ(gap.status, 1);
+    EXPECT_NE(gap.err.find("the 2 lines after it (2 of them records) were not read"), std::string::npos) << gap.err;
+    EXPECT_EQ(RunOnBench({"--yes", "download", "15", "gap.hex"}).status, 0);
+}
+
+TEST_F(SpindleCliTest, FilesThatAreNotRegularAreRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+    const std::vector<std::vector<std::string>> commands = {
+        {"import", "3", "fifo"},          {"download", "15", "fifo.hex"}, {"program", "3", "fifo"},
+        {"program-fpga", "6", "fifo"},    {"zephyr-import", "0/lantern", "fifo"},
+    };
+    fs::rename(Path("fifo"), Path("fifo.hex"));
+    for (std::vector<std::string> command : commands) {
+        if (command.back() == "fifo") command.back() = "fifo.hex";
+        command.insert(command.begin(), {"--bench", Bench().string()});
+        const RunResult run = spindle::test::RunCli(kCli, dir_, command, 20);
+        EXPECT_EQ(run.status, 1) << command[2] << ": " << run.err;
+    }
+    const RunResult download = RunOnBench({"download", "15", "fifo.hex"});
+    EXPECT_NE(download.err.find("not a regular file"), std::string::npos) << download.err;
+    EXPECT_EQ(spindle::test::RunCli(kCli, dir_, {"--bench", "fifo.hex", "scan"}, 20).status, 2);
+}
+
+std::string TestImage(std::uint8_t bootByte);  // an EEPROM image of 16384 bytes
+TEST_F(SpindleCliTest, ASignalStopsEveryJobAfterItsRequestAndSaysWhatWasDone) {
+    Json bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 3) device["faults"] = {{"vendorRequestDelayMs", 40}};
+    }
+    WriteFile(Bench(), bench.dump(1));
+    WriteFile(Path("image.iic"), TestImage(0xB2) + TestImage(0xB2) + TestImage(0xB2));
+    // The tool is signalled once its progress says the device is being written.
+    const std::string script =
+        "\"$0\" --bench bench.json program 3 image.iic >job-out.txt 2>job-err.txt & pid=$!; i=0; "
+        "until grep -q writing job-err.txt || [ $i -ge 500 ]; do sleep 0.01; i=$((i+1)); done; "
+        "kill -TERM $pid; wait $pid";
+    const RunResult run = spindle::test::RunCli("/bin/sh", dir_, {"-c", script, kCli}, 30);
+    EXPECT_EQ(run.status, 143);
+    const std::string err = ReadFile(Path("job-err.txt"));
+    const std::string out = ReadFile(Path("job-out.txt"));
+    EXPECT_NE(err.find("SIGTERM received"), std::string::npos) << err;
+    EXPECT_NE(out.find("stopped on request after"), std::string::npos) << out;
+    EXPECT_NE(err.find("EEPROM Programming Failed on device 3"), std::string::npos) << err;
 }
 
 TEST_F(SpindleCliTest, UnreadableSettingsAreReportedAndKept) {
@@ -520,6 +568,15 @@ TEST_F(SpindleCliTest, ABackupRestoresEveryByteEvenBeyondTheListsDigits) {
     EXPECT_NE(again.err.find("Nothing to restore"), std::string::npos) << again.err;
     EXPECT_EQ(ReadFile(Bench()), file);
 
+    // Bytes that differ only past the text of a locked slot are locked too.
+    Json locked = backup;
+    locked["slots"]["15"] = locked["slots"]["15"].get<std::string>().substr(0, 28) + "7A";  // Configuration String 1
+    WriteFile(Path("locked.json"), locked.dump(2));
+    const RunResult lockedImport = RunOnBench({"--yes", "import", "3", "locked.json"});
+    EXPECT_EQ(lockedImport.status, 1);
+    EXPECT_NE(lockedImport.err.find("cannot be changed: the value is locked"), std::string::npos) << lockedImport.err;
+    EXPECT_EQ(ReadFile(Bench()), file);
+
     // Slot bytes that are not 15 bytes of hexadecimal are refused.
     Json broken = backup;
     broken["slots"]["1"] = "12";
@@ -566,7 +623,7 @@ TEST_F(SpindleCliTest, HugeDeepOrMistypedFilesAreRefusedWithoutACrash) {
     // Endless files: a bench file and a backup read from /dev/zero.
     const RunResult endlessBench = Run({"--bench", "/dev/zero", "scan"});
     EXPECT_EQ(endlessBench.status, 2) << endlessBench.err;
-    EXPECT_NE(endlessBench.err.find("larger than"), std::string::npos) << endlessBench.err;
+    EXPECT_NE(endlessBench.err.find("not a regular file"), std::string::npos) << endlessBench.err;
     const std::string bench = ReadFile(Bench());
     const RunResult endlessBackup = RunOnBench({"--yes", "import", "3", "/dev/zero"});
     EXPECT_EQ(endlessBackup.status, 1) << endlessBackup.err;
@@ -647,6 +704,15 @@ TEST_F(SpindleCliTest, ProgramWritesEveryDeviceAtOnceAndADumpReadsTheImageBack) 
     const RunResult programmed = RunOnBench({"--yes", "program", "3", "4", "6", "image.iic"});
     ASSERT_EQ(programmed.status, 0) << programmed.err;
     EXPECT_NE(programmed.out.find("Programmed 3 of 3 devices."), std::string::npos) << programmed.out;
+    // The box the window shows at each job's end reaches standard error.
+    for (int device : {3, 4, 6}) {
+        EXPECT_NE(programmed.err.find(spindle::StrPrintf("EEPROM Programming Complete.\n\nPlease disconnect and "
+                                                         "reconnect the USB cable\nfrom the device %d before "
+                                                         "continuing.\n",
+                                                         device)),
+                  std::string::npos)
+            << programmed.err;
+    }
     for (const char* device : {"3", "4", "6"}) {
         const std::string dump = std::string("dump-") + device + ".iic";
         const RunResult read = RunOnBench({"eeprom-dump", device, dump});
@@ -654,7 +720,6 @@ TEST_F(SpindleCliTest, ProgramWritesEveryDeviceAtOnceAndADumpReadsTheImageBack) 
         EXPECT_EQ(ReadFile(Path(dump)), image) << device;
     }
     EXPECT_EQ(RunOnBench({"eeprom-dump", "3", "x.iic", "--length", "70000"}).status, 2);
-    EXPECT_EQ(RunOnBench({"program", "4", "4", "image.iic"}).status, 2);
 }
 
 TEST_F(SpindleCliTest, ProgramNamesTheDeviceThatWasUnpluggedMidWay) {
@@ -703,6 +768,30 @@ TEST_F(SpindleCliTest, ProgramFpgaConfiguresEveryChainAndSaysWhichDeviceEndedThe
     EXPECT_EQ(wrong.status, 1);
     EXPECT_NE(wrong.out.find("the device ended the stream early, after taking"), std::string::npos) << wrong.out;
     EXPECT_NE(wrong.out.find("Programmed the FPGA of 0 of 1 devices."), std::string::npos) << wrong.out;
+    EXPECT_NE(wrong.err.find("FPGA Programming Failed on device 4.\n\n- the device ended the stream early"),
+              std::string::npos)
+        << wrong.err;
+    EXPECT_EQ(wrong.err.find("could not"), std::string::npos) << wrong.err;
+
+    // A design of 139 bytes whose IDCODE check fails in its last packet.
+    const std::string design = ReadFile(examples + "wrong-idcode.xsvf");
+    std::string small(1, '\x16');
+    small += std::string(110, 'c') + '\0';
+    const std::size_t idcheck = design.find('\x12');  // the design opens with its IDCODE check (XSTATE)
+    ASSERT_NE(idcheck, std::string::npos);
+    small += design.substr(idcheck, 26) + '\0';
+    WriteFile(Path("small.xsvf"), small);
+    ASSERT_EQ(small.size(), 139u);
+    const RunResult late = RunOnBench({"program-fpga", "4", "small.xsvf"});
+    EXPECT_EQ(late.status, 1);
+    EXPECT_NE(late.out.find("its player failed a check at the end"), std::string::npos) << late.out;
+
+    // A player file that is not one: the window's box, and the reader's reason.
+    WriteFile(Path("junk.hex"), "not a program\n");
+    const RunResult junk = RunOnBench({"program-fpga", "--player", "junk.hex", "4", examples + "demo-design.xsvf"});
+    EXPECT_EQ(junk.status, 1);
+    EXPECT_NE(junk.err.find("Unable to open RaptorFPGA File"), std::string::npos) << junk.err;
+    EXPECT_NE(junk.err.find("holds no Intel HEX data record"), std::string::npos) << junk.err;
 
     // A file that is not XSVF is refused before any request.
     const std::string before = ReadFile(Bench());
@@ -837,6 +926,8 @@ TEST_F(SpindleCliTest, AccessoryToolsCalibrateTheLanternImportAZephyrFileAndRoun
     EXPECT_EQ(fields["Measurement Type"], "Flourescence");
     EXPECT_EQ(fields["Ratio"], "yes");
     EXPECT_EQ(fields["Acquire Temperature"], "yes");
+    EXPECT_NE(changed.out.find("Analog Out Full Scale Value\t4369\n"), std::string::npos)
+        << "what the Kestrel holds, read back: " << changed.out;
     EXPECT_EQ(RunOnBench({"kestrel-extra", "0", "Analog Out Full Scale Value=0"}).status, 1);
     EXPECT_EQ(RunOnBench({"kestrel-extra", "3"}).status, 1) << "an Osprey has no such settings";
     // Slot 17 unreadable (unplugged before its query): refused, said once.

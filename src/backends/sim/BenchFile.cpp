@@ -456,6 +456,8 @@ Json ReadBenchDocument(const std::string& path) {
             throw BenchFileError(path + StrPrintf(": the bench file is larger than %zu bytes", kMaxJsonFileBytes));
         case BoundedRead::Missing:
         case BoundedRead::Failed: throw BenchFileError(path + ": cannot open the bench file");
+        case BoundedRead::NotAFile:
+            throw BenchFileError(path + ": " + BoundedReadProblem(BoundedRead::NotAFile));
     }
     try {
         return ParseBoundedJson(text);

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "programming/FpgaProgramming.h"
 #include "programming/JobTable.h"
@@ -54,6 +55,10 @@ struct FinishedJob {
     JobKind kind = JobKind::None;
     JobResult result;
     std::string text;  // the completion box's text
+    // Every box the job's end shows, in order: the messages its steps met
+    // (folded), then the completion box. The window shows them; the
+    // command line prints the same texts on standard error.
+    std::vector<OutcomeMessage> boxes;
 };
 
 }  // namespace spindle

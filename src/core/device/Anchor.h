@@ -42,6 +42,7 @@ struct DownloadResult {
     std::uint32_t bytes = 0;      // bytes sent (as far as the device took them)
     std::uint32_t segments = 0;   // Intel HEX segments; 0 for a BIX file
     std::uint32_t highBytes = 0;  // of them, from 0x2000 up (through the loader)
+    std::uint32_t cutBytes = 0;   // BIX bytes past the 8192 that were sent
 };
 
 // The device control object: names one device and runs Vendor Request,

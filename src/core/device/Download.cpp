@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <fstream>
 
 #include "device/Anchor.h"
 #include "device/EzusbDevice.h"
@@ -24,6 +23,10 @@ void Refuse(Platform& platform, DownloadResult& download, const char* step, cons
     download.result = 0;
     download.outcome.Fail(step);
     download.outcome.Met({text, kAnchorErrorTitle, mb::kOk});
+}
+
+std::string NotAFile(const std::string& path) {
+    return StrPrintf("%s: %s. Nothing was sent to the device.\n", path.c_str(), BoundedReadProblem(BoundedRead::NotAFile));
 }
 
 std::string Lower(std::string text) {
@@ -69,6 +72,7 @@ DownloadResult CAnchor::DownloadFile(const std::string& path) {
                        StrPrintf("%s is larger than %zu bytes; it is not an 8051 program.\n", path.c_str(),
                                  kMaxHexFileBytes));
                 return download;
+            case BoundedRead::NotAFile: Refuse(platform_, download, "open the file", NotAFile(path)); return download;
             case BoundedRead::Missing:
             case BoundedRead::Failed: Refuse(platform_, download, "open the file", kOpenError); return download;
         }
@@ -78,6 +82,27 @@ DownloadResult CAnchor::DownloadFile(const std::string& path) {
                    StrPrintf("%s is not a usable Intel HEX file: %s. Nothing was sent to the device.\n", path.c_str(),
                              parsed.error.c_str()));
             return download;
+        }
+        // Nothing to send would only reset the 8051 into whatever its RAM
+        // holds, reported as a download.
+        if (hexImage.segments.empty()) {
+            Refuse(platform_, download, "read the file",
+                   StrPrintf("%s holds no Intel HEX data record. Nothing was sent to the device.\n", path.c_str()));
+            return download;
+        }
+        // The reading stops at a line that is not a record; records after it
+        // are not read. That is the reader's rule, but a file that goes on
+        // is asked about rather than downloaded half without a word.
+        if (parsed.recordsNotRead > 0) {
+            const std::string question = StrPrintf(
+                "%s: the reading stopped at line %d, which is not a record; the %d lines after it (%d of them "
+                "records) were not read.\n\nDownload the %u bytes read before it?",
+                path.c_str(), parsed.stoppedAtLine, parsed.linesNotRead, parsed.recordsNotRead, parsed.totalBytes);
+            download.outcome.Met({question, kAppTitle, mb::kYesNo | mb::kIconWarning});
+            if (platform_.ui.MessageBox(question, kAppTitle, mb::kYesNo | mb::kIconWarning) != mb::kIdYes) {
+                download.outcome.Fail("download a file read only in part");
+                return download;
+            }
         }
         if (parsed.extendedAddressRecords > 0) {
             TraceLine(platform_, StrPrintf("%s: %d extended address records (type 2 or 4, first on line %d) "
@@ -125,13 +150,38 @@ DownloadResult CAnchor::DownloadFile(const std::string& path) {
         return download;
     }
     if (lower.find(".bix") != std::string::npos) {
-        std::ifstream file(path, std::ios::binary);
-        if (!file) {
+        std::string bytes;
+        const BoundedRead read = ReadFileBounded(path, kMaxHexFileBytes, bytes);
+        if (read == BoundedRead::NotAFile) {
+            Refuse(platform_, download, "open the file", NotAFile(path));
+            return download;
+        }
+        if (read == BoundedRead::TooLarge) {
+            Refuse(platform_, download, "read the file",
+                   StrPrintf("%s is larger than %zu bytes; it is not an 8051 program.\n", path.c_str(), kMaxHexFileBytes));
+            return download;
+        }
+        if (read != BoundedRead::Ok) {
             Refuse(platform_, download, "open the file", kOpenError);
             return download;
         }
-        file.read(reinterpret_cast<char*>(downloadBuffer.data()), static_cast<std::streamsize>(kBixBytes));
-        downloadLength = static_cast<std::uint32_t>(file.gcount());
+        if (bytes.empty()) {
+            Refuse(platform_, download, "read the file",
+                   StrPrintf("%s is empty. Nothing was sent to the device.\n", path.c_str()));
+            return download;
+        }
+        // Only the first 8192 bytes are a BIX program; the rest is not sent,
+        // and the operator hears so.
+        if (bytes.size() > kBixBytes) {
+            const std::string note = StrPrintf("%s is %zu bytes long; only its first %zu bytes were sent.\n",
+                                               path.c_str(), bytes.size(), kBixBytes);
+            TraceLine(platform_, note);
+            platform_.ui.MessageBox(note, kAppTitle, mb::kOk | mb::kIconWarning);
+            download.outcome.Met({note, kAppTitle, mb::kOk | mb::kIconWarning});
+            download.cutBytes = static_cast<std::uint32_t>(bytes.size() - kBixBytes);
+        }
+        downloadLength = static_cast<std::uint32_t>(std::min(bytes.size(), kBixBytes));
+        std::memcpy(downloadBuffer.data(), bytes.data(), downloadLength);
         downloadAddress = 0;
         download.outcome.Append(RunOperation(anchorop::kResetHold));
         download.outcome.Append(RunOperation(anchorop::kAnchorDownload));

@@ -61,18 +61,29 @@ void CloseDevice(Platform& platform, DeviceHandle handle) {
 
 std::uint16_t ReadDeviceDescriptor(Platform& platform, DeviceHandle handle, DescriptorField field) {
     if (IsNoDevice(handle)) return 0;
+    std::uint16_t value = 0xFFFF;
+    ReadDeviceDescriptor(platform, handle, field, value);
+    return value;
+}
+
+bool ReadDeviceDescriptor(Platform& platform, DeviceHandle handle, DescriptorField field, std::uint16_t& value) {
+    value = 0xFFFF;
+    if (IsNoDevice(handle)) {
+        value = 0;
+        return false;
+    }
     std::array<std::uint8_t, kDeviceDescriptorSize> descriptor{};
     std::uint32_t returned = 0;
     if (!platform.driver.IoControl(handle, ioctl::kGetDeviceDescriptor, nullptr, 0, descriptor.data(),
                                    kDeviceDescriptorSize, &returned)) {
-        return 0xFFFF;
+        return false;
     }
     switch (field) {
-        case DescriptorField::ProductId: return DecodeLe16(&descriptor[10]);
-        case DescriptorField::VendorId: return DecodeLe16(&descriptor[8]);
-        case DescriptorField::ProductStringIndex: return descriptor[15];
+        case DescriptorField::ProductId: value = DecodeLe16(&descriptor[10]); break;
+        case DescriptorField::VendorId: value = DecodeLe16(&descriptor[8]); break;
+        case DescriptorField::ProductStringIndex: value = descriptor[15]; break;
     }
-    return 0xFFFF;
+    return true;
 }
 
 bool ReadStringDescriptor(Platform& platform, DeviceHandle handle, std::uint8_t index, std::string& text) {

@@ -22,6 +22,8 @@ void CloseDevice(Platform& platform, DeviceHandle handle);
 // idProduct, idVendor or iProduct. 0 without a request for a 0 or all-ones
 // handle; 0xFFFF when the request fails.
 std::uint16_t ReadDeviceDescriptor(Platform& platform, DeviceHandle handle, DescriptorField field);
+// The same, telling a failed request (false) from a field that reads 0xFFFF.
+bool ReadDeviceDescriptor(Platform& platform, DeviceHandle handle, DescriptorField field, std::uint16_t& value);
 // String descriptor `index` as 8-bit text (low byte of each character).
 // On failure `text` is left unchanged and false is returned.
 bool ReadStringDescriptor(Platform& platform, DeviceHandle handle, std::uint8_t index, std::string& text);

@@ -41,6 +41,29 @@ HexParseResult Refuse(IntelHexImage& image, HexParseResult result, int line, std
     return result;
 }
 
+// Counts the lines of `rest` (what follows the piece at which the reading
+// stopped) and the records among them; blank lines at the end do not count.
+void CountUnread(std::string_view rest, int line, HexParseResult& result) {
+    result.stoppedAtLine = line;
+    int lines = 0;
+    int sinceLastText = 0;
+    std::size_t at = 0;
+    while (at < rest.size()) {
+        std::size_t end = rest.find('\n', at);
+        end = end == std::string_view::npos ? rest.size() : end + 1;
+        const std::string_view text = rest.substr(at, end - at);
+        at = end;
+        ++lines;
+        if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+            ++sinceLastText;
+            continue;
+        }
+        sinceLastText = 0;
+        if (text[0] == ':') ++result.recordsNotRead;
+    }
+    result.linesNotRead = lines - sinceLastText;
+}
+
 }  // namespace
 
 HexParseResult ParseIntelHex(std::string_view text, IntelHexImage& image, bool spaced) {
@@ -60,7 +83,10 @@ HexParseResult ParseIntelHex(std::string_view text, IntelHexImage& image, bool s
         const std::string_view piece = text.substr(position, end - position);
         position = end;
         ++line;
-        if (piece.empty() || piece[0] != ':') break;
+        if (piece.empty() || piece[0] != ':') {
+            CountUnread(text.substr(position), line, result);
+            break;
+        }
         if (piece.size() > 1 && piece[1] == ' ') spaced = true;
         const Columns& at = spaced ? kSpaced : kStandard;
 

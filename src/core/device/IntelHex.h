@@ -40,6 +40,11 @@ struct HexParseResult {
     int extendedAddressRecords = 0;       // type 2 and 4 records, ignored
     int firstExtendedAddressLine = 0;
     bool endRecordSeen = false;           // reading ended at a type-1 record
+    // When the reading stopped at a piece that is not a record: its line,
+    // the lines after it, and how many of those are records (begin with ':').
+    int stoppedAtLine = 0;
+    int linesNotRead = 0;
+    int recordsNotRead = 0;
 };
 
 // Reads Intel HEX text into `image`. Lines are read in pieces of at most 255

@@ -73,12 +73,15 @@ Outcome ScanDevices(Platform& platform, const JobBusyFlags& jobBusy, DeviceRecor
         const ScopedDevice device(platform, ScopedDevice::Adopt{}, opened);
         const DeviceHandle handle = device.Handle();
 
-        const std::uint16_t product = ReadDeviceDescriptor(platform, handle, DescriptorField::ProductId);
-        const std::uint16_t vendor = ReadDeviceDescriptor(platform, handle, DescriptorField::VendorId);
-        // A device that opened but stopped answering (0xFFFF is what a failed
-        // descriptor read gives) is left out or listed with what was read;
-        // the scan says so instead of passing the tree off as complete.
-        bool answered = product != 0xFFFF && vendor != 0xFFFF;
+        // A device that opened but stopped answering is left out or listed
+        // with what was read; the scan says so instead of passing the tree
+        // off as complete. A request that succeeded with 0xFFFF in a field is
+        // an answer: such a device matches no row and is left out silently.
+        std::uint16_t product = 0xFFFF;
+        std::uint16_t vendor = 0xFFFF;
+        const bool productRead = ReadDeviceDescriptor(platform, handle, DescriptorField::ProductId, product);
+        const bool vendorRead = ReadDeviceDescriptor(platform, handle, DescriptorField::VendorId, vendor);
+        bool answered = productRead && vendorRead;
         std::string label = StrPrintf("USB Device %d", n);
 
         const ClassificationRow* row = Classify(vendor, product);

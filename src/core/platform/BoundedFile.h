@@ -14,10 +14,16 @@ inline constexpr std::size_t kMaxHexFileBytes = 4u << 20;       // Intel HEX (a 
 // exhaust the stack of a recursive reader.
 inline constexpr int kMaxJsonDepth = 64;
 
-enum class BoundedRead { Ok, Missing, Failed, TooLarge };
+enum class BoundedRead { Ok, Missing, Failed, TooLarge, NotAFile };
 
 // Reads at most `maxBytes` of the file; TooLarge (and nothing in `bytes`)
-// when it holds more.
+// when it holds more. Only a regular file is read: a directory, a device or
+// a pipe (which would block for ever without a writer) is NotAFile, found
+// without waiting.
 BoundedRead ReadFileBounded(const std::string& path, std::size_t maxBytes, std::string& bytes);
+
+// Why a read that did not give Ok gave nothing, as a clause for a message
+// ("it cannot be opened", "it is not a regular file ...").
+const char* BoundedReadProblem(BoundedRead read);
 
 }  // namespace spindle

@@ -39,7 +39,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // True when path names something that can be opened for reading as a file.
 bool CanOpenForReading(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
+    // Only a regular file: opening a pipe without a writer would block.
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     std::FILE* probe = std::fopen(path.c_str(), "rb");
     if (probe == nullptr) return false;
     std::fclose(probe);

@@ -12,7 +12,15 @@ struct OutcomeMessage {
     std::string text;
     std::string title;
     unsigned style = 0;
+    unsigned count = 1;  // how many times it was met (repeats folded into one)
 };
+
+// The messages in first-met order, each text and title once with the times
+// it was met, questions shown as notices (they were answered already).
+std::vector<OutcomeMessage> FoldMessages(const std::vector<OutcomeMessage>& messages);
+// The text a folded message is shown with: as met, and "(met N times)" after
+// it when it was met more than once.
+std::string ShownText(const OutcomeMessage& message);
 
 // What an operation did: the steps it completed, the steps that failed and
 // the messages it met, in order. The command handler shows the messages; the

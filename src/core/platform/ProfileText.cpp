@@ -213,6 +213,7 @@ ProfileLoad LoadProfileFile(const std::string& path, std::string& bytes) {
         case BoundedRead::Ok: return ProfileLoad::Ok;
         case BoundedRead::Missing: return ProfileLoad::Missing;
         case BoundedRead::Failed:
+        case BoundedRead::NotAFile:
         case BoundedRead::TooLarge: break;
     }
     return ProfileLoad::Failed;

@@ -1,5 +1,6 @@
 #include "programming/EepromImage.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/Format.h"
@@ -40,6 +41,16 @@ std::string BootImageQuestion(BootImageKind kind, std::uint8_t firstByte, ChipGe
     }
     return StrPrintf("%s is an image for %s chip, but device %u has %s chip.\n\nWrite it anyway?", name.c_str(),
                      kind == BootImageKind::Fx2 ? "an EZ-USB FX2" : "an EZ-USB", deviceIndex, chipName);
+}
+
+std::uint32_t EepromWrapSize(const std::uint8_t* bytes, std::uint32_t length) {
+    if (length == 0 || std::all_of(bytes, bytes + length, [&](std::uint8_t b) { return b == bytes[0]; })) return 0;
+    for (std::uint32_t size = 128; size < length; size *= 2) {
+        bool repeats = true;
+        for (std::uint32_t i = size; i < length && repeats; ++i) repeats = bytes[i] == bytes[i % size];
+        if (repeats) return size;
+    }
+    return 0;
 }
 
 std::uint32_t EstimateEepromSeconds(std::uint32_t length) { return (length * 245u) / 1000u / 60u + 10u; }

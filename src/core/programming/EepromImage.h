@@ -27,6 +27,14 @@ bool BootImageFits(BootImageKind kind, ChipGeneration chip);
 std::string BootImageQuestion(BootImageKind kind, std::uint8_t firstByte, ChipGeneration chip,
                               const std::string& imagePath, std::uint32_t deviceIndex);
 
+// An EEPROM smaller than the length read gives its contents again from
+// the address where its own address bits wrap. The smallest power of two
+// from 128 (the smallest boot EEPROM) up, below the length, from which the
+// bytes repeat the start: the EEPROM's size; 0 when they never repeat. An
+// image of one byte value throughout (an erased EEPROM) repeats anywhere
+// and cannot tell its size: also 0.
+std::uint32_t EepromWrapSize(const std::uint8_t* bytes, std::uint32_t length);
+
 // Expected duration of an EEPROM job in seconds: length x 245 / 1000 / 60
 // + 10, in unsigned 32-bit integer steps (16384 bytes give 76).
 std::uint32_t EstimateEepromSeconds(std::uint32_t length);

@@ -150,8 +150,13 @@ JobResult ProgramEepromImage(Platform& platform, const EepromJobRequest& request
     }
     if (read != BoundedRead::Ok) {
         TraceLine(platform, "Error opening EEPROM file.\n");
-        result.problems.push_back(StrPrintf("the image file %s could not be read; nothing was written",
-                                            request.imagePath.c_str()));
+        result.problems.push_back(StrPrintf("the image file %s could not be read (%s); nothing was written",
+                                            request.imagePath.c_str(), BoundedReadProblem(read)));
+        result.outcome.Fail("read the image file");
+        return result;
+    }
+    if (image.empty()) {
+        result.problems.push_back(StrPrintf("the image file %s is empty; nothing was written", request.imagePath.c_str()));
         result.outcome.Fail("read the image file");
         return result;
     }
@@ -195,6 +200,12 @@ JobResult ProgramEepromImage(Platform& platform, const EepromJobRequest& request
     entry.Enter(JobPhase::Writing, length);
     std::vector<std::uint32_t> failedWrites;
     for (std::uint32_t offset = 0; offset < length; offset += kEepromRequestBytes) {
+        if (entry.StopAsked()) {
+            result.problems.push_back(StrPrintf("stopped on request after %u of the image's %u bytes were written; "
+                                                "the EEPROM holds part of the new image",
+                                                offset, length));
+            return finish();
+        }
         const std::uint32_t n = std::min(kEepromRequestBytes, length - offset);
         if (session.Write(offset, bytes + offset, n)) {
             result.bytesWritten += n;
@@ -211,7 +222,7 @@ JobResult ProgramEepromImage(Platform& platform, const EepromJobRequest& request
         result.outcome.Done(StrPrintf("write %u bytes", length));
     }
 
-    if (request.verify && length > 0) {
+    if (request.verify && length > 0 && !entry.StopAsked()) {
         entry.Enter(JobPhase::Verifying, length);
         std::vector<std::uint8_t> back;
         if (session.ReadAll(length, back, result.problems, &entry)) {
@@ -240,6 +251,15 @@ EepromReadResult ReadEepromImage(Platform& platform, std::uint32_t deviceIndex, 
         if (session.Open(result.problems) && session.LoadLoader(result.problems)) {
             if (entry != nullptr) entry->Enter(JobPhase::Verifying, length);
             result.ok = session.ReadAll(length, result.bytes, result.problems, entry);
+            result.wrapSize = result.ok ? EepromWrapSize(result.bytes.data(), length) : 0;
+            if (result.wrapSize != 0) {
+                result.ok = false;
+                result.problems.push_back(StrPrintf(
+                    "the EEPROM holds %u bytes: from address 0x%04X on it read its own start again (the address "
+                    "wraps), so only its %u bytes were kept",
+                    result.wrapSize, result.wrapSize, result.wrapSize));
+                result.bytes.resize(result.wrapSize);
+            }
         }
         result.outcome = session.TakeOutcome();
     }

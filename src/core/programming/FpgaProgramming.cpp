@@ -169,10 +169,16 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
     bool started = false;
     bool ended = false;  // 0xBEEF
     bool atEnd = false;  // a read met the end of the file
+    bool stopped = false;  // a polling loop reached its bound
+    std::uint32_t n = 0;
     std::uint8_t packet[2 + kPacketData];
     while (!atEnd) {
+        if (entry.StopAsked()) {
+            stream.stoppedOnRequest = true;
+            break;
+        }
         file.read(reinterpret_cast<char*>(packet + 2), kPacketData);
-        const auto n = static_cast<std::uint32_t>(file.gcount());
+        n = static_cast<std::uint32_t>(file.gcount());
         atEnd = !file;  // the end met (or the file failed): this is the last packet
         packet[0] = 0x33;
         packet[1] = static_cast<std::uint8_t>(n + 2);
@@ -192,7 +198,10 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
                 started = true;
                 link.Send({0x0E});
             }
-            if (!poll([](std::uint32_t s) { return s >= kDrained && s != kEnd; })) break;
+            if (!poll([](std::uint32_t s) { return s >= kDrained && s != kEnd; })) {
+                stopped = true;
+                break;
+            }
             if (link.reply == kEnd) {
                 ended = true;
                 break;
@@ -200,13 +209,26 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
         } else if (started && link.reply <= kLow) {
             link.Send({0x36, 0x01});
         }
-        if (!poll([](std::uint32_t s) { return s == kBusy; })) break;
+        if (!poll([](std::uint32_t s) { return s == kBusy; })) {
+            stopped = true;
+            break;
+        }
         if (link.reply == kEnd) {
             ended = true;
             break;
         }
     }
     file.close();
+    // The player answers an empty packet only once it has executed every
+    // command it holds, with its verdict. A file whose size is a multiple
+    // of 62 ends with one; any other ends with data, whose failing check
+    // would otherwise never be heard: the empty packet is sent after it.
+    if (atEnd && !ended && !stopped && n > 0) {
+        link.Send({0x33, 0x02});
+        ++stream.packets;
+        link.Receive();
+        if (poll([](std::uint32_t s) { return s == kBusy; }) && link.reply == kEnd) ended = true;
+    }
     stream.lastReply = link.reply;
     if (ended && !atEnd) stream.endedEarly = true;
     if (ended && atEnd) stream.failedAtEnd = true;
@@ -216,14 +238,21 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
     entry.done.store(static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.fileSize, 0xFFFFFFFFu)),
                      std::memory_order_relaxed);
     entry.phase.store(static_cast<int>(JobPhase::Settling), std::memory_order_release);
-    clock.Sleep(kFpgaSettleMs);
+    if (!stream.stoppedOnRequest) clock.Sleep(kFpgaSettleMs);
     CloseDevice(platform, handle);
 
-    if (stream.endedEarly) {
+    if (stream.stoppedOnRequest) {
+        stream.problems.push_back(StrPrintf("stopped on request after %llu of the file's %llu bytes had been sent; "
+                                            "the FPGA is not configured",
+                                            Ull(stream.bytesSent), Ull(stream.fileSize)));
+    } else if (stream.endedEarly) {
         stream.problems.push_back(StrPrintf("the device ended the stream early, after taking %llu of the file's %llu bytes",
                                             Ull(stream.bytesSent), Ull(stream.fileSize)));
     } else if (stream.failedAtEnd) {
-        stream.problems.push_back("the device took the whole file but reported an error at its end");
+        stream.problems.push_back(StrPrintf(
+            "the device took the whole file (%llu bytes), but its player failed a check at the end (0xBEEF): "
+            "the FPGA is not configured",
+            Ull(stream.fileSize)));
     } else if (stream.stoppedAnswering) {
         stream.problems.push_back(StrPrintf(
             "the device stopped answering after %llu of the file's %llu bytes had been sent",

@@ -64,6 +64,7 @@ struct XsvfStream {
     bool endedEarly = false;        // 0xBEEF before the whole file was sent
     bool failedAtEnd = false;       // the whole file sent, and 0xBEEF to its last packet
     bool stoppedAnswering = false;  // a polling loop reached its bound
+    bool stoppedOnRequest = false;  // the job was asked to stop (JobEntry::stop)
     std::vector<std::string> problems;
     Outcome outcome;
 };

@@ -21,6 +21,7 @@ void CJobTable::Prepare(std::uint32_t index, JobKind kind, std::uint64_t nowMs) 
     JobEntry& entry = (*this)[index];
     entry.finished.store(false, std::memory_order_relaxed);
     entry.reported.store(false, std::memory_order_relaxed);
+    entry.stop.store(false, std::memory_order_relaxed);
     entry.done.store(0, std::memory_order_relaxed);
     entry.total.store(0, std::memory_order_relaxed);
     entry.startedMs.store(nowMs, std::memory_order_relaxed);

@@ -50,7 +50,12 @@ struct JobEntry {
     std::atomic<std::uint64_t> finishedMs{0};
     std::atomic<bool> finished{false};
     std::atomic<bool> reported{false};  // the completion was shown / collected
+    // Set by a front end to stop the job: the worker finishes the request
+    // it is making, sends no further one and reports what was done.
+    std::atomic<bool> stop{false};
     JobResult result;
+
+    bool StopAsked() const { return stop.load(std::memory_order_acquire); }
 
     // The worker's progress calls.
     void Enter(JobPhase next, std::uint32_t stepTotal) {

@@ -60,6 +60,9 @@ public:
                                             static_cast<unsigned long long>(size_ - at_),
                                             static_cast<unsigned long long>(start)));
                 }
+                // A program that shifts nothing into the chain would be
+                // "played" to its end and configure nothing.
+                if (shifts_ == 0) return Refuse(check, start, "it configures nothing: it shifts no bits into the chain");
                 check.ok = true;
                 return check;
             }
@@ -139,6 +142,20 @@ private:
         const std::uint64_t sdrBytes = BytesOf(sdrBits_);
         std::uint32_t a = 0, b = 0, c = 0;
         switch (command) {
+            case kSir:
+            case kSir2:
+            case kSdr:
+            case kSdrTdo:
+            case kSdrInc:
+            case kSdrB:
+            case kSdrC:
+            case kSdrE:
+            case kSdrTdoB:
+            case kSdrTdoC:
+            case kSdrTdoE: ++shifts_; break;
+            default: break;
+        }
+        switch (command) {
             case kTdoMask:
             case kSdr:
             case kSdrB:
@@ -213,6 +230,7 @@ private:
     std::uint64_t at_ = 0;
     std::uint64_t sdrBits_ = 0;
     std::uint64_t dataMaskOnes_ = 0;
+    std::uint64_t shifts_ = 0;  // commands that shift bits through the chain
 };
 
 }  // namespace
@@ -227,6 +245,11 @@ XsvfCheck CheckXsvfFile(const std::string& path) {
         case BoundedRead::TooLarge: {
             XsvfCheck check;
             check.problem = StrPrintf("it is larger than %zu MiB", kMaxXsvfFileBytes >> 20);
+            return check;
+        }
+        case BoundedRead::NotAFile: {
+            XsvfCheck check;
+            check.problem = BoundedReadProblem(BoundedRead::NotAFile);
             return check;
         }
         case BoundedRead::Missing:

@@ -18,6 +18,7 @@
 #include "platform/ProfileText.h"
 #include "platform/UserInterface.h"
 #include "protocol/InstrumentProtocol.h"
+#include "protocol/RowRule.h"
 
 namespace spindle {
 
@@ -130,10 +131,7 @@ Outcome ImportLinearityFile(IUserInterface& /*ui*/, const std::string& path, CVa
         const std::optional<std::string> text = file.Get(kLinearitySection, key);
         anyKey = anyKey || text.has_value();
         const double value = ParseLeadingFloating(text.value_or("0"));
-        std::string lower = text.value_or("");
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        const bool notFinite = lower.find("inf") != std::string::npos || lower.find("nan") != std::string::npos;
-        if (notFinite || !std::isfinite(value) || std::fabs(value) > std::numeric_limits<float>::max()) {
+        if (!IsStorableCoefficientText(text.value_or(""), value)) {
             return refuse(StrPrintf("%s=%s is not a coefficient the instrument can keep.", key,
                                     text.value_or("").c_str()));
         }

@@ -1,8 +1,10 @@
 #include "protocol/RowRule.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 #include "platform/Format.h"
 
@@ -53,6 +55,17 @@ bool ParseWholeReal(const std::string& text, double& value) {
     return errno != ERANGE && std::isfinite(value);
 }
 
+bool IsStorableCoefficient(double value) {
+    return std::isfinite(value) && std::fabs(value) <= std::numeric_limits<float>::max();
+}
+
+bool IsStorableCoefficientText(const std::string& text, double value) {
+    std::string lower = text;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("inf") == std::string::npos && lower.find("nan") == std::string::npos &&
+           IsStorableCoefficient(value);
+}
+
 std::string RowInputProblem(const RowRule& rule, const std::string& text) {
     switch (rule.input) {
         case RowInput::ShownOnly:
@@ -78,6 +91,10 @@ std::string RowInputProblem(const RowRule& rule, const std::string& text) {
             double value = 0.0;
             if (!ParseWholeReal(text, value)) {
                 return StrPrintf("\"%s\" is not a number (write it as 1.25, -3e-05 or 2.5E+02).", text.c_str());
+            }
+            if (!IsStorableCoefficient(value)) {
+                return StrPrintf("\"%s\" is not a coefficient the instrument can keep (at most %g either side of 0).",
+                                 text.c_str(), static_cast<double>(std::numeric_limits<float>::max()));
             }
             if (rule.writeFormat != nullptr) {
                 const std::string stored = StrPrintf(rule.writeFormat, value);

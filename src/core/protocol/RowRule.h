@@ -76,6 +76,14 @@ bool ParseWholeInteger(const std::string& text, long long& value);
 // Parses a number as strtod reads it, but only when the whole text (blanks
 // around it allowed) is the number and it is finite.
 bool ParseWholeReal(const std::string& text, double& value);
+// Whether an instrument can keep `value` as a coefficient: its firmware holds
+// them as single-precision numbers, so a value must be finite and within a
+// float's range. Typed values, linearity files and calibration files all
+// take this one rule.
+bool IsStorableCoefficient(double value);
+// The same for a value read from a file by the leading-number rule: a text
+// spelling "inf" or "nan" anywhere is not one either.
+bool IsStorableCoefficientText(const std::string& text, double value);
 
 // Why `text` may not go into a row with `rule`; empty when it may. The
 // reason names the limit ("at most 15 characters", "from 0 to 255").

@@ -6,6 +6,7 @@
 #include "platform/Format.h"
 #include "platform/INIFileSupport.h"
 #include "protocol/InstrumentProtocol.h"
+#include "protocol/RowRule.h"
 
 namespace spindle {
 
@@ -29,16 +30,21 @@ void PutWord(CExtraKestrelDlg::Slot& slot, int at, long value) {
 
 std::string Decimal(unsigned value) { return StrPrintf("%d", static_cast<int>(value)); }
 
-bool ParseDecimal(const std::string& text, const char* field, long& value, std::string& why) {
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtol(begin, &end, 10);
-    while (end != nullptr && (*end == ' ' || *end == '\t')) ++end;
-    if (end == begin || *end != '\0' || errno == ERANGE) {
+// A field's number, which must fit the bytes it is packed into: a value
+// cut to its low bits would be stored as another number without a word.
+bool ParseDecimal(const std::string& text, const char* field, long& value, std::string& why, long minimum = 0,
+                  long maximum = 0xFFFF) {
+    long long parsed = 0;
+    if (!ParseWholeInteger(text, parsed)) {
         why = StrPrintf("\"%s\" must be a whole number.", field);
         return false;
     }
+    if (parsed < minimum || parsed > maximum) {
+        why = StrPrintf("\"%s\" must be a whole number from %ld to %ld (%lld does not fit).", field, minimum, maximum,
+                        parsed);
+        return false;
+    }
+    value = static_cast<long>(parsed);
     return true;
 }
 
@@ -76,7 +82,7 @@ bool CExtraKestrelDlg::Encode(Slot& a, Slot& p, Slot& x, std::string& why) const
         return true;
     };
     const auto byte = [&](Slot& slot, int at, const std::string& text, const char* field) {
-        if (!ParseDecimal(text, field, v, why)) return false;
+        if (!ParseDecimal(text, field, v, why, 0, 0xFF)) return false;
         slot[at] = static_cast<std::uint8_t>(v & 0xFF);
         return true;
     };
@@ -88,11 +94,11 @@ bool CExtraKestrelDlg::Encode(Slot& a, Slot& p, Slot& x, std::string& why) const
     a[7] = lampOnBetween ? 1 : 0;
     a[9] = static_cast<std::uint8_t>(measurementType);
     if (!ParseDecimal(analogFullScale, "Analog Out Full Scale Value", v, why)) return false;
-    if ((v & 0xFFFF) == 0) {
+    if (v == 0) {
         why = "\"Analog Out Full Scale Value\" must not be 0.";
         return false;
     }
-    PutWord(a, 10, 65535 / (v & 0xFFFF));
+    PutWord(a, 10, 65535 / v);
     a[14] = static_cast<std::uint8_t>(printOutHeader);
     if (!word(p, 0, electricalDark, "0-Electrical Dark") || !word(p, 2, fluorescencePeak, "1-Fluorescence Peak") ||
         !word(p, 4, referencePeak, "2-Reference Peak") || !word(p, 6, pixel3, "3") ||
@@ -145,10 +151,16 @@ std::string CExtraKestrelDlg::OnOK() {
 
 bool CExtraKestrelDlg::LoadCalFile(const std::string& path, std::string& why) {
     CINIFileSupport file(platform_.ui, path.c_str(), 0, nullptr);
+    std::string junk;  // the first key whose value is not a whole number
     const auto number = [&](const char* key, long& value) {
         const std::string text = file.ReadText(kSetup, key, kAbsent);
         if (text == kAbsent) return false;
-        value = std::strtol(text.c_str(), nullptr, 10);
+        long long parsed = 0;
+        if (!ParseWholeInteger(text, parsed) || parsed < -2147483647LL || parsed > 2147483647LL) {
+            if (junk.empty()) junk = StrPrintf("\"%s\"=%s", key, text.c_str());
+            return true;
+        }
+        value = static_cast<long>(parsed);
         return true;
     };
     long period = 0, average = 0, boxcar = 0, analysis = 0, reference = 0, second = 0, compensation = 0, ratio = 0;
@@ -160,6 +172,10 @@ bool CExtraKestrelDlg::LoadCalFile(const std::string& path, std::string& why) {
     }
     if (!any) {
         why = "The file has no \"Setup\" section with any of the values it should hold; nothing was changed.";
+        return false;
+    }
+    if (!junk.empty()) {
+        why = "The file's " + junk + " is not a whole number; nothing was changed.";
         return false;
     }
     scansToAverage = "1";
@@ -207,6 +223,13 @@ ZephyrImport ImportZephyrCalibration(Platform& platform, DeviceHandle handle, co
         }
         ++found;
         coefficients[i] = std::strtod(text.c_str(), nullptr);
+        // The same rule as a linearity file's: nan, inf and values beyond a
+        // float would be stored as texts the instrument cannot use.
+        if (!IsStorableCoefficientText(text, coefficients[i])) {
+            result.problem = StrPrintf("%s: \"%s\"=%s is not a coefficient the instrument can keep; nothing was written.",
+                                       calPath.c_str(), kZephyrCoefficientKeys[i], text.c_str());
+            return result;
+        }
     }
     if (found == 0) {
         result.problem = calPath + " has no \"Setup\" section with the Lantern's coefficients; nothing was written.";

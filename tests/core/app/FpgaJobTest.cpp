@@ -4,6 +4,8 @@
 // what happened.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,7 +54,11 @@ struct FpgaRig {
     // An XSVF program of exactly `size` bytes: one comment, then XCOMPLETE.
     std::string CommentProgram(std::size_t size) {
         std::string bytes(size, 'x');
+        // A comment, then one 1-bit XSIR (a program must shift something).
         bytes[0] = 0x16;
+        bytes[size - 5] = 0x00;
+        bytes[size - 4] = 0x02;
+        bytes[size - 3] = 0x01;
         bytes[size - 2] = 0x00;
         bytes[size - 1] = 0x00;
         const std::string path = folder.File("comment.xsvf");
@@ -275,7 +281,13 @@ TEST(FpgaJob, WhatIsNotXsvfIsRefusedAndAFailedJobSaysWhy) {
                                        {SPINDLE_FPGA_PLAYER_HEX, {}})
                     .Ok());
     rig.Finish();
-    const auto texts = rig.ui.MessageTexts();
+    // The boxes the jobs met come before their completion boxes.
+    const auto all = rig.ui.MessageTexts();
+    EXPECT_NE(std::find(all.begin(), all.end(), "Unable to open RaptorFPGA File"), all.end());
+    std::vector<std::string> texts;
+    for (const std::string& text : all) {
+        if (text.rfind("FPGA Programming", 0) == 0) texts.push_back(text);
+    }
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0], "FPGA Programming Failed on device 6.\n\n- the FPGA player " + rig.folder.File("") +
                             "/RaptorFPGA.hex could not be loaded, so nothing was sent\n\n" + Reconnect(kFalconDevice));

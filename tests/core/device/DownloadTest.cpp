@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,33 @@ TEST_F(DownloadTest, BixFilesSendTheirFirst8192BytesToAddressZero) {
     test::WriteWholeFile(path, std::string(10000, '\x5A'));
     EXPECT_EQ(anchor.DownloadFile(path).result, 1);
     EXPECT_EQ(Steps(), (std::vector<std::string>{"hold", "anchor 0x0000 8192", "release"}));
+    // The bytes past 8192 are not sent, and the operator is told.
+    EXPECT_EQ(ui.MessageTexts(),
+              std::vector<std::string>{path + " is 10000 bytes long; only its first 8192 bytes were sent.\n"});
+}
+
+TEST_F(DownloadTest, RecordsAfterALineThatStopsTheReadingAreAskedAbout) {
+    const std::string path = folder.File("prog.hex");
+    test::WriteWholeFile(path, Record(0x0000, 16, 0x11) + "\n" + Record(0x0100, 16, 0x22) + ":00000001FF\n\n");
+    ui.QueueAnswer(mb::kIdNo);
+    const DownloadResult declined = anchor.DownloadFile(path);
+    EXPECT_EQ(declined.result, 0);
+    EXPECT_FALSE(declined.outcome.Ok());
+    EXPECT_TRUE(driver.requests.empty());
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].text.find("stopped at line 2, which is not a record; the 2 lines after it (2 of them "
+                                         "records) were not read"),
+              std::string::npos)
+        << ui.Messages()[0].text;
+    // Accepted: what was read before the blank line goes, as the reader's rule has it.
+    ui.QueueAnswer(mb::kIdYes);
+    EXPECT_EQ(anchor.DownloadFile(path).result, 1);
+    EXPECT_EQ(Steps(), (std::vector<std::string>{"hold", "anchor 0x0000 16", "release"}));
+    // Blank lines after the end record ask nothing.
+    ui.ClearMessages();
+    test::WriteWholeFile(path, Record(0x0000, 16, 0x11) + ":00000001FF\n\n\n");
+    EXPECT_EQ(anchor.DownloadFile(path).result, 1);
+    EXPECT_TRUE(ui.Messages().empty());
 }
 
 TEST_F(DownloadTest, FilesThatCannotBeSentSendNothing) {
@@ -95,11 +123,23 @@ TEST_F(DownloadTest, FilesThatCannotBeSentSendNothing) {
         {folder.File("prog.txt"), "x", "Please select .hex or .bix file to download.\n"},
         {folder.File("bad.hex"), Record(0x0, 4, 1) + ":0400000001020304FF\n", "line 2: the checksum is wrong"},
         {folder.File("wrap.hex"), Record(0xFFF8, 16, 1), "line 1: the record of 16 bytes at 0xFFF8 runs past"},
+        {folder.File("text.hex"), "a text without records\n", "holds no Intel HEX data record"},
+        {folder.File("end.hex"), ":00000001FF\n", "holds no Intel HEX data record"},
+        {folder.File("empty.hex"), "\x01", "holds no Intel HEX data record"},
+        {folder.File("empty.bix"), "\x01", "is empty"},
+        {folder.File("a.hex"), "\x02", "not a regular file"},
+        {folder.File("a.bix"), "\x02", "not a regular file"},
     };
     for (const Case& c : cases) {
         driver.requests.clear();
         ui.ClearMessages();
-        if (!c.contents.empty()) test::WriteWholeFile(c.path, c.contents);
+        if (c.contents == "\x01") {
+            test::WriteWholeFile(c.path, "");
+        } else if (c.contents == "\x02") {
+            std::filesystem::create_directory(c.path);
+        } else if (!c.contents.empty()) {
+            test::WriteWholeFile(c.path, c.contents);
+        }
         const DownloadResult download = anchor.DownloadFile(c.path);
         EXPECT_EQ(download.result, 0) << c.path;
         EXPECT_FALSE(download.outcome.Ok()) << c.path;

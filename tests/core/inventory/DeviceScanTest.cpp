@@ -157,6 +157,15 @@ TEST_F(DeviceScanTest, FailedQueriesNeverBorrowAnotherDevicesAnswer) {
     // Every other device answered: a scan of the demo bench is clean.
     Use(sim::LoadBench("demo"));
     EXPECT_TRUE(Scan().Ok());
+    // A device whose descriptor holds 0xFFFF in both fields answered: it
+    // matches no row and is left out without a word.
+    Use(sim::LoadBench("demo"));
+    sim::DeviceConfig blank = bench->Device(3)->Config();
+    blank.index = 40;
+    blank.vendorId = blank.productId = 0xFFFF;
+    bench->AddDevice(blank);
+    EXPECT_TRUE(Scan().pending.empty());
+    EXPECT_TRUE(std::none_of(records.begin(), records.end(), [](const DeviceRecord& r) { return r.index == 40; }));
 }
 
 TEST_F(DeviceScanTest, TheTableIsNeverOverrun) {

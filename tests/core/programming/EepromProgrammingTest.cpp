@@ -82,6 +82,32 @@ TEST(EepromProgramming, ADumpReadsWhatIsThereAndRefusesMoreThanTheAddressReaches
         return expected;
     }());
     EXPECT_FALSE(ReadEepromImage(rig.platform, 6, 10, 65537).ok);
+    // An EEPROM smaller than the length asked for gives its start again:
+    // the dump keeps its real size and fails.
+    std::vector<std::uint8_t> small(256, 0x00);
+    for (std::size_t i = 0; i < small.size(); ++i) small[i] = static_cast<std::uint8_t>(i * 7);
+    std::vector<std::uint8_t> wrapped = small;
+    wrapped.insert(wrapped.end(), small.begin(), small.end());
+    wrapped.insert(wrapped.end(), small.begin(), small.begin() + 100);
+    EXPECT_EQ(EepromWrapSize(wrapped.data(), 612), 256u);
+    EXPECT_EQ(EepromWrapSize(std::vector<std::uint8_t>(4096, 0xFF).data(), 4096), 0u) << "an erased EEPROM";
+    rig.bench->Device(6)->SetEeprom(0, wrapped);
+    const EepromReadResult repeats = ReadEepromImage(rig.platform, 6, 10, 612);
+    EXPECT_FALSE(repeats.ok);
+    EXPECT_EQ(repeats.wrapSize, 256u);
+    EXPECT_EQ(repeats.bytes, small);
+    // A job asked to stop sends no further request and says how far it got.
+    rig.entry.stop.store(true);
+    rig.bench->Device(6)->ClearLogs();
+    const JobResult stopped = rig.Program(6, 10, std::string(5000, '\xC2'));
+    EXPECT_FALSE(stopped.ok);
+    EXPECT_NE(stopped.problems.at(0).find("stopped on request after 0 of the image's 5000 bytes"), std::string::npos);
+    for (const auto& request : rig.bench->Device(6)->VendorRequests()) EXPECT_NE(request.request, 0xA2);
+    rig.entry.stop.store(false);
+    // An empty image writes nothing, not even the loader.
+    rig.bench->Device(6)->ClearLogs();
+    EXPECT_FALSE(rig.Program(6, 10, "").ok);
+    EXPECT_TRUE(rig.bench->Device(6)->ResetRequests().empty());
     const EepromReadResult gone = ReadEepromImage(rig.platform, 99, 10, 16);
     EXPECT_FALSE(gone.ok);
     EXPECT_EQ(gone.problems, std::vector<std::string>{"device 99 could not be opened"});

@@ -46,6 +46,7 @@ TEST(XsvfFile, FilesThatAreNotXsvfAreRefusedWithWhereAndWhy) {
     const Case cases[] = {
         {{}, "it is empty", 0},
         {{0x08, 0, 0, 0, 8, 0x03, 0x01}, "does not end with XCOMPLETE", 7},
+        {{0x08, 0, 0, 0, 8, 0x00}, "it configures nothing", 5},
         {{0x05, 0x00}, "byte 0x05 at offset 0 is not an XSVF command", 0},
         {{0x02, 8, 0x01, 0xFF, 0x00}, "byte 0xFF at offset 3", 3},
         {{0x03, 0x00, 0x00}, "the XSDR at offset 0 comes before any XSDRSIZE", 0},
@@ -220,6 +221,25 @@ TEST(XsvfStreaming, AStreamTheDeviceEndsIsAFailureWithTheBytesItTook) {
     EXPECT_FALSE(failed.endedEarly);
     EXPECT_TRUE(failed.failedAtEnd);
     EXPECT_EQ(failed.problems.size(), 1u);
+
+    // After a last packet with data, the empty packet's answer is the verdict.
+    ScriptRig tail;
+    tail.Reply({8192, 62, 77, 15, 0xFFFF, 0xFFFF, 0xBEEF});
+    const XsvfStream late = tail.Play(tail.File(139));
+    EXPECT_TRUE(late.failedAtEnd);
+    EXPECT_EQ(tail.Sent(), (std::vector<Bytes>{kOpen, kAskSize, Packet(62), Packet(62), Packet(15), Packet(0)}));
+    ASSERT_EQ(late.problems.size(), 1u);
+    EXPECT_NE(late.problems[0].find("failed a check at the end"), std::string::npos);
+    ScriptRig stopped;
+    stopped.Reply({8192, 62});
+    stopped.entry.stop.store(true);
+    const XsvfStream asked = stopped.Play(stopped.File(139));
+    EXPECT_EQ(stopped.Sent(), (std::vector<Bytes>{kOpen, kAskSize}));
+    EXPECT_NE(asked.problems.at(0).find("stopped on request after 0 of the file's 139 bytes"), std::string::npos);
+    ScriptRig good;
+    good.Reply({8192, 62, 15, 0});
+    EXPECT_TRUE(good.Play(good.File(139)).problems.empty());
+    EXPECT_EQ(good.Sent().back(), Packet(0));
 }
 
 TEST(XsvfStreaming, PollingEndsAtItsBoundAndSaysTheDeviceStoppedAnswering) {

@@ -41,6 +41,7 @@ TEST(RowRulesTest, TyposAndValuesTheSlotCannotHoldAreRefusedWithTheReason) {
         {2, "nan", "is not a number"},
         {2, "1e999", "is not a number"},
         {2, "1e20", "15 characters"},             // "%4.6f" of it does not fit the slot
+        {7, "1e39", "not a coefficient the instrument can keep"},  // beyond a float, as a .lin file's
         {1, std::string(30, 'S'), "at most 15 characters"},
     };
     for (const Case& c : refused) {

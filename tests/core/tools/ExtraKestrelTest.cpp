@@ -70,6 +70,16 @@ TEST(ExtraKestrel, AZeroFullScaleIsRefusedAndAStoredZeroShowsAsNotSet) {
         rig.dialog.analogFullScale = text;
         EXPECT_NE(rig.dialog.OnOK(), "") << text;
     }
+    // Every field must fit its bytes: a number cut to 16 or 8 bits would be
+    // stored as another one. The refusal names the limit.
+    rig.dialog.analogFullScale = "4096";
+    rig.dialog.integrationTime = "1215752191";
+    EXPECT_NE(rig.dialog.OnOK().find("\"Integration Time\" must be a whole number from 0 to 65535"), std::string::npos);
+    rig.dialog.integrationTime = "65535";
+    for (const char* text : {"256", "-1"}) {
+        rig.dialog.pixelBoxcar = text;
+        EXPECT_NE(rig.dialog.OnOK().find("from 0 to 255"), std::string::npos) << text;
+    }
     EXPECT_TRUE(rig.driver.BulkWrites().empty());
 }
 
@@ -83,7 +93,6 @@ TEST(ExtraKestrel, ACalFileFillsItsFieldsAndAlwaysSetsOneScanAndPulseLed) {
                                        why));
     EXPECT_EQ(rig.dialog.scansToAverage, "1");
     EXPECT_EQ(rig.dialog.electricalDark, "0");
-    EXPECT_EQ(rig.dialog.integrationTime, "120");
     EXPECT_EQ(rig.dialog.oxygenScansToAdd, "3");
     EXPECT_EQ(rig.dialog.fluorescencePeak, "700");
     // "Ratio" is missing: it reads as 0 and clears its box.
@@ -91,6 +100,10 @@ TEST(ExtraKestrel, ACalFileFillsItsFieldsAndAlwaysSetsOneScanAndPulseLed) {
     EXPECT_TRUE(rig.driver.BulkWrites().empty()) << "nothing reaches the device until OK";
     EXPECT_FALSE(rig.dialog.LoadCalFile(rig.CalFile("[Other]\nAverage=3\n"), why));
     EXPECT_NE(why.find("no \"Setup\" section"), std::string::npos);
+    // Junk is not taken as 0.
+    EXPECT_FALSE(rig.dialog.LoadCalFile(rig.CalFile("[Setup]\nInt Period ms=12O\n"), why));
+    EXPECT_NE(why.find("\"Int Period ms\"=12O is not a whole number"), std::string::npos) << why;
+    EXPECT_EQ(rig.dialog.integrationTime, "120");
 }
 
 TEST(ZephyrImport, CoefficientsGoIntoSlots3To18AndAMissingKeyIsAskedAbout) {
@@ -122,6 +135,13 @@ TEST(ZephyrImport, CoefficientsGoIntoSlots3To18AndAMissingKeyIsAskedAbout) {
     const ZephyrImport empty = ImportZephyrCalibration(declined.platform, 0x100, declined.CalFile("[Setup]\nBoxcar=2\n"));
     EXPECT_FALSE(empty.written);
     EXPECT_NE(empty.problem.find("nothing was written"), std::string::npos);
+    // nan, inf and values beyond a float are refused as a .lin file's are.
+    for (const char* value : {"nan", "1e999", "-inf", "1e39"}) {
+        const ZephyrImport odd =
+            ImportZephyrCalibration(declined.platform, 0x100, declined.CalFile(std::string("[Setup]\nK First=") + value));
+        EXPECT_FALSE(odd.written) << value;
+        EXPECT_NE(odd.problem.find("not a coefficient the instrument can keep"), std::string::npos) << value;
+    }
     EXPECT_TRUE(declined.driver.BulkWrites().empty());
 }
 

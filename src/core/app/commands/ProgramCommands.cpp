@@ -44,10 +44,13 @@ std::string CompletionText(std::uint32_t index, JobKind kind, const JobResult& r
 
 // The first byte of the file and its length; false when it cannot be opened.
 bool PeekImage(const std::string& path, std::uint32_t& length, std::uint8_t& firstByte) {
+    // Only a regular file is opened: a pipe without a writer would block.
     std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error) || error) return false;
     const auto size = std::filesystem::file_size(path, error);
+    if (error) return false;
     std::ifstream file(path, std::ios::binary);
-    if (error || !file) return false;
+    if (!file) return false;
     length = size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
     char first = 0;
     firstByte = file.get(first) ? static_cast<std::uint8_t>(first) : 0;
@@ -119,6 +122,13 @@ Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string
         outcome.Show({StrPrintf("The EEPROM image %s cannot be read.", imagePath.c_str()), kAppTitle,
                       mb::kOk | mb::kIconError});
         outcome.Fail("read the EEPROM image");
+        ShowPendingMessages(ui, outcome);
+        return outcome;
+    }
+    if (length == 0) {
+        outcome.Show({StrPrintf("The EEPROM image %s is empty.\n\nNothing was written.", imagePath.c_str()), kAppTitle,
+                      mb::kOk | mb::kIconError});
+        outcome.Fail("check the EEPROM image's length");
         ShowPendingMessages(ui, outcome);
         return outcome;
     }
@@ -313,6 +323,8 @@ std::vector<FinishedJob> CMainFrame::CollectFinishedJobs() {
         job.kind = static_cast<JobKind>(entry.kind.load());
         job.result = entry.result;
         job.text = CompletionText(index, job.kind, job.result);
+        job.boxes = FoldMessages(job.result.outcome.messages);
+        job.boxes.push_back({job.text, kAppTitle, job.result.ok ? mb::kOk : mb::kOk | mb::kIconError});
         finished.push_back(std::move(job));
     }
     return finished;
@@ -321,7 +333,7 @@ std::vector<FinishedJob> CMainFrame::CollectFinishedJobs() {
 void CMainFrame::ShowFinishedJobs() {
     const std::vector<FinishedJob> finished = CollectFinishedJobs();
     for (const FinishedJob& job : finished) {
-        platform_.ui.ShowNotice(job.text, kAppTitle, job.result.ok ? mb::kOk : mb::kOk | mb::kIconError);
+        for (const OutcomeMessage& box : job.boxes) platform_.ui.ShowNotice(ShownText(box), box.title, box.style);
     }
     if (!finished.empty()) platform_.ui.JobsChanged();
 }
