@@ -80,10 +80,10 @@ struct HistoryRecord {
 
 // Which records to list; every field left empty matches all.
 struct HistoryFilter {
-    std::string serial;       // before or after
-    std::string imageSha256;  // whole or leading hex digits
-    std::string imageName;    // the image's file name
-    std::string since;        // UTC time or date text, compared as text ("2026-12-01")
+    std::string serial{};     // before or after
+    std::string imageSha256{};  // whole or leading hex digits
+    std::string imageName{};  // the image's file name
+    std::string since{};      // UTC time or date text, compared as text ("2026-12-01")
     bool failedOnly = false;  // failed or interrupted
     std::size_t limit = 0;    // 0: all, newest first when limited
 };
