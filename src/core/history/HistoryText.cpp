@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <iterator>
 
 #include "history/HistoryRecorder.h"
 #include "platform/Format.h"
@@ -36,9 +38,19 @@ std::string Joined(const std::vector<std::string>& parts) {
 
 }  // namespace
 
+// True while the process runs: it exists and is no zombie (a killed process
+// whose parent has not collected it yet has ended all the same).
+static bool ProcessRuns(std::int64_t pid) {
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    return close == std::string::npos || close + 2 >= text.size() || text[close + 2] != 'Z';
+}
+
 std::string ShownResult(const HistoryRecord& record) {
     if (record.endedAt.empty() && record.processId > 0 && record.station == StationName() &&
-        (kill(static_cast<pid_t>(record.processId), 0) == 0 || errno == EPERM)) {
+        ProcessRuns(record.processId)) {
         return "running";
     }
     return HistoryResultText(record.result);

@@ -162,7 +162,9 @@ TEST(HistorySqliteTest, ProblemsNameThePlaceAndTheFix) {
     SqlError error;
     ASSERT_TRUE(holder->Connection().Run("BEGIN IMMEDIATE", {}, error));
     auto waiter = CHistoryStore::Open(shared, {std::chrono::milliseconds(20)}, problem);
-    if (waiter) EXPECT_FALSE(waiter->Begin(JobStart("X"), Stamp("t"), problem));
+    if (waiter) {
+        EXPECT_FALSE(waiter->Begin(JobStart("X"), Stamp("t"), problem));
+    }
     EXPECT_NE(problem.find("locked by another process"), std::string::npos) << problem;
 
     if (geteuid() != 0) {  // root writes a read-only file all the same
