@@ -3,16 +3,18 @@
 # below it, never of a layer above or beside it, and never a front end's or
 # back end's header. Run with: cmake -DSOURCE_DIR=<repo> -P layers_check.cmake
 #
-# The order, lowest first; programming and tools sit side by side.
+# The order, lowest first; programming and tools sit side by side, the
+# production record above both.
 cmake_minimum_required(VERSION 3.25)
-set(layers platform device protocol inventory programming tools app)
+set(layers platform device protocol inventory programming tools history app)
 set(rank_platform 0)
 set(rank_device 1)
 set(rank_protocol 2)
 set(rank_inventory 3)
 set(rank_programming 4)
 set(rank_tools 4)
-set(rank_app 5)
+set(rank_history 5)
+set(rank_app 6)
 # Folders outside the core that no core file may reach.
 set(outside sim usb usbemu widgets gui cli)
 

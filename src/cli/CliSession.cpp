@@ -154,6 +154,9 @@ int CCliSession::Open(const GlobalOptions& options, bool needsDevices, std::uniq
 
 void CCliSession::StartUp() {
     frame_->LoadSettings();
+    if (!options_.history.empty()) frame_->history.SetLocation(options_.history);
+    frame_->history.SetBackend(options_.bench.empty() ? "usb" : "bench " + options_.bench);
+    frame_->historyCommand = options_.command;
     frame_->OnCreate();
 }
 

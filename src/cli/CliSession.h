@@ -23,6 +23,8 @@ struct GlobalOptions {
     std::string usbTrace;  // --usb-trace FILE
     bool json = false;     // --json
     bool yes = false;      // --yes
+    std::string history;   // --history FILE|URL|off: where the production record goes
+    std::string command;   // the subcommand, as the production record names it
 };
 
 // What the tool shows of one device.

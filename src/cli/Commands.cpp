@@ -490,7 +490,23 @@ int RunDownload(const GlobalOptions& options, const std::string& device, const s
     anchor.chipMode = static_cast<int>(info.familyCode);
     anchor.highMemoryLoader = EepromLoaderFor(FamilyOf(static_cast<int>(info.familyCode)).chip);
     session->Ui().SetActivity("Downloading");
+    HistoryStart start;
+    start.kind = HistoryKind::Download;
+    start.command = "download";
+    start.deviceIndex = info.index;
+    start.family = info.familyCode;
+    start.serial = info.serial;
+    start.chip = FamilyOf(static_cast<int>(info.familyCode)).chip == ChipGeneration::Fx2 ? "fx2" : "ezusb";
+    start.imagePath = file;
+    CHistoryRecorder& history = session->Frame().history;
+    const std::int64_t recordId = history.Start(start);
     const DownloadResult download = anchor.DownloadFile(file);
+    HistoryEnd end;
+    end.result = download.result != 0 && download.outcome.Ok() ? HistoryResult::Worked : HistoryResult::Failed;
+    end.problems = download.outcome.failed;
+    end.bytesWritten = download.bytes;
+    history.Complete(recordId, end);
+    if (const auto problem = history.TakeProblem()) session->Ui().MessageBox(*problem, kAppTitle, mb::kOk);
     session->Record(download.outcome);
     if (download.result == 0) return session->ExitStatus();
     if (options.json) {

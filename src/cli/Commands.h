@@ -20,6 +20,14 @@ int RunResetCoefs(const GlobalOptions& options, const std::string& device);
 int RunLinearity(const GlobalOptions& options, const std::string& device, const std::string& file);
 int RunUnlock(const GlobalOptions& options, const std::string& code);
 
+// The production record, filtered; text (one line per record), --json or --csv.
+struct HistoryOptions {
+    std::string serial, image, since;
+    bool failed = false;
+    bool csv = false;
+};
+int RunHistory(const GlobalOptions& options, const HistoryOptions& history);
+
 struct ProgramOptions {
     bool noVerify = false;
     std::string backupFolder;

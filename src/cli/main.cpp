@@ -61,6 +61,10 @@ int main(int argc, char** argv) {
         ->type_name("demo|FILE");
     app.add_option("--usb-trace", options.usbTrace, "Append one line per USB request and pause to FILE")->type_name("FILE");
     app.add_flag("--json", options.json, "Machine-readable output on standard output");
+    app.add_option("--history", options.history,
+                   "The production record: an SQLite file, a PostgreSQL server (postgresql://...) or \"off\" "
+                   "(default: the History setting, else Spindle-history.db in the settings folder)")
+        ->type_name("FILE|URL|off");
     app.add_flag("-y,--yes", options.yes,
                  "Answer yes to every question; without it questions are asked on the terminal, "
                  "and fail when there is none");
@@ -228,6 +232,20 @@ int main(int argc, char** argv) {
     unlock->add_option("CODE", code, "The access code, exactly as given")->required()->type_name("CODE");
     unlock->footer("\nExample:\n  spindle-cli unlock CODE");
 
+    HistoryOptions historyOptions;
+    CLI::App* history = app.add_subcommand("history", "List the production record: every job and value write");
+    history->add_option("--serial", historyOptions.serial, "Only records of this serial number (before or after)");
+    history->add_option("--image", historyOptions.image,
+                        "Only records of this image: its SHA-256 (or leading hex digits), or a file, whose "
+                        "SHA-256 is taken")
+        ->type_name("SHA|FILE");
+    history->add_option("--since", historyOptions.since, "Only records started at or after DATE (UTC)")
+        ->type_name("YYYY-MM-DD[THH:MM[:SS]]");
+    history->add_flag("--failed", historyOptions.failed, "Only records that failed or were interrupted");
+    history->add_flag("--csv", historyOptions.csv, "CSV on standard output (a header line, one line per record)");
+    history->footer("\nExamples:\n  spindle-cli history --serial KES10234\n  spindle-cli --json history --image "
+                    "firmware.iic\n  spindle-cli history --failed --since 2026-12-01 --csv > failed.csv");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {
@@ -241,6 +259,8 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
+    for (const CLI::App* sub : app.get_subcommands()) options.command = sub->get_name();
+    if (history->parsed()) return RunHistory(options, historyOptions);
     if (scan->parsed()) return RunScan(options);
     if (get->parsed()) return RunGet(options, device);
     if (set->parsed()) return RunSet(options, device, assignments);

@@ -744,6 +744,47 @@ TEST_F(SpindleCliTest, ProgramNamesTheDeviceThatWasUnpluggedMidWay) {
     EXPECT_EQ(ReadFile(Path("old/Ezusb-6-eeprom-backup.iic")), std::string(16384, '\xFF'));
 }
 
+TEST_F(SpindleCliTest, HistoryKeepsEveryJobAndWriteAndAJobKilledMidWay) {
+    Json bench = Json::parse(ReadFile(Bench()));
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 4) device["faults"] = {{"unplugAfterRequests", 17}};
+    }
+    WriteFile(Bench(), bench.dump(1));
+    WriteFile(Path("image.iic"), TestImage(0xC2));
+    EXPECT_EQ(RunOnBench({"--yes", "program", "3", "4", "6", "image.iic"}).status, 1);
+    ASSERT_EQ(RunOnBench({"set", "3", "Serial Number=OSP00999"}).status, 0);
+    const RunResult listed = Run({"--json", "history"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const Json records = Json::parse(listed.out)["records"];
+    ASSERT_EQ(records.size(), 4u) << listed.out;
+    const std::string sha = Json::parse(Run({"--json", "history", "--image", "image.iic"}).out)["records"][0]["imageSha256"];
+    std::map<int, std::string> results;
+    for (const Json& record : records) {
+        if (record["kind"] != "eeprom") continue;
+        results[record["device"].get<int>()] = record["result"];
+        EXPECT_EQ(record["imageSha256"], sha);
+        EXPECT_FALSE(record["serialBefore"].get<std::string>().empty());
+    }
+    EXPECT_EQ(results, (std::map<int, std::string>{{3, "worked"}, {4, "failed"}, {6, "worked"}}));
+    EXPECT_EQ(records[3]["command"], "set");
+    EXPECT_EQ(records[3]["serialAfter"], "OSP00999");
+    EXPECT_EQ(Json::parse(Run({"--json", "history", "--failed"}).out)["records"].size(), 1u);
+    EXPECT_EQ(Run({"history", "--since", "yesterday"}).status, 2);
+
+    // Killed (SIGKILL) while its device answers slowly: the record stays, interrupted.
+    for (Json& device : bench["devices"]) {
+        if (device["index"] == 6) device["faults"] = {{"vendorRequestDelayMs", 3000}};
+    }
+    WriteFile(Bench(), bench.dump(1));
+    const RunResult killed =
+        spindle::test::RunCli("timeout", dir_, {"-s", "KILL", "1", kCli, "--bench", Bench().string(), "program", "6", "image.iic"});
+    EXPECT_EQ(killed.status, 137);
+    const Json interrupted = Json::parse(Run({"--json", "history", "--serial", "FAL01204"}).out)["records"];
+    ASSERT_EQ(interrupted.size(), 2u);
+    EXPECT_EQ(interrupted[1]["result"], "interrupted");
+    EXPECT_TRUE(interrupted[1]["ended"].is_null());
+}
+
 }  // namespace
 
 TEST_F(SpindleCliTest, ProgramFpgaConfiguresEveryChainAndSaysWhichDeviceEndedTheStream) {

@@ -14,11 +14,15 @@ namespace {
 constexpr const char* kSettings = "Settings";
 }  // namespace
 
-CMainFrame::CMainFrame(Platform& platform) : platform_(platform) {
+CMainFrame::CMainFrame(Platform& platform) : history(platform.clock), platform_(platform) {
     for (auto& flag : jobBusy) flag.store(0);
+    platform_.slotJournal = &history;
 }
 
-CMainFrame::~CMainFrame() { WaitForJobs(); }
+CMainFrame::~CMainFrame() {
+    WaitForJobs();
+    platform_.slotJournal = nullptr;
+}
 
 void CMainFrame::LoadSettings() {
     CINIFileSupport store(platform_.ui, nullptr, 1, this);
@@ -27,6 +31,8 @@ void CMainFrame::LoadSettings() {
     flags = ReadFeatureFlags(store);
     applicationPath = store.ReadText(kSettings, "ApplicationPath", "");
     if (applicationPath.size() > 259) applicationPath.resize(259);
+    // A file, a server URL, "off", or nothing for the file in this folder.
+    history.SetLocation(store.ReadText(kSettings, "History", ""));
 }
 
 void CMainFrame::OnCreate() {

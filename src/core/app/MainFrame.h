@@ -2,6 +2,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "app/FeatureFlags.h"
 #include "app/ProgrammingJob.h"
 #include "app/ProgressBar.h"
+#include "history/HistoryRecorder.h"
 #include "inventory/DeviceRecord.h"
 #include "inventory/DeviceScan.h"
 #include "inventory/DeviceTree.h"
@@ -185,6 +187,11 @@ public:
     std::array<int, kMaxDevices> eepromDeadline{};
     std::array<int, kMaxDevices> fpgaDeadline{};
     CJobTable jobs;
+    // The production record: every job and every stored-value write.
+    CHistoryRecorder history;
+    // The name the next stored-value write is recorded under (the
+    // command-line tool's command); empty: the window's button.
+    std::string historyCommand;
     // The bars of device indices 0 to 7, in status-bar panes 1 to 8.
     static constexpr int kDevicePanes = 8;
     std::array<std::unique_ptr<CProgressBar>, kDevicePanes> deviceProgress;
@@ -210,6 +217,18 @@ public:
     bool KeepOrSaveEdits();
 
 private:
+    // The bodies of the commands that write stored values; the public
+    // handlers record their writes around them (app/commands/HistoryCommands.cpp).
+    Outcome SaveAllValuesWrites();
+    Outcome RestoreStoredValuesWrites(const RawSlots& slots);
+    Outcome CalibrateWrites();
+    Outcome ZephyrCalFileWrites();
+    Outcome ExtraKestrelWrites();
+    Outcome RecordValueWrites(const char* button, const std::function<Outcome()>& command);
+    std::int64_t RecordJobStart(const DeviceRecord& record, JobKind kind, const std::string& imagePath);
+    void RecordJobEnd(std::uint32_t index, const JobResult& result);
+    // Shows the production record's first problem, once (the user-interface thread).
+    void ShowHistoryProblem();
     void UpdateStartNotice(const Outcome& scan);
     FirstRunNotice startNotice_;
     void SetCommandVisibility();

@@ -22,6 +22,7 @@ struct ProgrammingJob {
     XsvfPollLimits limits;  // FPGA jobs
     bool verify = true;
     std::string backupPath;
+    std::int64_t historyId = 0;  // its production record (0: not recorded)
     CMainFrame* owner = nullptr;
 };
 

@@ -7,6 +7,7 @@
 #include "device/EzusbRequests.h"
 #include "platform/Clock.h"
 #include "platform/Format.h"
+#include "platform/SlotJournal.h"
 #include "platform/UserInterface.h"
 
 namespace spindle {
@@ -107,6 +108,10 @@ bool CSpecProtocol::QuerySlot(std::uint8_t opcode, DeviceHandle handle, std::uin
     // Reply bytes 2..16 are the value; bytes 17..19 of the cleared buffer
     // give the three terminating zeros.
     std::copy_n(buffer.begin() + kSlotValueOffset, value.size(), reinterpret_cast<std::uint8_t*>(value.data()));
+    if (platform_.slotJournal != nullptr) {
+        platform_.slotJournal->SlotRead(opcode == kOpQueryAccessorySlot, slot,
+                                        reinterpret_cast<const std::uint8_t*>(value.data()));
+    }
     return true;
 }
 
@@ -118,9 +123,16 @@ bool CSpecProtocol::WriteSlot(std::uint8_t opcode, DeviceHandle handle, std::uin
     buffer[1] = slot;
     // 16 bytes of the value go into the request; only 15 of them are sent.
     std::copy_n(reinterpret_cast<const std::uint8_t*>(value.data()), value.size(), buffer.begin() + 2);
-    if (!BulkOut(platform_, handle, kRequestPipe, buffer.data(), kSlotWriteLength, false)) return false;
+    ISlotJournal* journal = platform_.slotJournal;
+    const bool accessory = opcode == kOpWriteAccessorySlot;
+    if (journal != nullptr) journal->SlotWriting(accessory, slot, buffer.data() + 2);
+    if (!BulkOut(platform_, handle, kRequestPipe, buffer.data(), kSlotWriteLength, false)) {
+        if (journal != nullptr) journal->SlotWritten(accessory, slot, false);
+        return false;
+    }
     // The device needs this long to store the value before the next command.
     platform_.clock.Sleep(kSlotWritePauseMs);
+    if (journal != nullptr) journal->SlotWritten(accessory, slot, true);
     return true;
 }
 

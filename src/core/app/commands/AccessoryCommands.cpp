@@ -13,7 +13,7 @@
 
 namespace spindle {
 
-Outcome CMainFrame::OnCalibrate() {
+Outcome CMainFrame::CalibrateWrites() {
     Outcome outcome;
     const DeviceRecord* record = SelectedRecord();
     if (record == nullptr) return outcome;
@@ -53,7 +53,7 @@ Outcome CMainFrame::OnCalibrate() {
     return outcome;
 }
 
-Outcome CMainFrame::OnZephyrCalFile() {
+Outcome CMainFrame::ZephyrCalFileWrites() {
     Outcome outcome;
     FileChoice choice;
     choice.forOpening = true;
@@ -85,7 +85,7 @@ Outcome CMainFrame::OnZephyrCalFile() {
     return outcome;
 }
 
-Outcome CMainFrame::OnExtraKestrel() {
+Outcome CMainFrame::ExtraKestrelWrites() {
     Outcome outcome;
     CExtraKestrelDlg dialog(platform_);
     const DeviceRecord* record = SelectedRecord();

@@ -172,6 +172,7 @@ Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string
     }
     programmingActive.store(1);
     StartCountdownTimer(timer::kEepromCountdown);
+    job.historyId = RecordJobStart(record, JobKind::Eeprom, imagePath);
     LaunchWorker(index, JobKind::Eeprom, &CMainFrame::RunEepromJob, &job);
     outcome.Done(StrPrintf("start programming device %u", index));
     return outcome;
@@ -200,6 +201,7 @@ void CMainFrame::LaunchWorker(std::uint32_t index, JobKind kind, void (CMainFram
 }
 
 void CMainFrame::FinishJob(std::uint32_t index, JobResult result) {
+    RecordJobEnd(index, result);
     JobEntry& entry = jobs[index];
     entry.result = std::move(result);
     entry.Enter(JobPhase::Finished, 0);
@@ -275,6 +277,7 @@ Outcome CMainFrame::StartFpgaJob(const DeviceRecord& record, const std::string& 
     programmingActive.store(1);
     fpgaSinceIdle_ = true;
     StartCountdownTimer(timer::kFpgaCountdown);
+    job.historyId = RecordJobStart(record, JobKind::Fpga, xsvfPath);
     LaunchWorker(index, JobKind::Fpga, &CMainFrame::RunFpgaJob, &job);
     outcome.Done(StrPrintf("start programming the FPGA of device %u", index));
     return outcome;
@@ -312,6 +315,7 @@ bool CMainFrame::JobRunning(std::uint32_t index) const {
 }
 
 std::vector<FinishedJob> CMainFrame::CollectFinishedJobs() {
+    ShowHistoryProblem();
     std::vector<FinishedJob> finished;
     for (std::uint32_t index = 0; index < static_cast<std::uint32_t>(kMaxDevices); ++index) {
         JobEntry& entry = jobs[index];

@@ -131,7 +131,7 @@ Outcome CMainFrame::OnGetAllValues() {
     return outcome;
 }
 
-Outcome CMainFrame::OnSaveAllValues() {
+Outcome CMainFrame::SaveAllValuesWrites() {
     Outcome outcome;
     {
         WaitCursor waitCursor(platform_.ui);
@@ -157,7 +157,7 @@ Outcome CMainFrame::OnSaveAllValues() {
     return outcome;
 }
 
-Outcome CMainFrame::RestoreStoredValues(const RawSlots& slots) {
+Outcome CMainFrame::RestoreStoredValuesWrites(const RawSlots& slots) {
     Outcome outcome;
     {
         WaitCursor waitCursor(platform_.ui);

@@ -1,0 +1,91 @@
+// The production record's hooks in the frame: a record when a job starts,
+// completed by its worker when it ends, and a record of the slot writes each
+// stored-value command makes.
+#include "app/MainFrame.h"
+#include "device/Families.h"
+#include "platform/UserInterface.h"
+
+namespace spindle {
+
+namespace {
+
+const char* ChipText(std::uint32_t family) {
+    return FamilyOf(static_cast<int>(family)).chip == ChipGeneration::Fx2 ? "fx2" : "ezusb";
+}
+
+}  // namespace
+
+Outcome CMainFrame::OnSaveAllValues() {
+    return RecordValueWrites("Save All Values", [this] { return SaveAllValuesWrites(); });
+}
+
+Outcome CMainFrame::RestoreStoredValues(const RawSlots& slots) {
+    return RecordValueWrites("Restore Values", [this, &slots] { return RestoreStoredValuesWrites(slots); });
+}
+
+Outcome CMainFrame::OnCalibrate() {
+    return RecordValueWrites("Calibrate", [this] { return CalibrateWrites(); });
+}
+
+Outcome CMainFrame::OnZephyrCalFile() {
+    return RecordValueWrites("Zephyr Cal. File", [this] { return ZephyrCalFileWrites(); });
+}
+
+Outcome CMainFrame::OnExtraKestrel() {
+    return RecordValueWrites("Extra Kestrel", [this] { return ExtraKestrelWrites(); });
+}
+
+Outcome CMainFrame::RecordValueWrites(const char* button, const std::function<Outcome()>& command) {
+    const DeviceRecord* record = SelectedRecord();
+    if (record == nullptr) return command();
+    HistoryStart start;
+    start.command = historyCommand.empty() ? button : historyCommand;
+    start.backend = simulatedBench ? "bench" : "usb";
+    start.deviceIndex = record->index;
+    start.family = record->family;
+    start.serial = record->serial;
+    start.chip = ChipText(record->family);
+    const bool listFromHere = listSource.valid && listSource.index == record->index;
+    history.BeginValueWrites(start, listFromHere ? &listSource.slots : nullptr);
+    const Outcome outcome = command();
+    history.EndValueWrites(outcome.Ok(), outcome.failed);
+    ShowHistoryProblem();
+    return outcome;
+}
+
+std::int64_t CMainFrame::RecordJobStart(const DeviceRecord& record, JobKind kind, const std::string& imagePath) {
+    HistoryStart start;
+    start.kind = kind == JobKind::Fpga ? HistoryKind::Fpga : HistoryKind::Eeprom;
+    start.command = kind == JobKind::Fpga ? "Program FPGA" : "Program";
+    start.backend = simulatedBench ? "bench" : "usb";
+    start.deviceIndex = record.index;
+    start.family = record.family;
+    start.serial = record.serial;
+    start.chip = ChipText(record.family);
+    start.imagePath = imagePath;
+    const std::int64_t id = history.Start(start);
+    ShowHistoryProblem();
+    return id;
+}
+
+// On the job's worker, before the job is marked finished: whoever collects
+// the job finds its record complete.
+void CMainFrame::RecordJobEnd(std::uint32_t index, const JobResult& result) {
+    const bool fpga = static_cast<JobKind>(jobs[index].kind.load(std::memory_order_acquire)) == JobKind::Fpga;
+    const ProgrammingJob& job = fpga ? fpgaJobs[index] : eepromJobs[index];
+    HistoryEnd end;
+    end.result = result.ok ? HistoryResult::Worked : HistoryResult::Failed;
+    end.problems = result.problems;
+    end.bytesWritten = result.bytesWritten;
+    end.verified = result.verified;
+    end.backupPath = result.backupPath;
+    history.Complete(job.historyId, end);
+}
+
+void CMainFrame::ShowHistoryProblem() {
+    if (const auto problem = history.TakeProblem()) {
+        platform_.ui.ShowNotice(*problem, kAppTitle, mb::kOk | mb::kIconWarning);
+    }
+}
+
+}  // namespace spindle
