@@ -31,6 +31,7 @@ struct ProgrammingJob {
 struct EepromJobOptions {
     bool verify = true;
     std::string backupFolder;  // non-empty: save each device's old contents there first
+    bool imageChecked = false;  // the caller ran CheckEepromImage already
 };
 
 // Choices an FPGA job is started with beyond the XSVF file.

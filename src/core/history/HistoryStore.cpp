@@ -1,4 +1,5 @@
 #include "history/HistoryStore.h"
+#include "history/HistoryText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -16,15 +17,6 @@ constexpr const char* kColumns =
     "serial_before, serial_after, chip, image_name, image_size, image_sha256, bytes_written, verified, result, "
     "problems, duration_ms, backup_path";
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    static const char* const kDigits = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0xF];
-    }
-    return text;
-}
 
 std::vector<std::uint8_t> Unhex(const std::string& text) {
     std::vector<std::uint8_t> bytes;
@@ -273,7 +265,7 @@ bool CHistoryStore::Complete(std::int64_t id, const HistoryEnd& end, const std::
         if (!Run("INSERT INTO history_slots (job_id, area, slot, before_hex, after_hex, written) "
                  "VALUES (?, ?, ?, ?, ?, ?)",
                  {Num(id), change.accessory ? "accessory" : "info", Num(change.slot),
-                  change.before ? SqlValue(Hex(*change.before)) : SqlValue(), Hex(change.after),
+                  change.before ? SqlValue(HexBytes(*change.before)) : SqlValue(), HexBytes(change.after),
                   Num(change.written ? 1 : 0)},
                  problem)) {
             return false;

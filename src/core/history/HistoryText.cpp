@@ -12,13 +12,13 @@
 
 namespace spindle {
 
-namespace {
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
+std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
     std::string text;
     for (std::uint8_t b : bytes) text += StrPrintf("%02x", b);
     return text;
 }
+
+namespace {
 
 std::string Csv(const std::string& field) {
     if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
@@ -58,7 +58,7 @@ std::string ShownResult(const HistoryRecord& record) {
 
 std::string SlotChangeText(const SlotChange& change) {
     return StrPrintf("%s %d: %s->%s%s", change.accessory ? "accessory" : "info", change.slot,
-                     change.before ? Hex(*change.before).c_str() : "?", Hex(change.after).c_str(),
+                     change.before ? HexBytes(*change.before).c_str() : "?", HexBytes(change.after).c_str(),
                      change.written ? "" : " (failed)");
 }
 

@@ -9,6 +9,9 @@ namespace spindle {
 // A record's result as the operator reads it: "worked", "failed", or
 // "interrupted" (a record whose process ended before it was completed).
 // A record of a process on this station that still runs is "running".
+// Bytes as lower-case hex, two digits each.
+std::string HexBytes(const std::vector<std::uint8_t>& bytes);
+
 std::string ShownResult(const HistoryRecord& record);
 
 // The records as CSV (RFC 4180: a header line, fields quoted where they

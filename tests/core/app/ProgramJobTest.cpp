@@ -325,8 +325,17 @@ TEST(ProgramJob, ProgramAsksForAFileOfTheFamilyAndStartsTheJob) {
     EXPECT_TRUE(rig.frame.JobRows().empty());
     EXPECT_EQ(rig.ui.timerLog, std::vector<std::string>{"kill 999"});
 
-    // In manufacturing mode the coefficients may be reset and saved first.
+    // In manufacturing mode the coefficients may be reset and saved first,
+    // but only for an image that passed its checks: an empty one is refused
+    // before the question, and the buttons stay as they were.
     rig.frame.flags.manufacturingMode = 1;
+    rig.ui.buttonVisible.clear();
+    rig.ui.filesToChoose.push_back(rig.WriteImage("Falcon_2_empty.iic", {}));
+    EXPECT_FALSE(rig.frame.OnProgram().Ok());
+    ASSERT_EQ(rig.ui.MessageTexts().size(), 1u);
+    EXPECT_NE(rig.ui.MessageTexts()[0].find("is empty"), std::string::npos);
+    EXPECT_TRUE(rig.ui.buttonVisible.empty());
+    rig.ui.ClearMessages();
     const auto bytes = Image(4096, 0xC2);
     rig.ui.filesToChoose.push_back(rig.WriteImage("Falcon_2_v3.iic", bytes));
     rig.ui.QueueAnswer(mb::kIdYes);
@@ -340,7 +349,7 @@ TEST(ProgramJob, ProgramAsksForAFileOfTheFamilyAndStartsTheJob) {
     EXPECT_EQ(rig.ui.timers.count(timer::kEepromCountdown), 1u);
     // A second Program on the busy device does nothing at all.
     EXPECT_TRUE(rig.frame.OnProgram().done.empty());
-    EXPECT_EQ(rig.ui.fileRequests.size(), 2u);
+    EXPECT_EQ(rig.ui.fileRequests.size(), 3u);
     rig.Finish();
     EXPECT_EQ(rig.Eeprom(kFalcon, 4096), bytes);
     EXPECT_EQ(rig.ui.MessageTexts().back(), Complete(kFalcon));

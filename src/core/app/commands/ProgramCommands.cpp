@@ -91,6 +91,15 @@ Outcome CMainFrame::OnProgram() {
         outcome.Fail("choose an EEPROM program");
         return outcome;
     }
+    // The image is checked before the coefficients may be reset: an image
+    // refused afterwards would have cost the instrument its coefficients.
+    std::uint32_t length = 0;
+    const Outcome checked = CheckEepromImage(device, choice.chosenPath, length);
+    if (!checked.Ok()) {
+        outcome.Append(checked);
+        if (timerBefore != 0 && AnyDeviceBusy()) StartCountdownTimer(timerBefore);
+        return outcome;
+    }
     if (flags.manufacturingMode == 1) {
         ui.ShowButton(cmd::kVerify, false);
         ui.ShowButton(cmd::kResetCoefs, false);
@@ -100,23 +109,27 @@ Outcome CMainFrame::OnProgram() {
             platform_.clock.Sleep(2000);
         }
     }
-    const Outcome started = StartEepromJob(device, choice.chosenPath);
+    EepromJobOptions options;
+    options.imageChecked = true;
+    const Outcome started = StartEepromJob(device, choice.chosenPath, options);
     outcome.Append(started);
-    // A job refused before it started restarts the countdown as a cancel does.
-    if (!started.Ok() && timerBefore != 0 && AnyDeviceBusy()) StartCountdownTimer(timerBefore);
+    if (!started.Ok()) {
+        // A job refused before it started restarts the countdown as a cancel
+        // does, and the buttons it hid come back now when no job is left to
+        // bring them back at its end.
+        if (timerBefore != 0 && AnyDeviceBusy()) StartCountdownTimer(timerBefore);
+        if (flags.manufacturingMode == 1 && !AnyDeviceBusy()) {
+            ui.ShowButton(cmd::kVerify, true);
+            ui.ShowButton(cmd::kResetCoefs, true);
+        }
+    }
     return outcome;
 }
 
-Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string& imagePath,
-                                   const EepromJobOptions& options) {
+Outcome CMainFrame::CheckEepromImage(const DeviceRecord& record, const std::string& imagePath, std::uint32_t& length) {
     Outcome outcome;
     IUserInterface& ui = platform_.ui;
     const std::uint32_t index = record.index;
-    if (index >= static_cast<std::uint32_t>(kMaxDevices) || JobRunning(index)) {
-        outcome.Fail(StrPrintf("device %u is busy", index));
-        return outcome;
-    }
-    std::uint32_t length = 0;
     std::uint8_t firstByte = 0;
     if (!PeekImage(imagePath, length, firstByte)) {
         outcome.Show({StrPrintf("The EEPROM image %s cannot be read.", imagePath.c_str()), kAppTitle,
@@ -148,6 +161,31 @@ Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string
         ui.MessageBox(question, kAppTitle, mb::kYesNo | mb::kIconWarning) != mb::kIdYes) {
         outcome.Fail("confirm an image for another chip");
         return outcome;
+    }
+
+    outcome.Done("check the EEPROM image");
+    return outcome;
+}
+
+Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string& imagePath,
+                                   const EepromJobOptions& options) {
+    Outcome outcome;
+    IUserInterface& ui = platform_.ui;
+    const std::uint32_t index = record.index;
+    if (index >= static_cast<std::uint32_t>(kMaxDevices) || JobRunning(index)) {
+        outcome.Fail(StrPrintf("device %u is busy", index));
+        return outcome;
+    }
+    std::uint32_t length = 0;
+    if (options.imageChecked) {
+        std::uint8_t firstByte = 0;
+        PeekImage(imagePath, length, firstByte);
+    } else {
+        const Outcome checked = CheckEepromImage(record, imagePath, length);
+        if (!checked.Ok()) {
+            outcome.Append(checked);
+            return outcome;
+        }
     }
 
     ProgrammingJob& job = eepromJobs[index];
