@@ -411,6 +411,18 @@ TEST_F(SimBenchTest, InstrumentStopsAnsweringWhileTheCpuIsHeld) {
     CloseDevice(rig.platform, handle);
 }
 
+TEST_F(SimBenchTest, RequestLogsKeepTheirLastEntriesAndCountEveryRequest) {
+    const DeviceHandle handle = rig.Open(3);
+    const std::size_t sent = SimDevice::kLogBound + 10;
+    for (std::size_t i = 0; i < sent; ++i) ASSERT_TRUE(rig.Send(handle, {0x6B, static_cast<std::uint8_t>(i)}));
+    CloseDevice(rig.platform, handle);
+    const auto log = bench.Device(3)->BulkCommands();
+    ASSERT_EQ(log.size(), SimDevice::kLogBound);
+    EXPECT_EQ(log.front()[1], 10);
+    EXPECT_EQ(log.back()[1], static_cast<std::uint8_t>(sent - 1));
+    EXPECT_EQ(bench.Device(3)->RequestCount(ioctl::kBulkWrite), sent);
+}
+
 TEST_F(SimBenchTest, WorkersOnSeveralDevicesAtOnce) {
     std::vector<std::thread> workers;
     for (int index : {3, 4, 5, 6}) {
