@@ -259,8 +259,8 @@ JobResult ProgramFpga(Platform& platform, const FpgaJobRequest& request, JobEntr
 
     // The device stays open for the whole job, the player's start-up wait
     // included, so no other program takes it in between.
-    const ScopedDevice held(ports, static_cast<int>(request.deviceIndex));
     entry.Enter(JobPhase::Player, 0);
+    const ScopedDevice held(ports, static_cast<int>(request.deviceIndex));
     PlayerLoad load = LoadFpgaPlayer(ports, request.deviceIndex, request.playerPath);
     result.outcome.Append(load.outcome);
     if (!load.ok) {
