@@ -415,7 +415,7 @@ DeviceConfig DeviceConfigFromJson(const Json& device) {
 }
 
 std::unique_ptr<SimBench> LoadBenchFromJson(const Json& document, const std::string& filePath) {
-    CheckMembers(document, "bench", {"format", "version", "devices"});
+    CheckMembers(document, "bench", {"format", "version", "pacing", "devices"});
     if (document.contains("format") && document["format"] != kFormatName) {
         Fail("bench", StrPrintf("\"format\" must be \"%s\"", kFormatName));
     }
@@ -425,11 +425,16 @@ std::unique_ptr<SimBench> LoadBenchFromJson(const Json& document, const std::str
     if (!document.contains("devices") || !document["devices"].is_array()) Fail("bench", "\"devices\" must be a list");
 
     auto bench = std::make_unique<SimBench>();
-    std::lock_guard guard(*bench->lock_);
+    if (document.contains("pacing")) {
+        if (!document["pacing"].is_boolean()) Fail("bench", "\"pacing\" must be true or false");
+        bench->pacing_ = document["pacing"].get<bool>();
+    }
+    std::lock_guard guard(bench->lock_);
     for (const Json& device : document["devices"]) bench->AddDeviceLocked(DeviceConfigFromJson(device));
+    std::lock_guard save(bench->saveLock_);
     bench->document_ = document;
     bench->filePath_ = filePath;
-    for (const auto& [index, device] : bench->devices_) bench->saved_[index] = SimBench::PersistentState(*device);
+    bench->MarkAllSavedLocked();
     return bench;
 }
 

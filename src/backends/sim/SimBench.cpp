@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -21,102 +23,221 @@ namespace spindle::sim {
 
 using Json = nlohmann::ordered_json;
 
-SimBench::SimBench() : lock_(std::make_shared<std::mutex>()) {}
+SimBench::SimBench() = default;
 
 SimBench::~SimBench() {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     // Devices handed out to tests may outlive the bench: cut them loose.
-    for (auto& [index, device] : devices_) device->SetPersistenceCallbackLocked(nullptr);
+    for (auto& [index, device] : devices_) device->SetPersistenceCallback(nullptr);
+    if (holdFd_ >= 0) ::close(holdFd_);  // lets go of every hold
+}
+
+namespace {
+
+// A bench's devices are held through byte N of a lock file named after the
+// bench file's real path, in the temporary folder (not beside the bench
+// file, whose folder may be read-only and is the user's). Locks on an open
+// file description are the bench's own: two benches of one process exclude
+// each other as two processes do, and a lock goes with the bench that took
+// it, also when a process dies.
+std::string HoldFilePath(const std::string& benchFile) {
+    std::error_code error;
+    std::string real = std::filesystem::weakly_canonical(benchFile, error).string();
+    if (error) real = benchFile;
+    return (std::filesystem::temp_directory_path(error) /
+            StrPrintf("spindle-bench-%016llx.holds", static_cast<unsigned long long>(std::hash<std::string>{}(real))))
+        .string();
+}
+
+bool LockByte(int fd, int index, short type, bool test = false) {
+    struct flock region {};
+    region.l_type = type;
+    region.l_whence = SEEK_SET;
+    region.l_start = index;
+    region.l_len = 1;
+    if (test) return ::fcntl(fd, F_OFD_GETLK, &region) == 0 && region.l_type != F_UNLCK;
+    return ::fcntl(fd, F_OFD_SETLK, &region) == 0;
+}
+
+}  // namespace
+
+int SimBench::HoldFileLocked() {
+    if (!holdFileTried_) {
+        holdFileTried_ = true;
+        std::string path;
+        {
+            std::lock_guard save(saveLock_);
+            path = filePath_;
+        }
+        // Without a file nobody else reaches these devices; a hold file that
+        // cannot be made leaves devices unheld, as before.
+        if (!path.empty()) holdFd_ = ::open(HoldFilePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    }
+    return holdFd_;
+}
+
+bool SimBench::HoldLocked(int index) {
+    for (const auto& [handle, device] : handles_) {
+        if (device->Index() == index) return true;  // held already
+    }
+    const int fd = HoldFileLocked();
+    return fd < 0 || LockByte(fd, index, F_WRLCK);
+}
+
+void SimBench::ReleaseLocked(int index) {
+    for (const auto& [handle, device] : handles_) {
+        if (device->Index() == index) return;  // another handle still holds it
+    }
+    if (holdFd_ >= 0) LockByte(holdFd_, index, F_UNLCK);
 }
 
 DeviceHandle SimBench::Open(const std::string& path) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     if (path.rfind(kDevicePathPrefix, 0) != 0) return kInvalidHandle;
     const auto index = DeviceIndexFromPath(path);
     if (!index || DeviceName(*index) != DeviceNameFromPath(path)) return kInvalidHandle;
     const auto it = devices_.find(*index);
-    if (it == devices_.end() || !it->second->TryOpenLocked()) return kInvalidHandle;
+    if (it == devices_.end()) return kInvalidHandle;
+    {
+        std::lock_guard device(it->second->lock_);
+        if (!it->second->TryOpenLocked()) return kInvalidHandle;
+    }
+    if (!HoldLocked(*index)) return kInvalidHandle;
     const DeviceHandle handle = nextHandle_;
     nextHandle_ += 4;
     handles_[handle] = it->second;
     return handle;
 }
 
+bool SimBench::DeviceBusy(const std::string& path) {
+    std::lock_guard guard(lock_);
+    const auto index = DeviceIndexFromPath(path);
+    if (!index || devices_.count(*index) == 0) return false;
+    for (const auto& [handle, device] : handles_) {
+        if (device->Index() == *index) return false;  // this bench holds it
+    }
+    const int fd = HoldFileLocked();
+    return fd >= 0 && LockByte(fd, *index, F_WRLCK, true);
+}
+
 bool SimBench::IoControl(DeviceHandle handle, std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength,
                          std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) {
+    if (returned != nullptr) *returned = 0;
+    std::shared_ptr<SimDevice> found;
+    IDebugTrace* trace = nullptr;
+    IClock* clock = nullptr;
+    bool pace = false;
+    {
+        std::lock_guard guard(lock_);
+        const auto it = handles_.find(handle);
+        if (it == handles_.end()) return false;
+        // A handle outlives the device it named when that device was removed.
+        const auto present = devices_.find(it->second->Index());
+        if (present == devices_.end() || present->second != it->second) return false;
+        found = it->second;
+        trace = trace_;
+        clock = clock_;
+        pace = pacing_;
+    }
+    SimDevice& device = *found;
     if (code == ioctl::kVendorOrClassRequest) {
         int delayMs = 0;
         {
-            std::lock_guard guard(*lock_);
-            const auto it = handles_.find(handle);
-            if (it != handles_.end()) delayMs = it->second->config_.faults.vendorRequestDelayMs;
+            std::lock_guard guard(device.lock_);
+            delayMs = device.config_.faults.vendorRequestDelayMs;
         }
         if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     }
-    std::lock_guard guard(*lock_);
-    if (returned != nullptr) *returned = 0;
-    const auto it = handles_.find(handle);
-    if (it == handles_.end()) return false;
-    SimDevice& device = *it->second;
-    // A handle outlives the device it named when that device was removed.
-    const auto present = devices_.find(device.config_.index);
-    if (present == devices_.end() || present->second.get() != &device) return false;
-    const std::uint64_t now = clock_ != nullptr ? clock_->NowMs() : 0;
-    if (clock_ != nullptr) {
-        device.CatchUpLocked(now);
-        device.AdvanceThermalLocked(now);
+    bool done = false;
+    std::uint64_t waitMs = 0;
+    std::string timedOut;
+    {
+        std::lock_guard guard(device.lock_);
+        const std::uint64_t now = clock != nullptr ? clock->NowMs() : 0;
+        if (clock != nullptr) {
+            device.CatchUpLocked(now);
+            device.AdvanceThermalLocked(now);
+        }
+        done = device.HandleLocked(code, in, inLength, out, outLength, returned);
+        if (clock != nullptr) {
+            device.MarkHostTimeLocked(now);
+            if (pace) waitMs = device.PacingWaitLocked(clock->NowMs());
+        }
+        if (!done && trace != nullptr && code == ioctl::kVendorOrClassRequest && !device.vendorLog_.empty() &&
+            device.vendorLog_.back().timedOut) {
+            const VendorRequestRecord& request = device.vendorLog_.back();
+            timedOut = StrPrintf("Ezusb-%d: vendor request 0x%02X (value 0x%04X) timed out: the running program "
+                                 "did not complete it",
+                                 device.config_.index, request.request, request.value);
+        }
     }
-    const bool done = device.HandleLocked(code, in, inLength, out, outLength, returned);
-    if (clock_ != nullptr) device.MarkHostTimeLocked(now);
-    if (!done && trace_ != nullptr && code == ioctl::kVendorOrClassRequest && !device.vendorLog_.empty() &&
-        device.vendorLog_.back().timedOut) {
-        const VendorRequestRecord& request = device.vendorLog_.back();
-        trace_->Write(StrPrintf("Ezusb-%d: vendor request 0x%02X (value 0x%04X) timed out: the running program "
-                                "did not complete it",
-                                device.config_.index, request.request, request.value));
-    }
+    device.SavePendingChange();
+    if (!timedOut.empty()) trace->Write(timedOut);
+    // The answer comes when the chip's time for it has passed.
+    if (waitMs > 0) clock->Sleep(static_cast<std::uint32_t>(std::min<std::uint64_t>(waitMs, 0xFFFFFFFFu)));
     return done;
 }
 
 void SimBench::SetDebugTrace(IDebugTrace* trace) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     trace_ = trace;
 }
 
-void SimBench::SetClock(const IClock* clock) {
-    std::lock_guard guard(*lock_);
+void SimBench::SetClock(IClock* clock) {
+    std::lock_guard guard(lock_);
     clock_ = clock;
 }
 
+void SimBench::SetPacing(bool pace) {
+    std::lock_guard guard(lock_);
+    pacing_ = pace;
+}
+
+bool SimBench::Pacing() const {
+    std::lock_guard guard(lock_);
+    return pacing_;
+}
+
 void SimBench::Close(DeviceHandle handle) {
-    std::lock_guard guard(*lock_);
-    const auto it = handles_.find(handle);
-    if (it == handles_.end()) return;
+    std::shared_ptr<SimDevice> device;
+    IClock* clock = nullptr;
+    {
+        std::lock_guard guard(lock_);
+        const auto it = handles_.find(handle);
+        if (it == handles_.end()) return;
+        const auto present = devices_.find(it->second->Index());
+        if (clock_ != nullptr && present != devices_.end() && present->second == it->second) device = it->second;
+        clock = clock_;
+        const int index = it->second->Index();
+        handles_.erase(it);
+        ReleaseLocked(index);
+    }
     // What the program did while the host waited before closing is seen by
     // whoever looks at the device next.
-    SimDevice& device = *it->second;
-    const auto present = devices_.find(device.config_.index);
-    if (clock_ != nullptr && present != devices_.end() && present->second.get() == &device) {
-        device.CatchUpLocked(clock_->NowMs());
+    if (device) {
+        {
+            std::lock_guard guard(device->lock_);
+            device->CatchUpLocked(clock->NowMs());
+        }
+        device->SavePendingChange();
     }
-    handles_.erase(it);
 }
 
 std::shared_ptr<SimDevice> SimBench::Device(int index) const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     const auto it = devices_.find(index);
     return it == devices_.end() ? nullptr : it->second;
 }
 
 std::vector<int> SimBench::DeviceIndexes() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     std::vector<int> indexes;
     for (const auto& [index, device] : devices_) indexes.push_back(index);
     return indexes;
 }
 
 std::shared_ptr<SimDevice> SimBench::AddDevice(const DeviceConfig& config) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return AddDeviceLocked(config);
 }
 
@@ -125,51 +246,60 @@ std::shared_ptr<SimDevice> SimBench::AddDeviceLocked(const DeviceConfig& config)
     if (devices_.count(config.index) != 0) {
         throw BenchFileError(StrPrintf("device index %d is used twice", config.index));
     }
-    auto device = std::make_shared<SimDevice>(config, lock_);
-    device->SetPersistenceCallbackLocked([this](SimDevice& changed) { DeviceChangedLocked(changed); });
+    auto device = std::make_shared<SimDevice>(config);
+    device->SetPersistenceCallback([this](SimDevice& changed) { DeviceChanged(changed); });
     devices_[config.index] = device;
     return device;
 }
 
 bool SimBench::RemoveDevice(int index) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     const auto it = devices_.find(index);
     if (it == devices_.end()) return false;
-    it->second->SetPersistenceCallbackLocked(nullptr);
+    it->second->SetPersistenceCallback(nullptr);
     devices_.erase(it);
     return true;
 }
 
 int SimBench::OpenHandleCount() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return static_cast<int>(handles_.size());
 }
 
 int SimBench::OpenHandleCount(int index) const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     int count = 0;
-    for (const auto& [handle, device] : handles_) count += device->config_.index == index ? 1 : 0;
+    for (const auto& [handle, device] : handles_) count += device->Index() == index ? 1 : 0;
     return count;
 }
 
 std::string SimBench::FilePath() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(saveLock_);
     return filePath_;
 }
 
 int SimBench::SaveCount() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(saveLock_);
     return saves_;
 }
 
 std::string SimBench::LastSaveError() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(saveLock_);
     return lastSaveError_;
 }
 
 bool SimBench::Save() {
-    std::lock_guard guard(*lock_);
+    std::vector<std::shared_ptr<SimDevice>> devices;
+    {
+        std::lock_guard guard(lock_);
+        for (const auto& [index, device] : devices_) devices.push_back(device);
+    }
+    std::lock_guard save(saveLock_);
     if (filePath_.empty()) return false;
+    for (const auto& device : devices) {
+        std::lock_guard guard(device->lock_);
+        latest_[device->Index()] = PersistentState(*device);
+    }
     return SaveLocked();
 }
 
@@ -180,8 +310,15 @@ std::array<int, 4> TecState(const TecModel& tec) {
 }  // namespace
 
 SimBench::PersistentState::PersistentState(const SimDevice& device)
-    : slots(device.config_.slots), eeprom(device.EepromContentsLocked()) {
-    if (device.config_.jtag) jtag = device.config_.jtag->state;
+    : index(device.config_.index),
+      hasLantern(device.config_.lantern.has_value()),
+      hasPsocRegisters(device.config_.psocRegisters.has_value()),
+      slots(device.config_.slots),
+      eeprom(device.EepromContentsLocked()) {
+    if (device.config_.jtag) {
+        jtag = device.config_.jtag->state;
+        jtagIdcode = device.config_.jtag->device.idcode;
+    }
     if (device.config_.lantern) lanternSlots = device.config_.lantern->slots;
     if (device.config_.tec) tec = TecState(*device.config_.tec);
     if (device.config_.psocRegisters) psocRegisters = *device.config_.psocRegisters;
@@ -261,52 +398,60 @@ private:
 
 }  // namespace
 
-void SimBench::DeviceChangedLocked(SimDevice& /*device*/) {
-    if (!filePath_.empty()) SaveLocked();
+void SimBench::DeviceChanged(SimDevice& device) {
+    std::lock_guard save(saveLock_);
+    if (filePath_.empty()) return;
+    {
+        std::lock_guard guard(device.lock_);
+        latest_[device.config_.index] = PersistentState(device);
+    }
+    SaveLocked();
 }
 
-void SimBench::PatchChangesLocked(Json& document, const SimDevice& device) const {
+void SimBench::MarkAllSavedLocked() {
+    for (const auto& [index, device] : devices_) {
+        std::lock_guard held(device->lock_);
+        saved_[index] = PersistentState(*device);
+    }
+    latest_ = saved_;
+}
+
+void SimBench::PatchChangesLocked(Json& document, const PersistentState& now) const {
     if (!document.is_object() || !document.contains("devices") || !document["devices"].is_array()) return;
     static const PersistentState kNothingSaved;
-    const auto saved = saved_.find(device.config_.index);
+    const auto saved = saved_.find(now.index);
     const PersistentState& before = saved == saved_.end() ? kNothingSaved : saved->second;
     for (Json& entry : document["devices"]) {
         if (!entry.is_object() || !entry.contains("index")) continue;
         try {
-            if (DeviceConfigFromJson(entry).index != device.config_.index) continue;
+            if (DeviceConfigFromJson(entry).index != now.index) continue;
         } catch (const BenchFileError&) {
             continue;
         }
-        PatchSlots(entry, "slots", device.config_.slots, before.slots);
-        if (device.config_.lantern) {
-            PatchSlots(entry["lantern"], "slots", device.config_.lantern->slots, before.lanternSlots);
-        }
-        const std::vector<std::uint8_t> eeprom = device.EepromContentsLocked();
-        if (eeprom != before.eeprom) {
+        PatchSlots(entry, "slots", now.slots, before.slots);
+        if (now.hasLantern) PatchSlots(entry["lantern"], "slots", now.lanternSlots, before.lanternSlots);
+        if (now.eeprom != before.eeprom) {
             Json& member = entry["eeprom"];
             if (!member.is_object()) member = Json::object();
-            member["contents"] = EepromContentsText(eeprom);
+            member["contents"] = EepromContentsText(now.eeprom);
         }
-        if (device.config_.tec && TecState(*device.config_.tec) != before.tec) {
+        if (now.tec && now.tec != before.tec) {
             Json& member = entry["tec"];
             if (!member.is_object()) member = Json::object();
-            const TecModel& tec = *device.config_.tec;
-            member["tecOn"] = tec.tecOn;
-            member["fanOn"] = tec.fanOn;
-            member["setpoint"] = tec.setpoint;
-            member["temperature"] = tec.temperature;
+            const std::array<int, 4>& tec = *now.tec;
+            member["tecOn"] = tec[0] != 0;
+            member["fanOn"] = tec[1] != 0;
+            member["setpoint"] = tec[2];
+            member["temperature"] = tec[3];
         }
-        if (device.config_.psocRegisters) {
-            PatchRegisters(entry, "psocRegisters", *device.config_.psocRegisters, before.psocRegisters);
-        }
-        if (device.config_.jtag && device.config_.jtag->state != before.jtag) {
+        if (now.hasPsocRegisters) PatchRegisters(entry, "psocRegisters", now.psocRegisters, before.psocRegisters);
+        if (now.jtag && now.jtag != before.jtag) {
             Json& member = entry["jtag"];
             if (!member.is_object()) member = Json::object();
-            const JtagBenchConfig& chain = *device.config_.jtag;
-            if (!member.contains("idcode")) member["idcode"] = StrPrintf("0x%08X", chain.device.idcode);
-            member["configured"] = chain.state.configured;
-            member["bits"] = chain.state.bits;
-            member["crc"] = StrPrintf("0x%08X", chain.state.crc);
+            if (!member.contains("idcode")) member["idcode"] = StrPrintf("0x%08X", now.jtagIdcode);
+            member["configured"] = now.jtag->configured;
+            member["bits"] = now.jtag->bits;
+            member["crc"] = StrPrintf("0x%08X", now.jtag->crc);
         }
         break;
     }
@@ -331,7 +476,7 @@ bool SimBench::SaveLocked() {
             return false;
         }
     }
-    for (const auto& [index, device] : devices_) PatchChangesLocked(onDisk, *device);
+    for (const auto& [index, state] : latest_) PatchChangesLocked(onDisk, state);
 
     // Saved after every change a device makes (each slot, each EEPROM page,
     // each JTAG transfer): whole on every save, not flushed to disk.
@@ -341,7 +486,7 @@ bool SimBench::SaveLocked() {
         return false;
     }
     document_ = std::move(onDisk);
-    for (const auto& [index, device] : devices_) saved_[index] = PersistentState(*device);
+    saved_ = latest_;
     ++saves_;
     lastSaveError_.clear();
     return true;

@@ -28,8 +28,23 @@ public:
 
 // A bench of simulated EZ-USB devices behind the driver port. Devices are
 // reached as "\\.\Ezusb-N"; any number of handles to one device may be open
-// at once. One lock guards the whole bench, so programming workers and the
-// user-interface thread may use it side by side.
+// at once. Each device has its own lock (SimDevice); the bench's lock guards
+// only its list of devices and handles, and a second one the bench file's
+// saving, so programming workers on different devices and the
+// user-interface thread run side by side.
+//
+// With a clock (SetClock) a running downloaded program keeps the host's
+// time, and with pacing on (the default) the host keeps the chip's: a
+// request returns when the chip's time it took has passed on the host's
+// clock (a 4096-byte EEPROM write waits out every page's write cycle). The
+// wait happens outside every lock; on a virtual clock it advances the clock
+// by exactly that time. A bench file's "pacing": false, or SetPacing(false),
+// makes requests return as soon as they are emulated.
+//
+// A device with an open handle is held by this bench, as a real device is
+// held by the program that opened it: while a bench loaded from a file
+// holds a device, any other bench or process using the same file cannot
+// open it, and DeviceBusy says why.
 //
 // A bench loaded from a file saves every change of non-volatile state (an
 // information slot write, an accessory commit, or the same changes made
@@ -54,6 +69,7 @@ public:
     bool IoControl(DeviceHandle handle, std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength,
                    std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) override;
     void Close(DeviceHandle handle) override;
+    bool DeviceBusy(const std::string& path) override;
 
     // Where the bench reports what a real device would only show as a USB
     // failure (a vendor request the running program never finished). The
@@ -64,7 +80,9 @@ public:
     // requests): at each request and close its chip is brought up to the
     // host's time, at most 10 s at once. Without one (the default) a chip
     // runs only during requests. The clock must outlive the bench.
-    void SetClock(const IClock* clock);
+    void SetClock(IClock* clock);
+    void SetPacing(bool pace);
+    bool Pacing() const;
 
     // Devices. Device() gives nullptr for an index with no device.
     std::shared_ptr<SimDevice> Device(int index) const;
@@ -92,6 +110,10 @@ private:
 
     // The values a save writes when they differ from the last saved ones.
     struct PersistentState {
+        int index = -1;
+        bool hasLantern = false;
+        bool hasPsocRegisters = false;
+        std::uint32_t jtagIdcode = 0;
         std::map<int, SlotBytes> slots;
         std::map<int, SlotBytes> lanternSlots;
         std::vector<std::uint8_t> eeprom;  // without trailing erased bytes
@@ -101,26 +123,41 @@ private:
         std::optional<std::array<int, 4>> tec;
         std::map<std::uint8_t, std::uint16_t> psocRegisters;
         PersistentState() = default;
+        // Taken under the device's lock.
         explicit PersistentState(const SimDevice& device);
     };
 
     std::shared_ptr<SimDevice> AddDeviceLocked(const DeviceConfig& config);
-    // Puts the values of `device` that changed since the last save into `document`.
-    void PatchChangesLocked(nlohmann::ordered_json& document, const SimDevice& device) const;
-    void DeviceChangedLocked(SimDevice& device);
+    // Puts the values of `now` that changed since the last save into `document`.
+    void PatchChangesLocked(nlohmann::ordered_json& document, const PersistentState& now) const;
+    void DeviceChanged(SimDevice& device);
+    // Every device's state as the saved one (both locks held).
+    void MarkAllSavedLocked();
     bool SaveLocked();
+    // The cross-process hold of one device (a byte of the hold file, locked
+    // while this bench has a handle to the device). False when another
+    // bench holds it.
+    bool HoldLocked(int index);
+    void ReleaseLocked(int index);
+    int HoldFileLocked();
 
-    std::shared_ptr<std::mutex> lock_;
+    mutable std::mutex lock_;  // devices_, handles_, trace_, clock_, pacing_, the hold file
     IDebugTrace* trace_ = nullptr;
-    const IClock* clock_ = nullptr;
+    IClock* clock_ = nullptr;
+    bool pacing_ = true;
     std::map<int, std::shared_ptr<SimDevice>> devices_;
     std::map<DeviceHandle, std::shared_ptr<SimDevice>> handles_;
     DeviceHandle nextHandle_ = 0x100;
+    int holdFd_ = -1;
+    bool holdFileTried_ = false;
+
+    mutable std::mutex saveLock_;  // what follows
     std::string filePath_;
     nlohmann::ordered_json document_;
     int saves_ = 0;
     std::string lastSaveError_;
     std::map<int, PersistentState> saved_;  // by device index
+    std::map<int, PersistentState> latest_;  // by device index, as of its last change
 };
 
 // "demo" gives the built-in demonstration bench (in memory only); anything

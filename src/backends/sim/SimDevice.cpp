@@ -102,9 +102,8 @@ std::string RequestName(std::uint32_t code) {
     return StrPrintf("0x%X", code);
 }
 
-SimDevice::SimDevice(DeviceConfig config, std::shared_ptr<std::mutex> lock)
-    : lock_(std::move(lock)),
-      config_(std::move(config)),
+SimDevice::SimDevice(DeviceConfig config)
+    : config_(std::move(config)),
       chip_(config_.chip.value_or(ChipKindFor(config_.vendorId, config_.productId))),
       instrument_(config_.instrument.value_or(config_.vendorId == kMakerVendor)),
       ram_(kMemorySize, 0) {
@@ -131,7 +130,7 @@ ChipKind SimDevice::Chip() const { return chip_; }
 bool SimDevice::RunsInstrumentFirmware() const { return instrument_; }
 
 DeviceConfig SimDevice::Config() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     DeviceConfig config = config_;
     config.eepromContents = EepromContentsLocked();
     return config;
@@ -145,7 +144,7 @@ std::vector<std::uint8_t> SimDevice::EepromContentsLocked() const {
 }
 
 SlotBytes SimDevice::Slot(int slot) const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     const auto it = config_.slots.find(slot);
     return it == config_.slots.end() ? SlotBytes{} : it->second;
 }
@@ -153,125 +152,131 @@ SlotBytes SimDevice::Slot(int slot) const {
 std::string SimDevice::SlotText(int slot) const { return TextOfSlot(Slot(slot)); }
 
 void SimDevice::SetSlot(int slot, const SlotBytes& bytes) {
-    std::lock_guard guard(*lock_);
-    config_.slots[slot] = bytes;
-    PersistentChangeLocked();
+    {
+        std::lock_guard guard(lock_);
+        config_.slots[slot] = bytes;
+        PersistentChangeLocked();
+    }
+    SavePendingChange();
 }
 
 void SimDevice::SetSlotText(int slot, std::string_view text) { SetSlot(slot, SlotFromText(text)); }
 
 void SimDevice::SetString(int index, const std::string& text) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     config_.strings[index] = text;
 }
 
 bool SimDevice::HasLantern() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return config_.lantern.has_value();
 }
 
 SlotBytes SimDevice::AccessorySlot(int slot) const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     const auto it = liveAccessorySlots_.find(slot);
     return it == liveAccessorySlots_.end() ? SlotBytes{} : it->second;
 }
 
 SlotBytes SimDevice::CommittedAccessorySlot(int slot) const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     if (!config_.lantern) return {};
     const auto it = config_.lantern->slots.find(slot);
     return it == config_.lantern->slots.end() ? SlotBytes{} : it->second;
 }
 
 void SimDevice::SetAccessorySlot(int slot, const SlotBytes& bytes) {
-    std::lock_guard guard(*lock_);
-    if (!config_.lantern) config_.lantern = LanternModel{};
-    config_.lantern->slots[slot] = bytes;
-    liveAccessorySlots_[slot] = bytes;
-    PersistentChangeLocked();
+    {
+        std::lock_guard guard(lock_);
+        if (!config_.lantern) config_.lantern = LanternModel{};
+        config_.lantern->slots[slot] = bytes;
+        liveAccessorySlots_[slot] = bytes;
+        PersistentChangeLocked();
+    }
+    SavePendingChange();
 }
 
 int SimDevice::CommitCount() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return commits_;
 }
 
 std::optional<LanternModel> SimDevice::Lantern() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return config_.lantern;
 }
 
 void SimDevice::SetLanternTemperatureRaw(std::uint32_t raw) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     if (!config_.lantern) config_.lantern = LanternModel{};
     config_.lantern->temperatureRaw = raw;
 }
 
 std::uint16_t SimDevice::FpgaRegister(std::uint8_t address) const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     if (!config_.fpgaRegisters) return 0;
     const auto it = config_.fpgaRegisters->find(address);
     return it == config_.fpgaRegisters->end() ? 0 : it->second;
 }
 
 void SimDevice::SetFpgaRegister(std::uint8_t address, std::uint16_t value) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     if (!config_.fpgaRegisters) config_.fpgaRegisters.emplace();
     (*config_.fpgaRegisters)[address] = value;
 }
 
 std::optional<PsocModel> SimDevice::Psoc() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return config_.psoc;
 }
 
 void SimDevice::SetPsoc(const PsocModel& psoc) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     config_.psoc = psoc;
 }
 
 std::uint16_t SimDevice::PsocRegister(std::uint8_t code) const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     if (!config_.psocRegisters) return 0;
     const auto it = config_.psocRegisters->find(code);
     return it == config_.psocRegisters->end() ? 0 : it->second;
 }
 
 void SimDevice::SetPsocRegister(std::uint8_t code, std::uint16_t value) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     if (!config_.psocRegisters) config_.psocRegisters.emplace();
     (*config_.psocRegisters)[code] = value;
 }
 
 std::optional<TecModel> SimDevice::Tec() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return config_.tec;
 }
 
 void SimDevice::SetTec(const TecModel& tec) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     config_.tec = tec;
 }
 
 bool SimDevice::CpuHeld() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return cpuHeld_;
 }
 
 bool SimDevice::ProgramRunning() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return programRunning_;
 }
 
 std::vector<std::uint8_t> SimDevice::Ram(std::uint32_t address, std::uint32_t length) const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     if (address >= kMemorySize) return {};
     length = std::min(length, kMemorySize - address);
     return {ram_.begin() + address, ram_.begin() + address + length};
 }
 
 std::vector<std::uint8_t> SimDevice::Eeprom(std::uint32_t address, std::uint32_t length) const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     const auto size = static_cast<std::uint32_t>(eeprom_.size());
     if (address >= size) return {};
     length = std::min(length, size - address);
@@ -279,29 +284,32 @@ std::vector<std::uint8_t> SimDevice::Eeprom(std::uint32_t address, std::uint32_t
 }
 
 void SimDevice::SetEeprom(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
-    std::lock_guard guard(*lock_);
-    for (std::size_t i = 0; i < bytes.size(); ++i) eeprom_[(address + i) % eeprom_.size()] = bytes[i];
-    PersistentChangeLocked();
+    {
+        std::lock_guard guard(lock_);
+        for (std::size_t i = 0; i < bytes.size(); ++i) eeprom_[(address + i) % eeprom_.size()] = bytes[i];
+        PersistentChangeLocked();
+    }
+    SavePendingChange();
 }
 
 int SimDevice::AnchorDownloadsWhileRunning() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return downloadsWhileRunning_;
 }
 
 std::optional<JtagConfigState> SimDevice::JtagState() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     if (!jtag_) return std::nullopt;
     return jtag_->State();
 }
 
 std::uint64_t SimDevice::JtagClocks() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return jtag_ ? jtag_->Clocks() : 0;
 }
 
 std::optional<PlayerStatus> SimDevice::FpgaPlayerStatus() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     const std::uint8_t* block = &ram_[PLAYER_STATUS_ADDR];
     if (block[PS_MAGIC0] != 'X' || block[PS_MAGIC1] != 'P') return std::nullopt;
     const auto u32 = [&](int at) {
@@ -332,11 +340,11 @@ void SimDevice::CatchUpLocked(std::uint64_t hostNowMs) {
         MarkHostTimeLocked(hostNowMs);
         return;
     }
-    const std::uint64_t chipMs = (cpu_->Cycles() - syncCycles_) / EzusbChip::kCyclesPerMs;
+    const std::uint64_t chipMs = (cpu_->Cycles() - syncCycles_) / cpu_->CyclesPerMs();
     const std::uint64_t hostMs = hostNowMs > syncHostMs_ ? hostNowMs - syncHostMs_ : 0;
     if (hostMs <= chipMs) return;
     const std::uint64_t lag = hostMs - chipMs;
-    cpu_->Run(std::min(lag, kCatchUpBoundMs) * EzusbChip::kCyclesPerMs);
+    cpu_->Run(std::min(lag, kCatchUpBoundMs) * cpu_->CyclesPerMs());
     if (lag > kCatchUpBoundMs) {
         // The rest is dropped: level again from here.
         syncHostMs_ = hostNowMs;
@@ -376,6 +384,16 @@ void SimDevice::AdvanceThermalLocked(std::uint64_t hostNowMs) {
     if (changed) PersistentChangeLocked();
 }
 
+std::uint64_t SimDevice::PacingWaitLocked(std::uint64_t hostNowMs) const {
+    if (!hostTimeKept_) return 0;
+    const std::uint64_t end = cpu_->RequestEndCycles();
+    if (end <= syncCycles_) return 0;
+    const std::uint64_t answered = syncHostMs_ + (end - syncCycles_) / cpu_->CyclesPerMs();
+    return answered > hostNowMs ? answered - hostNowMs : 0;
+}
+
+std::uint64_t SimDevice::ChipMsLocked() const { return cpu_->Cycles() / cpu_->CyclesPerMs(); }
+
 void SimDevice::MarkHostTimeLocked(std::uint64_t hostNowMs) {
     if (!programRunning_ || cpuHeld_) {
         hostTimeKept_ = false;
@@ -396,54 +414,63 @@ void SimDevice::ProgramRanLocked() {
     if (changed) PersistentChangeLocked();
 }
 
+namespace {
+// Appends to a request log, dropping its oldest entry at the bound.
+template <typename Entry>
+void Log(std::deque<Entry>& log, Entry entry) {
+    if (log.size() >= SimDevice::kLogBound) log.pop_front();
+    log.push_back(std::move(entry));
+}
+}  // namespace
+
 std::vector<ResetRecord> SimDevice::ResetRequests() const {
-    std::lock_guard guard(*lock_);
-    return resetLog_;
+    std::lock_guard guard(lock_);
+    return {resetLog_.begin(), resetLog_.end()};
 }
 
 std::vector<VendorRequestRecord> SimDevice::VendorRequests() const {
-    std::lock_guard guard(*lock_);
-    return vendorLog_;
+    std::lock_guard guard(lock_);
+    return {vendorLog_.begin(), vendorLog_.end()};
 }
 
 std::vector<std::vector<std::uint8_t>> SimDevice::BulkCommands() const {
-    std::lock_guard guard(*lock_);
-    return bulkLog_;
+    std::lock_guard guard(lock_);
+    return {bulkLog_.begin(), bulkLog_.end()};
 }
 
 std::size_t SimDevice::PendingReplies() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return replies_.size();
 }
 
 void SimDevice::QueueReply(const std::vector<std::uint8_t>& reply) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     Reply(reply);
 }
 
 void SimDevice::SetCommandHook(CommandHook hook) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     hook_ = std::move(hook);
 }
 
 std::uint64_t SimDevice::RequestCount(std::uint32_t code) const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     const auto it = requestCounts_.find(code);
     return it == requestCounts_.end() ? 0 : it->second;
 }
 
 std::uint64_t SimDevice::TotalRequests() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return totalRequests_;
 }
 
 std::uint64_t SimDevice::OpenCount() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return opens_;
 }
 
 void SimDevice::ClearLogs() {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     requestCounts_.clear();
     totalRequests_ = 0;
     opens_ = 0;
@@ -453,24 +480,24 @@ void SimDevice::ClearLogs() {
 }
 
 FaultSettings SimDevice::Faults() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return config_.faults;
 }
 
 void SimDevice::SetFaults(const FaultSettings& faults) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     config_.faults = faults;
     requestsSinceConnect_ = 0;
     temperatureReads_ = 0;
 }
 
 void SimDevice::SetFailOpen(bool fail) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     config_.faults.failOpen = fail;
 }
 
 void SimDevice::SetRequestFails(std::uint32_t code, bool fail) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     if (fail) {
         config_.faults.failingRequests.insert(code);
     } else {
@@ -479,29 +506,29 @@ void SimDevice::SetRequestFails(std::uint32_t code, bool fail) {
 }
 
 void SimDevice::UnplugAfterRequests(std::optional<std::uint64_t> count) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     config_.faults.unplugAfterRequests = count;
     requestsSinceConnect_ = 0;
 }
 
 void SimDevice::SetInvalidTemperatureReads(int count) {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     config_.faults.invalidTemperatureReads = count;
     temperatureReads_ = 0;
 }
 
 void SimDevice::Unplug() {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     unplugged_ = true;
 }
 
 void SimDevice::Reconnect() {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     ReconnectLocked();
 }
 
 bool SimDevice::IsUnplugged() const {
-    std::lock_guard guard(*lock_);
+    std::lock_guard guard(lock_);
     return unplugged_;
 }
 
@@ -519,12 +546,20 @@ void SimDevice::ReconnectLocked() {
 
 // ---- requests (lock held) --------------------------------------------------
 
-void SimDevice::SetPersistenceCallbackLocked(std::function<void(SimDevice&)> callback) {
+void SimDevice::SetPersistenceCallback(std::function<void(SimDevice&)> callback) {
+    std::lock_guard guard(lock_);
     onPersistentChange_ = std::move(callback);
 }
 
-void SimDevice::PersistentChangeLocked() {
-    if (onPersistentChange_) onPersistentChange_(*this);
+void SimDevice::SavePendingChange() {
+    std::function<void(SimDevice&)> save;
+    {
+        std::lock_guard guard(lock_);
+        if (!persistPending_) return;
+        persistPending_ = false;
+        save = onPersistentChange_;
+    }
+    if (save) save(*this);
 }
 
 bool SimDevice::TryOpenLocked() {
@@ -616,7 +651,7 @@ bool SimDevice::ResetRequest(const std::uint8_t* in, std::uint32_t inLength) {
             pendingPsocRead_.reset();
         }
     }
-    resetLog_.push_back(record);
+    Log(resetLog_, record);
     return true;
 }
 
@@ -657,7 +692,7 @@ bool SimDevice::VendorRequest(const std::uint8_t* in, std::uint32_t inLength, st
         if (record.accepted) SetReturned(returned, moved);
         ProgramRanLocked();
     }
-    vendorLog_.push_back(record);
+    Log(vendorLog_, record);
     return record.accepted;
 }
 
@@ -668,7 +703,7 @@ bool SimDevice::BulkWrite(const std::uint8_t* in, std::uint32_t inLength, const 
     if (cpuHeld_ || !(instrument_ || programRunning_ || hook_)) return false;
     if (length > 0 && data == nullptr) return false;
     std::vector<std::uint8_t> command(data, data + length);
-    bulkLog_.push_back(command);
+    Log(bulkLog_, command);
     if (hook_ && !command.empty()) {
         std::vector<std::vector<std::uint8_t>> hookReplies;
         if (hook_(command, hookReplies)) {

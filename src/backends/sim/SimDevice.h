@@ -159,8 +159,11 @@ class EzusbChip;
 // loader's 0xA2/0xA3 requests, a boot EEPROM) and, for programmed
 // instruments, the bulk command set on pipes 0 (commands) and 3 (replies).
 //
-// Every public call takes the bench's lock, so tests may inspect and change
-// a device while worker threads drive it through the bench.
+// Each device has a lock of its own over its chip, EEPROM, chain and logs:
+// requests to different devices never wait on each other. Every public call
+// takes it, so tests may inspect and change a device while worker threads
+// drive it through the bench. The request logs keep the last kLogBound
+// entries each (the counts keep counting), so a long session stays small.
 class SimDevice {
 public:
     // Extra command handling for tests: called with each command written to
@@ -169,7 +172,9 @@ public:
     using CommandHook = std::function<bool(const std::vector<std::uint8_t>& command,
                                            std::vector<std::vector<std::uint8_t>>& replies)>;
 
-    SimDevice(DeviceConfig config, std::shared_ptr<std::mutex> lock);
+    static constexpr std::size_t kLogBound = 4096;
+
+    explicit SimDevice(DeviceConfig config);
     ~SimDevice();
 
     int Index() const;
@@ -253,8 +258,14 @@ public:
 private:
     friend class SimBench;
 
-    // Called by the bench with the lock held.
+    // Called by the bench with the device's lock held.
     bool TryOpenLocked();
+    // How long the host must wait for the answer of the request just
+    // handled: the chip's time it took, less the host's time that passed.
+    // 0 when no downloaded program keeps time with the host.
+    std::uint64_t PacingWaitLocked(std::uint64_t hostNowMs) const;
+    // The time of the chip's clock since a program was released, in ms.
+    std::uint64_t ChipMsLocked() const;
     // The chip of a running program against the host's clock: CatchUpLocked
     // runs it for the host time that passed since they were last level (at
     // most kCatchUpBoundMs); MarkHostTimeLocked starts the reckoning for a
@@ -270,10 +281,13 @@ private:
     void AdvanceThermalLocked(std::uint64_t hostNowMs);
     bool HandleLocked(std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength, std::uint8_t* out,
                       std::uint32_t outLength, std::uint32_t* returned);
-    // Called (with the lock held) after every change of non-volatile state:
-    // an information slot, or committed accessory slots.
-    void SetPersistenceCallbackLocked(std::function<void(SimDevice&)> callback);
-    void PersistentChangeLocked();
+    // Called after every change of non-volatile state (an information slot,
+    // committed accessory slots, EEPROM, chain, TEC), with the device's lock
+    // released: changes made under the lock only mark the device, and
+    // whoever made them calls SavePendingChange once the lock is let go.
+    void SetPersistenceCallback(std::function<void(SimDevice&)> callback);
+    void PersistentChangeLocked() { persistPending_ = true; }
+    void SavePendingChange();
 
     bool DeviceDescriptor(std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) const;
     bool StringDescriptor(const std::uint8_t* in, std::uint32_t inLength, std::uint8_t* out, std::uint32_t outLength,
@@ -295,7 +309,7 @@ private:
     void ReconnectLocked();
     std::vector<std::uint8_t> EepromContentsLocked() const;
 
-    std::shared_ptr<std::mutex> lock_;
+    mutable std::mutex lock_;
     DeviceConfig config_;
     ChipKind chip_;
     bool instrument_;
@@ -321,9 +335,9 @@ private:
     std::unique_ptr<JtagChain> jtag_;
 
     std::deque<std::vector<std::uint8_t>> replies_;
-    std::vector<std::vector<std::uint8_t>> bulkLog_;
-    std::vector<VendorRequestRecord> vendorLog_;
-    std::vector<ResetRecord> resetLog_;
+    std::deque<std::vector<std::uint8_t>> bulkLog_;
+    std::deque<VendorRequestRecord> vendorLog_;
+    std::deque<ResetRecord> resetLog_;
     std::map<std::uint32_t, std::uint64_t> requestCounts_;
     std::uint64_t totalRequests_ = 0;
     std::uint64_t opens_ = 0;
@@ -331,6 +345,7 @@ private:
     std::uint64_t temperatureReads_ = 0;
     bool unplugged_ = false;
     std::function<void(SimDevice&)> onPersistentChange_;
+    bool persistPending_ = false;
     CommandHook hook_;
 };
 

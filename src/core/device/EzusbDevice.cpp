@@ -9,6 +9,7 @@
 #include "device/EzusbRequests.h"
 #include "platform/Clock.h"
 #include "platform/DebugTrace.h"
+#include "platform/Format.h"
 #include "platform/UserInterface.h"
 
 namespace spindle {
@@ -51,6 +52,11 @@ DeviceHandle OpenDevicePath(Platform& platform, const std::string& deviceName) {
 bool OpenDeviceByIndex(Platform& platform, int index, DeviceHandle& handle) {
     handle = OpenDevicePath(platform, DeviceName(index));
     return handle != kInvalidHandle;
+}
+
+std::string OpenFailureText(Platform& platform, std::uint32_t index) {
+    const bool busy = platform.driver.DeviceBusy(DevicePath(DeviceName(static_cast<int>(index))));
+    return StrPrintf(busy ? "device %u is busy" : "device %u could not be opened", index);
 }
 
 void CloseDevice(Platform& platform, DeviceHandle handle) {

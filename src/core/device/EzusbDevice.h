@@ -17,6 +17,9 @@ enum class DescriptorField { ProductId, VendorId, ProductStringIndex };
 DeviceHandle OpenDevicePath(Platform& platform, const std::string& deviceName);
 // Opens "Ezusb-<index>"; handle receives kInvalidHandle on failure.
 bool OpenDeviceByIndex(Platform& platform, int index, DeviceHandle& handle);
+// What a job says when "Ezusb-<index>" could not be opened: "device N is
+// busy" when another program holds it, else "device N could not be opened".
+std::string OpenFailureText(Platform& platform, std::uint32_t index);
 // Closes the handle unless it is 0 (an all-ones handle is ignored too).
 void CloseDevice(Platform& platform, DeviceHandle handle);
 // idProduct, idVendor or iProduct. 0 without a request for a 0 or all-ones

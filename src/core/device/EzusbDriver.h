@@ -52,6 +52,14 @@ public:
     // so the operator is told once per scan. Back ends without access
     // rights (the simulated bench) never have anything to say.
     virtual std::string TakeAccessProblem() { return {}; }
+
+    // Asked after an Open of `path` failed: true when the device is there
+    // but another program holds it (its job has it open), so the failure is
+    // "busy" rather than "gone".
+    virtual bool DeviceBusy(const std::string& path) {
+        (void)path;
+        return false;
+    }
 };
 
 // "\\.\" followed by the device name.

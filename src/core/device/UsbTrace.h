@@ -59,6 +59,7 @@ public:
                    std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) override;
     void Close(DeviceHandle handle) override;
     std::string TakeAccessProblem() override { return inner_.TakeAccessProblem(); }
+    bool DeviceBusy(const std::string& path) override { return inner_.DeviceBusy(path); }
 
 private:
     std::string NameOf(DeviceHandle handle) const;

@@ -38,7 +38,7 @@ public:
     bool Open(std::vector<std::string>& problems) {
         if (!anchor_.OpenByName(handle_, StrPrintf("Ezusb-%u", deviceIndex_))) {
             handle_ = kNullHandle;
-            problems.push_back(StrPrintf("device %u could not be opened", deviceIndex_));
+            problems.push_back(OpenFailureText(platform_, deviceIndex_));
             outcome_.Fail("open the device");
             return false;
         }

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "device/Anchor.h"
+#include "device/ScopedDevice.h"
 #include "device/EzusbDevice.h"
 #include "device/Families.h"
 #include "device/LoaderImages.h"
@@ -86,8 +87,8 @@ PlayerLoad LoadFpgaPlayer(Platform& platform, std::uint32_t deviceIndex, const s
     CAnchor anchor(platform);
     DeviceHandle handle = kNullHandle;
     if (!anchor.OpenByName(handle, StrPrintf("Ezusb-%u", deviceIndex))) {
-        load.problems.push_back(
-            StrPrintf("device %u could not be opened, so the FPGA player was not loaded and nothing was sent", deviceIndex));
+        load.problems.push_back(OpenFailureText(platform, deviceIndex) +
+                                ", so the FPGA player was not loaded and nothing was sent");
         load.outcome.Fail("open the device");
         return load;
     }
@@ -285,7 +286,10 @@ JobResult ProgramFpga(Platform& platform, const FpgaJobRequest& request, JobEntr
         return result;
     };
 
+    // The device stays open for the whole job, the player's start-up wait
+    // included, so no other program takes it in between.
     entry.Enter(JobPhase::Player, 0);
+    const ScopedDevice held(ports, static_cast<int>(request.deviceIndex));
     PlayerLoad load = LoadFpgaPlayer(ports, request.deviceIndex, request.playerPath);
     result.outcome.Append(load.outcome);
     if (!load.ok) {

@@ -166,6 +166,29 @@ TEST_F(SimBenchFileTest, BenchesSharingAFileKeepEachOthersChanges) {
     EXPECT_EQ(FolderEntries(), std::vector<std::string>{"bench.json"});
 }
 
+TEST_F(SimBenchFileTest, ADeviceOpenInOneBenchIsBusyForAnotherOnTheSameFile) {
+    // Two processes (here: two benches) on one file.
+    auto first = LoadBench(file.string());
+    auto second = LoadBench(file.string());
+    SimRig other{LoadBench(file.string())};
+    const DeviceHandle held = first->Open("\\\\.\\Ezusb-1");
+    ASSERT_NE(held, kInvalidHandle);
+    EXPECT_NE(first->Open("\\\\.\\Ezusb-1"), kInvalidHandle);  // the same bench opens it again
+    EXPECT_EQ(second->Open("\\\\.\\Ezusb-1"), kInvalidHandle);
+    EXPECT_TRUE(second->DeviceBusy("\\\\.\\Ezusb-1"));
+    EXPECT_FALSE(second->DeviceBusy("\\\\.\\Ezusb-7"));          // no such device: not busy
+    EXPECT_EQ(OpenFailureText(other.platform, 1), "device 1 is busy");
+
+    // Free once every handle of the first bench is closed (its second one still holds it).
+    first->Close(held);
+    EXPECT_EQ(second->Open("\\\\.\\Ezusb-1"), kInvalidHandle);
+    first.reset();
+    EXPECT_NE(second->Open("\\\\.\\Ezusb-1"), kInvalidHandle);
+    EXPECT_EQ(OpenFailureText(other.platform, 1), "device 1 is busy");
+    second.reset();
+    EXPECT_EQ(OpenFailureText(other.platform, 1), "device 1 could not be opened");
+}
+
 TEST_F(SimBenchFileTest, AReadOnlyFileIsKeptAndALinkIsFollowed) {
     const std::string before = ReadText(file);
     auto bench = LoadBench(file.string());

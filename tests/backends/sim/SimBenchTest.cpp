@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <thread>
 
 #include "backends/sim/SimTestRig.h"
 #include "support/LoaderDownload.h"
@@ -411,24 +410,16 @@ TEST_F(SimBenchTest, InstrumentStopsAnsweringWhileTheCpuIsHeld) {
     CloseDevice(rig.platform, handle);
 }
 
-TEST_F(SimBenchTest, WorkersOnSeveralDevicesAtOnce) {
-    std::vector<std::thread> workers;
-    for (int index : {3, 4, 5, 6}) {
-        workers.emplace_back([&, index] {
-            for (int i = 0; i < 50; ++i) {
-                const DeviceHandle handle = rig.Open(index);
-                const SlotBytes value = SlotFromText(std::to_string(index * 1000 + i));
-                EXPECT_TRUE(rig.WriteSlot(handle, 16, value));
-                EXPECT_EQ(rig.QuerySlot(handle, 16), value);
-                CloseDevice(rig.platform, handle);
-                bench.Device(index)->TotalRequests();
-            }
-        });
-    }
-    for (auto& worker : workers) worker.join();
-    EXPECT_EQ(bench.Device(6)->SlotText(16), "6049");
-    EXPECT_EQ(bench.OpenHandleCount(), 0);
-    EXPECT_EQ(bench.Device(6)->RequestCount(ioctl::kBulkWrite), 100u);
+TEST_F(SimBenchTest, RequestLogsKeepTheirLastEntriesAndCountEveryRequest) {
+    const DeviceHandle handle = rig.Open(3);
+    const std::size_t sent = SimDevice::kLogBound + 10;
+    for (std::size_t i = 0; i < sent; ++i) ASSERT_TRUE(rig.Send(handle, {0x6B, static_cast<std::uint8_t>(i)}));
+    CloseDevice(rig.platform, handle);
+    const auto log = bench.Device(3)->BulkCommands();
+    ASSERT_EQ(log.size(), SimDevice::kLogBound);
+    EXPECT_EQ(log.front()[1], 10);
+    EXPECT_EQ(log.back()[1], static_cast<std::uint8_t>(sent - 1));
+    EXPECT_EQ(bench.Device(3)->RequestCount(ioctl::kBulkWrite), sent);
 }
 
 }  // namespace

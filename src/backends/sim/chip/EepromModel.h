@@ -34,6 +34,8 @@ public:
     void Stop(std::uint64_t now);
 
     const EepromConfig& Config() const { return config_; }
+    // The cycle count at which the last write cycle ends.
+    std::uint64_t BusyUntil() const { return busyUntil_; }
     // Calls after every completed page write (to save it).
     bool TakeChanged() {
         const bool changed = changed_;

@@ -32,7 +32,9 @@ EzusbChip::EzusbChip(bool fx2, std::vector<std::uint8_t>& memory, EepromConfig e
                      std::vector<std::uint8_t>& eepromBytes)
     : memory_(memory),
       core_(memory.data(), *this, fx2 ? 0x92 : 0xA0),
-      eeprom_(eeprom, eepromBytes, kCyclesPerMs) {
+      eeprom_(eeprom, eepromBytes, fx2 ? kFx2CyclesPerMs : kEzusbCyclesPerMs),
+      cyclesPerMs_(fx2 ? kFx2CyclesPerMs : kEzusbCyclesPerMs),
+      requestCycleBound_(kRequestBoundMs * cyclesPerMs_) {
     fx2_ = fx2;
     if (fx2) {
         map_ = {0xE6B8, 0xE65D, 0xE680, 0xE740, 0xE740, 0xE68B, 0xE68B, 0xE6A0, 0xE678, 0xE679,
@@ -80,7 +82,8 @@ EzusbChip::Result EzusbChip::BulkOut(const std::uint8_t* data, std::uint32_t len
         ep1OutArmed_ = false;
         sent += n;
     } while (sent < length);
-    core_.Run(kBulkWritePauseCycles);
+    requestEnd_ = core_.Cycles();
+    core_.Run(kBulkWritePauseMs * cyclesPerMs_);
     return Result::Completed;
 }
 
@@ -94,6 +97,7 @@ EzusbChip::Result EzusbChip::BulkIn(std::uint8_t* data, std::uint32_t length, st
     if (n > 0) std::memcpy(data, &memory_[kEp1InBuf], n);
     ep1InCommitted_ = false;
     if (returned != nullptr) *returned = n;
+    requestEnd_ = core_.Cycles();
     return Result::Completed;
 }
 
@@ -156,6 +160,7 @@ EzusbChip::Result EzusbChip::ControlTransfer(const std::uint8_t setup[8], std::u
     }
     active_ = false;
     ep0cs_ = 0;
+    requestEnd_ = core_.Cycles();
     if (result == Result::Completed && returned != nullptr) {
         *returned = toHost_ ? std::min(inCollected_, length) : length - outRemaining_;
     }
@@ -251,6 +256,9 @@ void EzusbChip::I2cData(std::uint8_t value) {
         startPending_ = false;
         ack = eeprom_.Address(value, core_.Cycles());
         reading_ = ack && (value & 1) != 0;
+        // Refused while its write cycle runs: the program's polling would
+        // only spin until the cycle ends.
+        if (!ack && (value >> 1) == eeprom_.Config().I2cAddress() && eeprom_.BusyUntil() > core_.Cycles()) core_.Idle(eeprom_.BusyUntil() - core_.Cycles());
     } else if (!reading_) {
         ack = eeprom_.Write(value);
     }

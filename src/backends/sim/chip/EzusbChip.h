@@ -35,20 +35,27 @@ namespace spindle::sim {
 //           pull-ups) and TCK low.
 //   I2CS on both: START b7, STOP b6, LASTRD b5, ID b4:b3 (b4: a two-byte
 //   EEPROM at 0x51, b3: a one-byte one at 0x50), BERR b2, ACK b1, DONE b0.
-// Every other address is plain RAM. Both chips run 6000 machine cycles per
-// millisecond here (24 MHz, 4 clocks per cycle).
+// Every other address is plain RAM. A machine cycle is what each chip's
+// clock makes it: 12 clocks at 12 MHz on the EZ-USB (1000 per millisecond),
+// 4 clocks at 48 MHz on the FX2 (12000 per millisecond).
+//
+// A program that polls a busy EEPROM (its address is not acknowledged
+// during a write cycle) would spin until the cycle ends: the chip's clock
+// moves to the end of the cycle at the first such refusal instead of
+// running the spin instruction by instruction.
 //
 // The core runs while a request is in progress, and for the host's time
 // between requests when the owner asks (Run); on a virtual clock the chip
 // stays deterministic.
 class EzusbChip final : private IMcs51Bus {
 public:
-    static constexpr std::uint64_t kCyclesPerMs = 6000;
-    // A request the program has not finished within this many cycles
-    // (10 s of the chip's time) fails as a USB time-out.
-    static constexpr std::uint64_t kRequestCycleBound = 10'000 * kCyclesPerMs;
+    static constexpr std::uint64_t kEzusbCyclesPerMs = 1000;
+    static constexpr std::uint64_t kFx2CyclesPerMs = 12000;
+    // A request the program has not finished within this much of the
+    // chip's time fails as a USB time-out.
+    static constexpr std::uint64_t kRequestBoundMs = 10'000;
     // Chip time after each bulk write: the host's pause.
-    static constexpr std::uint64_t kBulkWritePauseCycles = 10 * kCyclesPerMs;
+    static constexpr std::uint64_t kBulkWritePauseMs = 10;
 
     // `memory`: the chip's 64 KiB (code and external data). `eeprom`: the
     // EEPROM's bytes, kept by the owner.
@@ -87,6 +94,11 @@ public:
     void SetRequestCycleBound(std::uint64_t cycles) { requestCycleBound_ = cycles; }
 
     std::uint64_t Cycles() const { return core_.Cycles(); }
+    std::uint64_t CyclesPerMs() const { return cyclesPerMs_; }
+    std::uint64_t RequestCycleBound() const { return requestCycleBound_; }
+    // The cycle count at which the last request's answer reached the host
+    // (for a bulk write: before the pause the program runs on for).
+    std::uint64_t RequestEndCycles() const { return requestEnd_; }
     EepromModel& Eeprom() { return eeprom_; }
     const Mcs51Core& Core() const { return core_; }
 
@@ -134,7 +146,9 @@ private:
     std::uint8_t ep1InCount_ = 0;
 
     JtagChain* jtag_ = nullptr;
-    std::uint64_t requestCycleBound_ = kRequestCycleBound;
+    std::uint64_t cyclesPerMs_;
+    std::uint64_t requestCycleBound_;
+    std::uint64_t requestEnd_ = 0;
 
     // I2C controller.
     std::uint8_t i2cs_ = 0;

@@ -49,6 +49,9 @@ public:
     std::uint16_t Pc() const { return pc_; }
     void SetPc(std::uint16_t pc) { pc_ = pc; }
     std::uint64_t Cycles() const { return cycles_; }
+    // Lets `cycles` machine cycles pass without running an instruction (the
+    // chip model's waits that a program would only spin through).
+    void Idle(std::uint64_t cycles) { cycles_ += cycles; }
 
     // Registers and memory, for tests and for the chip model.
     std::uint8_t Iram(std::uint8_t address) const { return iram_[address]; }

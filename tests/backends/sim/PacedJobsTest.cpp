@@ -1,0 +1,135 @@
+// EEPROM jobs on bench devices paced to the host's clock.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <future>
+#include <thread>
+
+#include "backends/sim/SimTestRig.h"
+#include "device/Families.h"
+#include "programming/EepromProgramming.h"
+#include "support/TempFolder.h"
+
+namespace spindle::sim {
+namespace {
+
+using test::SimRig;
+
+// An unprogrammed FX2 with a 64 KiB EEPROM of 64-byte pages.
+DeviceConfig Fx2(int index, std::uint32_t writeCycleMs = 5) {
+    DeviceConfig config;
+    config.index = index;
+    config.vendorId = 0x04B4;
+    config.productId = 0x8613;
+    config.eeprom = EepromConfig{0x10000, 2, 64, writeCycleMs};
+    return config;
+}
+
+struct PacedBench {
+    explicit PacedBench(int devices, std::uint32_t imageBytes = 4096) {
+        for (int i = 0; i < devices; ++i) rig.bench->AddDevice(Fx2(i));
+        rig.bench->SetClock(&rig.clock);
+        for (std::uint32_t i = 0; i < imageBytes; ++i) image.push_back(static_cast<std::uint8_t>(i * 37 + 11));
+        imagePath = folder.File("image.iic");
+        spindle::test::WriteWholeFile(imagePath, std::string(image.begin(), image.end()));
+    }
+    JobResult Program(int index, Platform& platform) {
+        JobEntry entry;
+        return ProgramEepromImage(
+            platform, {static_cast<std::uint32_t>(index), family::kUnprogrammedFx2, "", imagePath, true, ""}, entry);
+    }
+    JobResult Program(int index) { return Program(index, rig.platform); }
+
+    SimRig rig{std::make_unique<SimBench>()};
+    spindle::test::TempFolder folder;
+    std::vector<std::uint8_t> image;
+    std::string imagePath;
+};
+
+TEST(PacedJobs, TheVirtualClockAdvancesByTheChipsTimeAndNothingWithoutPacing) {
+    std::uint64_t elapsed[2] = {};  // without pacing, with it
+    for (bool pace : {false, true}) {
+        PacedBench bench(1);
+        bench.rig.bench->SetPacing(pace);
+        const JobResult result = bench.Program(0);
+        ASSERT_TRUE(result.ok && result.verified) << (result.problems.empty() ? "" : result.problems[0]);
+        EXPECT_EQ(bench.rig.bench->Device(0)->Eeprom(0, 4096), bench.image);
+        elapsed[pace ? 1 : 0] = bench.rig.clock.NowMs();
+    }
+    // The loader writes 32-byte pages: 128 write cycles of 5 ms for 4 KiB,
+    // and its own instructions at 12 MHz on top.
+    EXPECT_GE(elapsed[1] - elapsed[0], 128u * 5u);
+    EXPECT_LE(elapsed[1] - elapsed[0], 128u * 5u + 100u);
+}
+
+// The virtual clock, except that the first thread to wait on it blocks
+// there until Open.
+class GateClock final : public IClock {
+public:
+    void Sleep(std::uint32_t ms) override {
+        std::unique_lock lock(mutex_);
+        if (gated_ == std::thread::id{}) gated_ = std::this_thread::get_id();
+        if (std::this_thread::get_id() == gated_) {
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return open_; });
+        }
+        now_ += ms;
+    }
+    std::uint64_t NowMs() const override {
+        std::lock_guard lock(mutex_);
+        return now_;
+    }
+    bool WaitUntilBlocked() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [this] { return gated_ != std::thread::id{}; });
+    }
+    void Open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread::id gated_;
+    bool open_ = false;
+    std::uint64_t now_ = 0;
+};
+
+TEST(PacedJobs, OneDevicesWriteCycleDoesNotDelayAnotherDevicesJob) {
+    PacedBench bench(2);
+    GateClock clock;
+    bench.rig.bench->SetClock(&clock);
+    Platform platform{*bench.rig.bench, clock, bench.rig.trace, bench.rig.ui};
+    // Device 0's job stops in its first wait; device 1's whole job runs meanwhile.
+    std::promise<JobResult> first;
+    std::thread slow([&] { first.set_value(bench.Program(0, platform)); });
+    ASSERT_TRUE(clock.WaitUntilBlocked());
+    auto other = std::async(std::launch::async, [&] { return bench.Program(1, platform); });
+    ASSERT_EQ(other.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "device 1 waited on device 0";
+    EXPECT_TRUE(other.get().verified);
+    clock.Open();
+    slow.join();
+    EXPECT_TRUE(first.get_future().get().verified);
+}
+
+TEST(PacedJobs, ADeviceUnpluggedMidJobFailsWhileSevenOthersFinish) {
+    PacedBench probe(1);
+    ASSERT_TRUE(probe.Program(0).ok);
+    const std::uint64_t requests = probe.rig.bench->Device(0)->TotalRequests();
+    PacedBench bench(8);
+    // The cable comes out with the loader running, before the image's write.
+    bench.rig.bench->Device(3)->UnplugAfterRequests(requests - 2);
+    std::vector<std::future<JobResult>> jobs;
+    for (int i = 0; i < 8; ++i) jobs.push_back(std::async(std::launch::async, [&bench, i] { return bench.Program(i); }));
+    for (int i = 0; i < 8; ++i) {
+        const JobResult result = jobs[static_cast<std::size_t>(i)].get();
+        EXPECT_EQ(result.ok, i != 3) << i;
+        if (i != 3) EXPECT_EQ(bench.rig.bench->Device(i)->Eeprom(0, 4096), bench.image) << i;
+    }
+    EXPECT_TRUE(bench.rig.bench->Device(3)->IsUnplugged());
+}
+
+}  // namespace
+}  // namespace spindle::sim
