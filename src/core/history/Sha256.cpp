@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <fstream>
 
 namespace spindle {
@@ -94,6 +96,10 @@ std::string CSha256::HexDigest() {
 }
 
 std::optional<FileDigest> DigestFile(const std::string& path) {
+    // Only a regular file is read: a pipe without a writer would block the
+    // record (and with it the command) for good.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
     std::ifstream file(path, std::ios::binary);
     if (!file) return std::nullopt;
     CSha256 sha;

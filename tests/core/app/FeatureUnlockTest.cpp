@@ -26,11 +26,13 @@ TEST(FeatureUnlock, EachCodeHasExactlyItsEffect) {
         std::map<int, bool> buttons;
     };
     const std::map<int, bool> extrasShown{{cmd::kExtraKestrel, true}, {cmd::kPsocDiags, true}};
+    std::map<int, bool> manufacturingShown = extrasShown;
+    manufacturingShown[cmd::kIbisExtra] = true;
     const std::vector<Case> cases = {
         {"QARVEST", AllSet(), FeatureFlags{}, {{bar::kManufacturing, false}}, {}},
-        {"TOLMIDEXN", FeatureFlags{}, FeatureFlags{1, 0, 1, 1, 1}, {{bar::kManufacturing, true}}, extrasShown},
+        {"TOLMIDEXN", FeatureFlags{}, FeatureFlags{1, 0, 1, 1, 1}, {{bar::kManufacturing, true}}, manufacturingShown},
         {"PIXOLANTE", FeatureFlags{0, 1, 0, 0, 0}, FeatureFlags{1, 1, 1, 1, 1}, {{bar::kManufacturing, true}},
-         extrasShown},
+         manufacturingShown},
         {"BRUNDAPLOSE", FeatureFlags{}, FeatureFlags{0, 0, 1, 1, 1}, {}, extrasShown},
         {"WENTRAGUMO", FeatureFlags{}, FeatureFlags{1, 1, 0, 0, 0}, {}, {}},
     };
