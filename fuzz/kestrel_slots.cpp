@@ -29,7 +29,8 @@ auto Fields(const spindle::CExtraKestrelDlg& d) {
     return std::make_tuple(d.readingPeriod, d.integrationTime, d.scansToAverage, d.pixelBoxcar, d.warmupPeriod,
                            d.analogFullScale, d.lampOnBetween, d.measurementType, d.printOutHeader, d.electricalDark,
                            d.fluorescencePeak, d.referencePeak, d.pixel3, d.oxygenScansToAdd, d.darkEveryNScans,
-                           d.flags);
+                           // Bits no check box shows are written as 0.
+                           static_cast<std::uint8_t>(d.flags & spindle::CExtraKestrelDlg::kAllFlags));
 }
 
 // The rest of the input as a Zephyr calibration file, read both ways: into

@@ -170,7 +170,6 @@ Outcome CMainFrame::CheckEepromImage(const DeviceRecord& record, const std::stri
 Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string& imagePath,
                                    const EepromJobOptions& options) {
     Outcome outcome;
-    IUserInterface& ui = platform_.ui;
     const std::uint32_t index = record.index;
     if (index >= static_cast<std::uint32_t>(kMaxDevices) || JobRunning(index)) {
         outcome.Fail(StrPrintf("device %u is busy", index));
