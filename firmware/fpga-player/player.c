@@ -27,18 +27,10 @@
 #include <setjmp.h>
 #include <stdint.h>
 
+#include "ezusb_regs.h"
 #include "jtag_pins.h"
 #include "player_status.h"
-
-#define XREG(address) (*(volatile __xdata uint8_t *)(address))
-#define EP1OUTBUF ((volatile __xdata uint8_t *)0xE780)
-#define EP1INBUF ((volatile __xdata uint8_t *)0xE7C0)
-#define EP1OUTBC XREG(0xE68D)
-#define EP1INBH XREG(0xE68E)
-#define EP1INBC XREG(0xE68F)
-#define EP1OUTCS XREG(0xE6A1)
-#define EP1INCS XREG(0xE6A2)
-#define EP_BUSY 0x02
+#include "xsvf_opcodes.h"
 
 #define RING_SIZE 0x2000u
 #define RING_MASK 0x1FFFu
@@ -55,30 +47,6 @@
 
 __xdata __at(0x2000) uint8_t ring[RING_SIZE];
 #define STATUS(offset) XREG(PLAYER_STATUS_ADDR + (offset))
-
-/* XSVF commands. */
-#define XCOMPLETE 0x00
-#define XTDOMASK 0x01
-#define XSIR 0x02
-#define XSDR 0x03
-#define XRUNTEST 0x04
-#define XREPEAT 0x07
-#define XSDRSIZE 0x08
-#define XSDRTDO 0x09
-#define XSETSDRMASKS 0x0A
-#define XSDRINC 0x0B
-#define XSDRB 0x0C
-#define XSDRC 0x0D
-#define XSDRE 0x0E
-#define XSDRTDOB 0x0F
-#define XSDRTDOC 0x10
-#define XSDRTDOE 0x11
-#define XSTATE 0x12
-#define XENDIR 0x13
-#define XENDDR 0x14
-#define XSIR2 0x15
-#define XCOMMENT 0x16
-#define XWAIT 0x17
 
 /* TAP states, numbered as XSTATE numbers them. */
 #define TAP_RESET 0

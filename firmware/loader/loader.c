@@ -1,6 +1,6 @@
 /* EEPROM loader: a small 8051 program that serves vendor requests on
  * endpoint 0 so the host can write and read the boot EEPROM and 8051
- * memory. One source for both chip generations (see chip_regs.h).
+ * memory. One source for both chip generations (see ezusb_regs.h).
  *
  *   0xA2 host to device: write the data stage into the EEPROM at wValue
  *   0xA2 device to host: read wLength bytes of the EEPROM at wValue
@@ -18,7 +18,7 @@
  * The program polls; it uses no interrupts. Other requests: GET_STATUS
  * answers two zero bytes, requests without data stage are acknowledged,
  * anything else is stalled. */
-#include "chip_regs.h"
+#include "ezusb_regs.h"
 
 #define PACKET 64
 #define ACK_POLL_TRIES 2000

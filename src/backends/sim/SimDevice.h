@@ -96,7 +96,7 @@ struct JtagBenchConfig {
     JtagConfigState state;
 };
 
-// What the FPGA player left in its status block (firmware/fpga-player/
+// What the FPGA player left in its status block (firmware/common/
 // player_status.h), read from the device's RAM.
 struct PlayerStatus {
     int state = 0;  // 0 streaming, 1 complete, 2 failed

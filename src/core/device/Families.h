@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <span>
 
+#include "ezusb_regs.h"
+
 namespace spindle {
 
 // Family codes: the classification of a found device.
@@ -30,8 +32,8 @@ inline constexpr std::uint16_t kMakerVendorId = 0xFA57;
 enum class ChipGeneration { Ezusb, Fx2 };
 
 // CPUCS, the register whose bit 0 holds the 8051 in reset, per generation.
-inline constexpr std::uint16_t kCpucsFx2 = 0xE600;
-inline constexpr std::uint16_t kCpucsEzusb = 0x7F92;
+inline constexpr std::uint16_t kCpucsFx2 = FX2_CPUCS_ADDR;
+inline constexpr std::uint16_t kCpucsEzusb = EZUSB_CPUCS_ADDR;
 
 // Which stored values a family keeps and how the list shows them.
 enum class ValueLayout {

@@ -2,38 +2,14 @@
 
 #include "platform/BoundedFile.h"
 #include "platform/Format.h"
+#include "xsvf_opcodes.h"
 
 namespace spindle {
 
 namespace {
 
-enum : std::uint8_t {
-    kComplete = 0x00,
-    kTdoMask = 0x01,
-    kSir = 0x02,
-    kSdr = 0x03,
-    kRunTest = 0x04,
-    kRepeat = 0x07,
-    kSdrSize = 0x08,
-    kSdrTdo = 0x09,
-    kSetSdrMasks = 0x0A,
-    kSdrInc = 0x0B,
-    kSdrB = 0x0C,
-    kSdrC = 0x0D,
-    kSdrE = 0x0E,
-    kSdrTdoB = 0x0F,
-    kSdrTdoC = 0x10,
-    kSdrTdoE = 0x11,
-    kState = 0x12,
-    kEndIr = 0x13,
-    kEndDr = 0x14,
-    kSir2 = 0x15,
-    kComment = 0x16,
-    kWait = 0x17,
-};
-
 const char* CommandName(std::uint8_t command) {
-    static const char* const names[] = {
+    static const char* const names[XSVF_OPCODE_COUNT] = {
         "XCOMPLETE", "XTDOMASK", "XSIR",    "XSDR",     "XRUNTEST", "", "", "XREPEAT",
         "XSDRSIZE",  "XSDRTDO",  "XSETSDRMASKS", "XSDRINC", "XSDRB", "XSDRC", "XSDRE", "XSDRTDOB",
         "XSDRTDOC",  "XSDRTDOE", "XSTATE",  "XENDIR",   "XENDDR",   "XSIR2", "XCOMMENT", "XWAIT",
@@ -52,7 +28,7 @@ public:
         while (at_ < size_) {
             const std::uint64_t start = at_;
             const std::uint8_t command = data_[at_++];
-            if (command == kComplete) {
+            if (command == XCOMPLETE) {
                 ++check.commands;
                 if (at_ != size_) {
                     return Refuse(check, start,
@@ -142,74 +118,74 @@ private:
         const std::uint64_t sdrBytes = BytesOf(sdrBits_);
         std::uint32_t a = 0, b = 0, c = 0;
         switch (command) {
-            case kSir:
-            case kSir2:
-            case kSdr:
-            case kSdrTdo:
-            case kSdrInc:
-            case kSdrB:
-            case kSdrC:
-            case kSdrE:
-            case kSdrTdoB:
-            case kSdrTdoC:
-            case kSdrTdoE: ++shifts_; break;
+            case XSIR:
+            case XSIR2:
+            case XSDR:
+            case XSDRTDO:
+            case XSDRINC:
+            case XSDRB:
+            case XSDRC:
+            case XSDRE:
+            case XSDRTDOB:
+            case XSDRTDOC:
+            case XSDRTDOE: ++shifts_; break;
             default: break;
         }
         switch (command) {
-            case kTdoMask:
-            case kSdr:
-            case kSdrB:
-            case kSdrC:
-            case kSdrE:
+            case XTDOMASK:
+            case XSDR:
+            case XSDRB:
+            case XSDRC:
+            case XSDRE:
                 if (!needsSize()) return false;
                 return Take(sdrBytes) || cutOff();
-            case kSdrTdo:
-            case kSdrTdoB:
-            case kSdrTdoC:
-            case kSdrTdoE:
+            case XSDRTDO:
+            case XSDRTDOB:
+            case XSDRTDOC:
+            case XSDRTDOE:
                 if (!needsSize()) return false;
                 return Take(2 * sdrBytes) || cutOff();
-            case kSetSdrMasks:
+            case XSETSDRMASKS:
                 if (!needsSize()) return false;
                 if (!Take(2 * sdrBytes)) return cutOff();
                 dataMaskOnes_ = Ones(at_ - sdrBytes, sdrBits_);
                 return true;
-            case kSdrInc: {
+            case XSDRINC: {
                 if (!needsSize()) return false;
                 if (!Take(sdrBytes) || !U8(a)) return cutOff();
                 const std::uint64_t dataBytes = BytesOf(dataMaskOnes_);
                 return Take(dataBytes * a) || cutOff();
             }
-            case kSir:
-            case kSir2:
-                if (!(command == kSir ? U8(a) : U16(a))) return cutOff();
+            case XSIR:
+            case XSIR2:
+                if (!(command == XSIR ? U8(a) : U16(a))) return cutOff();
                 if (a == 0) {
                     problem = StrPrintf("the %s at offset %llu shifts no bits", name,
                                         static_cast<unsigned long long>(start));
                     return false;
                 }
                 return Take(BytesOf(a)) || cutOff();
-            case kRunTest:
+            case XRUNTEST:
                 return U32(a) || cutOff();
-            case kRepeat:
+            case XREPEAT:
                 return U8(a) || cutOff();
-            case kSdrSize:
+            case XSDRSIZE:
                 if (!U32(a)) return cutOff();
                 sdrBits_ = a;
                 return true;
-            case kState:
+            case XSTATE:
                 if (!U8(a)) return cutOff();
                 return StateInRange(name, start, a, 15, problem);
-            case kEndIr:
-            case kEndDr:
+            case XENDIR:
+            case XENDDR:
                 if (!U8(a)) return cutOff();
                 return StateInRange(name, start, a, 1, problem);
-            case kComment:
+            case XCOMMENT:
                 for (;;) {
                     if (!U8(a)) return cutOff();
                     if (a == 0) return true;
                 }
-            case kWait:
+            case XWAIT:
                 if (!U8(a) || !U8(b) || !U32(c)) return cutOff();
                 return StateInRange(name, start, a, 15, problem) && StateInRange(name, start, b, 15, problem);
             default:

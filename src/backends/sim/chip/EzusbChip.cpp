@@ -3,22 +3,23 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ezusb_regs.h"
 #include "jtag_pins.h"
 
 namespace spindle::sim {
 
 namespace {
 
-constexpr std::uint8_t kSudav = 0x01;
-constexpr std::uint8_t kI2cStart = 0x80, kI2cStop = 0x40, kI2cLastRead = 0x20, kI2cIdTwoByte = 0x10,
-                       kI2cIdOneByte = 0x08, kI2cAck = 0x02, kI2cDone = 0x01;
+constexpr std::uint8_t kSudav = USBIRQ_SUDAV;
+constexpr std::uint8_t kI2cStart = I2C_START, kI2cStop = I2C_STOP, kI2cLastRead = I2C_LASTRD,
+                       kI2cIdTwoByte = I2C_ID_TWO_BYTE, kI2cIdOneByte = 0x08, kI2cAck = I2C_ACK, kI2cDone = I2C_DONE;
 constexpr std::uint32_t kPacket = 64;
 constexpr std::uint64_t kSlice = 20'000;
 
 // FX2 endpoint 1.
-constexpr std::uint16_t kEp1OutBuf = 0xE780, kEp1InBuf = 0xE7C0, kEp1OutBc = 0xE68D, kEp1InBc = 0xE68F,
-                        kEp1OutCs = 0xE6A1, kEp1InCs = 0xE6A2;
-constexpr std::uint8_t kEpBusy = 0x02;
+constexpr std::uint16_t kEp1OutBuf = FX2_EP1OUTBUF_ADDR, kEp1InBuf = FX2_EP1INBUF_ADDR, kEp1OutBc = FX2_EP1OUTBC_ADDR,
+                        kEp1InBc = FX2_EP1INBC_ADDR, kEp1OutCs = FX2_EP1OUTCS_ADDR, kEp1InCs = FX2_EP1INCS_ADDR;
+constexpr std::uint8_t kEpBusy = FX2_EPCS_BUSY;
 constexpr std::uint8_t kEp01Stat = 0xBA;
 // A bulk wait runs the program in shorter slices than a control transfer:
 // a player answers within a few hundred instructions.
@@ -37,11 +38,14 @@ EzusbChip::EzusbChip(bool fx2, std::vector<std::uint8_t>& memory, EepromConfig e
       requestCycleBound_(kRequestBoundMs * cyclesPerMs_) {
     fx2_ = fx2;
     if (fx2) {
-        map_ = {0xE6B8, 0xE65D, 0xE680, 0xE740, 0xE740, 0xE68B, 0xE68B, 0xE6A0, 0xE678, 0xE679,
-                0x01,   0x80,   0x02,   0x02};
+        map_ = {FX2_SETUPDAT_ADDR, FX2_USBIRQ_ADDR, FX2_USBCS_ADDR,  FX2_EP0BUF_ADDR, FX2_EP0BUF_ADDR,
+                FX2_EP0BCL_ADDR,   FX2_EP0BCL_ADDR, FX2_EP0CS_ADDR,  FX2_I2CS_ADDR,   FX2_I2DAT_ADDR,
+                FX2_EP0CS_STALL,   FX2_EP0CS_HSNAK, FX2_EP0CS_BUSY,  FX2_EP0CS_BUSY};
     } else {
-        map_ = {0x7FE8, 0x7FAB, 0x7FD6, 0x7EC0, 0x7F00, 0x7FC5, 0x7FB5, 0x7FB4, 0x7FA5, 0x7FA6,
-                0x01,   0x02,   0x04,   0x08};
+        map_ = {EZUSB_SETUPDAT_ADDR, EZUSB_USBIRQ_ADDR, EZUSB_USBCS_ADDR,     EZUSB_OUT0BUF_ADDR,
+                EZUSB_IN0BUF_ADDR,   EZUSB_OUT0BC_ADDR, EZUSB_IN0BC_ADDR,     EZUSB_EP0CS_ADDR,
+                EZUSB_I2CS_ADDR,     EZUSB_I2DAT_ADDR,  EZUSB_EP0CS_STALL,    EZUSB_EP0CS_HSNAK,
+                EZUSB_EP0CS_IN_BUSY, EZUSB_EP0CS_OUT_BUSY};
     }
 }
 
