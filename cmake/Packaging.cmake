@@ -92,6 +92,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The PostgreSQL client library is loaded when a PostgreSQL history is
+# opened, not linked, so the library scan does not see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpq5")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 # Install to /usr itself (under DESTDIR), so the udev rules find their folder.

@@ -31,7 +31,7 @@ for file in \
   fi
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libqt6widgets6 libusb-1.0-0 libstdc++6; do
+for library in libqt6widgets6 libusb-1.0-0 libstdc++6 libpq5; do
   case "$depends" in
     *"$library"*) ;;
     *) echo "the package does not depend on $library: $depends" >&2; missing=1 ;;

@@ -1,5 +1,11 @@
 // The history database on a PostgreSQL server, shared by every station of a
 // production line.
+//
+// libpq, and the thirty-odd libraries it brings (Kerberos, LDAP, TLS), is
+// loaded the first time a PostgreSQL history is opened rather than at every
+// start of the programs, most of which never use one: its header gives the
+// types, dlopen the functions.
+#include <dlfcn.h>
 #include <libpq-fe.h>
 
 #include <cstring>
@@ -9,6 +15,52 @@
 namespace spindle {
 
 namespace {
+
+#define SPINDLE_PQ_FUNCTIONS(X)                                                                      \
+    X(PQconnectdb) X(PQfinish) X(PQstatus) X(PQerrorMessage) X(PQexecParams) X(PQresultStatus)      \
+    X(PQresultErrorField) X(PQresultErrorMessage) X(PQclear) X(PQntuples) X(PQnfields) X(PQgetisnull) \
+    X(PQgetvalue)
+
+struct LibPq {
+#define SPINDLE_PQ_MEMBER(name) decltype(&::name) name = nullptr;
+    SPINDLE_PQ_FUNCTIONS(SPINDLE_PQ_MEMBER)
+#undef SPINDLE_PQ_MEMBER
+};
+
+// The library's functions, or null with `problem` saying why not. Loaded
+// once, and kept for the rest of the process.
+const LibPq* LoadLibPq(std::string& problem) {
+    struct Loaded {
+        LibPq functions;
+        std::string problem;
+        bool ok = false;
+    };
+    static const Loaded loaded = [] {
+        Loaded l;
+        void* library = dlopen(SPINDLE_LIBPQ_SONAME, RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            const char* why = dlerror();
+            l.problem = std::string("the PostgreSQL client library (" SPINDLE_LIBPQ_SONAME ") cannot be loaded: ") +
+                        (why != nullptr ? why : "not found");
+            return l;
+        }
+#define SPINDLE_PQ_LOAD(name)                                                                         \
+    l.functions.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name));                    \
+    if (l.functions.name == nullptr) {                                                                \
+        l.problem = "the PostgreSQL client library (" SPINDLE_LIBPQ_SONAME ") has no " #name;         \
+        return l;                                                                                     \
+    }
+        SPINDLE_PQ_FUNCTIONS(SPINDLE_PQ_LOAD)
+#undef SPINDLE_PQ_LOAD
+        l.ok = true;
+        return l;
+    }();
+    if (!loaded.ok) {
+        problem = loaded.problem;
+        return nullptr;
+    }
+    return &loaded.functions;
+}
 
 // `?` placeholders become $1, $2, ... (no statement of ours has a `?` in a
 // literal).
@@ -44,8 +96,8 @@ std::string Trimmed(const char* text) {
 
 class CPostgresConnection final : public ISqlConnection {
 public:
-    explicit CPostgresConnection(PGconn* conn) : conn_(conn) {}
-    ~CPostgresConnection() override { PQfinish(conn_); }
+    CPostgresConnection(const LibPq& pq, PGconn* conn) : pq_(pq), conn_(conn) {}
+    ~CPostgresConnection() override { pq_.PQfinish(conn_); }
 
     std::optional<std::vector<SqlRow>> Run(const std::string& sql, const std::vector<SqlValue>& params,
                                            SqlError& error) override {
@@ -53,36 +105,37 @@ public:
         values.reserve(params.size());
         for (const SqlValue& p : params) values.push_back(p ? p->c_str() : nullptr);
         const std::string text = Numbered(sql);
-        PGresult* result = PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr,
+        PGresult* result = pq_.PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr,
                                         values.data(), nullptr, nullptr, 0);
-        const ExecStatusType status = PQresultStatus(result);
+        const ExecStatusType status = pq_.PQresultStatus(result);
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-            error.failure = PQstatus(conn_) == CONNECTION_BAD
+            error.failure = pq_.PQstatus(conn_) == CONNECTION_BAD
                                 ? SqlFailure::CannotOpen
-                                : Classify(PQresultErrorField(result, PG_DIAG_SQLSTATE));
-            error.text = Trimmed(PQresultErrorMessage(result));
-            if (error.text.empty()) error.text = Trimmed(PQerrorMessage(conn_));
-            PQclear(result);
+                                : Classify(pq_.PQresultErrorField(result, PG_DIAG_SQLSTATE));
+            error.text = Trimmed(pq_.PQresultErrorMessage(result));
+            if (error.text.empty()) error.text = Trimmed(pq_.PQerrorMessage(conn_));
+            pq_.PQclear(result);
             return std::nullopt;
         }
         std::vector<SqlRow> rows;
-        const int count = PQntuples(result);
-        const int columns = PQnfields(result);
+        const int count = pq_.PQntuples(result);
+        const int columns = pq_.PQnfields(result);
         rows.reserve(static_cast<std::size_t>(count));
         for (int r = 0; r < count; ++r) {
             SqlRow row(static_cast<std::size_t>(columns));
             for (int c = 0; c < columns; ++c) {
-                if (!PQgetisnull(result, r, c)) row[static_cast<std::size_t>(c)] = PQgetvalue(result, r, c);
+                if (!pq_.PQgetisnull(result, r, c)) row[static_cast<std::size_t>(c)] = pq_.PQgetvalue(result, r, c);
             }
             rows.push_back(std::move(row));
         }
-        PQclear(result);
+        pq_.PQclear(result);
         return rows;
     }
     const char* Engine() const override { return "postgresql"; }
     const char* BeginWrite() const override { return "BEGIN"; }
 
 private:
+    const LibPq& pq_;
     PGconn* conn_;
 };
 
@@ -90,14 +143,19 @@ private:
 
 std::unique_ptr<ISqlConnection> OpenPostgres(const std::string& conninfo, std::chrono::milliseconds busyTimeout,
                                              SqlError& error) {
-    PGconn* conn = PQconnectdb(conninfo.c_str());
-    if (PQstatus(conn) != CONNECTION_OK) {
+    const LibPq* pq = LoadLibPq(error.text);
+    if (pq == nullptr) {
         error.failure = SqlFailure::CannotOpen;
-        error.text = Trimmed(PQerrorMessage(conn));
-        PQfinish(conn);
         return nullptr;
     }
-    auto connection = std::make_unique<CPostgresConnection>(conn);
+    PGconn* conn = pq->PQconnectdb(conninfo.c_str());
+    if (pq->PQstatus(conn) != CONNECTION_OK) {
+        error.failure = SqlFailure::CannotOpen;
+        error.text = Trimmed(pq->PQerrorMessage(conn));
+        pq->PQfinish(conn);
+        return nullptr;
+    }
+    auto connection = std::make_unique<CPostgresConnection>(*pq, conn);
     // A lock held by another station for longer than this fails the
     // statement rather than holding the job's record up.
     const std::string timeout = "SET lock_timeout = " + std::to_string(busyTimeout.count());
