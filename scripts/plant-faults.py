@@ -98,7 +98,7 @@ def main():
     p.add_argument("--record", action="store_true")
     p.add_argument("--only", default="")
     p.add_argument("--targets", default="")
-    a = p.parse_args()
+    a = p.parse_intermixed_args()
     lists = a.lists or sorted(glob.glob(os.path.join(ROOT, "tests", "faults", "*.faults")))
     faults = read_faults(lists)
     only = set(filter(None, a.only.split(",")))
