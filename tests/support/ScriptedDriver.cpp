@@ -70,17 +70,22 @@ bool ScriptedDriver::IoControl(DeviceHandle handle, std::uint32_t code, const st
             request.data.assign(out, out + delivered);
         } else if (code == ioctl::kGetStringDescriptor) {
             const std::uint8_t index = inLength >= 1 ? in[0] : 0;
-            auto it = stringDescriptors.find(index);
-            if (it == stringDescriptors.end()) {
-                fail = true;
-            } else {
-                std::vector<std::uint8_t> bytes;
+            const auto raw = rawStringDescriptors.find(index);
+            const auto it = stringDescriptors.find(index);
+            std::vector<std::uint8_t> bytes;
+            if (raw != rawStringDescriptors.end()) {
+                bytes = raw->second;
+            } else if (it != stringDescriptors.end()) {
                 bytes.push_back(static_cast<std::uint8_t>(std::min<std::size_t>(2 + 2 * it->second.size(), 0xFF)));
                 bytes.push_back(3);
                 for (char c : it->second) {
                     bytes.push_back(static_cast<std::uint8_t>(c));
                     bytes.push_back(0);
                 }
+            }
+            if (bytes.empty()) {
+                fail = true;
+            } else {
                 delivered = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size(), outLength));
                 std::memcpy(out, bytes.data(), delivered);
                 request.data.assign(bytes.begin(), bytes.begin() + delivered);

@@ -22,7 +22,8 @@ namespace spindle::test {
 // - Bulk writes, vendor requests and anchor downloads succeed and are only
 //   recorded (with the bytes the host sent).
 // - The device descriptor and string descriptors come from `deviceDescriptor`
-//   and `stringDescriptors`; a missing string index fails.
+//   and `stringDescriptors` (or `rawStringDescriptors`); a missing string
+//   index fails.
 // - Any request can be made to fail: by its position among all requests
 //   (FailRequest), or the next N of one kind (FailNext), or by a predicate.
 // - Open succeeds with a fresh handle for every path unless the path is in
@@ -67,6 +68,9 @@ public:
     void SetDeviceIds(std::uint16_t vendorId, std::uint16_t productId, std::uint8_t productStringIndex = 0);
     // Index -> text, delivered as a USB string descriptor (UTF-16LE).
     std::map<std::uint8_t, std::string> stringDescriptors;
+    // Index -> the descriptor's bytes exactly (for a bLength that lies);
+    // taken before stringDescriptors.
+    std::map<std::uint8_t, std::vector<std::uint8_t>> rawStringDescriptors;
     std::set<std::string> unopenablePaths;
 
     // --- Record ------------------------------------------------------------

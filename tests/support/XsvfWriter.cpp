@@ -180,11 +180,6 @@ XsvfWriter& XsvfWriter::Wait(TapState waitIn, TapState endIn, std::uint32_t coun
     return *this;
 }
 
-XsvfWriter& XsvfWriter::Raw(std::uint8_t byte) {
-    U8(byte);
-    return *this;
-}
-
 XsvfWriter& XsvfWriter::CheckIdcode(int irLength, std::uint32_t idcode) {
     State(TapState::TestLogicReset);
     State(TapState::RunTestIdle);

@@ -55,15 +55,12 @@ public:
     XsvfWriter& SdrC(const Bits& tdi) { return Shift(xsvf::kSdrC, tdi); }
     XsvfWriter& SdrE(const Bits& tdi) { return Shift(xsvf::kSdrE, tdi); }
     XsvfWriter& SdrTdoB(const Bits& tdi, const Bits& tdo) { return ShiftTdo(xsvf::kSdrTdoB, tdi, tdo); }
-    XsvfWriter& SdrTdoC(const Bits& tdi, const Bits& tdo) { return ShiftTdo(xsvf::kSdrTdoC, tdi, tdo); }
     XsvfWriter& SdrTdoE(const Bits& tdi, const Bits& tdo) { return ShiftTdo(xsvf::kSdrTdoE, tdi, tdo); }
     XsvfWriter& State(sim::TapState state);
     XsvfWriter& EndIr(bool pause);  // after an IR shift: Run-Test/Idle, or Pause-IR
     XsvfWriter& EndDr(bool pause);  // after a DR shift: Run-Test/Idle, or Pause-DR
     XsvfWriter& Comment(const std::string& text);
     XsvfWriter& Wait(sim::TapState waitIn, sim::TapState endIn, std::uint32_t count);
-    // Any byte, for streams a writer would never produce.
-    XsvfWriter& Raw(std::uint8_t byte);
 
     // Reset, then read the device's IDCODE and expect it.
     XsvfWriter& CheckIdcode(int irLength, std::uint32_t idcode);

@@ -80,17 +80,8 @@ TEST(Mcs51Core, CallsJumpsAndCycleCounts) {
 // The exercise program, run here and on sdcc-ucsim's s51: the same
 // internal RAM, external RAM and cycle count.
 TEST(Mcs51Core, MatchesTheReferenceSimulatorOnTheExerciseProgram) {
-    std::string text;
-    {
-        std::FILE* file = std::fopen(SPINDLE_CPU_EXERCISE_IHX, "rb");
-        ASSERT_NE(file, nullptr) << SPINDLE_CPU_EXERCISE_IHX;
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-        std::fclose(file);
-    }
     IntelHexImage image;
-    ASSERT_TRUE(ParseIntelHex(text, image, false).ok);
+    ASSERT_TRUE(ParseIntelHex(spindle::test::ReadWholeFile(SPINDLE_CPU_EXERCISE_IHX), image, false).ok);
     Machine m;
     for (const HexSegment& segment : image.segments) {
         std::copy(image.Bytes(segment), image.Bytes(segment) + segment.length, m.code.begin() + segment.address);

@@ -26,7 +26,7 @@ DeviceConfig Fx2(int index, std::uint32_t writeCycleMs = 5) {
 }
 
 struct PacedBench {
-    explicit PacedBench(int devices, std::uint32_t imageBytes = 4096) {
+    explicit PacedBench(int devices, std::uint32_t imageBytes = 1024) {
         for (int i = 0; i < devices; ++i) rig.bench->AddDevice(Fx2(i));
         rig.bench->SetClock(&rig.clock);
         for (std::uint32_t i = 0; i < imageBytes; ++i) image.push_back(static_cast<std::uint8_t>(i * 37 + 11));
@@ -53,13 +53,13 @@ TEST(PacedJobs, TheVirtualClockAdvancesByTheChipsTimeAndNothingWithoutPacing) {
         bench.rig.bench->SetPacing(pace);
         const JobResult result = bench.Program(0);
         ASSERT_TRUE(result.ok && result.verified) << (result.problems.empty() ? "" : result.problems[0]);
-        EXPECT_EQ(bench.rig.bench->Device(0)->Eeprom(0, 4096), bench.image);
+        EXPECT_EQ(bench.rig.bench->Device(0)->Eeprom(0, 1024), bench.image);
         elapsed[pace ? 1 : 0] = bench.rig.clock.NowMs();
     }
-    // The loader writes 32-byte pages: 128 write cycles of 5 ms for 4 KiB,
+    // The loader writes 32-byte pages: 32 write cycles of 5 ms for 1 KiB,
     // and its own instructions at 12 MHz on top.
-    EXPECT_GE(elapsed[1] - elapsed[0], 128u * 5u);
-    EXPECT_LE(elapsed[1] - elapsed[0], 128u * 5u + 100u);
+    EXPECT_GE(elapsed[1] - elapsed[0], 32u * 5u);
+    EXPECT_LE(elapsed[1] - elapsed[0], 32u * 5u + 100u);
 }
 
 // The virtual clock, except that the first thread to wait on it blocks
@@ -114,21 +114,22 @@ TEST(PacedJobs, OneDevicesWriteCycleDoesNotDelayAnotherDevicesJob) {
     EXPECT_TRUE(first.get_future().get().verified);
 }
 
-TEST(PacedJobs, ADeviceUnpluggedMidJobFailsWhileSevenOthersFinish) {
+TEST(PacedJobs, ADeviceUnpluggedMidJobFailsWhileTheOthersFinish) {
     PacedBench probe(1);
     ASSERT_TRUE(probe.Program(0).ok);
     const std::uint64_t requests = probe.rig.bench->Device(0)->TotalRequests();
-    PacedBench bench(8);
+    PacedBench bench(3);
     // The cable comes out with the loader running, before the image's write.
-    bench.rig.bench->Device(3)->UnplugAfterRequests(requests - 2);
+    bench.rig.bench->Device(1)->UnplugAfterRequests(requests - 2);
     std::vector<std::future<JobResult>> jobs;
-    for (int i = 0; i < 8; ++i) jobs.push_back(std::async(std::launch::async, [&bench, i] { return bench.Program(i); }));
-    for (int i = 0; i < 8; ++i) {
-        const JobResult result = jobs[static_cast<std::size_t>(i)].get();
-        EXPECT_EQ(result.ok, i != 3) << i;
-        if (i != 3) EXPECT_EQ(bench.rig.bench->Device(i)->Eeprom(0, 4096), bench.image) << i;
+    for (int i = 0; i < 3; ++i) jobs.push_back(std::async(std::launch::async, [&bench, i] { return bench.Program(i); }));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(jobs[static_cast<std::size_t>(i)].get().ok, i != 1) << i;
+        if (i != 1) {
+            EXPECT_EQ(bench.rig.bench->Device(i)->Eeprom(0, 1024), bench.image) << i;
+        }
     }
-    EXPECT_TRUE(bench.rig.bench->Device(3)->IsUnplugged());
+    EXPECT_TRUE(bench.rig.bench->Device(1)->IsUnplugged());
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "platform/DebugTrace.h"
-#include "platform/Format.h"
 #include "platform/VirtualClock.h"
 
 namespace spindle {
@@ -29,13 +28,6 @@ TEST(VirtualClock, RecordsEveryPauseFromEveryThread) {
     clock.ClearSleeps();
     EXPECT_EQ(clock.NowMs(), 10005u);
     EXPECT_TRUE(clock.Sleeps().empty());
-}
-
-TEST(StrPrintf, FormatsShortAndLongTexts) {
-    EXPECT_EQ(StrPrintf("Dev %d-%02d:%02d", 3, 1, 1), "Dev 3-01:01");
-    EXPECT_EQ(StrPrintf("%0.7e", 1.5), "1.5000000e+00");
-    const std::string longText(1000, 'x');
-    EXPECT_EQ(StrPrintf("[%s]", longText.c_str()), "[" + longText + "]");
 }
 
 TEST(DebugTrace, FileSinkAddsMissingLineEndsAndEnvironmentChoosesIt) {
