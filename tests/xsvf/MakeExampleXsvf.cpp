@@ -6,6 +6,7 @@
 //     make_example_xsvf FOLDER
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,6 @@ constexpr std::uint32_t kPieceBits = 4096;
 // is written out here so the files do not depend on a library's random numbers.
 Bits DemoPattern(std::uint64_t count) {
     Bits bits;
-    bits.reserve(count);
     std::uint32_t x = 0x2545F491u;
     while (bits.size() < count) {
         x ^= x << 13;
@@ -37,15 +37,11 @@ Bits DemoPattern(std::uint64_t count) {
 }
 
 bool WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::FILE* file = std::fopen(path.string().c_str(), "wb");
-    if (file == nullptr) {
-        std::fprintf(stderr, "cannot create %s\n", path.string().c_str());
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
-    return written && closed;
+    std::ofstream file(path, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    if (!file) std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
+    return static_cast<bool>(file);
 }
 
 }  // namespace
@@ -58,10 +54,6 @@ int main(int argc, char** argv) {
     const std::filesystem::path folder(argv[1]);
     std::error_code error;
     std::filesystem::create_directories(folder, error);
-    if (error) {
-        std::fprintf(stderr, "cannot create %s: %s\n", folder.string().c_str(), error.message().c_str());
-        return 1;
-    }
     const Bits pattern = DemoPattern(kDemoChain.configLength);
     JtagDeviceConfig wrong = kDemoChain;
     wrong.idcode = kWrongIdcode;
