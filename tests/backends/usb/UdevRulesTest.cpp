@@ -5,8 +5,6 @@
 #include <fstream>
 #include <regex>
 #include <set>
-#include <string>
-#include <utility>
 
 #include "inventory/Classification.h"
 
@@ -16,18 +14,15 @@ namespace {
 TEST(UdevRules, GrantTheSeatUserExactlyTheClassifiedDevices) {
     std::ifstream file(std::string(SPINDLE_SOURCE_DIR) + "/scripts/60-spindle.rules");
     ASSERT_TRUE(file.is_open());
-    const std::regex rule(
-        R"re(^SUBSYSTEM=="usb", ENV\{DEVTYPE\}=="usb_device", ATTR\{idVendor\}=="([0-9a-f]{4})", )re"
-        R"re(ATTR\{idProduct\}=="([0-9a-f]{4})", TAG\+="uaccess"$)re");
-    std::set<std::pair<unsigned, unsigned>> granted;
-    std::string line;
-    while (std::getline(file, line)) {
+    const std::regex rule(R"re(^SUBSYSTEM=="usb", ENV\{DEVTYPE\}=="usb_device", ATTR\{idVendor\}=="([0-9a-f]{4})", )re"
+                          R"re(ATTR\{idProduct\}=="([0-9a-f]{4})", TAG\+="uaccess"$)re");
+    std::set<std::pair<unsigned, unsigned>> granted, table;
+    std::smatch match;
+    for (std::string line; std::getline(file, line);) {
         if (line.empty() || line[0] == '#') continue;
-        std::smatch match;
         ASSERT_TRUE(std::regex_match(line, match, rule)) << "not a rule of the expected form: " << line;
         granted.insert({std::stoul(match[1], nullptr, 16), std::stoul(match[2], nullptr, 16)});
     }
-    std::set<std::pair<unsigned, unsigned>> table;
     for (const ClassificationRow& row : ClassificationTable()) table.insert({row.vendor, row.product});
     EXPECT_EQ(granted, table);
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
-#include <string>
 
 #include "usbemu/UsbEmulation.h"
 
