@@ -23,10 +23,12 @@ namespace spindle::gui {
 
 class DemoWindowTest : public ::testing::Test {
 protected:
+    explicit DemoWindowTest(bool startAtOnce = false) : startAtOnce_(startAtOnce) {}
     void SetUp() override {
         ASSERT_TRUE(configDir_.isValid());
         qputenv("SPINDLE_CONFIG_DIR", configDir_.path().toLocal8Bit());
         bench_ = sim::LoadBench("demo");
+        if (startAtOnce_) StartWindow();
     }
 
     // A new window (the one before it goes), started and shown as it would be.
@@ -76,6 +78,7 @@ protected:
     VirtualClock clock_;
     NullDebugTrace trace_;
     std::unique_ptr<CMainWindow> window_;
+    bool startAtOnce_;
 };
 
 }  // namespace spindle::gui

