@@ -24,7 +24,7 @@ struct BenchRig {
     JobResult Program(std::uint32_t index, std::uint32_t family, const std::string& bytes) {
         const std::string path = folder.File("image.iic");
         WriteWholeFile(path, bytes);
-        return ProgramEepromImage(platform, {index, family, "", path, true, ""}, entry);
+        return ProgramEepromImage(platform, {index, family, path, true, ""}, entry);
     }
 };
 
@@ -59,7 +59,7 @@ TEST(EepromProgramming, AnImageIsSentInBlocksOfTheFileAndTheLastOneIsShort) {
 TEST(EepromProgramming, UnreadableOrOversizedImagesReachNoDevice) {
     BenchRig rig;
     const JobResult missing =
-        ProgramEepromImage(rig.platform, {3, 4, "", rig.folder.File("none.iic"), true, ""}, rig.entry);
+        ProgramEepromImage(rig.platform, {3, 4, rig.folder.File("none.iic"), true, ""}, rig.entry);
     EXPECT_FALSE(missing.ok);
     EXPECT_EQ(rig.trace.Lines(), std::vector<std::string>{"Error opening EEPROM file.\n"});
     const JobResult huge = rig.Program(3, 4, std::string(65537, '\xB2'));

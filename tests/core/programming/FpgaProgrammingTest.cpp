@@ -299,7 +299,7 @@ TEST(XsvfStreaming, NothingIsStreamedWithoutAFileOrADevice) {
 
 TEST(FpgaProgramming, AJobWhosePlayerCannotBeLoadedSendsNothing) {
     ScriptRig rig;
-    const JobResult missing = ProgramFpga(rig.platform, {5, "", rig.folder.File("RaptorFPGA.hex"), rig.File(62), {}}, rig.entry);
+    const JobResult missing = ProgramFpga(rig.platform, {5, rig.folder.File("RaptorFPGA.hex"), rig.File(62), {}}, rig.entry);
     EXPECT_FALSE(missing.ok);
     EXPECT_TRUE(rig.driver.BulkWrites().empty());
     EXPECT_TRUE(rig.clock.Sleeps().empty()) << "no 5 s wait for a player that is not there";
@@ -312,7 +312,7 @@ TEST(FpgaProgramming, AJobWhosePlayerCannotBeLoadedSendsNothing) {
 
     ScriptRig unplugged;
     unplugged.driver.unopenablePaths.insert("\\\\.\\Ezusb-5");
-    const JobResult none = ProgramFpga(unplugged.platform, {5, "", SPINDLE_FPGA_PLAYER_HEX, unplugged.File(62), {}},
+    const JobResult none = ProgramFpga(unplugged.platform, {5, SPINDLE_FPGA_PLAYER_HEX, unplugged.File(62), {}},
                                        unplugged.entry);
     EXPECT_FALSE(none.ok);
     EXPECT_TRUE(unplugged.driver.Requests().empty()) << "no download to the anchor's previous device";
@@ -331,7 +331,7 @@ struct FpgaBenchRig {
 
     JobResult Program(std::uint32_t index, const char* example) {
         return ProgramFpga(platform,
-                           {index, "", SPINDLE_FPGA_PLAYER_HEX, std::string(SPINDLE_SOURCE_DIR) + "/examples/" + example, {}},
+                           {index, SPINDLE_FPGA_PLAYER_HEX, std::string(SPINDLE_SOURCE_DIR) + "/examples/" + example, {}},
                            entry);
     }
 };
