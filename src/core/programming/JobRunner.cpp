@@ -1,5 +1,7 @@
 #include "programming/JobRunner.h"
 
+#include "platform/Clock.h"
+
 namespace spindle {
 
 namespace {
