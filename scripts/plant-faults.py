@@ -18,10 +18,12 @@ caught when at least one of those tests fails. With --record it runs the
 whole suite instead and prints every test that failed, which is what a trim
 needs: a test that is the only one to catch a fault stays.
 
-    scripts/plant-faults.py BUILD_DIR [--record] [--only ID,...] [FILE.faults ...]
+    scripts/plant-faults.py BUILD_DIR [--record] [--only ID,...] [--targets T,...] [FILE.faults ...]
 
 Use a build folder configured without SPINDLE_UNITY_BUILD, so that one planted
-fault rebuilds one file. Exit status 1 when a fault is missed or does not
+fault rebuilds one file. --targets builds only the named targets (the test
+programs that hold the caught-by tests) instead of the whole tree, which
+relinks every program after each fault. Exit status 1 when a fault is missed or does not
 build."""
 import argparse
 import glob
@@ -61,7 +63,7 @@ def failed_tests(output):
     return re.findall(r"^\s*\d+ - (\S+) \(", output, re.M)
 
 
-def run(build, fault, record):
+def run(build, fault, record, targets):
     path = os.path.join(ROOT, fault["file"])
     with open(path, encoding="utf-8") as f:
         original = f.read()
@@ -70,7 +72,8 @@ def run(build, fault, record):
     try:
         with open(path, "w", encoding="utf-8") as f:
             f.write(original.replace(fault["find"], fault["replace"], 1))
-        b = subprocess.run(["cmake", "--build", build], capture_output=True, text=True)
+        b = subprocess.run(["cmake", "--build", build] + (["--target"] + targets if targets else []),
+                           capture_output=True, text=True)
         if b.returncode != 0:
             return "BAD", "does not build"
         cmd = ["ctest", "--test-dir", build, "-j", str(os.cpu_count() or 2), "--timeout", "120"]
@@ -94,18 +97,20 @@ def main():
     p.add_argument("lists", nargs="*")
     p.add_argument("--record", action="store_true")
     p.add_argument("--only", default="")
-    a = p.parse_args()
+    p.add_argument("--targets", default="")
+    a = p.parse_intermixed_args()
     lists = a.lists or sorted(glob.glob(os.path.join(ROOT, "tests", "faults", "*.faults")))
     faults = read_faults(lists)
     only = set(filter(None, a.only.split(",")))
+    targets = list(filter(None, a.targets.split(",")))
     bad = 0
     for fault in faults:
         if only and fault["fault"] not in only:
             continue
-        verdict, detail = run(a.build, fault, a.record)
+        verdict, detail = run(a.build, fault, a.record, targets)
         print(f"{verdict:7} {fault['fault']}  {detail}", flush=True)
         bad += verdict != "caught"
-    subprocess.run(["cmake", "--build", a.build], capture_output=True)
+    subprocess.run(["cmake", "--build", a.build] + (["--target"] + targets if targets else []), capture_output=True)
     return 1 if bad else 0
 
 
