@@ -17,20 +17,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 XsvfCheck Check(const Bytes& bytes) { return CheckXsvf(bytes.data(), bytes.size()); }
 
-TEST(XsvfFile, WellFormedProgramsPassAndOthersAreRefusedWithWhereAndWhy) {
-    // XSDRSIZE 12, XSDRTDO (2 x 2 bytes), XSIR 6 bits, XSETSDRMASKS with a
-    // data mask of five ones, XSDRINC with two steps of one byte each, the
-    // one-byte and four-byte commands, a comment, XWAIT, XSIR2, XCOMPLETE.
-    const Bytes program = {0x08, 0, 0, 0, 12,   0x09, 0x0F, 0xFF, 0x00, 0x01, 0x02, 6, 0x3F,
-                           0x0A, 0x00, 0x01,    0x00, 0x1F,  // address mask 0x001, data mask 0x01F: five ones
-                           0x0B, 0x00, 0x00, 2, 0x15, 0x0A,
-                           0x04, 0, 0, 1, 0,    0x07, 3, 0x12, 1, 0x13, 1, 0x14, 0, 0x16, 'h', 'i', 0,
-                           0x17, 1, 1, 0, 0, 0, 9,   0x15, 0x00, 0x0A, 0xAA, 0x55,  0x0C, 1, 2, 0x11, 1, 2, 3, 4,
-                           0x01, 0x0F, 0xFF, 0x03, 0x00, 0x01, 0x00};
-    const XsvfCheck check = Check(program);
-    EXPECT_TRUE(check.ok) << check.problem;
-    EXPECT_EQ(check.commands, 18u);
-
+TEST(XsvfFile, FilesThatAreNotXsvfAreRefusedWithWhereAndWhy) {
     const std::pair<Bytes, const char*> refused[] = {
         {{}, "it is empty"},
         {{0x08, 0, 0, 0, 8, 0x03, 0x01}, "does not end with XCOMPLETE"},
@@ -151,46 +138,6 @@ TEST(XsvfStreaming, AStreamTheDeviceEndsOrTheJobStopsIsAFailureWithTheBytesSent)
     const XsvfStream asked = stopped.Play(stopped.File(139));
     EXPECT_EQ(stopped.Sent(), (std::vector<Bytes>{kOpen, kAskSize}));
     EXPECT_NE(asked.problems.at(0).find("stopped on request after 0 of the file's 139 bytes"), std::string::npos);
-}
-
-TEST(XsvfStreaming, PollingEndsAtItsBoundAndSaysTheDeviceStoppedAnswering) {
-    // A device that answers "busy" for ever, on a clock that moves 50 ms per
-    // read: the time bound ends it.
-    ScriptRig rig;
-    rig.Reply({8192, 0xFFFF});
-    rig.driver.failWhen = [&rig](const ScriptedDriver::Request& request) {
-        if (request.IsBulkRead()) rig.clock.Advance(50);
-        return false;
-    };
-    const XsvfStream stream = rig.Play(rig.File(200), {2000, 100000});
-    EXPECT_LT(rig.driver.BulkReadCount(), 50u);
-    EXPECT_EQ(stream.problems, std::vector<std::string>{"the device stopped answering after 62 of the file's 200 bytes had been sent"});
-    // A clock that stands still: the replies in a row without it moving end it.
-    ScriptRig still;
-    still.Reply({8192, 8100, 0xFFFF});
-    EXPECT_TRUE(still.Play(still.File(200), {2000, 300}).stoppedAnswering);
-    EXPECT_EQ(still.driver.BulkReadCount(), 3u + 300u);
-}
-
-TEST(XsvfStreaming, FailedTransfersShowOneWarningAndNothingIsStreamedWithoutAFileOrADevice) {
-    ScriptRig rig;
-    rig.driver.failWhen = [](const ScriptedDriver::Request& request) { return request.IsBulkWrite() || request.IsBulkRead(); };
-    const XsvfStream stream = rig.Play(rig.File(620));
-    EXPECT_EQ(rig.ui.MessageTexts(), (std::vector<std::string>{"BULK_OUT failed."}));
-    EXPECT_EQ(stream.problems, std::vector<std::string>{"13 of the stream's USB writes and 12 of its reads failed (11 packets sent)"});
-
-    ScriptRig missing;
-    missing.Reply({8192});
-    EXPECT_EQ(missing.Play(missing.folder.File("missing.xsvf")).returned, 0);
-    EXPECT_EQ(missing.ui.MessageTexts(), (std::vector<std::string>{"Could not open XSVF File.\n"}));
-    EXPECT_EQ(missing.Sent(), (std::vector<Bytes>{kOpen, kAskSize}));
-    EXPECT_EQ(missing.driver.closedHandles.size(), 1u);
-
-    // Without a device no download reaches the anchor's previous device.
-    ScriptRig unplugged;
-    unplugged.driver.unopenablePaths.insert("\\\\.\\Ezusb-5");
-    EXPECT_FALSE(ProgramFpga(unplugged.platform, {5, SPINDLE_FPGA_PLAYER_HEX, unplugged.File(62), {}}, unplugged.entry).ok);
-    EXPECT_TRUE(unplugged.driver.Requests().empty());
 }
 
 }  // namespace
