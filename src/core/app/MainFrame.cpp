@@ -14,8 +14,8 @@ namespace {
 constexpr const char* kSettings = "Settings";
 }  // namespace
 
-CMainFrame::CMainFrame(Platform& platform) : history(platform.clock), platform_(platform) {
-    for (auto& flag : jobBusy) flag.store(0);
+CMainFrame::CMainFrame(Platform& platform) : runner(platform), history(platform.clock), platform_(platform) {
+    runner.SetEndHook([this](const JobRequest& request, const JobResult& result) { RecordJobEnd(request, result); });
     platform_.slotJournal = &history;
 }
 
@@ -36,7 +36,6 @@ void CMainFrame::LoadSettings() {
 }
 
 void CMainFrame::OnCreate() {
-    for (auto& flag : jobBusy) flag.store(0);
     timerTicks = 0;
     StartCountdownTimer(timer::kEepromCountdown);
     SetCommandVisibility();
@@ -60,12 +59,7 @@ void CMainFrame::SetCommandVisibility() {
 
 void CMainFrame::OnInitialUpdate() { OnRefreshTree(); }
 
-bool CMainFrame::AnyDeviceBusy() const {
-    for (const auto& flag : jobBusy) {
-        if (flag.load() == 1) return true;
-    }
-    return false;
-}
+bool CMainFrame::AnyDeviceBusy() const { return runner.AnyBusy(); }
 
 bool CMainFrame::CanClose() const { return !AnyDeviceBusy(); }
 
@@ -86,7 +80,7 @@ std::string CMainFrame::CloseRefusal() const {
     const std::vector<JobRow> rows = JobRows();
     std::string text = "Spindle cannot close while a device is being programmed: closing would cut its job off.\n";
     for (std::uint32_t index = 0; index < static_cast<std::uint32_t>(kMaxDevices); ++index) {
-        if (jobBusy[index].load() != 1) continue;
+        if (!runner.Busy(index)) continue;
         const auto row = std::find_if(rows.begin(), rows.end(),
                                       [index](const JobRow& job) { return job.deviceIndex == index && job.running; });
         if (row == rows.end()) {
@@ -154,7 +148,7 @@ bool CMainFrame::IsCommandEnabled(int commandId) {
     }
     enableGetAllValues = enableSaveAllValues = enableRefreshTree = 1;
     if (programmingActive.load() == 1 && record != nullptr) {
-        const int value = jobBusy[record->index % kMaxDevices].load() == 1 ? 0 : 1;
+        const int value = runner.Busy(record->index) ? 0 : 1;
         enableGetAllValues = enableSaveAllValues = enableExtraKestrel = enablePsoc = enableRefreshTree = value;
     }
     switch (commandId) {

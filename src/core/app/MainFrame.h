@@ -5,12 +5,11 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/FirstRunNotice.h"
 #include "app/FeatureFlags.h"
-#include "app/ProgrammingJob.h"
+#include "app/FrameJobs.h"
 #include "app/ProgressBar.h"
 #include "history/HistoryRecorder.h"
 #include "inventory/DeviceRecord.h"
@@ -19,7 +18,7 @@
 #include "platform/CommandIds.h"
 #include "platform/Outcome.h"
 #include "platform/Platform.h"
-#include "programming/JobTable.h"
+#include "programming/JobRunner.h"
 #include "protocol/RawSlots.h"
 #include "protocol/AutoNullingInfo.h"
 #include "protocol/ValueList.h"
@@ -169,7 +168,14 @@ public:
 
     // --- State owned by the frame ----------------------------------------------
     DeviceRecordTable deviceRecords{};
-    JobBusyFlags jobBusy{};
+    // The programming jobs: requests, workers, entries, busy flags and
+    // deadlines. The frame starts jobs through it and shows its state; the
+    // members below are views onto that state.
+    CJobRunner runner;
+    JobBusyFlags& jobBusy = runner.BusyFlags();
+    std::array<int, kMaxDevices>& eepromDeadline = runner.EepromDeadlines();
+    std::array<int, kMaxDevices>& fpgaDeadline = runner.FpgaDeadlines();
+    CJobTable& jobs = runner.Entries();
     FeatureFlags flags;
     std::string applicationPath;
     int splitterColumnSize = 150;
@@ -184,13 +190,6 @@ public:
     int enableProgramFpga = 0;
     std::atomic<int> programmingActive{0};
     int timerTicks = 0;
-    // Job state, by device index.
-    std::array<ProgrammingJob, kMaxDevices> eepromJobs{};
-    std::array<ProgrammingJob, kMaxDevices> fpgaJobs{};
-    std::array<std::uint32_t, kMaxDevices> jobThreadId{};
-    std::array<int, kMaxDevices> eepromDeadline{};
-    std::array<int, kMaxDevices> fpgaDeadline{};
-    CJobTable jobs;
     // The production record: every job and every stored-value write.
     CHistoryRecorder history;
     // The name the next stored-value write is recorded under (the
@@ -230,18 +229,12 @@ private:
     Outcome ExtraKestrelWrites();
     Outcome RecordValueWrites(const char* button, const std::function<Outcome()>& command);
     std::int64_t RecordJobStart(const DeviceRecord& record, JobKind kind, const std::string& imagePath);
-    void RecordJobEnd(std::uint32_t index, const JobResult& result);
+    void RecordJobEnd(const JobRequest& request, const JobResult& result);
     // Shows the production record's first problem, once (the user-interface thread).
     void ShowHistoryProblem();
     void UpdateStartNotice(const Outcome& scan);
     FirstRunNotice startNotice_;
     void SetCommandVisibility();
-    void RunEepromJob(ProgrammingJob* job);
-    void RunFpgaJob(ProgrammingJob* job);
-    // The common end of both Start...Job: the device busy, its entry
-    // prepared, the worker started.
-    void LaunchWorker(std::uint32_t index, JobKind kind, void (CMainFrame::*run)(ProgrammingJob*), ProgrammingJob* job);
-    void FinishJob(std::uint32_t index, JobResult result);
     // The device's bar in its pane, created afresh with the estimate as its range.
     void CreateDeviceBar(std::uint32_t index, int estimate, std::uint8_t& created);
     void ReturnToIdle(int timerId);
@@ -253,8 +246,6 @@ private:
     // "<device> has no <what>."
     std::string NoSuchPageText(const char* what) const;
 
-    std::array<std::thread, kMaxDevices> workers_;
-    std::uint32_t nextThreadId_ = 1;
     Platform& platform_;
     CDeviceTree tree_;
     CValueList list_;

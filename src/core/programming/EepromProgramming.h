@@ -13,7 +13,6 @@ namespace spindle {
 struct EepromJobRequest {
     std::uint32_t deviceIndex = 0;
     std::uint32_t familyCode = 0;
-    std::string applicationPath;
     std::string imagePath;
     bool verify = true;      // read the image back and compare every byte
     std::string backupPath;  // non-empty: save the EEPROM's current contents here first

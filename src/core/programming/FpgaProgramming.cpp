@@ -298,8 +298,8 @@ JobResult ProgramFpga(Platform& platform, const FpgaJobRequest& request, JobEntr
     }
     platform.clock.Sleep(kFpgaPlayerStartMs);
 
-    XsvfStream stream = PlayXsvf(ports, request.deviceIndex, request.applicationPath, request.xsvfPath, entry,
-                                 request.limits);
+    // The player is loaded already; the stream needs no application folder.
+    XsvfStream stream = PlayXsvf(ports, request.deviceIndex, std::string(), request.xsvfPath, entry, request.limits);
     result.outcome.Append(stream.outcome);
     result.problems = std::move(stream.problems);
     result.bytesWritten = static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.bytesSent, 0xFFFFFFFFu));

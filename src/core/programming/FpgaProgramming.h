@@ -84,7 +84,6 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
 // One FPGA job as the frame starts it.
 struct FpgaJobRequest {
     std::uint32_t deviceIndex = 0;
-    std::string applicationPath;
     std::string playerPath;  // RaptorFPGA.hex to load
     std::string xsvfPath;
     XsvfPollLimits limits;

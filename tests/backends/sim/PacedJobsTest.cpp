@@ -36,7 +36,7 @@ struct PacedBench {
     JobResult Program(int index, Platform& platform) {
         JobEntry entry;
         return ProgramEepromImage(
-            platform, {static_cast<std::uint32_t>(index), family::kUnprogrammedFx2, "", imagePath, true, ""}, entry);
+            platform, {static_cast<std::uint32_t>(index), family::kUnprogrammedFx2, imagePath, true, ""}, entry);
     }
     JobResult Program(int index) { return Program(index, rig.platform); }
 

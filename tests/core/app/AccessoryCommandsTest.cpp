@@ -2,44 +2,19 @@
 // bench's Kestrel 0 and the Lantern behind it.
 #include <gtest/gtest.h>
 
-#include "app/MainFrame.h"
-#include "platform/DebugTrace.h"
+#include "FrameRig.h"
+
 #include "platform/Format.h"
-#include "platform/VirtualClock.h"
-#include "sim/SimBench.h"
-#include "support/ScriptedUserInterface.h"
-#include "support/TempFolder.h"
 #include "tools/ExtraKestrelDlg.h"
 #include "tools/LanternCalibrationDlg.h"
 
 namespace spindle::test {
 namespace {
 
-struct AccessoryRig {
-    AccessoryRig() {
-        frame.OnCreate();
-        frame.OnInitialUpdate();
-    }
-    // Selects the Kestrel at index 0, or the Lantern behind it.
-    void Select(bool lantern) {
-        for (const TreeItem& item : frame.Tree().Items()) {
-            if (item.record != nullptr && item.record->index == 0 &&
-                (item.record->family == static_cast<std::uint32_t>(family::kLantern)) == lantern) {
-                frame.OnTreeSelectionChanged(item.id);
-                return;
-            }
-        }
-        ADD_FAILURE() << "no tree item";
-    }
+// The frame on the bench's Kestrel 0, or the Lantern behind it.
+struct AccessoryRig : FrameRig {
+    void Select(bool lantern) { FrameRig::Select(kKestrel, lantern); }
     std::string Accessory(int slot) { return sim::TextOfSlot(bench->Device(0)->CommittedAccessorySlot(slot)); }
-
-    TempFolder folder;
-    std::unique_ptr<sim::SimBench> bench = sim::LoadBench("demo");
-    VirtualClock clock;
-    MemoryDebugTrace trace;
-    ScriptedUserInterface ui;
-    Platform platform{*bench, clock, trace, ui};
-    CMainFrame frame{platform};
 };
 
 TEST(AccessoryCommands, CalibrateShowsTheLanternsLineAndPutsTheInterceptOnlyIntoSlotTwosRow) {

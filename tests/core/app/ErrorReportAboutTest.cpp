@@ -13,10 +13,7 @@ namespace {
 using test::ScriptedUserInterface;
 
 TEST(ErrorReport, ModuleNameIsTheLastComponentWithoutItsExtension) {
-    EXPECT_EQ(ModuleNameFromSourcePath("C:\\Projects\\Spindle\\INIFileSupport.cpp"), "INIFileSupport");
     EXPECT_EQ(ModuleNameFromSourcePath("/work/src/core/app/INIFileSupport.cpp"), "INIFileSupport");
-    EXPECT_EQ(ModuleNameFromSourcePath("Tool.cpp"), "Tool");
-    EXPECT_EQ(ModuleNameFromSourcePath("Tool"), "Tool");
     EXPECT_EQ(ModuleNameFromSourcePath("archive.tar.gz"), "archive.tar");
     // A dot in a folder name is not an extension, nor is a leading dot.
     EXPECT_EQ(ModuleNameFromSourcePath("C:\\src.v2\\Anchor"), "Anchor");
@@ -55,7 +52,6 @@ TEST(AboutBox, ShowsTheBuildVersion) {
     };
     OnAppAbout(ui);
     EXPECT_EQ(ReadFileVersion(), SPINDLE_VERSION_TEXT);
-    EXPECT_FALSE(ReadFileVersion().empty());
     EXPECT_EQ(versionLine, std::string("Version: ") + SPINDLE_VERSION_TEXT);
     EXPECT_EQ(ui.dialogsShown, std::vector<std::string>{"About Spindle"});
 }

@@ -36,8 +36,8 @@ private:
     CNoDevicesDriver inner_;
 };
 
-struct FrameRig {
-    explicit FrameRig(IEzusbDriver& driver) : platform{driver, clock, trace, ui} {}
+struct NoticeRig {
+    explicit NoticeRig(IEzusbDriver& driver) : platform{driver, clock, trace, ui} {}
     const FirstRunNotice& Start() {
         frame.OnCreate();
         frame.OnInitialUpdate();
@@ -64,7 +64,7 @@ bool HasCommand(const FirstRunNotice& notice, const std::string& command) {
 TEST(FirstRunNotice, ShownWhileTheTreeListsNoDeviceAndGoneOnceOneIsPluggedIn) {
     auto bench = sim::LoadBenchFromJson(nlohmann::ordered_json::parse(R"({"format": "spindle-sim-bench",
         "version": 1, "devices": []})"));
-    FrameRig rig(*bench);
+    NoticeRig rig(*bench);
     rig.frame.simulatedBench = true;
     const FirstRunNotice& empty = rig.Start();
     ASSERT_TRUE(empty.shown);
@@ -86,7 +86,7 @@ TEST(FirstRunNotice, ShownWhileTheTreeListsNoDeviceAndGoneOnceOneIsPluggedIn) {
 TEST(FirstRunNotice, NamesTheCauseNoDeviceNoPermissionOrNoBackEnd) {
     {
         CNoDevicesDriver driver;
-        FrameRig rig(driver);
+        NoticeRig rig(driver);
         const FirstRunNotice& notice = rig.Start();
         ASSERT_TRUE(notice.shown);
         EXPECT_EQ(notice.heading, "No instrument is attached");
@@ -98,7 +98,7 @@ TEST(FirstRunNotice, NamesTheCauseNoDeviceNoPermissionOrNoBackEnd) {
     }
     {
         DeniedDriver driver;
-        FrameRig rig(driver);
+        NoticeRig rig(driver);
         const FirstRunNotice& notice = rig.Start();
         ASSERT_TRUE(notice.shown);
         EXPECT_EQ(notice.heading, "No instrument could be opened");
@@ -107,7 +107,7 @@ TEST(FirstRunNotice, NamesTheCauseNoDeviceNoPermissionOrNoBackEnd) {
     }
     {
         CNoDevicesDriver driver;
-        FrameRig rig(driver);
+        NoticeRig rig(driver);
         rig.frame.backendError = "LIBUSB_ERROR_OTHER";
         const FirstRunNotice& notice = rig.Start();
         ASSERT_TRUE(notice.shown);
@@ -118,7 +118,7 @@ TEST(FirstRunNotice, NamesTheCauseNoDeviceNoPermissionOrNoBackEnd) {
     }
     {
         auto bench = sim::LoadBench("demo");
-        FrameRig rig(*bench);
+        NoticeRig rig(*bench);
         rig.frame.simulatedBench = true;
         EXPECT_FALSE(rig.Start().shown);
     }

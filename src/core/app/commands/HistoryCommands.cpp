@@ -70,16 +70,14 @@ std::int64_t CMainFrame::RecordJobStart(const DeviceRecord& record, JobKind kind
 
 // On the job's worker, before the job is marked finished: whoever collects
 // the job finds its record complete.
-void CMainFrame::RecordJobEnd(std::uint32_t index, const JobResult& result) {
-    const bool fpga = static_cast<JobKind>(jobs[index].kind.load(std::memory_order_acquire)) == JobKind::Fpga;
-    const ProgrammingJob& job = fpga ? fpgaJobs[index] : eepromJobs[index];
+void CMainFrame::RecordJobEnd(const JobRequest& request, const JobResult& result) {
     HistoryEnd end;
     end.result = result.ok ? HistoryResult::Worked : HistoryResult::Failed;
     end.problems = result.problems;
     end.bytesWritten = result.bytesWritten;
     end.verified = result.verified;
     end.backupPath = result.backupPath;
-    history.Complete(job.historyId, end);
+    history.Complete(request.recordId, end);
 }
 
 void CMainFrame::ShowHistoryProblem() {

@@ -71,7 +71,7 @@ Outcome CMainFrame::OnProgram() {
     Outcome outcome;
     const DeviceRecord* record = SelectedRecord();
     if (record == nullptr || record->index >= static_cast<std::uint32_t>(kMaxDevices)) return outcome;
-    if (jobBusy[record->index].load() == 1) return outcome;
+    if (runner.Busy(record->index)) return outcome;
     const DeviceRecord device = *record;
     IUserInterface& ui = platform_.ui;
 
@@ -187,30 +187,29 @@ Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string
         }
     }
 
-    ProgrammingJob& job = eepromJobs[index];
-    job.deviceIndex = index;
-    job.familyCode = record.family;
-    job.applicationPath = applicationPath.substr(0, 259);
-    job.imagePath = imagePath;
-    job.verify = options.verify;
-    job.backupPath = options.backupFolder.empty()
-                         ? std::string()
-                         : (std::filesystem::path(options.backupFolder) / StrPrintf("Ezusb-%u-eeprom-backup.iic", index))
-                               .string();
-    job.owner = this;
+    EepromJobRequest request;
+    request.deviceIndex = index;
+    request.familyCode = record.family;
+    request.imagePath = imagePath;
+    request.verify = options.verify;
+    request.backupPath = options.backupFolder.empty()
+                             ? std::string()
+                             : (std::filesystem::path(options.backupFolder) /
+                                StrPrintf("Ezusb-%u-eeprom-backup.iic", index))
+                                   .string();
 
     const std::uint32_t estimate = EstimateEepromSeconds(length);
-    eepromDeadline[index] = timerTicks + static_cast<int>(estimate);
-    platform_.trace.Write(StrPrintf("EstimatedEEPROMTime[%d]=%d, %d,%d\n", static_cast<int>(index),
-                                    eepromDeadline[index], timerTicks, static_cast<int>(length)));
+    const int deadline = timerTicks + static_cast<int>(estimate);
+    platform_.trace.Write(StrPrintf("EstimatedEEPROMTime[%d]=%d, %d,%d\n", static_cast<int>(index), deadline,
+                                    timerTicks, static_cast<int>(length)));
 
     if (index < static_cast<std::uint32_t>(kDevicePanes)) {
         CreateDeviceBar(index, static_cast<int>(estimate), eepromBarCreated[index]);
     }
     programmingActive.store(1);
     StartCountdownTimer(timer::kEepromCountdown);
-    job.historyId = RecordJobStart(record, JobKind::Eeprom, imagePath);
-    LaunchWorker(index, JobKind::Eeprom, &CMainFrame::RunEepromJob, &job);
+    runner.StartEeprom(request, deadline, RecordJobStart(record, JobKind::Eeprom, imagePath));
+    platform_.ui.JobsChanged();
     outcome.Done(StrPrintf("start programming device %u", index));
     return outcome;
 }
@@ -225,33 +224,11 @@ void CMainFrame::CreateDeviceBar(std::uint32_t index, int estimate, std::uint8_t
     created = 1;
 }
 
-void CMainFrame::LaunchWorker(std::uint32_t index, JobKind kind, void (CMainFrame::*run)(ProgrammingJob*),
-                              ProgrammingJob* job) {
-    // The device is busy from here on, before its worker runs: a second
-    // Program or a scan between now and the worker's start must not reach it.
-    if (workers_[index].joinable()) workers_[index].join();  // its job ended: jobBusy was 0
-    jobBusy[index].store(1);
-    jobs.Prepare(index, kind, platform_.clock.NowMs());
-    jobThreadId[index] = nextThreadId_++;
-    workers_[index] = std::thread(run, this, job);
-    platform_.ui.JobsChanged();
-}
-
-void CMainFrame::FinishJob(std::uint32_t index, JobResult result) {
-    RecordJobEnd(index, result);
-    JobEntry& entry = jobs[index];
-    entry.result = std::move(result);
-    entry.Enter(JobPhase::Finished, 0);
-    entry.finishedMs.store(platform_.clock.NowMs(), std::memory_order_relaxed);
-    entry.finished.store(true, std::memory_order_release);
-    jobBusy[index].store(0);
-}
-
 Outcome CMainFrame::OnProgramFpga() {
     Outcome outcome;
     const DeviceRecord* record = SelectedRecord();
     if (record == nullptr || record->index >= static_cast<std::uint32_t>(kMaxDevices)) return outcome;
-    if (jobBusy[record->index].load() == 1) return outcome;
+    if (runner.Busy(record->index)) return outcome;
     const DeviceRecord device = *record;
     IUserInterface& ui = platform_.ui;
 
@@ -300,70 +277,34 @@ Outcome CMainFrame::StartFpgaJob(const DeviceRecord& record, const std::string& 
         ui.ShowButton(cmd::kLinearityCoefs, false);
     }
 
-    ProgrammingJob& job = fpgaJobs[index];
-    job.deviceIndex = index;
-    job.applicationPath = applicationPath.substr(0, 259);
-    job.imagePath = xsvfPath;
-    job.playerPath = options.playerPath.empty() ? FpgaPlayerPath(job.applicationPath) : options.playerPath;
-    job.limits = options.limits;
-    job.owner = this;
+    FpgaJobRequest request;
+    request.deviceIndex = index;
+    request.xsvfPath = xsvfPath;
+    request.playerPath = options.playerPath.empty() ? FpgaPlayerPath(applicationPath) : options.playerPath;
+    request.limits = options.limits;
 
     const int estimate = EstimateFpgaSeconds(check.size);
-    fpgaDeadline[index] = timerTicks + estimate;
     if (index < static_cast<std::uint32_t>(kDevicePanes)) CreateDeviceBar(index, estimate, fpgaBarCreated[index]);
     programmingActive.store(1);
     fpgaSinceIdle_ = true;
     StartCountdownTimer(timer::kFpgaCountdown);
-    job.historyId = RecordJobStart(record, JobKind::Fpga, xsvfPath);
-    LaunchWorker(index, JobKind::Fpga, &CMainFrame::RunFpgaJob, &job);
+    runner.StartFpga(request, timerTicks + estimate, RecordJobStart(record, JobKind::Fpga, xsvfPath));
+    platform_.ui.JobsChanged();
     outcome.Done(StrPrintf("start programming the FPGA of device %u", index));
     return outcome;
 }
 
-void CMainFrame::RunFpgaJob(ProgrammingJob* job) {
-    const std::uint32_t index = job->deviceIndex;
-    jobBusy[index].store(1);
-    FpgaJobRequest request;
-    request.deviceIndex = index;
-    request.applicationPath = job->applicationPath;
-    request.playerPath = job->playerPath;
-    request.xsvfPath = job->imagePath;
-    request.limits = job->limits;
-    FinishJob(index, ProgramFpga(platform_, request, jobs[index]));
-}
-
-void CMainFrame::RunEepromJob(ProgrammingJob* job) {
-    const std::uint32_t index = job->deviceIndex;
-    jobBusy[index].store(1);
-    JobEntry& entry = jobs[index];
-    EepromJobRequest request;
-    request.deviceIndex = index;
-    request.familyCode = job->familyCode;
-    request.applicationPath = job->applicationPath;
-    request.imagePath = job->imagePath;
-    request.verify = job->verify;
-    request.backupPath = job->backupPath;
-    FinishJob(index, ProgramEepromImage(platform_, request, entry));
-}
-
-bool CMainFrame::JobRunning(std::uint32_t index) const {
-    return jobBusy[index % kMaxDevices].load() == 1 ||
-           (jobs.Used(index) && !jobs[index].finished.load(std::memory_order_acquire));
-}
+bool CMainFrame::JobRunning(std::uint32_t index) const { return runner.Running(index); }
 
 std::vector<FinishedJob> CMainFrame::CollectFinishedJobs() {
     ShowHistoryProblem();
     std::vector<FinishedJob> finished;
-    for (std::uint32_t index = 0; index < static_cast<std::uint32_t>(kMaxDevices); ++index) {
-        JobEntry& entry = jobs[index];
-        if (!entry.finished.load(std::memory_order_acquire)) continue;
-        bool expected = false;
-        if (!entry.reported.compare_exchange_strong(expected, true)) continue;
+    for (EndedJob& ended : runner.CollectEnded()) {
         FinishedJob job;
-        job.deviceIndex = index;
-        job.kind = static_cast<JobKind>(entry.kind.load());
-        job.result = entry.result;
-        job.text = CompletionText(index, job.kind, job.result);
+        job.deviceIndex = ended.deviceIndex;
+        job.kind = ended.kind;
+        job.result = std::move(ended.result);
+        job.text = CompletionText(job.deviceIndex, job.kind, job.result);
         job.boxes = FoldMessages(job.result.outcome.messages);
         job.boxes.push_back({job.text, kAppTitle, job.result.ok ? mb::kOk : mb::kOk | mb::kIconError});
         finished.push_back(std::move(job));
@@ -379,11 +320,7 @@ void CMainFrame::ShowFinishedJobs() {
     if (!finished.empty()) platform_.ui.JobsChanged();
 }
 
-void CMainFrame::WaitForJobs() {
-    for (std::thread& worker : workers_) {
-        if (worker.joinable()) worker.join();
-    }
-}
+void CMainFrame::WaitForJobs() { runner.WaitForJobs(); }
 
 std::vector<JobRow> CMainFrame::JobRows() const {
     std::vector<JobRow> rows;
@@ -398,7 +335,7 @@ std::vector<JobRow> CMainFrame::JobRows() const {
         row.percent = snapshot.total == 0
                           ? (snapshot.finished ? 100 : 0)
                           : static_cast<int>(100ull * snapshot.done / snapshot.total);
-        const int deadline = snapshot.kind == JobKind::Fpga ? fpgaDeadline[index] : eepromDeadline[index];
+        const int deadline = runner.Deadline(index);
         row.secondsLeft = row.running && deadline > timerTicks ? deadline - timerTicks : 0;
         if (snapshot.finished) {
             const JobResult& result = jobs[index].result;
@@ -425,9 +362,9 @@ void CMainFrame::OnTimer(int timerId) {
     bool eepromBusy = false;
     for (int i = 0; i < kDevicePanes; ++i) {
         const auto index = static_cast<std::uint32_t>(i);
-        if (jobBusy[index].load() != 1) continue;
+        if (!runner.Busy(index)) continue;
         ++busyCount;
-        const bool fpga = static_cast<JobKind>(jobs[index].kind.load(std::memory_order_acquire)) == JobKind::Fpga;
+        const bool fpga = runner.Kind(index) == JobKind::Fpga;
         CProgressBar* bar = deviceProgress[index].get();
         std::string text;
         if (!fpga) {

@@ -5,26 +5,13 @@
 
 #include "programming/FpgaProgramming.h"
 #include "programming/JobTable.h"
+#include "platform/Outcome.h"
 
 namespace spindle {
 
-class CMainFrame;
-
-// One device's job record, kept in the frame for the frame's lifetime. The
-// user-interface thread fills it before the worker starts; the worker only
-// reads it.
-struct ProgrammingJob {
-    std::uint32_t deviceIndex = 0;
-    std::uint32_t familyCode = 0;  // EEPROM jobs only
-    std::string applicationPath;
-    std::string imagePath;  // the EEPROM image, or the XSVF file of an FPGA job
-    std::string playerPath; // FPGA jobs: the player firmware to load first
-    XsvfPollLimits limits;  // FPGA jobs
-    bool verify = true;
-    std::string backupPath;
-    std::int64_t historyId = 0;  // its production record (0: not recorded)
-    CMainFrame* owner = nullptr;
-};
+// The frame's side of the programming jobs: what a job is started with
+// beyond its file, and how the frame reports the jobs (the jobs panel's rows,
+// the completion boxes).
 
 // Choices a job is started with beyond the image (the window uses the
 // defaults; the command-line tool offers them as options).

@@ -1,0 +1,79 @@
+#include "programming/JobRunner.h"
+
+#include "platform/Clock.h"
+
+namespace spindle {
+
+namespace {
+bool InRange(std::uint32_t index) { return index < static_cast<std::uint32_t>(kMaxDevices); }
+}  // namespace
+
+bool CJobRunner::StartEeprom(const EepromJobRequest& request, int deadline, std::int64_t recordId) {
+    const std::uint32_t index = request.deviceIndex;
+    if (!InRange(index) || Running(index)) return false;
+    // Its last job ended: the worker touches the request no more once joined.
+    if (workers_[index].joinable()) workers_[index].join();
+    requests_[index] = JobRequest{JobKind::Eeprom, request, {}, recordId};
+    eepromDeadline_[index] = deadline;
+    return Launch(index);
+}
+
+bool CJobRunner::StartFpga(const FpgaJobRequest& request, int deadline, std::int64_t recordId) {
+    const std::uint32_t index = request.deviceIndex;
+    if (!InRange(index) || Running(index)) return false;
+    if (workers_[index].joinable()) workers_[index].join();
+    requests_[index] = JobRequest{JobKind::Fpga, {}, request, recordId};
+    fpgaDeadline_[index] = deadline;
+    return Launch(index);
+}
+
+bool CJobRunner::Launch(std::uint32_t index) {
+    busy_[index].store(1);
+    entries_.Prepare(index, requests_[index].kind, platform_.clock.NowMs());
+    workers_[index] = std::thread(&CJobRunner::Run, this, index);
+    return true;
+}
+
+void CJobRunner::Run(std::uint32_t index) {
+    const JobRequest& request = requests_[index];
+    JobEntry& entry = entries_[index];
+    JobResult result = request.kind == JobKind::Fpga ? ProgramFpga(platform_, request.fpga, entry)
+                                                     : ProgramEepromImage(platform_, request.eeprom, entry);
+    if (endHook_) endHook_(request, result);
+    entry.result = std::move(result);
+    entry.Enter(JobPhase::Finished, 0);
+    entry.finishedMs.store(platform_.clock.NowMs(), std::memory_order_relaxed);
+    entry.finished.store(true, std::memory_order_release);
+    busy_[index].store(0);
+}
+
+bool CJobRunner::AnyBusy() const {
+    for (const auto& flag : busy_) {
+        if (flag.load() == 1) return true;
+    }
+    return false;
+}
+
+bool CJobRunner::Running(std::uint32_t index) const {
+    return Busy(index) || (entries_.Used(index) && !entries_[index].finished.load(std::memory_order_acquire));
+}
+
+std::vector<EndedJob> CJobRunner::CollectEnded() {
+    std::vector<EndedJob> ended;
+    for (std::uint32_t index = 0; InRange(index); ++index) {
+        JobEntry& entry = entries_[index];
+        if (!entry.finished.load(std::memory_order_acquire)) continue;
+        bool expected = false;
+        if (!entry.reported.compare_exchange_strong(expected, true)) continue;
+        ended.push_back({index, Kind(index), entry.result});
+    }
+    return ended;
+}
+
+void CJobRunner::WaitForJobs() {
+    for (std::thread& worker : workers_) {
+        if (worker.joinable()) worker.join();
+    }
+}
+
+}  // namespace spindle
