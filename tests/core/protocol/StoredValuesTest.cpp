@@ -1,5 +1,7 @@
 #include "protocol/StoredValues.h"
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,24 @@ protected:
         std::vector<int> images;
         for (const ValueRow& row : list.Rows()) images.push_back(row.image);
         return images;
+    }
+    // Sets what each slot read gave, from the first slot of `slots` on.
+    static void Read(CStoredValues& values, const std::map<int, std::string>& slots) {
+        for (const auto& [slot, text] : slots) {
+            RawSlot bytes{};
+            std::copy_n(text.begin(), std::min(text.size(), bytes.size()), bytes.begin());
+            values.Values().SetRead(slot, bytes);
+        }
+    }
+    // The text of what a save writes into a slot.
+    static std::string Written(const CStoredValues& values, int slot) {
+        const auto& slots = values.Values().Slots();
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            if (slots[i].slot != slot) continue;
+            const RawSlot bytes = values.Values().BytesToWrite(static_cast<int>(i));
+            return std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), 0));
+        }
+        return "(none)";
     }
     // Each register value names its register: 0x1000 + address.
     static void FillRegisters(CStoredValues& values) {
@@ -59,11 +79,8 @@ TEST_F(StoredValuesTest, CatalogueLabelsAndMarkers) {
 
 TEST_F(StoredValuesTest, CommonAndExtraRowsShowAndParseBack) {
     CStoredValues values(platform, 14);
-    CommonValues& c = values.Common();
-    c.coefficients = {345.123, 0.38, -1.5e-5, 2e-9, 1.25e-3, 1, -2, 3, 0, 0, 0, 0, 0};
-    c.nonlinearityOrder = 5;
-    c.autoNullingBytes = {1, 2, 0x46, 0x00, 0x60, 0xEA};
-    c.baudRateBytes = {0x00, 0xE1};
+    Read(values, {{1, "345.123"}, {2, "0.38"}, {7, "-2"}, {14, "5"}, {17, std::string("\x01\x02\x46\x00\x60\xEA", 6)},
+                  {18, std::string("\x00\xE1", 2)}});
     CValueList list;
     values.FillCommonRows(list);
     values.FillExtraRows(list);
@@ -79,13 +96,13 @@ TEST_F(StoredValuesTest, CommonAndExtraRowsShowAndParseBack) {
     list.SetText(2, 1, "345.5xyz");
     list.SetText(15, 1, "2");  // the order is not taken from the list
     values.ParseCommonRows(list);
-    EXPECT_DOUBLE_EQ(c.coefficients[0], 345.5);
-    EXPECT_EQ(c.nonlinearityOrder, 5);
+    EXPECT_EQ(Written(values, 1), "345.500000");
+    EXPECT_EQ(Written(values, 14), "5");
 }
 
 TEST_F(StoredValuesTest, MerlinShowsFifteenRowsNineReserved) {
     CStoredValues values(platform, 8);
-    for (int i = 0; i < 13; ++i) values.Merlin().values[i] = i + 1;
+    for (int i = 0; i < 13; ++i) Read(values, {{i + 1, std::to_string(i + 1)}});
     CValueList list;
     values.FillMerlinRows(list);
     ASSERT_EQ(list.RowCount(), 15);
@@ -97,13 +114,13 @@ TEST_F(StoredValuesTest, MerlinShowsFifteenRowsNineReserved) {
     EXPECT_EQ(Images(list), (std::vector<int>{0, 1, 2, 2, 2, 9, 9, 9, 9, 9, 9, 9, 9, 9, 5}));
     list.SetText(5, 1, "44");
     values.ParseMerlinRows(list);
-    EXPECT_DOUBLE_EQ(values.Merlin().values[3], 44);
-    EXPECT_DOUBLE_EQ(values.Merlin().values[12], 13);  // slot 13 keeps the value read
+    EXPECT_EQ(Written(values, 4), "4.400000e+01");
+    EXPECT_EQ(Written(values, 13), "13");  // slot 13 keeps the value read
 }
 
 TEST_F(StoredValuesTest, LanternNeverShowsTheSlope) {
     CStoredValues values(platform, 5);
-    for (int i = 0; i < 18; ++i) values.Lantern().coefficients[i] = 100 + i;
+    for (int i = 0; i < 18; ++i) Read(values, {{i + 1, std::to_string(100 + i)}});
     CValueList list;
     values.FillLanternRows(list);
     ASSERT_EQ(list.RowCount(), 18);
