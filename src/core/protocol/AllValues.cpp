@@ -207,7 +207,6 @@ Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, c
 Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, const RawSlots& slots,
                      const std::string& activity) {
     Outcome outcome;
-    const FamilyTraits& traits = FamilyOf(familyCode);
     if (!HasStoredValues(familyCode)) return outcome;
 
     CSpecProtocol protocol(platform);
