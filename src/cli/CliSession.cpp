@@ -15,6 +15,7 @@
 #include "platform/RealClock.h"
 #include "platform/VirtualClock.h"
 #include "protocol/ValueEditors.h"
+#include "protocol/values/ValueSet.h"
 #ifdef SPINDLE_HAVE_LIBUSB
 #include "usb/LibusbDriver.h"
 #endif
@@ -24,61 +25,12 @@ namespace spindle::cli {
 namespace {
 
 constexpr const char* kCategorySuffix = " Devices";
-constexpr const char* kEnabled = "Enabled";
-constexpr const char* kDisabled = "Disabled";
 
 // SPINDLE_VIRTUAL_CLOCK=1 runs every protocol pause on a virtual clock, so
 // scripted tests of the tool never wait for real.
 bool VirtualClockRequested() {
     const char* value = std::getenv("SPINDLE_VIRTUAL_CLOCK");
     return value != nullptr && std::string(value) == "1";
-}
-
-std::vector<std::string> SplitCommas(const std::string& text) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', start);
-        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos) return parts;
-        start = comma + 1;
-    }
-}
-
-bool ParseSwitch(const std::string& text, int& state) {
-    if (text == kEnabled) {
-        state = 1;
-        return true;
-    }
-    if (text == kDisabled) {
-        state = 0;
-        return true;
-    }
-    return false;
-}
-
-bool IsDecimal(const std::string& text) {
-    if (text.empty()) return false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-    }
-    return true;
-}
-
-// Fills the auto-nulling dialog from "Enabled|Disabled,Enabled|Disabled,DARK,SATURATION",
-// the same form the row shows.
-bool FillAutoNulling(CAutoNullingDlg& dialog, const std::string& value) {
-    const std::vector<std::string> parts = SplitCommas(value);
-    if (parts.size() != 4) return false;
-    int autoNulling = 0;
-    int compensation = 0;
-    if (!ParseSwitch(parts[0], autoNulling) || !ParseSwitch(parts[1], compensation)) return false;
-    if (!IsDecimal(parts[2]) || !IsDecimal(parts[3])) return false;
-    dialog.autoNullingEnabled = autoNulling;
-    dialog.temperatureCompensation = compensation;
-    dialog.darkValue = parts[2];
-    dialog.saturationValue = parts[3];
-    return true;
 }
 
 }  // namespace
@@ -223,85 +175,47 @@ EditOutcome CCliSession::EditRow(int row, const std::string& value) {
     CValueList& list = frame_->List();
     const std::string label = PlainLabel(list.GetText(row, CValueList::kItemColumn));
     const std::string before = list.GetText(row, CValueList::kDataColumn);
-    bool locked = false;
-    std::string lockNote;
-    std::string problem;
-    ui_.SetDialogAnswer([&](CDialogModel& dialog) -> int {
-        if (auto* edit = dynamic_cast<CEditValueDlg*>(&dialog)) {
-            if (edit->rule.input == RowInput::ShownOnly) {
-                if (edit->value != value) {
-                    problem = StrPrintf("\"%s\" cannot be set: %s", label.c_str(), edit->noteText.c_str());
-                }
-                return mb::kIdCancel;
-            }
-            if (!edit->valueEnabled) {
-                locked = edit->value != value;
-                lockNote = edit->noteText;
-                return mb::kIdCancel;
-            }
-            edit->value = value;
-            // Refused here, as the window's editor refuses it, before
-            // anything is written.
-            if (const std::string why = edit->CheckValue(); !why.empty()) {
-                problem = StrPrintf("\"%s\": %s", label.c_str(), why.c_str());
-                return mb::kIdCancel;
-            }
-            return mb::kIdOk;
+    const RowRule rule = list.Rule(row);
+    std::string note;
+    if (RowLocked(row, note)) {
+        if (before == value) return EditOutcome::Unchanged;
+        if (rule.input == RowInput::ShownOnly && rule.codec != SlotCodec::AutoNulling) {
+            ui_.Error(StrPrintf("\"%s\" cannot be set: %s", label.c_str(), note.c_str()));
+            return EditOutcome::Refused;
         }
-        if (auto* nulling = dynamic_cast<CAutoNullingDlg*>(&dialog)) {
-            if (!nulling->controlsEnabled) {
-                locked = before != value;
-                lockNote = nulling->noteText;
-                return mb::kIdCancel;
-            }
-            if (!FillAutoNulling(*nulling, value)) {
-                problem = StrPrintf("\"%s\" takes Enabled|Disabled,Enabled|Disabled,DARK,SATURATION "
-                                    "(for example Enabled,Disabled,1200,60000), not \"%s\"",
-                                    label.c_str(), value.c_str());
-                return mb::kIdCancel;
-            }
-            if (const std::string why = nulling->CheckValues(); !why.empty()) {
-                problem = StrPrintf("\"%s\": %s", label.c_str(), why.c_str());
-                return mb::kIdCancel;
-            }
-            return mb::kIdOk;
-        }
-        problem = StrPrintf("the command line cannot show the dialog \"%s\"", dialog.Title().c_str());
-        return mb::kIdCancel;
-    });
-    frame_->OnListDoubleClick(row);
-    ui_.SetDialogAnswer(nullptr);
-
-    if (locked) {
         ui_.Error(StrPrintf("\"%s\" cannot be changed: the value is locked.", label.c_str()));
-        ui_.Note(lockNote);
+        ui_.Note(note);
         return EditOutcome::Locked;
     }
-    if (!problem.empty()) {
-        ui_.Error(problem);
+    // The list's values (the bytes read and the edits the list holds) take
+    // the edit as the row's codec rules it, before anything is written.
+    const DeviceRecord* record = frame_->SelectedRecord();
+    CValueSet values(record != nullptr ? static_cast<int>(record->family) : 0, frame_->listSource.slots);
+    for (int at = 0; at < values.RowCount(); ++at) {
+        values.Take(at, list.GetText(values.FirstListRow() + at, CValueList::kDataColumn));
+    }
+    values.SetAutoNulling(frame_->autoNulling);
+    if (const std::string why = values.Edit(row - values.FirstListRow(), value); !why.empty()) {
+        ui_.Error(StrPrintf("\"%s\": %s", label.c_str(), why.c_str()));
         return EditOutcome::Refused;
     }
-    const std::string after = list.GetText(row, CValueList::kDataColumn);
-    if (after == value) return before == value ? EditOutcome::Unchanged : EditOutcome::Changed;
-    ui_.Error(StrPrintf("the editor of \"%s\" did not take the value \"%s\"", label.c_str(), value.c_str()));
-    return EditOutcome::Refused;
+    list.SetText(row, CValueList::kDataColumn, value);
+    if (rule.codec == SlotCodec::AutoNulling) frame_->autoNulling = values.AutoNulling();
+    return before == value ? EditOutcome::Unchanged : EditOutcome::Changed;
 }
 
 bool CCliSession::RowLocked(int row, std::string& note) {
-    bool locked = false;
-    ui_.SetDialogAnswer([&](CDialogModel& dialog) -> int {
-        if (auto* edit = dynamic_cast<CEditValueDlg*>(&dialog)) {
-            locked = !edit->valueEnabled;
-            note = edit->noteText;
-        } else if (auto* nulling = dynamic_cast<CAutoNullingDlg*>(&dialog)) {
-            locked = !nulling->controlsEnabled;
-            note = nulling->noteText;
-        }
-        return mb::kIdCancel;
-    });
-    frame_->OnListDoubleClick(row);
-    ui_.SetDialogAnswer(nullptr);
-    return locked;
+    const CValueList& list = frame_->List();
+    if (row < 0 || row >= list.RowCount()) return false;
+    const RowRule rule = list.Rule(row);
+    // The auto-nulling row is edited through its own settings, which only
+    // manufacturing may change; any other row the value editor's way.
+    const bool autoNulling = rule.codec == SlotCodec::AutoNulling;
+    const bool shownOnly = !autoNulling && rule.input == RowInput::ShownOnly;
+    const bool manufacturingOnly =
+        autoNulling || CEditValueDlg::IsManufacturingOnlyLabel(list.GetText(row, CValueList::kItemColumn));
+    note = shownOnly ? kShownOnlyNote : kManufacturingOnlyNote;
+    return shownOnly || (manufacturingOnly && frame_->flags.manufacturingMode != 1);
 }
 
 void CCliSession::Close() { frame_->OnClose(); }

@@ -11,6 +11,7 @@
 #include "platform/UserInterface.h"
 #include "protocol/InstrumentProtocol.h"
 #include "protocol/StoredValues.h"
+#include "protocol/values/SlotTable.h"
 
 namespace spindle {
 
@@ -22,59 +23,6 @@ constexpr unsigned kWarningStyle = mb::kOk | mb::kIconWarning;
 std::string SlotsPhrase(bool accessory, const std::vector<int>& slots) {
     return StrPrintf("%s%s %s", accessory ? "accessory " : "", slots.size() == 1 ? "slot" : "slots",
                      SlotListText(slots).c_str());
-}
-
-// Moves the values of the family's layout one way, collecting the
-// failures; the extra slots 17 and 18 only with `withExtra`. The FPGA
-// registers are never written and are read apart (ReadAllValues).
-TransferResult Transfer(CStoredValues& values, CSpecProtocol& protocol, DeviceHandle handle,
-                        const FamilyTraits& traits, TransferDirection direction, bool withExtra = true) {
-    TransferResult result;
-    switch (traits.layout) {
-        case ValueLayout::Common:
-            result.Append(values.TransferCommon(protocol, handle, direction));
-            if (traits.extraRows && withExtra) result.Append(values.TransferExtra(protocol, handle, direction));
-            break;
-        case ValueLayout::Heron: result.Append(values.TransferHeron(protocol, handle, direction)); break;
-        case ValueLayout::Lantern: result.Append(values.TransferLantern(protocol, handle, direction)); break;
-        case ValueLayout::Merlin: result.Append(values.TransferMerlin(protocol, handle, direction)); break;
-        case ValueLayout::None: break;
-    }
-    return result;
-}
-
-void FillRows(CStoredValues& values, const FamilyTraits& traits, bool fpgaAccess, CValueList& list,
-              CAutoNullingInfo& autoNulling) {
-    switch (traits.layout) {
-        case ValueLayout::Common:
-            values.FillCommonRows(list);
-            if (traits.extraRows) {
-                values.FillExtraRows(list);
-                values.FillFpgaRows(list, fpgaAccess);
-                values.GetAutoNulling(autoNulling);
-            } else if (traits.fpgaRows) {
-                values.FillFpgaRows(list, fpgaAccess);
-                values.FillPsocRow(list);
-            }
-            break;
-        case ValueLayout::Heron: values.FillHeronRows(list); break;
-        case ValueLayout::Lantern: values.FillLanternRows(list); break;
-        case ValueLayout::Merlin: values.FillMerlinRows(list); break;
-        case ValueLayout::None: break;
-    }
-}
-
-void ParseRows(CStoredValues& values, const FamilyTraits& traits, const CValueList& list) {
-    switch (traits.layout) {
-        case ValueLayout::Common:
-            values.ParseCommonRows(list);
-            if (traits.extraRows) values.ParseExtraRows(list);
-            break;
-        case ValueLayout::Heron: values.ParseHeronRows(list); break;
-        case ValueLayout::Lantern: values.ParseLanternRows(list); break;
-        case ValueLayout::Merlin: values.ParseMerlinRows(list); break;
-        case ValueLayout::None: break;
-    }
 }
 
 // The outcome of the writes of a save or a restore, with the one warning
@@ -126,11 +74,12 @@ private:
     int done_ = 0;
 };
 
-// How many slots the family's layout writes (and so about how many a read
-// of it takes).
-int SlotCount(CStoredValues& values, CSpecProtocol& protocol, const FamilyTraits& traits) {
-    return values.CountSlotWrites(
-        [&] { Transfer(values, protocol, kInvalidHandle, traits, TransferDirection::Write); });
+// How many slots the family's layout reads and writes.
+int SlotCount(int familyCode) { return static_cast<int>(FamilySlots(familyCode).size()); }
+
+bool AccessorySlots(int familyCode) {
+    const std::vector<SlotEntry> slots = FamilySlots(familyCode);
+    return !slots.empty() && slots.front().accessory;
 }
 
 }  // namespace
@@ -152,25 +101,24 @@ Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, c
     Outcome outcome;
     failedSlots.clear();
     const FamilyTraits& traits = FamilyOf(familyCode);
-    if (traits.layout == ValueLayout::None) return outcome;
+    if (!HasStoredValues(familyCode)) return outcome;
 
     CSpecProtocol protocol(platform);
     const ScopedDevice device(platform, static_cast<int>(index));
     CStoredValues values(platform, familyCode);
     SlotProgress progress(platform.ui, options.activity);
-    progress.Phase("", SlotCount(values, protocol, traits));
+    progress.Phase("", SlotCount(familyCode));
     progress.Follow(values);
     // The reads whose values Save All Values writes back; the registers
     // come between the common and the extra slots.
-    TransferResult saved =
-        Transfer(values, protocol, device.Handle(), traits, TransferDirection::Read, /*withExtra=*/false);
+    TransferResult saved = values.Transfer(protocol, device.Handle(), TransferDirection::Read, /*withExtra=*/false);
     // Register values are shown only, never written: their failures leave
     // their rows unread but do not count against a save.
     TransferResult shown;
     if (traits.fpgaRows) shown = values.ReadFpgaRegisters(protocol, device.Handle());
     if (traits.extraRows) saved.Append(values.TransferExtra(protocol, device.Handle(), TransferDirection::Read));
     const int firstRow = list.RowCount();
-    FillRows(values, traits, options.fpgaRegistersUnlocked, list, autoNulling);
+    values.FillRows(list, options.fpgaRegistersUnlocked, autoNulling);
     if (slotsAsRead != nullptr) *slotsAsRead = values.SlotsAsRead();
     // A row whose value could not be read says so, rather than showing the
     // zero or empty text the failed read left.
@@ -216,7 +164,7 @@ Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, c
                       const CAutoNullingInfo& autoNulling, const std::string& activity) {
     Outcome outcome;
     const FamilyTraits& traits = FamilyOf(familyCode);
-    if (traits.layout == ValueLayout::None) return outcome;
+    if (!HasStoredValues(familyCode)) return outcome;
 
     CSpecProtocol protocol(platform);
     const ScopedDevice device(platform, static_cast<int>(index));
@@ -229,16 +177,16 @@ Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, c
 
     CStoredValues values(platform, familyCode);
     if (traits.extraRows) values.SetAutoNulling(autoNulling);
-    const bool accessory = traits.layout == ValueLayout::Lantern;
+    const bool accessory = AccessorySlots(familyCode);
     SlotProgress progress(platform.ui, activity);
-    const int slotCount = SlotCount(values, protocol, traits);
+    const int slotCount = SlotCount(familyCode);
     progress.Phase("reading ", slotCount);
     progress.Follow(values);
     // The read that carries the values the list does not hold, and the
     // exact bytes of every slot: a value the list still shows as read is
     // written back with every digit the device held.
     {
-        const TransferResult read = Transfer(values, protocol, device.Handle(), traits, TransferDirection::Read);
+        const TransferResult read = values.Transfer(protocol, device.Handle(), TransferDirection::Read);
         if (!read.failedSlots.empty()) {
             outcome.Fail(StrPrintf("read slots %s", SlotListText(read.failedSlots).c_str()));
             outcome.Show({StrPrintf("Save All Values was not done: %s could not be read from the device before "
@@ -249,9 +197,9 @@ Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, c
             return outcome;
         }
     }
-    ParseRows(values, traits, list);
+    values.ParseRows(list);
     progress.Phase("", slotCount);
-    const TransferResult written = Transfer(values, protocol, device.Handle(), traits, TransferDirection::Write);
+    const TransferResult written = values.Transfer(protocol, device.Handle(), TransferDirection::Write);
     ReportWrites(outcome, written, accessory, "Save All Values");
     return outcome;
 }
@@ -259,8 +207,7 @@ Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, c
 Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, const RawSlots& slots,
                      const std::string& activity) {
     Outcome outcome;
-    const FamilyTraits& traits = FamilyOf(familyCode);
-    if (traits.layout == ValueLayout::None) return outcome;
+    if (!HasStoredValues(familyCode)) return outcome;
 
     CSpecProtocol protocol(platform);
     const ScopedDevice device(platform, static_cast<int>(index));
@@ -270,14 +217,14 @@ Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, co
                       kWarningStyle});
         return outcome;
     }
-    const bool accessory = traits.layout == ValueLayout::Lantern;
+    const bool accessory = AccessorySlots(familyCode);
     // The device's own bytes for every slot the backup does not hold.
     CStoredValues current(platform, familyCode);
     SlotProgress progress(platform.ui, activity);
-    const int slotCount = SlotCount(current, protocol, traits);
+    const int slotCount = SlotCount(familyCode);
     progress.Phase("reading ", slotCount);
     progress.Follow(current);
-    const TransferResult read = Transfer(current, protocol, device.Handle(), traits, TransferDirection::Read);
+    const TransferResult read = current.Transfer(protocol, device.Handle(), TransferDirection::Read);
     if (!read.failedSlots.empty()) {
         outcome.Fail(StrPrintf("read slots %s", SlotListText(read.failedSlots).c_str()));
         outcome.Show({StrPrintf("The values were not restored: %s could not be read from the device first. "
@@ -291,15 +238,10 @@ Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, co
         auto backup = slots.find(slot);
         if (backup != slots.end()) bytes = backup->second;
     }
-    // Read the merged bytes as if the device held them; the write then
-    // sends each slot's bytes exactly.
-    CStoredValues restored(platform, familyCode);
-    restored.ReadFrom(&merged);
-    Transfer(restored, protocol, device.Handle(), traits, TransferDirection::Read);
-    restored.ReadFrom(nullptr);
+    // Nothing edited: the write sends each slot's merged bytes exactly.
+    current.Values() = CValueSet(familyCode, merged);
     progress.Phase("", slotCount);
-    progress.Follow(restored);
-    const TransferResult written = Transfer(restored, protocol, device.Handle(), traits, TransferDirection::Write);
+    const TransferResult written = current.Transfer(protocol, device.Handle(), TransferDirection::Write);
     ReportWrites(outcome, written, accessory, "The restore");
     return outcome;
 }

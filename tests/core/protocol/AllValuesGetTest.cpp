@@ -125,21 +125,6 @@ TEST(AllValuesGetTest, FalconWithFpgaAccessStopsAtTheShutterRowThenShowsThePsocV
     EXPECT_EQ(between.back(), "SLEEP 1000");
 }
 
-TEST(AllValuesGetTest, IbisExtraIsOfferedForAnIbisInManufacturingModeOrWithItsFlag) {
-    constexpr int kGannet = 9;
-    for (const auto& [manufacturing, ibisFlag, shown] :
-         std::vector<std::tuple<int, int, bool>>{{0, 0, false}, {1, 0, true}, {0, 1, true}}) {
-        AllValuesRig rig;  // its Refresh Tree hides the button
-        EXPECT_FALSE(rig.ui.buttonVisible[cmd::kIbisExtra]);
-        rig.frame.flags.manufacturingMode = manufacturing;
-        rig.frame.flags.extraIbisUnlocked = ibisFlag;
-        rig.Select(demo::kOsprey, family::kOsprey);
-        EXPECT_FALSE(rig.ui.buttonVisible[cmd::kIbisExtra]) << "not an Ibis";
-        rig.Select(kGannet, family::kIbis);
-        EXPECT_EQ(rig.ui.buttonVisible[cmd::kIbisExtra], shown) << manufacturing << ibisFlag;
-    }
-}
-
 TEST(AllValuesGetTest, FamilyButtonsFollowTheUnlockFlags) {
     AllValuesRig rig;
     rig.Select(demo::kKestrel, family::kKestrel);
@@ -213,23 +198,3 @@ TEST(AllValuesGetTest, BusyDeviceLeavesTheListAndSaveRefuses) {
 
 }  // namespace
 }  // namespace spindle
-
-namespace spindle::test {
-namespace {
-
-TEST(AllValuesGetTest, AnUnpluggedDeviceShowsEachWarningOnceAndCountsTheFailures) {
-    AllValuesRig rig;
-    // Unplugged after the scan opened it: every request of the read fails.
-    rig.Device(demo::kCondor).UnplugAfterRequests(0);
-    rig.Select(demo::kCondor, family::kCondor);
-    std::map<std::string, int> shown;
-    for (const auto& message : rig.ui.Messages()) ++shown[message.text];
-    ASSERT_FALSE(shown.empty());
-    for (const auto& [text, count] : shown) EXPECT_EQ(count, 1) << text;
-    ASSERT_FALSE(rig.ui.statusTexts.empty());
-    const std::string& last = rig.ui.statusTexts[0];
-    EXPECT_NE(last.find("requests failed; repeated warnings were shown once."), std::string::npos) << last;
-}
-
-}  // namespace
-}  // namespace spindle::test

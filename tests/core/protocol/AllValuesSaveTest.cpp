@@ -85,51 +85,6 @@ TEST(AllValuesSaveTest, EditsOfEveryFamilyReachTheDeviceAndHiddenValuesStay) {
     }
 }
 
-TEST(AllValuesSaveTest, PausesFollowEverySlotWriteAndTheLanternCommit) {
-    auto audit = [](AllValuesRig& rig, std::uint8_t writeOpcode, int expectedWrites, bool commit) {
-        const auto lines = rig.usb.Lines();
-        const std::string write = StrPrintf(": %02x ", writeOpcode);
-        int writes = 0;
-        bool committed = false;
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            if (lines[i].rfind("BULKOUT", 0) != 0) continue;
-            if (lines[i].find(write) != std::string::npos && lines[i].find("len=17") != std::string::npos) {
-                ++writes;
-                ASSERT_LT(i + 2, lines.size());
-                EXPECT_EQ(lines[i + 1], "SLEEP 10");
-                EXPECT_EQ(lines[i + 2], "SLEEP 200") << lines[i];
-            } else if (lines[i].find(": 27 00") != std::string::npos) {
-                committed = true;
-                EXPECT_EQ(writes, expectedWrites) << "the commit follows every accessory write";
-                ASSERT_LT(i + 2, lines.size());
-                EXPECT_EQ(lines[i + 1], "SLEEP 10");
-                EXPECT_EQ(lines[i + 2], "SLEEP 3500");
-            }
-        }
-        EXPECT_EQ(writes, expectedWrites);
-        EXPECT_EQ(committed, commit);
-    };
-
-    AllValuesRig rig;
-    rig.Select(demo::kOsprey, family::kOsprey);
-    rig.usb.Clear();
-    rig.frame.OnSaveAllValues();
-    audit(rig, 0x06, 17, false);
-
-    rig.Select(demo::kKestrelPlus, family::kKestrelPlus);
-    rig.usb.Clear();
-    rig.frame.OnSaveAllValues();
-    audit(rig, 0x06, 19, false);
-
-    rig.Select(demo::kKestrelWithLantern, family::kLantern);
-    rig.usb.Clear();
-    rig.clock.ClearSleeps();
-    rig.frame.OnSaveAllValues();
-    audit(rig, 0x24, 19, true);
-    EXPECT_EQ(rig.clock.Sleeps().back(), 3500u);
-    EXPECT_EQ(rig.Device(0).CommitCount(), 1);
-}
-
 TEST(AllValuesSaveTest, HeronKeepsEveryDigitAndWritesSlot44Last) {
     AllValuesRig rig;
     // More digits than the list's eight: a save without edits keeps them all.

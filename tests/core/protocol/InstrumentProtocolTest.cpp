@@ -165,23 +165,7 @@ TEST_F(SpecProtocolTest, QueryAccessoryInfoReportsLanternOnlyForTwo) {
     }
 }
 
-TEST_F(SpecProtocolTest, FailedAccessoryQueryNeverReadsAsLantern) {
-    AccessoryInfo info{2, 0, 0, 0, 0, 0, 0};
-    driver.FailNext(ioctl::kBulkRead);
-    EXPECT_FALSE(protocol.QueryAccessoryInfo(handle, info));
-    EXPECT_FALSE(IsLanternAttached(info));
-    EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{"BULK_IN failed."}));
-    EXPECT_EQ(Titles(), (std::vector<std::string>{"USB Warning!"}));
-}
-
 // --- FPGA and versions ---------------------------------------------------------
-
-TEST(VersionText, FormatsFourNibbles) {
-    EXPECT_EQ(FormatVersionText(0x0102), "0.10.2");
-    EXPECT_EQ(FormatVersionText(0x1234), "1.23.4");
-    EXPECT_EQ(FormatVersionText(0xFFFF), "15.1515.15");
-    EXPECT_EQ(FormatVersionText(0), "0.00.0");
-}
 
 TEST_F(SpecProtocolTest, ReadFpgaRegisterStoresByIndex) {
     FpgaRegisters registers;
@@ -200,19 +184,6 @@ TEST_F(SpecProtocolTest, ReadFpgaRegisterStoresByIndex) {
     EXPECT_STREQ(registers.versionText.data(), "0.10.2");
     EXPECT_EQ(registers.values[3], 0xABCDu);
     EXPECT_EQ(registers.values[27], 1u);
-}
-
-TEST_F(SpecProtocolTest, ReadFpgaRegisterOutsideTheTableOrFailingLeavesRecord) {
-    FpgaRegisters registers;
-    registers.values[0] = 77;
-    EXPECT_FALSE(protocol.ReadFpgaRegister(handle, registers, 30));
-    EXPECT_FALSE(protocol.ReadFpgaRegister(handle, registers, -1));
-    EXPECT_TRUE(driver.Requests().empty());
-
-    driver.FailNext(ioctl::kBulkRead);
-    EXPECT_FALSE(protocol.ReadFpgaRegister(handle, registers, 2));
-    EXPECT_EQ(registers.values[0], 77u);
-    EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{"BULK_IN failed."}));
 }
 
 TEST_F(SpecProtocolTest, ReadPsocVersionSendsBothRequestsAndReadsBigEndian) {
@@ -259,17 +230,6 @@ TEST_F(SpecProtocolTest, ReadFirmwareVersionTextReadsStringOneAndClearsOnFailure
 
 // --- PSOC, TEC and board temperature ----------------------------------------------
 
-TEST_F(SpecProtocolTest, PsocAdcAndDacBytes) {
-    driver.QueueBulkReply({0x0A, 0xBC, 0x00});
-    std::uint16_t adc = 0;
-    ASSERT_TRUE(protocol.ReadPsocAdc(handle, adc));
-    EXPECT_EQ(adc, 0x0ABC);
-    ASSERT_TRUE(protocol.WritePsocDac(handle, 0x0200));
-    EXPECT_EQ(driver.BulkWrites(),
-              (std::vector<Bytes>{{0x69, 0x10, 0x02, 0x01, 0x01}, {0x68}, {0x69, 0x10, 0x02, 0x03, 0x02, 0x02, 0x00}}));
-    EXPECT_EQ(driver.BulkReadCount(), 1u);
-}
-
 TEST_F(SpecProtocolTest, BoardTemperatureNeedsTag0x08) {
     driver.QueueBulkReply({0x08, 0x00, 0x19});  // 0x1900 = 6400 counts
     float celsius = -1.0f;
@@ -290,32 +250,6 @@ TEST_F(SpecProtocolTest, BoardTemperatureNeedsTag0x08) {
     EXPECT_FLOAT_EQ(celsius, 65535.0f * 0.003906f);
 }
 
-TEST_F(SpecProtocolTest, PsocRegisterReadAndWrite) {
-    PsocRegisterBuffer buffer{0x41, 0, 0, 0};
-    driver.QueueBulkReply({0x12, 0x34, 0x56, 0x78});
-    ASSERT_TRUE(protocol.ReadPsocRegister(handle, buffer));
-    EXPECT_EQ(buffer, (PsocRegisterBuffer{0x12, 0x34, 0x56, 0x78}));
-
-    // A position of -7.0 degrees is sent as -70 tenths, high byte first.
-    driver.QueueBulkReply({0xDE, 0xAD, 0xBE, 0xEF});
-    PsocRegisterBuffer reply{};
-    ASSERT_TRUE(protocol.WritePsocRegister(handle, 0x80, static_cast<std::uint16_t>(-70), &reply));
-    EXPECT_EQ(reply, (PsocRegisterBuffer{0xDE, 0xAD, 0xBE, 0xEF}));
-    ASSERT_TRUE(protocol.WritePsocRegister(handle, 0x10, 1));  // reply read and dropped
-
-    EXPECT_EQ(driver.BulkWrites(), (std::vector<Bytes>{{0x68, 0x41, 0, 0, 0}, {0x68, 0x80, 0xFF, 0xBA, 0}, {0x68, 0x10, 0x00, 0x01, 0}}));
-    EXPECT_EQ(driver.BulkReadLengths(), (std::vector<std::uint32_t>{4, 4, 4}));
-}
-
-TEST_F(SpecProtocolTest, TecStatusIsBigEndianInReplyOrder) {
-    driver.QueueBulkReply({0x00, 0x01, 0x00, 0x02, 0xFF, 0xCE, 0x12, 0x34, 0, 0, 0, 0, 0xAB, 0xCD});
-    TecStatus status{};
-    ASSERT_TRUE(protocol.ReadTecStatus(handle, status));
-    EXPECT_EQ(driver.BulkWrites(), (std::vector<Bytes>{{0x3F}}));
-    EXPECT_EQ(driver.BulkReadLengths(), (std::vector<std::uint32_t>{14}));
-    EXPECT_EQ(status, (TecStatus{0x0001, 0x0002, 0xFFCE, 0x1234, 0, 0, 0xABCD}));
-}
-
 TEST_F(SpecProtocolTest, SetTecControlSelectors) {
     ASSERT_TRUE(protocol.SetTecControl(handle, 0, 0xFFCE));
     ASSERT_TRUE(protocol.SetTecControl(handle, 1, 0x0101));
@@ -330,28 +264,6 @@ TEST_F(SpecProtocolTest, SetTecControlSelectors) {
 }
 
 // --- Lantern ----------------------------------------------------------------------
-
-TEST_F(SpecProtocolTest, LightCommandsBytesAndInvalidHandle) {
-    ASSERT_TRUE(protocol.SetLightOn(handle, 1));
-    ASSERT_TRUE(protocol.SetLightPulsed(handle, 0));
-    ASSERT_TRUE(protocol.SetLightDac(handle, 0x0A0B));
-    EXPECT_EQ(driver.BulkWrites(), (std::vector<Bytes>{{0x03, 1, 0}, {0x21, 0, 0}, {0x25, 0x0B, 0x0A}}));
-
-    driver.Clear();
-    EXPECT_FALSE(protocol.SetLightOn(kInvalidHandle, 1));
-    EXPECT_FALSE(protocol.SetLightPulsed(kInvalidHandle, 1));
-    EXPECT_FALSE(protocol.SetLightDac(kInvalidHandle, 1));
-    EXPECT_TRUE(driver.Requests().empty());
-    EXPECT_TRUE(ui.Messages().empty());
-}
-
-TEST_F(SpecProtocolTest, AccessoryTemperatureValidAtOnce) {
-    driver.QueueBulkReply({0x78, 0x56, 0x34, 0x12});
-    EXPECT_EQ(protocol.ReadAccessoryTemperature(handle), 0x12345678u);
-    EXPECT_EQ(driver.BulkWrites(), (std::vector<Bytes>{{0x20}}));
-    EXPECT_EQ(driver.BulkReadLengths(), (std::vector<std::uint32_t>{4}));
-    EXPECT_EQ(clock.Sleeps(), (std::vector<std::uint32_t>{10}));
-}
 
 TEST_F(SpecProtocolTest, AccessoryTemperatureRetriesInGroupsOfThree) {
     driver.QueueBulkReply({0xFF, 0xFF, 0x34, 0x12});  // low half all ones: invalid
@@ -383,21 +295,6 @@ TEST_F(SpecProtocolTest, AccessoryTemperatureGivesUpAfterTheBound) {
     EXPECT_TRUE(ui.Messages().empty());
 }
 
-TEST_F(SpecProtocolTest, AccessoryTemperatureTransferFailureGivesZero) {
-    driver.FailNext(ioctl::kBulkRead);
-    EXPECT_EQ(protocol.ReadAccessoryTemperature(handle), 0u);
-    EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{"BULK_IN failed."}));
-
-    // A failure inside the retry ends the command at once too.
-    ui.ClearMessages();
-    driver.Clear();
-    driver.QueueBulkReply({0, 0, 0, 0});
-    driver.FailRequest(3);  // write, read, write, [read]
-    EXPECT_EQ(protocol.ReadAccessoryTemperature(handle), 0u);
-    EXPECT_EQ(driver.Requests().size(), 4u);
-    EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{"BULK_IN failed."}));
-}
-
 TEST_F(SpecProtocolTest, AverageAccessoryTemperatureUsesStoredLine) {
     driver.QueueBulkReply(SlotReply("2.5e-01"));
     driver.QueueBulkReply(SlotReply("-1.0e+01xyz"));  // parsed as atof does
@@ -412,24 +309,6 @@ TEST_F(SpecProtocolTest, AverageAccessoryTemperatureUsesStoredLine) {
     EXPECT_EQ(writes[0], (Bytes{0x23, 1, 0x01}));
     EXPECT_EQ(writes[1], (Bytes{0x23, 2, 0x01}));
     EXPECT_EQ(clock.Sleeps(), (std::vector<std::uint32_t>{10, 10, 10, 150, 10, 150}));
-}
-
-TEST_F(SpecProtocolTest, AverageAccessoryTemperatureReportsFailureInsteadOfGarbage) {
-    float average = 42.0f;
-    EXPECT_FALSE(protocol.AverageAccessoryTemperature(handle, 0, average));
-    EXPECT_FALSE(protocol.AverageAccessoryTemperature(handle, -3, average));
-    EXPECT_TRUE(driver.Requests().empty());
-
-    // Missing calibration line.
-    driver.FailNext(ioctl::kBulkRead);
-    EXPECT_FALSE(protocol.AverageAccessoryTemperature(handle, 1, average));
-
-    // A sensor that never gives a valid reading.
-    driver.Clear();
-    driver.QueueBulkReply(SlotReply("1"));
-    driver.QueueBulkReply(SlotReply("0"));
-    EXPECT_FALSE(protocol.AverageAccessoryTemperature(handle, 3, average));
-    EXPECT_EQ(average, 42.0f);
 }
 
 // --- Handles and descriptors ---------------------------------------------------------
@@ -467,37 +346,6 @@ TEST_F(SpecProtocolTest, NullHandleGivesFalseWithoutTransfer) {
     EXPECT_TRUE(driver.Requests().empty());
     EXPECT_TRUE(clock.Sleeps().empty());
     EXPECT_TRUE(ui.Messages().empty());
-}
-
-TEST_F(SpecProtocolTest, WarnedCommandsWarnOnInvalidHandle) {
-    TecStatus status{};
-    EXPECT_FALSE(protocol.ReadTecStatus(kInvalidHandle, status));
-    EXPECT_FALSE(protocol.CommitAccessorySlots(kInvalidHandle));
-    EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{"BULK_OUT failed.", "BULK_OUT failed."}));
-    EXPECT_TRUE(driver.Requests().empty());
-}
-
-TEST_F(SpecProtocolTest, DescriptorWrappers) {
-    driver.SetDeviceIds(0x0547, 0x1002, 3);
-    EXPECT_EQ(protocol.GetProductId(handle), 0x1002);
-    EXPECT_EQ(protocol.GetVendorId(handle), 0x0547);
-    EXPECT_EQ(protocol.GetProductStringIndex(handle), 3);
-
-    driver.FailNext(ioctl::kGetDeviceDescriptor);
-    EXPECT_EQ(protocol.GetProductId(handle), 0xFFFF);
-    EXPECT_TRUE(ui.Messages().empty());
-
-    driver.Clear();
-    EXPECT_EQ(protocol.GetProductId(kInvalidHandle), 0);
-    EXPECT_EQ(protocol.GetVendorId(kInvalidHandle), 0);
-    EXPECT_EQ(protocol.GetProductStringIndex(kInvalidHandle), 0);
-    EXPECT_TRUE(driver.Requests().empty());
-    const auto messages = ui.Messages();
-    ASSERT_EQ(messages.size(), 3u);
-    for (const auto& m : messages) {
-        EXPECT_EQ(m.text, "Invalid handle in product ID");
-        EXPECT_EQ(m.style, mb::kOk);
-    }
 }
 
 }  // namespace

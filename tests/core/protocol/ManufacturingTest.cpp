@@ -20,7 +20,7 @@ TEST(ManufacturingTest, VerifyChecksVendorAndProduct) {
     rig.SelectDevice(family::kKestrel, 3);
     const std::vector<std::tuple<std::uint16_t, std::uint16_t, Texts>> cases{
         {0xFA57, 0x1002, {"Device verified as Kestrel", kPass}},
-        {0xFA57, 0x100A, {"Device verified as Osprey", kPass}},
+        {0xFA57, 0x1004, {"Device verified as Heron", kPass}},
         {0xFA57, 0x1006, {kFailure}},
         {0x04B4, 0x1002, {"Verify Failed.  Invalid Vendor ID.", kFailure}},
     };
