@@ -1,5 +1,7 @@
 #include "CliSession.h"
 
+#include "app/Availability.h"
+
 #include <algorithm>
 
 #include "platform/INIFileSupport.h"
@@ -288,20 +290,9 @@ EditOutcome CCliSession::EditRow(int row, const std::string& value) {
 }
 
 bool CCliSession::RowLocked(int row, std::string& note) {
-    bool locked = false;
-    ui_.SetDialogAnswer([&](CDialogModel& dialog) -> int {
-        if (auto* edit = dynamic_cast<CEditValueDlg*>(&dialog)) {
-            locked = !edit->valueEnabled;
-            note = edit->noteText;
-        } else if (auto* nulling = dynamic_cast<CAutoNullingDlg*>(&dialog)) {
-            locked = !nulling->controlsEnabled;
-            note = nulling->noteText;
-        }
-        return mb::kIdCancel;
-    });
-    frame_->OnListDoubleClick(row);
-    ui_.SetDialogAnswer(nullptr);
-    return locked;
+    const Availability editable = RowAvailability(*frame_, row);
+    note = editable.reason;
+    return !editable.offered;
 }
 
 void CCliSession::Close() { frame_->OnClose(); }
