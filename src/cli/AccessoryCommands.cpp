@@ -1,6 +1,6 @@
 // lantern-cal, lantern-temp, light, kestrel-extra and zephyr-import: the
-// accessory tools, run through the frame's own commands with their dialogs
-// answered from the command line.
+// accessory tools, run through the frame's own commands, with the dialogs'
+// logic worked from the command line's arguments.
 #include <iostream>
 
 #include "CliOutput.h"
@@ -27,21 +27,19 @@ std::unique_ptr<CCliSession> OpenFamily(const GlobalOptions& options, const std:
     return session;
 }
 
-// Runs the frame's Calibrate command with `work` in place of the operator.
+// Runs the frame's Calibrate command with `work` in place of the operator:
+// it works the dialog's logic and returns true where the operator would
+// press OK.
 int WithCalibration(const GlobalOptions& options, const std::string& device,
-                    const std::function<int(CLanternCalDlg&, CCliSession&)>& work) {
+                    const std::function<bool(CLanternCalDlg&, CCliSession&)>& work) {
     int status = kExitOk;
     DeviceInfo info;
     auto session = OpenFamily(options, device, family::kLantern, "a Lantern (name it N/lantern)", status, info);
     if (!session) return status;
-    session->Ui().SetDialogAnswer([&](CDialogModel& dialog) -> int {
-        auto* calibration = dynamic_cast<CLanternCalDlg*>(&dialog);
-        if (calibration == nullptr) return mb::kIdCancel;
-        calibration->OnInitDialog();
-        return work(*calibration, *session);
-    });
-    session->Record(session->Frame().OnCalibrate());
-    session->Ui().SetDialogAnswer(nullptr);
+    session->Record(session->Frame().RunCalibrate([&](CLanternCalDlg& calibration) {
+        calibration.OnInitDialog();
+        return work(calibration, *session);
+    }));
     return session->ExitStatus();
 }
 
@@ -118,7 +116,7 @@ std::string SetField(CExtraKestrelDlg& dialog, const KestrelField& field, const 
 }  // namespace
 
 int RunLanternCal(const GlobalOptions& options, const std::string& device, const LanternCalOptions& cal) {
-    return WithCalibration(options, device, [&](CLanternCalDlg& dialog, CCliSession& session) -> int {
+    return WithCalibration(options, device, [&](CLanternCalDlg& dialog, CCliSession& session) -> bool {
         // The mode is saved with the settings: without an option the one last
         // used stays, and the operator is told which before holding the sensor.
         if (cal.resistance) {
@@ -140,12 +138,12 @@ int RunLanternCal(const GlobalOptions& options, const std::string& device, const
                           high ? "high" : "low", (high ? cal.high : cal.low).c_str(), unit);
             if (session.Ui().MessageBox(prompt, "Calibrate Lantern", mb::kYesNo) != mb::kIdYes) {
                 session.Ui().Error("calibration stopped; nothing was stored");
-                return mb::kIdCancel;
+                return false;
             }
             const std::string refused = high ? dialog.OnStoreHigh() : dialog.OnStoreLow();
             if (!refused.empty()) {
                 session.Ui().Error(refused);
-                return mb::kIdCancel;
+                return false;
             }
         }
         if (options.json) {
@@ -158,19 +156,19 @@ int RunLanternCal(const GlobalOptions& options, const std::string& device, const
         }
         if (!dialog.accepted) {
             session.Ui().Error("the calibration was not accepted; nothing was stored");
-            return mb::kIdCancel;
+            return false;
         }
         const std::string refused = dialog.OnOK();
         if (!refused.empty()) {
             session.Ui().Error(refused);
-            return mb::kIdCancel;
+            return false;
         }
-        return mb::kIdOk;
+        return true;
     });
 }
 
 int RunLanternTemp(const GlobalOptions& options, const std::string& device) {
-    return WithCalibration(options, device, [&](CLanternCalDlg& dialog, CCliSession& session) -> int {
+    return WithCalibration(options, device, [&](CLanternCalDlg& dialog, CCliSession& session) -> bool {
         const std::string refused = dialog.OnGetTemperature();
         if (!refused.empty()) {
             session.Ui().Error(refused);
@@ -179,7 +177,7 @@ int RunLanternTemp(const GlobalOptions& options, const std::string& device) {
         } else {
             std::cout << dialog.statusText << '\n';
         }
-        return mb::kIdCancel;
+        return false;
     });
 }
 
@@ -192,7 +190,7 @@ int RunLight(const GlobalOptions& options, const std::string& device, const std:
         std::cerr << "spindle-cli: light takes on, off, pulsed, steady or dac N\n";
         return kExitUsage;
     }
-    return WithCalibration(options, device, [&](CLanternCalDlg& dialog, CCliSession& session) -> int {
+    return WithCalibration(options, device, [&](CLanternCalDlg& dialog, CCliSession& session) -> bool {
         std::string refused;
         if (action == "on" || action == "off") {
             dialog.lightOn = action == "on";
@@ -205,7 +203,7 @@ int RunLight(const GlobalOptions& options, const std::string& device, const std:
             refused = dialog.OnSetDa();
         }
         if (!refused.empty()) session.Ui().Error(refused);
-        return mb::kIdCancel;
+        return false;
     });
 }
 
@@ -217,20 +215,18 @@ int RunKestrelExtra(const GlobalOptions& options, const std::string& device,
     if (!session) return status;
     const bool changing = !assignments.empty() || !calFile.empty();
     session->Ui().SetFileAnswer(calFile);
-    session->Ui().SetDialogAnswer([&](CDialogModel& model) -> int {
-        auto* dialog = dynamic_cast<CExtraKestrelDlg*>(&model);
-        if (dialog == nullptr) return mb::kIdCancel;
-        dialog->OnInitDialog();
-        if (!changing && dialog->UnreadSlot() != 0) {
-            session->Ui().Error(StrPrintf("slot %d could not be read from %s", dialog->UnreadSlot(),
+    session->Record(session->Frame().RunExtraKestrel([&](CExtraKestrelDlg& dialog) -> bool {
+        dialog.OnInitDialog();
+        if (!changing && dialog.UnreadSlot() != 0) {
+            session->Ui().Error(StrPrintf("slot %d could not be read from %s", dialog.UnreadSlot(),
                                           DeviceName(info).c_str()));
-            return mb::kIdCancel;
+            return false;
         }
         if (!calFile.empty()) {
-            const std::string refused = dialog->OnLoadCalFile();
+            const std::string refused = dialog.OnLoadCalFile();
             if (!refused.empty()) {
                 session->Ui().Error(refused);
-                return mb::kIdCancel;
+                return false;
             }
         }
         for (const std::string& assignment : assignments) {
@@ -242,40 +238,38 @@ int RunKestrelExtra(const GlobalOptions& options, const std::string& device,
             }
             if (equals == std::string::npos || field == nullptr) {
                 session->Ui().Error("no field \"" + label + "\" (FIELD=VALUE, with a field as kestrel-extra lists it)");
-                return mb::kIdCancel;
+                return false;
             }
-            const std::string refused = SetField(*dialog, *field, assignment.substr(equals + 1));
+            const std::string refused = SetField(dialog, *field, assignment.substr(equals + 1));
             if (!refused.empty()) {
                 session->Ui().Error(refused);
-                return mb::kIdCancel;
+                return false;
             }
         }
         if (changing) {
-            const std::string refused = dialog->OnOK();
+            const std::string refused = dialog.OnOK();
             if (!refused.empty()) {
                 session->Ui().Error(refused);
-                return mb::kIdCancel;
+                return false;
             }
             // What is printed is what the Kestrel holds now, not what was typed.
-            dialog->OnInitDialog();
-            if (dialog->UnreadSlot() != 0) {
-                session->Ui().Error(StrPrintf("slot %d could not be read back from %s", dialog->UnreadSlot(),
+            dialog.OnInitDialog();
+            if (dialog.UnreadSlot() != 0) {
+                session->Ui().Error(StrPrintf("slot %d could not be read back from %s", dialog.UnreadSlot(),
                                               DeviceName(info).c_str()));
             }
         }
         if (options.json) {
             OrderedJson fields = OrderedJson::object();
-            for (const KestrelField& field : kKestrelFields) fields[field.label] = JsonText(FieldText(*dialog, field));
+            for (const KestrelField& field : kKestrelFields) fields[field.label] = JsonText(FieldText(dialog, field));
             PrintJson({{"device", DeviceJson(info)}, {"fields", fields}});
         } else {
             for (const KestrelField& field : kKestrelFields) {
-                std::cout << field.label << '\t' << FieldText(*dialog, field) << '\n';
+                std::cout << field.label << '\t' << FieldText(dialog, field) << '\n';
             }
         }
-        return changing ? mb::kIdOk : mb::kIdCancel;
-    });
-    session->Record(session->Frame().OnExtraKestrel());
-    session->Ui().SetDialogAnswer(nullptr);
+        return changing;
+    }));
     session->Ui().SetFileAnswer({});
     return session->ExitStatus();
 }

@@ -1,5 +1,7 @@
 #include "CliSession.h"
 
+#include "app/Availability.h"
+
 #include <algorithm>
 
 #include "platform/INIFileSupport.h"
@@ -205,17 +207,9 @@ EditOutcome CCliSession::EditRow(int row, const std::string& value) {
 }
 
 bool CCliSession::RowLocked(int row, std::string& note) {
-    const CValueList& list = frame_->List();
-    if (row < 0 || row >= list.RowCount()) return false;
-    const RowRule rule = list.Rule(row);
-    // The auto-nulling row is edited through its own settings, which only
-    // manufacturing may change; any other row the value editor's way.
-    const bool autoNulling = rule.codec == SlotCodec::AutoNulling;
-    const bool shownOnly = !autoNulling && rule.input == RowInput::ShownOnly;
-    const bool manufacturingOnly =
-        autoNulling || CEditValueDlg::IsManufacturingOnlyLabel(list.GetText(row, CValueList::kItemColumn));
-    note = shownOnly ? kShownOnlyNote : kManufacturingOnlyNote;
-    return shownOnly || (manufacturingOnly && frame_->flags.manufacturingMode != 1);
+    const Availability editable = RowAvailability(*frame_, row);
+    note = editable.reason;
+    return !editable.offered;
 }
 
 void CCliSession::Close() { frame_->OnClose(); }

@@ -89,7 +89,6 @@ public:
     // A locked or refused row is reported on standard error.
     EditOutcome EditRow(int row, const std::string& value);
     // Whether the row's editor keeps it read-only; `note` receives why.
-    // Opens the editor and cancels it: nothing changes.
     bool RowLocked(int row, std::string& note);
 
     // Persists the frame's settings as closing the window does.

@@ -15,6 +15,7 @@
 #include "device/LoaderImages.h"
 #include "ValuesBackup.h"
 #include "platform/CommandIds.h"
+#include "app/Availability.h"
 #include "app/FeatureUnlock.h"
 #include "platform/INIFileSupport.h"
 #include "platform/Format.h"
@@ -115,18 +116,13 @@ bool RequireCompleteValues(CCliSession& session, const DeviceInfo& info) {
     return true;
 }
 
-// A command of the manufacturing bar runs only where the window would offer
-// its button: the bar shown and the button on it shown for this device.
-bool RequireButton(CCliSession& session, int commandId, const char* name) {
-    CTerminalUserInterface& ui = session.Ui();
-    if (ui.IsBarVisible(bar::kManufacturing) && ui.IsButtonShown(commandId)) return true;
-    if (session.Frame().flags.manufacturingMode != 1) {
-        ui.Error(StrPrintf("%s is a manufacturing command; unlock manufacturing mode first "
-                           "(spindle-cli unlock CODE)",
-                           name));
-    } else {
-        ui.Error(StrPrintf("%s is not offered for this device", name));
-    }
+// A command runs only where the window would offer it for this device in
+// this mode.
+bool RequireAvailable(CCliSession& session, int commandId) {
+    const Availability availability = CommandAvailability(session.Frame(), commandId);
+    if (availability.Available()) return true;
+    session.Ui().Error(availability.needsUnlock ? availability.reason + " (spindle-cli unlock CODE)"
+                                                : availability.reason);
     return false;
 }
 
@@ -468,7 +464,7 @@ int RunVerify(const GlobalOptions& options, const std::string& device) {
     DeviceInfo info;
     auto session = OpenDevice(options, device, status, info);
     if (!session) return status;
-    if (!RequireButton(*session, cmd::kVerify, "Verify")) return session->ExitStatus();
+    if (!RequireAvailable(*session, cmd::kVerify)) return session->ExitStatus();
     const bool passed = session->Record(session->Frame().OnVerify()).Ok();
     if (options.json) PrintJson({{"device", DeviceJson(info)}, {"passed", passed}});
     return session->ExitStatus();
@@ -532,7 +528,7 @@ int RunResetCoefs(const GlobalOptions& options, const std::string& device) {
     DeviceInfo info;
     auto session = OpenDevice(options, device, status, info);
     if (!session) return status;
-    if (!RequireButton(*session, cmd::kResetCoefs, "Reset Coefs.")) return session->ExitStatus();
+    if (!RequireAvailable(*session, cmd::kResetCoefs)) return session->ExitStatus();
     if (!RequireCompleteValues(*session, info)) return session->ExitStatus();
     const std::vector<ValueRow> before = session->Frame().List().Rows();
     if (!session->Record(session->Frame().OnResetCoefs()).Ok()) return session->ExitStatus();
@@ -552,7 +548,7 @@ int RunLinearity(const GlobalOptions& options, const std::string& device, const 
     DeviceInfo info;
     auto session = OpenDevice(options, device, status, info);
     if (!session) return status;
-    if (!RequireButton(*session, cmd::kLinearityCoefs, "Linearity Coefs")) return session->ExitStatus();
+    if (!RequireAvailable(*session, cmd::kLinearityCoefs)) return session->ExitStatus();
     if (!RequireCompleteValues(*session, info)) return session->ExitStatus();
     const std::vector<ValueRow> before = session->Frame().List().Rows();
     session->Ui().SetFileAnswer(file);
@@ -570,15 +566,9 @@ int RunUnlock(const GlobalOptions& options, const std::string& code) {
     if (status != kExitOk) return status;
     session->StartUp();
     CTerminalUserInterface& ui = session->Ui();
-    ui.SetDialogAnswer([&code](CDialogModel& dialog) -> int {
-        auto* unlock = dynamic_cast<CUnlockDlg*>(&dialog);
-        if (unlock == nullptr) return mb::kIdCancel;
-        unlock->code = code;
-        return mb::kIdOk;
-    });
-    const Outcome unlocked = session->Frame().OnUnlockFeatures();
-    ui.SetDialogAnswer(nullptr);
-    if (!unlocked.Ok()) {
+    // The code as the Unlock Features dialog takes it: exactly as typed.
+    const bool unlocked = ApplyAccessCode(code, session->Frame().flags, ui);
+    if (!unlocked) {
         ui.Error("that is not an access code; nothing changed");
         return session->ExitStatus();
     }

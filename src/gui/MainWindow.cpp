@@ -30,6 +30,7 @@
 #include "LeftView.h"
 #include "SpindleView.h"
 #include "widgets/StartPanel.h"
+#include "app/Availability.h"
 #include "platform/CommandIds.h"
 #include "platform/DebugTrace.h"
 #include "platform/INIFileSupport.h"
@@ -416,7 +417,9 @@ void CMainWindow::RefreshCommandStates() {
     // The title says when the list holds edits not yet saved.
     const QString title = frame_.List().Modified() ? baseTitle_ + tr(" (unsaved changes)") : baseTitle_;
     if (windowTitle() != title) setWindowTitle(title);
-    for (const auto& [commandId, button] : buttons_) button->setEnabled(frame_.IsCommandEnabled(commandId));
+    for (const auto& [commandId, button] : buttons_) {
+        button->setEnabled(CommandAvailability(frame_, commandId).enabled);
+    }
     if (QAction* exit = MenuAction(cmd::kAppExit)) exit->setEnabled(frame_.IsCommandEnabled(cmd::kAppExit));
 }
 

@@ -26,6 +26,8 @@
 namespace spindle {
 
 class CSpecPropSheet;
+class CLanternCalDlg;
+class CExtraKestrelDlg;
 class IAnimatedPicture;
 
 // The main frame's logic: owns everything that lives longer than one command
@@ -107,11 +109,18 @@ public:
     // Calibrate: the Lantern's temperature line, read from its accessory
     // slots 1 and 2; on OK the list row of slot 2 takes the intercept.
     Outcome OnCalibrate();
+    // Calibrate with `operate` in place of the dialog's modal run: it works
+    // the dialog's logic and returns true for OK. The command-line tool's
+    // Lantern commands.
+    Outcome RunCalibrate(const std::function<bool(CLanternCalDlg&)>& operate);
     // Zephyr Cal. File: a .cal file's sixteen coefficients into the selected
     // Lantern's accessory slots 3-18, then Get All Values.
     Outcome OnZephyrCalFile();
     // Extra Kestrel: the Kestrel's packed settings in slots 17-19.
     Outcome OnExtraKestrel();
+    // Extra Kestrel with `operate` in place of the dialog's modal run (true
+    // for OK), on the device opened for it.
+    Outcome RunExtraKestrel(const std::function<bool(CExtraKestrelDlg&)>& operate);
     // The animated picture the front end draws for the Ibis page (null: none).
     void SetAnimatedPicture(IAnimatedPicture* picture) { picture_ = picture; }
     void OnAppAbout();
@@ -224,9 +233,9 @@ private:
     // handlers record their writes around them (app/commands/HistoryCommands.cpp).
     Outcome SaveAllValuesWrites();
     Outcome RestoreStoredValuesWrites(const RawSlots& slots);
-    Outcome CalibrateWrites();
+    Outcome CalibrateWrites(const std::function<bool(CLanternCalDlg&)>& operate);
     Outcome ZephyrCalFileWrites();
-    Outcome ExtraKestrelWrites();
+    Outcome ExtraKestrelWrites(const std::function<bool(CExtraKestrelDlg&)>& operate);
     Outcome RecordValueWrites(const char* button, const std::function<Outcome()>& command);
     std::int64_t RecordJobStart(const DeviceRecord& record, JobKind kind, const std::string& imagePath);
     void RecordJobEnd(const JobRequest& request, const JobResult& result);

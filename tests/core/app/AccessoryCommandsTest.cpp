@@ -4,7 +4,9 @@
 
 #include "FrameRig.h"
 
+#include "app/Availability.h"
 #include "platform/Format.h"
+#include "protocol/ValueEditors.h"
 #include "tools/ExtraKestrelDlg.h"
 #include "tools/LanternCalibrationDlg.h"
 
@@ -99,6 +101,30 @@ TEST(AccessoryCommands, ExtraKestrelWritesTheThreeSlotsOfAKestrelOnly) {
     rig.frame.Tree().Select(item);
     EXPECT_FALSE(rig.frame.OnExtraKestrel().Ok());
     EXPECT_TRUE(rig.ui.dialogsShown.empty());
+}
+
+// What both front ends offer: the family's own buttons on that family with
+// their switch on, the manufacturing commands and locked rows only in
+// manufacturing mode, each refusal with its reason.
+TEST(AccessoryCommands, AvailabilityFollowsTheFamilyAndTheSwitches) {
+    AccessoryRig rig;
+    rig.Select(true);
+    EXPECT_TRUE(CommandAvailability(rig.frame, cmd::kCalibrate).Available());
+    const Availability verify = CommandAvailability(rig.frame, cmd::kVerify);
+    EXPECT_TRUE(!verify.offered && verify.needsUnlock);
+    EXPECT_EQ(verify.reason, "Verify is a manufacturing command; unlock manufacturing mode first");
+    rig.Select(false);
+    EXPECT_EQ(CommandAvailability(rig.frame, cmd::kCalibrate).reason, "Calibrate is not offered for this device");
+    EXPECT_TRUE(CommandAvailability(rig.frame, cmd::kExtraKestrel).needsUnlock);
+    int config = 0;
+    while (!rig.frame.List().GetText(config, CValueList::kItemColumn).starts_with("  Config")) ++config;
+    EXPECT_EQ(RowAvailability(rig.frame, config).reason, kManufacturingOnlyNote);
+    EXPECT_TRUE(RowAvailability(rig.frame, 1).offered);
+    rig.frame.flags.manufacturingMode = rig.frame.flags.extraKestrelUnlocked = 1;
+    EXPECT_TRUE(CommandAvailability(rig.frame, cmd::kExtraKestrel).Available());
+    EXPECT_TRUE(CommandAvailability(rig.frame, cmd::kVerify).Available());
+    EXPECT_FALSE(CommandAvailability(rig.frame, cmd::kLinearityCoefs).offered) << "no FPGA family";
+    EXPECT_TRUE(RowAvailability(rig.frame, config).offered);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 
 namespace spindle {
 
-Outcome CMainFrame::CalibrateWrites() {
+Outcome CMainFrame::CalibrateWrites(const std::function<bool(CLanternCalDlg&)>& operate) {
     Outcome outcome;
     const DeviceRecord* record = SelectedRecord();
     if (record == nullptr) return outcome;
@@ -38,8 +38,7 @@ Outcome CMainFrame::CalibrateWrites() {
         if (protocol.QueryAccessorySlot(opened.Handle(), 2, value)) dialog.interceptText = SlotText(value);
     }
     StopCountdownTimer();
-    const int answer = platform_.ui.DoModal(dialog);
-    if (answer == mb::kIdOk) {
+    if (operate(dialog)) {
         // Only the list row that shows slot 2 takes the intercept; the slope
         // has no row. Save All Values writes them into no other slot.
         const bool ours = listSource.valid && listSource.index == device.index &&
@@ -85,7 +84,7 @@ Outcome CMainFrame::ZephyrCalFileWrites() {
     return outcome;
 }
 
-Outcome CMainFrame::ExtraKestrelWrites() {
+Outcome CMainFrame::ExtraKestrelWrites(const std::function<bool(CExtraKestrelDlg&)>& operate) {
     Outcome outcome;
     CExtraKestrelDlg dialog(platform_);
     const DeviceRecord* record = SelectedRecord();
@@ -100,7 +99,7 @@ Outcome CMainFrame::ExtraKestrelWrites() {
         ScopedDevice opened(platform_, static_cast<int>(device.index));
         if (FamilyOf(static_cast<int>(device.family)).extraKestrel) {
             dialog.SetDevice(opened.Handle());
-            if (platform_.ui.DoModal(dialog) == mb::kIdOk) outcome.Done("write the extra Kestrel settings");
+            if (operate(dialog)) outcome.Done("write the extra Kestrel settings");
             StartCountdownTimer(timer::kEepromCountdown);
         } else {
             outcome.Fail("open the extra Kestrel settings of another family");

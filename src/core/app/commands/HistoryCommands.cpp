@@ -4,6 +4,8 @@
 #include "app/MainFrame.h"
 #include "device/Families.h"
 #include "platform/UserInterface.h"
+#include "tools/ExtraKestrelDlg.h"
+#include "tools/LanternCalibrationDlg.h"
 
 namespace spindle {
 
@@ -24,7 +26,11 @@ Outcome CMainFrame::RestoreStoredValues(const RawSlots& slots) {
 }
 
 Outcome CMainFrame::OnCalibrate() {
-    return RecordValueWrites("Calibrate", [this] { return CalibrateWrites(); });
+    return RunCalibrate([this](CLanternCalDlg& dialog) { return platform_.ui.DoModal(dialog) == mb::kIdOk; });
+}
+
+Outcome CMainFrame::RunCalibrate(const std::function<bool(CLanternCalDlg&)>& operate) {
+    return RecordValueWrites("Calibrate", [this, &operate] { return CalibrateWrites(operate); });
 }
 
 Outcome CMainFrame::OnZephyrCalFile() {
@@ -32,7 +38,11 @@ Outcome CMainFrame::OnZephyrCalFile() {
 }
 
 Outcome CMainFrame::OnExtraKestrel() {
-    return RecordValueWrites("Extra Kestrel", [this] { return ExtraKestrelWrites(); });
+    return RunExtraKestrel([this](CExtraKestrelDlg& dialog) { return platform_.ui.DoModal(dialog) == mb::kIdOk; });
+}
+
+Outcome CMainFrame::RunExtraKestrel(const std::function<bool(CExtraKestrelDlg&)>& operate) {
+    return RecordValueWrites("Extra Kestrel", [this, &operate] { return ExtraKestrelWrites(operate); });
 }
 
 Outcome CMainFrame::RecordValueWrites(const char* button, const std::function<Outcome()>& command) {

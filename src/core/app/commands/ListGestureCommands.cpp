@@ -1,19 +1,10 @@
 // The stored-value list's editing gestures on the main frame.
+#include "app/Availability.h"
 #include "app/MainFrame.h"
 #include "device/Families.h"
 #include "protocol/ValueEditors.h"
 
 namespace spindle {
-
-namespace {
-
-constexpr int kAutoNullingRow = 18;
-
-bool HasAutoNullingRow(const DeviceRecord* record) {
-    return record != nullptr && FamilyOf(static_cast<int>(record->family)).extraRows;
-}
-
-}  // namespace
 
 // Both gestures hold the countdown while the editor is open. They stop the
 // remembered timer rather than 999 by its id: stopping only 999 while an
@@ -24,7 +15,7 @@ void CMainFrame::OnListDoubleClick(int row) {
     if (row < 0 || row >= list_.RowCount()) return;
     StopCountdownTimer();
     const DeviceRecord* record = SelectedRecord();
-    if (row == kAutoNullingRow && HasAutoNullingRow(record)) {
+    if (EditsAutoNulling(record, row)) {
         RunAutoNullingEditor(platform_.ui, list_, row, autoNulling, flags.manufacturingMode);
     } else {
         RunValueEditor(platform_.ui, list_, row, flags.manufacturingMode);

@@ -6,6 +6,7 @@
 // never after a read that failed: the read before each write carries the
 // values the list does not hold, and a failed read would replace them (and,
 // for a list that was read incompletely, the shown values) by zeros.
+#include "app/Availability.h"
 #include "app/MainFrame.h"
 #include "app/commands/WaitCursor.h"
 #include "device/EzusbDevice.h"
@@ -20,18 +21,6 @@ namespace {
 
 constexpr unsigned kWarningStyle = mb::kOk | mb::kIconWarning;
 constexpr const char* kReadyText = "Ready";
-
-bool FeatureOn(const FeatureFlags& flags, Feature feature) {
-    switch (feature) {
-        case Feature::None: return true;
-        case Feature::ExtraIbis: return flags.extraIbisUnlocked == 1;
-        case Feature::ExtraKestrel: return flags.extraKestrelUnlocked == 1;
-        case Feature::ExtraFalcon: return flags.extraFalconUnlocked == 1;
-        case Feature::ExtraIbisOrManufacturing:
-            return flags.extraIbisUnlocked == 1 || flags.manufacturingMode == 1;
-    }
-    return false;
-}
 
 // Why the list may not be saved into the selected device; empty when it may.
 std::string SaveRefusal(const CMainFrame& frame, const DeviceRecord& record) {
