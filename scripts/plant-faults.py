@@ -60,7 +60,8 @@ def read_faults(paths):
 
 
 def failed_tests(output):
-    return re.findall(r"^\s*\d+ - (\S+) \(", output, re.M)
+    # "  13 - Suite.Test (Failed)", or "  13 - Set/Suite.Test/Name  # GetParam() = 1 (Failed)"
+    return re.findall(r"^\s*\d+ - (\S+)", output, re.M)
 
 
 def run(build, fault, record, targets):

@@ -143,6 +143,7 @@ TEST_F(SimBenchFileTest, ADeviceOpenInOneBenchIsBusyForAnotherOnTheSameFile) {
     const DeviceHandle held = first->Open("\\\\.\\Ezusb-1");
     ASSERT_NE(held, kInvalidHandle);
     EXPECT_NE(first->Open("\\\\.\\Ezusb-1"), kInvalidHandle);  // the same bench opens it again
+    EXPECT_FALSE(first->DeviceBusy("\\\\.\\Ezusb-1"));  // its own handles do not make it busy
     EXPECT_EQ(second->Open("\\\\.\\Ezusb-1"), kInvalidHandle);
     EXPECT_TRUE(second->DeviceBusy("\\\\.\\Ezusb-1"));
     EXPECT_FALSE(second->DeviceBusy("\\\\.\\Ezusb-7"));          // no such device: not busy

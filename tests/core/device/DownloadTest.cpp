@@ -100,11 +100,6 @@ TEST_F(DownloadTest, RecordsAfterALineThatStopsTheReadingAreAskedAbout) {
     ui.QueueAnswer(mb::kIdYes);
     EXPECT_EQ(anchor.DownloadFile(path).result, 1);
     EXPECT_EQ(Steps(), (std::vector<std::string>{"hold", "anchor 0x0000 16", "release"}));
-    // Blank lines after the end record ask nothing.
-    ui.ClearMessages();
-    test::WriteWholeFile(path, Record(0x0000, 16, 0x11) + ":00000001FF\n\n\n");
-    EXPECT_EQ(anchor.DownloadFile(path).result, 1);
-    EXPECT_TRUE(ui.Messages().empty());
 }
 
 TEST_F(DownloadTest, FilesThatCannotBeSentSendNothing) {

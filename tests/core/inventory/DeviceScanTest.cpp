@@ -123,6 +123,10 @@ TEST_F(DeviceScanTest, FailedQueriesNeverBorrowAnotherDevicesAnswer) {
     EXPECT_EQ(scanned.pending[0].title, kScanProblemTitle);
     EXPECT_EQ(scanned.pending[0].text.rfind("Device 0 stopped answering during the scan", 0), 0u);
 
+    // An Osprey whose serial query fails is listed, and said to be half read.
+    Use(sim::LoadBench("demo"));
+    bench->Device(3)->SetRequestFails(ioctl::kBulkRead, true);
+    EXPECT_EQ(Scan().failed, (std::vector<std::string>{"read device 3"}));
     // A device whose descriptor cannot be read is missing, and said to be.
     Use(sim::LoadBench("demo"));
     bench->Device(3)->SetRequestFails(ioctl::kGetDeviceDescriptor, true);
