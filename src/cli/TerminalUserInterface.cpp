@@ -76,7 +76,6 @@ bool CTerminalUserInterface::AskYesNo(const std::string& text) {
 
 int CTerminalUserInterface::DoModal(CDialogModel& dialog) {
     std::lock_guard lock(mutex_);
-    if (dialogAnswer_) return dialogAnswer_(dialog);
     Error(StrPrintf("the command line cannot show the dialog \"%s\"", dialog.Title().c_str()));
     return mb::kIdCancel;
 }

@@ -26,7 +26,6 @@ public:
         bool errorIsTerminal = false;   // progress lines may be drawn on standard error
     };
     // Fills a dialog from the command's arguments; returns mb::kIdOk or mb::kIdCancel.
-    using DialogAnswer = std::function<int(CDialogModel&)>;
 
     CTerminalUserInterface(Options options, std::istream& in, std::ostream& err);
 
@@ -42,10 +41,9 @@ public:
     // are built with all of them).
     bool IsButtonShown(int commandId) const;
 
-    // What the next dialogs and file choices are answered with. Without an
-    // answer a dialog is cancelled and a file choice refused, and both count
-    // as failures: the command line cannot show them.
-    void SetDialogAnswer(DialogAnswer answer) { dialogAnswer_ = std::move(answer); }
+    // What the next file choices are answered with. Without an answer a file
+    // choice is refused, and a dialog is always cancelled: the command line
+    // cannot show them, so both count as failures.
     void SetFileAnswer(std::string path) { fileAnswer_ = std::move(path); }
 
     // A yes/no question of the tool's own, through the same rules as the
@@ -73,7 +71,6 @@ private:
     std::istream& in_;
     std::ostream& err_;
     std::recursive_mutex mutex_;
-    DialogAnswer dialogAnswer_;
     std::string fileAnswer_;
     std::map<int, bool> buttons_;
     std::map<int, bool> bars_;
