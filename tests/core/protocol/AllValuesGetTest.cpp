@@ -1,13 +1,10 @@
-// Get All Values on the simulated demo bench: rows per family, buttons, the
-// Falcon PSOC pause, failed reads and busy devices.
+// Get All Values on the simulated demo bench: rows per family, the Falcon
+// PSOC pause, failed reads and busy devices.
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-
-#include <map>
-#include <tuple>
 
 #include "AllValuesRig.h"
 #include "platform/CommandIds.h"
@@ -30,50 +27,6 @@ bool Opened(AllValuesRig& rig, int index) {
         if (line.rfind(open, 0) == 0) return true;
     }
     return false;
-}
-
-TEST(AllValuesGetTest, CategoryOrRootSelectionEmptiesTheList) {
-    AllValuesRig rig;
-    rig.Select(demo::kOsprey, family::kOsprey);
-    ASSERT_EQ(rig.frame.List().RowCount(), 18);
-    EXPECT_EQ(rig.Value(1), "OSP05521");
-    EXPECT_TRUE(rig.frame.listSource.valid);
-
-    rig.frame.OnTreeSelectionChanged(rig.frame.Tree().Find("Osprey Devices"));
-    EXPECT_TRUE(rig.frame.List().Empty());
-    EXPECT_FALSE(rig.frame.listSource.valid);
-
-    rig.Select(demo::kOsprey, family::kOsprey);
-    rig.frame.OnTreeSelectionChanged(rig.frame.Tree().Find("Computer"));
-    EXPECT_TRUE(rig.frame.List().Empty());
-    // Save with no device selected writes nothing and says nothing.
-    rig.frame.OnSaveAllValues();
-    EXPECT_TRUE(rig.WrittenSlots(demo::kOsprey).empty());
-    EXPECT_TRUE(rig.ui.Messages().empty());
-    EXPECT_EQ(rig.ui.waitCursorDepth, 0);
-}
-
-TEST(AllValuesGetTest, KestrelPlusWithoutFpgaAccessShowsOneFpgaRow) {
-    AllValuesRig rig;
-    rig.Select(demo::kKestrelPlus, family::kKestrelPlus);
-
-    std::vector<std::string> expected = CatalogueLabels(rig, 0, 19);
-    expected.push_back(" 0x04 - FPGA Firmware Version");
-    EXPECT_EQ(rig.Labels(), expected);
-    EXPECT_EQ(rig.Value(1), "KSP00312");
-    EXPECT_EQ(rig.Value(15), "3");
-    EXPECT_EQ(rig.Value(18), "Enabled,Enabled,300,65000");  // 03 01 2C 01 E8 FD
-    EXPECT_EQ(rig.Value(19), "9600");                       // 80 25
-    // The frame keeps the auto-nulling settings the list shows.
-    EXPECT_EQ(rig.frame.autoNulling.saturationValue, 65000);
-    EXPECT_EQ(rig.frame.autoNulling.autoNullingMode, 3);
-    EXPECT_EQ(rig.frame.enableProgramFpga, 1);
-    EXPECT_TRUE(rig.ui.buttonVisible[cmd::kLinearityCoefs]);
-    EXPECT_EQ(rig.ui.waitCursorDepth, 0);
-
-    // Another family clears the Program FPGA flag again.
-    rig.Select(demo::kOsprey, family::kOsprey);
-    EXPECT_EQ(rig.frame.enableProgramFpga, 0);
 }
 
 TEST(AllValuesGetTest, KestrelPlusWithFpgaAccessShowsTheRegistersItReads) {
@@ -123,25 +76,6 @@ TEST(AllValuesGetTest, FalconWithFpgaAccessStopsAtTheShutterRowThenShowsThePsocV
     }
     EXPECT_EQ(sleeps, (std::vector<std::string>{"SLEEP 10", "SLEEP 10", "SLEEP 1000"}));
     EXPECT_EQ(between.back(), "SLEEP 1000");
-}
-
-TEST(AllValuesGetTest, FamilyButtonsFollowTheUnlockFlags) {
-    AllValuesRig rig;
-    rig.Select(demo::kKestrel, family::kKestrel);
-    EXPECT_FALSE(rig.ui.buttonVisible[cmd::kExtraKestrel]);
-    EXPECT_FALSE(rig.ui.buttonVisible[cmd::kPsocDiags]);
-    rig.frame.flags.extraKestrelUnlocked = 1;
-    rig.frame.flags.extraIbisUnlocked = 1;
-    rig.Select(demo::kKestrel, family::kKestrel);
-    EXPECT_TRUE(rig.ui.buttonVisible[cmd::kExtraKestrel]);
-    EXPECT_TRUE(rig.ui.buttonVisible[cmd::kPsocDiags]);
-
-    rig.Select(demo::kKestrelWithLantern, family::kLantern);
-    EXPECT_TRUE(rig.ui.buttonVisible[cmd::kCalibrate]);
-    EXPECT_TRUE(rig.ui.buttonVisible[cmd::kZephyrCalFile]);
-    ASSERT_EQ(rig.frame.List().RowCount(), 18);
-    EXPECT_EQ(rig.Value(0), "LAN00231");
-    EXPECT_EQ(rig.ui.waitCursorDepth, 0);
 }
 
 TEST(AllValuesGetTest, FailedSlotReadsShowNothingOfAnotherSlotOrDevice) {

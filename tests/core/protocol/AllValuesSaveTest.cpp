@@ -1,7 +1,6 @@
 // Save All Values on the simulated demo bench: the edit round trip for every
 // family, the values the list does not hold, the pauses on the wire, and the
 // cases in which it must refuse to write.
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -104,23 +103,6 @@ TEST(AllValuesSaveTest, HeronKeepsEveryDigitAndWritesSlot44Last) {
     rig.frame.List().SetText(3 + 4, CValueList::kDataColumn, "3.5e+02");
     rig.frame.OnSaveAllValues();
     EXPECT_EQ(rig.Device(demo::kHeron).SlotText(6), "350.0000000");
-}
-
-TEST(AllValuesSaveTest, TheMessagePaneFollowsEverySlotOfALongCommand) {
-    AllValuesRig rig;
-    rig.Select(3, family::kOsprey);
-    std::vector<std::string>& log = rig.ui.messagePaneLog;
-    auto has = [&](const std::string& text) { return std::find(log.begin(), log.end(), text) != log.end(); };
-    EXPECT_TRUE(has("Reading [3] Osprey - OSP05521: slot 1 of 17"));
-    EXPECT_TRUE(has("Reading [3] Osprey - OSP05521: slot 17 of 17"));
-    EXPECT_EQ(log.back(), "Ready");
-
-    log.clear();
-    ASSERT_TRUE(rig.frame.OnSaveAllValues().Ok());
-    EXPECT_TRUE(has("Saving [3] Osprey - OSP05521: reading slot 17 of 17"));
-    EXPECT_TRUE(has("Saving [3] Osprey - OSP05521: slot 7 of 17"));
-    EXPECT_FALSE(has("Saving [3] Osprey - OSP05521: slot 18 of 17"));
-    EXPECT_EQ(log.back(), "Saved all values of [3] Osprey - OSP05521.");
 }
 
 TEST(AllValuesSaveTest, RefusesAListFromAnotherDeviceOrNoListAtAll) {

@@ -40,20 +40,6 @@ TEST(ManufacturingTest, VerifyChecksVendorAndProduct) {
     EXPECT_EQ(rig.ui.MessageTexts().back(), kFailure);
 }
 
-TEST(ManufacturingTest, VerifyWithoutAnIdleDeviceOnlyRestartsTheTimer) {
-    FrameRig rig;
-    rig.frame.OnVerify();  // nothing selected
-    rig.frame.Tree().Select(rig.frame.Tree().InsertItem("Kestrel", 0, CDeviceTree::kNoItem));
-    rig.frame.OnVerify();  // a category item
-    rig.SelectDevice(family::kKestrel, 5);
-    rig.frame.jobBusy[5].store(1);
-    rig.frame.OnVerify();
-    EXPECT_TRUE(rig.ui.Messages().empty());
-    EXPECT_TRUE(rig.driver.openedPaths.empty());
-    EXPECT_EQ(rig.ui.timerLog, (Texts{"kill 999", "set 999 1000", "kill 999", "set 999 1000", "kill 999",
-                                      "set 999 1000"}));
-}
-
 TEST(ManufacturingTest, ResetCoefsByFamily) {
     // family, rows in its list, the values expected after the reset
     auto expect = [](std::initializer_list<std::pair<int, std::string>> runs) {
@@ -82,7 +68,8 @@ TEST(ManufacturingTest, ResetCoefsByFamily) {
 
 TEST(ManufacturingTest, LinearityImportFillsRows7To15) {
     FrameRig rig;
-    ScratchFolder home{"HOME"}, files;
+    TempFolder home, files;
+    ScopedEnv homeEnv{"HOME", home.Path().c_str()};
     rig.SelectDevice(family::kKestrel);
     rig.FillList(18);
     const std::string path = files.File("sensor.lin");
@@ -100,13 +87,9 @@ TEST(ManufacturingTest, LinearityImportFillsRows7To15) {
     rig.frame.OnLinearityCoefs();
     // First in the home folder, then in the folder of the last file; never a Windows path.
     ASSERT_EQ(rig.ui.fileRequests.size(), 3u);
-    const FileChoice& request = rig.ui.fileRequests[0];
-    EXPECT_EQ(request.title, "Select Quillby Linearity Calibration File");
-    EXPECT_EQ(request.filter, "Linearity Calibration File (*.lin)|*.lin|All Files (*.*)|*.*|");
-    EXPECT_EQ(request.defaultExtension, "lin");
-    EXPECT_EQ(request.initialFolder, home.Path());
-    EXPECT_EQ(rig.ui.fileRequests[1].initialFolder, home.Path());
-    EXPECT_EQ(rig.ui.fileRequests[2].initialFolder, files.Path());
+    EXPECT_EQ(rig.ui.fileRequests[0].initialFolder, home.Path().string());
+    EXPECT_EQ(rig.ui.fileRequests[1].initialFolder, home.Path().string());
+    EXPECT_EQ(rig.ui.fileRequests[2].initialFolder, files.Path().string());
 }
 
 }  // namespace

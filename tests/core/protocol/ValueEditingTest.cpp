@@ -42,37 +42,6 @@ TEST(ValueEditingTest, ManufacturingOnlyRowsLockOutsideManufacturingModeOnly) {
     EXPECT_EQ(rig.Value(2), std::string(150, '7'));
 }
 
-TEST(ValueEditingTest, GesturesPickTheEditorAndHoldTheCountdown) {
-    for (int familyCode : {family::kHarrier, family::kKestrelPlus, family::kKestrel}) {
-        FrameRig rig;
-        rig.SelectDevice(familyCode);
-        rig.FillList(20);
-        Texts running;
-        rig.ui.onDialog = [&](CDialogModel&) {
-            running.push_back(rig.ui.timers.count(timer::kEepromCountdown) ? "running" : "stopped");
-            return mb::kIdCancel;
-        };
-        rig.frame.OnListDoubleClick(18);
-        rig.frame.OnListEnterKey(18);
-        rig.frame.OnListDoubleClick(17);
-        for (int row : {-1, 20, 1000}) {
-            rig.frame.OnListDoubleClick(row);
-            rig.frame.OnListEnterKey(row);
-        }
-        const std::string first = familyCode == family::kKestrel ? "Edit Stored Value" : "Auto Nulling FPGA Registers";
-        EXPECT_EQ(rig.ui.dialogsShown, (Texts{first, "Edit Stored Value", "Edit Stored Value"}));
-        EXPECT_EQ(running, Texts(3, "stopped"));
-        EXPECT_EQ(rig.ui.timerLog, (Texts{"kill 999", "set 999 1000", "kill 999", "set 999 1000", "kill 999",
-                                          "set 999 1000"}));
-        EXPECT_EQ(rig.frame.List().RowCount(), 20);
-        // During an FPGA countdown an edit must not leave two timers ticking.
-        rig.frame.StopCountdownTimer();
-        rig.frame.StartCountdownTimer(timer::kFpgaCountdown);
-        rig.frame.OnListEnterKey(1);
-        EXPECT_EQ(rig.ui.timers.size(), 1u);
-    }
-}
-
 TEST(ValueEditingTest, AutoNullingEditorRefusesValuesBeyondSixteenBitsAndLocksOutsideManufacturing) {
     FrameRig rig;
     rig.SelectDevice(family::kHarrier);
@@ -119,17 +88,6 @@ TEST(ValueEditingTest, AutoNullingEditorRefusesValuesBeyondSixteenBitsAndLocksOu
     EXPECT_EQ(rig.Value(18), "Enabled,Enabled,65535,0");
     EXPECT_EQ(rig.frame.autoNulling.darkValue, 65535);
     EXPECT_EQ(rig.frame.autoNulling.autoNullingMode, 3);
-}
-
-TEST(ValueEditingTest, ColumnWidthsDefaultTo200AndPersist) {
-    FrameRig rig;
-    const int app = 0;
-    EXPECT_EQ(SettingsFilePath().rfind(rig.settings.Path(), 0), 0u);  // never the real home
-    EXPECT_EQ(ReadColumnWidths(rig.ui, &app).item, 200);
-    EXPECT_EQ(ReadColumnWidths(rig.ui, &app).data, 200);
-    EXPECT_TRUE(WriteColumnWidths(rig.ui, &app, {260, 415}));
-    EXPECT_EQ(ReadColumnWidths(rig.ui, &app).item, 260);
-    EXPECT_EQ(CINIFileSupport(rig.ui, nullptr, 1, &app).ReadText("Settings", "DataWidth"), "415");
 }
 
 }  // namespace

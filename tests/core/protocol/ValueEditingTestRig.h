@@ -1,7 +1,4 @@
 #pragma once
-#include <cstdlib>
-#include <filesystem>
-#include <optional>
 #include <vector>
 #include <string>
 
@@ -10,33 +7,9 @@
 #include "platform/VirtualClock.h"
 #include "support/ScriptedDriver.h"
 #include "support/ScriptedUserInterface.h"
+#include "support/TempFolder.h"
 
 namespace spindle::test {
-
-// A temporary folder (removed at the end) that an environment variable
-// points at for the folder's lifetime.
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const char* variable = nullptr) : variable_(variable ? variable : "") {
-        std::string pattern = (std::filesystem::temp_directory_path() / "spindle-edit-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) ? pattern : "/nonexistent/spindle-edit";
-        if (variable_.empty()) return;
-        if (const char* old = std::getenv(variable)) old_ = old;
-        ::setenv(variable, path_.c_str(), 1);
-    }
-    ~ScratchFolder() {
-        if (!variable_.empty() && old_) ::setenv(variable_.c_str(), old_->c_str(), 1);
-        if (!variable_.empty() && !old_) ::unsetenv(variable_.c_str());
-        std::error_code error;
-        std::filesystem::remove_all(path_, error);
-    }
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string variable_, path_;
-    std::optional<std::string> old_;
-};
 
 // A main frame on scripted ports, its settings in a temporary folder.
 struct FrameRig {
@@ -63,7 +36,6 @@ struct FrameRig {
         return values;
     }
 
-    ScratchFolder settings{"SPINDLE_CONFIG_DIR"};
     ScriptedDriver driver;
     VirtualClock clock;
     MemoryDebugTrace trace;

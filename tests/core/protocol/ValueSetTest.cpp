@@ -60,19 +60,6 @@ protected:
     }
 };
 
-TEST_F(ValueSetTest, CatalogueLabelsAndMarkers) {
-    CStoredValues values(platform);
-    const auto& labels = values.Labels();
-    ASSERT_EQ(labels.size(), 102u);
-    const CatalogueMarkers& m = values.Markers();
-    EXPECT_EQ(std::vector<int>({m.commonFirst, m.commonLast, m.extraFirst, m.extraLast, m.fpgaFirst, m.fpgaLast,
-                                m.heronFirst, m.heronLast, m.lanternFirst, m.lanternLast, m.psoc, m.reserved}),
-              std::vector<int>({0, 17, 18, 19, 20, 47, 49, 82, 83, 100, 48, 101}));
-    EXPECT_EQ(labels[81], "  Slave 7 Wavelength Calibration Third Coefficient");
-    EXPECT_EQ(labels[100], "  K2, 2nd-order Temperature Coefficient");
-    for (int i = 0; i < 102; ++i) EXPECT_EQ(labels[i].rfind(i >= 20 && i <= 47 ? " 0x" : "  ", 0), 0u) << i;
-}
-
 TEST_F(ValueSetTest, CommonAndExtraRowsShowAndWhatASaveWrites) {
     CStoredValues values(platform, 14);
     Read(values, {{1, "345.123"}, {2, "0.38"}, {7, "-2"}, {14, "5"}, {17, std::string("\x01\x02\x46\x00\x60\xEA\x55", 7)},
