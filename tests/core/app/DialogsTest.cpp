@@ -11,10 +11,8 @@
 #include "platform/ErrorReport.h"
 #include "support/ScriptedUserInterface.h"
 
-namespace spindle {
+namespace spindle::test {
 namespace {
-
-using test::ScriptedUserInterface;
 
 TEST(FeatureUnlock, EachCodeHasExactlyItsEffect) {
     struct Case {
@@ -23,13 +21,12 @@ TEST(FeatureUnlock, EachCodeHasExactlyItsEffect) {
         std::map<int, bool> bars, buttons;
     };
     const std::map<int, bool> extras{{cmd::kExtraKestrel, true}, {cmd::kPsocDiags, true}};
-    std::map<int, bool> manufacturing = extras;
-    manufacturing[cmd::kIbisExtra] = true;
+    const std::map<int, bool> allThree{{cmd::kExtraKestrel, true}, {cmd::kPsocDiags, true}, {cmd::kIbisExtra, true}};
     const std::map<int, bool> barOn{{bar::kManufacturing, true}};
     for (const Case& c : std::vector<Case>{
              {"QARVEST", FeatureFlags{1, 1, 1, 1, 1}, FeatureFlags{}, {{bar::kManufacturing, false}}, {}},
-             {"TOLMIDEXN", FeatureFlags{}, FeatureFlags{1, 0, 1, 1, 1}, barOn, manufacturing},
-             {"PIXOLANTE", FeatureFlags{0, 1, 0, 0, 0}, FeatureFlags{1, 1, 1, 1, 1}, barOn, manufacturing},
+             {"TOLMIDEXN", FeatureFlags{}, FeatureFlags{1, 0, 1, 1, 1}, barOn, allThree},
+             {"PIXOLANTE", FeatureFlags{0, 1, 0, 0, 0}, FeatureFlags{1, 1, 1, 1, 1}, barOn, allThree},
              {"BRUNDAPLOSE", FeatureFlags{}, FeatureFlags{0, 0, 1, 1, 1}, {}, extras}}) {
         SCOPED_TRACE(c.code);
         ScriptedUserInterface ui;
@@ -67,8 +64,7 @@ TEST(ErrorReport, ShowsTheModuleLineCauseAndSolution) {
         const auto& error = dynamic_cast<CErrorDlg&>(dialog);
         return shown.push_back(error.errorText + "|" + error.cause + "|" + error.solution), mb::kIdOk;
     };
-    // The module is the path's last component without its extension; a dot
-    // in a folder name or a leading dot starts none.
+    // The module: the path's last component less its extension (no folder's dot, nor a leading one).
     CheckAndReport(ui, false, "", "", "C:\\src.v2\\.profile", 130);
     CheckAndReport(ui, false, "Cannot create view class", "Reinstall the driver", "/work/src/Tool.cpp", 8);
     CheckAndReport(ui, true, "never", "shown", "Tool.cpp", 9);
@@ -88,4 +84,4 @@ TEST(AboutBox, ShowsTheBuildVersion) {
 }
 
 }  // namespace
-}  // namespace spindle
+}  // namespace spindle::test

@@ -24,13 +24,12 @@ std::string Text(const FirstRunNotice& notice) {
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Sees devices it may not open, as libusb does without the udev rules.
-class DeniedDriver final : public IEzusbDriver {
-public:
+struct DeniedDriver final : IEzusbDriver {
     DeviceHandle Open(const std::string&) override { return kInvalidHandle; }
     bool IoControl(DeviceHandle, std::uint32_t, const std::uint8_t*, std::uint32_t, std::uint8_t*, std::uint32_t,
                    std::uint32_t*) override { return false; }
     void Close(DeviceHandle) override {}
-    std::string TakeAccessProblem() override { return "1 USB device could not be opened because this user may not use it"; }
+    std::string TakeAccessProblem() override { return "1 USB device could not be opened"; }
 };
 
 struct NoticeRig {
