@@ -24,7 +24,7 @@ BUILD_TYPE=Debug run_suite build-asan -DSPINDLE_SANITIZE=ON -DSPINDLE_BUILD_BENC
 # Every test that starts a worker thread (EEPROM and FPGA jobs side by side,
 # a scan and a close beside running jobs, the bench's workers, the
 # command-line tool's jobs, the window's jobs and boxes from workers).
-TSAN_TESTS='^(ProgramJob|EepromProgramming|FpgaJob|VirtualClock|PacedJobs|SimBenchFileTest\.(BenchesSharingAFile|SavesAreAtomic)|SpindleCliTest\.Program(Writes|Names)|MainWindowTest)'
+TSAN_TESTS='^(ProgramJob|EepromProgramming|FpgaJob|VirtualClock|PacedJobs|SimBenchFileTest\.BenchesSharingAFile|SpindleCliTest\.Program(Writes|Names)|MainWindowTest)'
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSPINDLE_UNITY_BUILD=ON -DSPINDLE_TSAN=ON -DSPINDLE_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j "$JOBS" --target test_app test_programming test_platform test_sim test_cli spindle-cli test_gui
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan-suppressions.txt" \
