@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/BoundedFile.h"
 #include "platform/DebugTrace.h"
 #include "platform/RealClock.h"
 #include "platform/UserInterface.h"
 #include "programming/FpgaProgramming.h"
+#include "programming/XsvfFile.h"
 #include "sim/SimBench.h"
 
 namespace {
@@ -104,7 +106,9 @@ int main() {
     const auto caughtUp = Steady::now();
     driver.inside = {};
     driver.writes = 0;
-    const XsvfStream stream = PlayXsvf(platform, 6, "", design, entry);
+    std::string xsvf;
+    ReadFileBounded(design, kMaxXsvfFileBytes, xsvf);
+    const XsvfStream stream = PlayXsvf(platform, 6, design, xsvf, entry);
     const auto end = Steady::now();
     if (clock.waits.size() != 2) {
         std::printf("expected the 5 s and 10 s waits, saw %zu long waits\n", clock.waits.size());

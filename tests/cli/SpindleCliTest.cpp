@@ -3,6 +3,7 @@
 // core's rules are tested in the core's suites.
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,8 +13,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "app/MainFrame.h"
+#include "platform/DebugTrace.h"
+#include "platform/VirtualClock.h"
 #include "sim/SimBench.h"
 #include "support/CliRun.h"
+#include "support/ScriptedUserInterface.h"
 
 namespace {
 
@@ -286,6 +291,16 @@ TEST_F(SpindleCliTest, ProgramWritesEveryDeviceAtOnceAndNamesTheOneThatFailed) {
                                   "from the device 4 before continuing.\n"),
               std::string::npos)
         << programmed.err;
+    // Off a terminal every device's progress is reported to the end of each
+    // phase, however quickly its job passes it.
+    for (const char* device : {"[3] ", "[4] ", "[6] "}) {
+        for (const char* phase : {"writing 16384/16384 bytes (100%)", "verifying 16384/16384 bytes (100%)"}) {
+            std::istringstream lines(programmed.err);
+            bool seen = false;
+            for (std::string line; std::getline(lines, line);) seen = seen || (line.starts_with(device) && line.ends_with(phase));
+            EXPECT_TRUE(seen) << device << phase << "\n" << programmed.err;
+        }
+    }
     ASSERT_EQ(RunOnBench({"eeprom-dump", "6", "dump.iic"}).status, 0);
     EXPECT_EQ(ReadFile(Path("dump.iic")), image);
 
@@ -305,6 +320,63 @@ TEST_F(SpindleCliTest, ProgramWritesEveryDeviceAtOnceAndNamesTheOneThatFailed) {
     EXPECT_EQ(records.back()["serialAfter"], "OSP00999");
     EXPECT_EQ(Json::parse(Run({"--json", "history", "--failed"}).out)["records"].size(), 1u);
     EXPECT_EQ(Run({"history", "--since", "yesterday"}).status, 2);
+}
+
+// Every box the window shows at a job's end, the messages the job met
+// (folded, with their counts) and its completion box, reaches standard error
+// with the same text.
+TEST_F(SpindleCliTest, EveryBoxTheWindowShowsForAJobReachesStandardError) {
+    WriteFile(Path("image.iic"), TestImage(0xC2));
+    WriteFile(Path("bad-player.hex"), ":0400000001020304F2\nnot a record\n:0400100001020304E2\n:00000001FF\n");
+    const std::string design = std::string(SPINDLE_SOURCE_DIR) + "/examples/demo-design.xsvf";
+    struct Case {
+        std::uint32_t device;
+        std::uint32_t family;
+        const char* failing;  // the bench's failRequests, if any
+        const char* player;   // FPGA jobs: the player file, if not ours
+        const char* box;      // one of the boxes the case is about
+    };
+    const std::vector<Case> cases = {
+        {6, spindle::family::kFalcon, nullptr, nullptr, "EEPROM Programming Complete."},
+        {4, spindle::family::kKestrelPlus, "vendor", nullptr, "Error in Vendor request. (met 5 times)"},
+        {6, spindle::family::kFalcon, "bulkin", "", "BULK_IN failed. (met 136 times)"},
+        {6, spindle::family::kFalcon, nullptr, "bad-player.hex", "Unable to open RaptorFPGA File"},
+    };
+    for (const Case& c : cases) {
+        WriteFile(Bench(), spindle::sim::DemoBenchText());
+        if (c.failing != nullptr) EditDevice(static_cast<int>(c.device), [&](Json& d) { d["faults"] = {{"failRequests", {c.failing}}}; });
+        fs::copy_file(Bench(), Path("window.json"), fs::copy_options::overwrite_existing);
+        const std::string player = c.player == nullptr || *c.player == '\0' ? "" : Path(c.player).string();
+        std::vector<std::string> boxes;
+        {
+            auto bench = spindle::sim::LoadBench(Path("window.json").string());
+            spindle::VirtualClock clock;
+            spindle::MemoryDebugTrace trace;
+            spindle::test::ScriptedUserInterface ui;
+            bench->SetClock(&clock);  // as the tool runs it: the chips keep the clock's time
+            spindle::Platform platform{*bench, clock, trace, ui};
+            spindle::CMainFrame frame(platform);
+            frame.OnCreate();
+            const spindle::DeviceRecord record{c.device, c.family, ""};
+            spindle::FpgaJobOptions fpga;
+            fpga.playerPath = player;
+            ASSERT_TRUE((c.player != nullptr ? frame.StartFpgaJob(record, design, fpga)
+                                             : frame.StartEepromJob(record, Path("image.iic").string()))
+                            .Ok());
+            frame.WaitForJobs();
+            for (const auto& job : frame.CollectFinishedJobs()) {
+                for (const auto& box : job.boxes) boxes.push_back(spindle::ShownText(box));
+            }
+        }
+        EXPECT_TRUE(std::any_of(boxes.begin(), boxes.end(), [&](const std::string& b) { return b.starts_with(c.box); }))
+            << c.box;
+        std::vector<std::string> args = {"--yes", c.player != nullptr ? "program-fpga" : "program"};
+        if (!player.empty()) args.insert(args.end(), {"--player", player});
+        args.insert(args.end(), {std::to_string(c.device), c.player != nullptr ? design : "image.iic"});
+        const RunResult run = RunOnBench(args);
+        EXPECT_EQ(run.status, c.failing == nullptr && c.player == nullptr ? 0 : 1) << c.box;
+        for (const std::string& box : boxes) EXPECT_NE(run.err.find(box), std::string::npos) << box << "\n" << run.err;
+    }
 }
 
 TEST_F(SpindleCliTest, ASignalStopsEveryJobAfterItsRequestAndSaysWhatWasDone) {
