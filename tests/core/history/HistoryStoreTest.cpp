@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -28,20 +29,76 @@ std::string Write(const std::string& path, const std::string& bytes) {
     return path;
 }
 
-struct HistoryStoreTest : ::testing::Test {
-    std::unique_ptr<CHistoryStore> Open(const std::string& name = "history.db") {
-        std::string problem;
-        auto store = CHistoryStore::Open(folder.File(name), {}, problem);
-        EXPECT_TRUE(store) << problem;
-        return store;
-    }
+struct HistoryTest : ::testing::Test {
     test::TempFolder folder;
     std::string problem;
     VirtualClock clock;
     CHistoryRecorder recorder{clock};
 };
 
-TEST_F(HistoryStoreTest, RecordsReadBackAndFilter) {
+// The same store on both engines: an SQLite file in the test's folder, or a
+// schema of its own on the PostgreSQL server SPINDLE_TEST_POSTGRES names
+// (ctest starts one; without it the PostgreSQL cases skip, or fail when
+// SPINDLE_TEST_REQUIRE_POSTGRES is set).
+struct HistoryStoreTest : HistoryTest, ::testing::WithParamInterface<std::string> {
+    void SetUp() override {
+        if (!Postgres()) return;
+        const char* url = std::getenv("SPINDLE_TEST_POSTGRES");
+        SqlError error;
+        if (url != nullptr && *url != '\0') {
+            server = url;
+            admin = OpenPostgres(server, std::chrono::milliseconds(5000), error);
+        } else {
+            error.text = "SPINDLE_TEST_POSTGRES names no server";
+        }
+        if (admin) return;
+        const std::string why = "no PostgreSQL server to test on (" + error.text +
+                                "; see the PostgresServer-start test's output)";
+        if (std::getenv("SPINDLE_TEST_REQUIRE_POSTGRES") != nullptr) FAIL() << why;
+        GTEST_SKIP() << why;
+    }
+    void TearDown() override {
+        SqlError error;
+        for (const auto& [name, schema] : schemas) admin->Run("DROP SCHEMA " + schema + " CASCADE", {}, error);
+    }
+    bool Postgres() const { return GetParam() == "postgresql"; }
+    // The store called `name` in this test, made empty the first time.
+    std::string Location(const std::string& name = "history") {
+        if (!Postgres()) return folder.File(name + ".db");
+        auto [it, added] = schemas.try_emplace(name, "spindle_" + std::to_string(getpid()) + "_" +
+                                                         std::to_string(schemas.size()));
+        SqlError error;
+        if (added) {
+            EXPECT_TRUE(admin->Run("DROP SCHEMA IF EXISTS " + it->second + " CASCADE", {}, error) &&
+                        admin->Run("CREATE SCHEMA " + it->second, {}, error))
+                << error.text;
+        }
+        return server + (server.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + it->second;
+    }
+    std::unique_ptr<CHistoryStore> Open(const std::string& name = "history") {
+        std::string why;
+        auto store = CHistoryStore::Open(Location(name), {}, why);
+        EXPECT_TRUE(store) << why;
+        return store;
+    }
+    std::string server;
+    std::unique_ptr<ISqlConnection> admin;
+    std::map<std::string, std::string> schemas;
+};
+
+INSTANTIATE_TEST_SUITE_P(Engines, HistoryStoreTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& info) { return info.param; });
+
+// What only a file can be: damaged, read-only, in a folder that cannot be.
+struct HistoryStoreFileTest : HistoryTest {
+    std::unique_ptr<CHistoryStore> Open(const std::string& name) {
+        auto store = CHistoryStore::Open(folder.File(name), {}, problem);
+        EXPECT_TRUE(store) << problem;
+        return store;
+    }
+};
+
+TEST_P(HistoryStoreTest, RecordsReadBackAndFilter) {
     const std::string image = Write(folder.File("fw.iic"), "abc");
     auto store = Open();
     const auto worked = store->Begin(JobStart("OSP1", image), Stamp("2026-11-30T10:00:00.000Z"), problem);
@@ -82,11 +139,11 @@ TEST_F(HistoryStoreTest, RecordsReadBackAndFilter) {
     EXPECT_NE(csv.find(",failed,write the image; read the image back,"), std::string::npos) << csv;
 }
 
-TEST_F(HistoryStoreTest, TwoWritersAtOnceLoseNothing) {
+TEST_P(HistoryStoreTest, TwoWritersAtOnceLoseNothing) {
     Open();  // the schema, once
-    auto writer = [this] {
+    auto writer = [this, location = Location()] {
         std::string why;
-        auto store = CHistoryStore::Open(folder.File("history.db"), {}, why);
+        auto store = CHistoryStore::Open(location, {}, why);
         for (int i = 0; store && i < 40; ++i) {
             const auto id = store->Begin(JobStart("W"), Stamp("2026-12-01T00:00:00.000Z"), why);
             if (id) store->Complete(*id, {}, "2026-12-01T00:00:01.000Z", 1, why);
@@ -98,13 +155,16 @@ TEST_F(HistoryStoreTest, TwoWritersAtOnceLoseNothing) {
     EXPECT_EQ(Open()->Query({.serial = "W"}, problem)->size(), 80u) << problem;
 }
 
-TEST_F(HistoryStoreTest, MigratesFromTheFirstSchema) {
-    const std::string path = folder.File("old.db");
+TEST_P(HistoryStoreTest, MigratesFromTheFirstSchema) {
     {
         SqlError error;
-        auto db = OpenSqlite(path, std::chrono::milliseconds(100), error);
+        auto db = Postgres() ? OpenPostgres(Location("old"), std::chrono::milliseconds(100), error)
+                             : OpenSqlite(Location("old"), std::chrono::milliseconds(100), error);
         ASSERT_TRUE(db) << error.text;
-        for (const SchemaStep& step : HistorySchemaSteps()[0]) ASSERT_TRUE(db->Run(step.sqlite, {}, error)) << error.text;
+        for (const SchemaStep& step : HistorySchemaSteps()[0]) {
+            const char* sql = Postgres() && step.postgresql != nullptr ? step.postgresql : step.sqlite;
+            ASSERT_TRUE(db->Run(sql, {}, error)) << error.text;
+        }
         for (const char* sql : {"CREATE TABLE history_schema (version INTEGER NOT NULL)",
                                 "INSERT INTO history_schema VALUES (1)",
                                 "INSERT INTO history_jobs (kind, command, started_at, station, operator, backend, "
@@ -113,7 +173,7 @@ TEST_F(HistoryStoreTest, MigratesFromTheFirstSchema) {
             ASSERT_TRUE(db->Run(sql, {}, error)) << error.text;
         }
     }
-    auto store = Open("old.db");
+    auto store = Open("old");
     const auto id = store->Begin(JobStart("NEW1"), Stamp("2026-12-01T00:00:00.000Z"), problem);
     HistoryEnd end;
     end.slots.push_back({false, 5, std::nullopt, {1}, true});
@@ -124,7 +184,21 @@ TEST_F(HistoryStoreTest, MigratesFromTheFirstSchema) {
     EXPECT_EQ((*records)[1].slots.size(), 1u);
 }
 
-TEST_F(HistoryStoreTest, ProblemsNameThePlaceAndTheFix) {
+TEST_P(HistoryStoreTest, ALockHeldTooLongIsNamed) {
+    // Another process holds the write lock for longer than the store waits.
+    auto holder = Open("locked");
+    SqlError error;
+    ASSERT_TRUE(holder->Connection().Run(holder->Connection().BeginWrite(), {}, error) &&
+                (!Postgres() || holder->Connection().Run("LOCK TABLE history_jobs IN EXCLUSIVE MODE", {}, error)))
+        << error.text;
+    auto waiter = CHistoryStore::Open(Location("locked"), {std::chrono::milliseconds(20)}, problem);
+    if (waiter) {
+        EXPECT_FALSE(waiter->Begin(JobStart("X"), Stamp("t"), problem));
+    }
+    EXPECT_NE(problem.find("locked by another process"), std::string::npos) << problem;
+}
+
+TEST_F(HistoryStoreFileTest, ProblemsNameThePlaceAndTheFix) {
     const std::string corrupt = Write(folder.File("corrupt.db"), std::string(4096, 'x'));
     EXPECT_FALSE(CHistoryStore::Open(corrupt, {}, problem));
     EXPECT_NE(problem.find(corrupt + " is damaged"), std::string::npos) << problem;
@@ -132,16 +206,10 @@ TEST_F(HistoryStoreTest, ProblemsNameThePlaceAndTheFix) {
     const std::string blocker = Write(folder.File("plain-file"), "x");
     EXPECT_FALSE(CHistoryStore::Open(blocker + "/history.db", {}, problem));
     EXPECT_NE(problem.find("cannot be opened"), std::string::npos) << problem;
-
-    // Another process holds the write lock for longer than the store waits.
-    auto holder = Open("locked.db");
-    SqlError error;
-    ASSERT_TRUE(holder->Connection().Run("BEGIN IMMEDIATE", {}, error));
-    auto waiter = CHistoryStore::Open(folder.File("locked.db"), {std::chrono::milliseconds(20)}, problem);
-    if (waiter) {
-        EXPECT_FALSE(waiter->Begin(JobStart("X"), Stamp("t"), problem));
-    }
-    EXPECT_NE(problem.find("locked by another process"), std::string::npos) << problem;
+    // A server that is not there: named without its password.
+    EXPECT_FALSE(CHistoryStore::Open("postgresql://line:secret@/spindle?host=" + folder.File("none"), {}, problem));
+    EXPECT_NE(problem.find("on the server postgresql://line:***@/spindle"), std::string::npos) << problem;
+    EXPECT_EQ(problem.find("secret"), std::string::npos) << problem;
 
     if (geteuid() != 0) {  // root writes a read-only file all the same
         Open("ro.db");
@@ -151,7 +219,7 @@ TEST_F(HistoryStoreTest, ProblemsNameThePlaceAndTheFix) {
     }
 }
 
-TEST_F(HistoryStoreTest, TheRecorderReportsABrokenStoreOnceAndKeepsOut) {
+TEST_F(HistoryStoreFileTest, TheRecorderReportsABrokenStoreOnceAndKeepsOut) {
     recorder.SetLocation(Write(folder.File("corrupt.db"), std::string(4096, 'x')));
     EXPECT_EQ(recorder.Start(JobStart("A")), 0);
     const auto reported = recorder.TakeProblem();
@@ -161,8 +229,8 @@ TEST_F(HistoryStoreTest, TheRecorderReportsABrokenStoreOnceAndKeepsOut) {
     EXPECT_FALSE(recorder.TakeProblem());
 }
 
-TEST_F(HistoryStoreTest, TheRecordersValueWritesKeepEachSlotBeforeAndAfter) {
-    recorder.SetLocation(folder.File("h.db"));
+TEST_P(HistoryStoreTest, TheRecordersValueWritesKeepEachSlotBeforeAndAfter) {
+    recorder.SetLocation(Location());
     const std::uint8_t oldSerial[15] = {'O', 'L', 'D'}, newSerial[15] = {'N', 'E', 'W'}, other[15] = {'7'};
     RawSlots asRead;
     asRead[3] = RawSlot{'3'};
