@@ -174,18 +174,25 @@ TEST_F(SpindleCliTest, AnOlderBackupRestoresRowsThroughTheEditorsAndTheirLock) {
     ASSERT_EQ(RunOnBench({"export", "13", "merlin.json"}).status, 0);
     Json backup = Json::parse(ReadFile(Path("merlin.json")));
     ASSERT_EQ(backup["rows"][7]["label"], "  Reserved");
+    // Slot 13 is reserved but shown by no row: a restore of it is locked all the same.
+    Json hidden = backup;
+    hidden["slots"]["13"] = "322E303030303030652B3030000000";
+    WriteFile(Path("hidden.json"), hidden.dump());
     backup.erase("slots");
     backup["rows"][1]["value"] = "MER12345";
     backup["rows"][7]["value"] = "1.2500000e+00";
     WriteFile(Path("merlin.json"), backup.dump(2));
     const Json before = Json::parse(RunOnBench({"--json", "get", "13"}).out)["rows"];
     const std::string bench = ReadFile(Bench());
-    const RunResult locked = RunOnBench({"--yes", "import", "13", "merlin.json"});
-    EXPECT_EQ(locked.status, 1);
-    EXPECT_NE(locked.err.find(kLockedNote), std::string::npos) << locked.err;
+    for (const char* file : {"merlin.json", "hidden.json"}) {
+        const RunResult locked = RunOnBench({"--yes", "import", "13", file});
+        EXPECT_EQ(locked.status, 1) << file;
+        EXPECT_NE(locked.err.find(kLockedNote), std::string::npos) << locked.err;
+    }
     EXPECT_EQ(ReadFile(Bench()), bench);
 
     ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
+    ASSERT_EQ(RunOnBench({"--yes", "import", "13", "hidden.json"}).status, 0);
     ASSERT_EQ(RunOnBench({"--yes", "import", "13", "merlin.json"}).status, 0);
     Json expected = before;
     expected[1]["value"] = "MER12345";
