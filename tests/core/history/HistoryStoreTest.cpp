@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
 
+#include "history/HistoryBrowser.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "history/HistoryText.h"
@@ -21,6 +23,8 @@ HistoryStart JobStart(const std::string& serial, const std::string& image = {}) 
     return {.command = "Program", .backend = "bench", .deviceIndex = 3, .family = 4, .serial = serial, .chip = "ezusb",
             .imagePath = image};
 }
+
+constexpr const char* kAbcSha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
 HistoryStamp Stamp(const std::string& at) { return {at, "station-1", "operator", 0}; }
 
@@ -120,7 +124,7 @@ TEST_P(HistoryStoreTest, RecordsReadBackAndFilter) {
     const HistoryRecord& first = (*all)[0];
     EXPECT_EQ(first.imageName, "fw.iic");
     EXPECT_EQ(first.imageSize, 3);
-    EXPECT_EQ(first.imageSha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(first.imageSha256, kAbcSha256);
     EXPECT_TRUE(first.verified);
     EXPECT_EQ(first.durationMs, 1000);
     ASSERT_EQ(first.slots.size(), 2u);
@@ -255,6 +259,44 @@ TEST_P(HistoryStoreTest, TheRecordersValueWritesKeepEachSlotBeforeAndAfter) {
     EXPECT_EQ(r.durationMs, 200);
     ASSERT_EQ(r.slots.size(), 2u);
     EXPECT_EQ(SlotChangeText(r.slots[1]).substr(0, 10), "info 3: 33");
+}
+
+// The operator's filters as typed, the table's rows and the CSV export.
+TEST_F(HistoryStoreFileTest, TheBrowserFiltersAsTypedAndExportsWhatItShows) {
+    const std::string image = Write(folder.File("fw.iic"), "abc");
+    EXPECT_EQ(HistoryFilterFor({.image = image}, problem)->imageSha256, std::string(kAbcSha256));
+    EXPECT_EQ(HistoryFilterFor({.image = "BA7816BF"}, problem)->imageSha256, "BA7816BF");
+    EXPECT_EQ(HistoryFilterFor({.image = "/elsewhere/fw2.iic"}, problem)->imageName, "fw2.iic");
+    EXPECT_EQ(HistoryFilterFor({.since = "2026-12-01 08:00Z"}, problem)->since, "2026-12-01T08:00");
+    EXPECT_FALSE(HistoryFilterFor({.since = "yesterday"}, problem));
+    EXPECT_NE(problem.find("\"yesterday\" is no UTC date"), std::string::npos) << problem;
+
+    recorder.SetLocation(folder.File("h.db"));
+    const std::int64_t programmed = recorder.Start(JobStart("OSP1", image));
+    recorder.Complete(programmed, {.result = HistoryResult::Worked, .serialAfter = "OSP9", .verified = true});
+    recorder.Complete(recorder.Start(JobStart("OSP2")), {.problems = {"write the image", "read it back"}});
+    recorder.Start(JobStart("OSP3"));
+    CHistoryBrowser browser(recorder);
+    ASSERT_TRUE(browser.Show(*HistoryFilterFor({.result = HistoryResult::Failed}, problem), problem)) << problem;
+    ASSERT_EQ(browser.Records().size(), 1u);
+    auto cell = [&](std::size_t row, const std::string& column) {
+        const auto& columns = CHistoryBrowser::Columns();
+        return browser.Cell(row, std::find(columns.begin(), columns.end(), column) - columns.begin());
+    };
+    EXPECT_EQ(cell(0, "Serial"), "OSP2");
+    EXPECT_EQ(cell(0, "Problems"), "write the image; read it back");
+    ASSERT_TRUE(browser.Show(*HistoryFilterFor({.failedOnly = true}, problem), problem));
+    EXPECT_EQ(browser.Records().size(), 2u);
+    ASSERT_TRUE(browser.Show({}, problem));
+    ASSERT_EQ(browser.Row(0).size(), CHistoryBrowser::Columns().size());
+    EXPECT_EQ(cell(0, "Serial"), "OSP1->OSP9");
+    EXPECT_EQ(cell(0, "Image"), "fw.iic " + std::string(kAbcSha256).substr(0, 12));
+    EXPECT_EQ(cell(0, "Result"), "worked, verified");
+
+    ASSERT_TRUE(browser.ExportCsv(folder.File("out.csv"), problem)) << problem;
+    EXPECT_EQ(test::ReadWholeFile(folder.File("out.csv")), HistoryCsv(browser.Records()));
+    EXPECT_FALSE(browser.ExportCsv(folder.File("no/such/folder/out.csv"), problem));
+    EXPECT_NE(problem.find("no/such/folder/out.csv"), std::string::npos) << problem;
 }
 
 }  // namespace
