@@ -49,7 +49,7 @@ double ProgramSeconds(int devices, const std::string& image, bool& ok) {
     }
     frame.WaitForJobs();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    for (const FinishedJob& job : frame.CollectFinishedJobs()) ok = ok && job.result.ok;
+    for (const FinishedJob& job : frame.CollectFinishedJobs()) ok = ok && job.result.Ok();
     return seconds;
 }
 
