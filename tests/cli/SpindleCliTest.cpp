@@ -2,6 +2,7 @@
 // core (selectors, output, refusals, exit statuses, backups, signals); the
 // core's rules are tested in the core's suites.
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -243,6 +244,30 @@ TEST_F(SpindleCliTest, ResetCoefsAndLinearityImportSave) {
     EXPECT_EQ(Value("6", "Nonlinearity Correction 0th-order Coefficient"), "9.0000000e-01");
     ASSERT_EQ(RunOnBench({"reset-coefs", "3"}).status, 0);
     EXPECT_EQ(Value("3", "Wavelength Calibration Intercept"), "0.0000000e+00");
+}
+
+TEST_F(SpindleCliTest, EveryFileReaderRefusesAPipeAtOnceAndSaysWhy) {
+    ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
+    // A pipe no one writes to: a reader that opened it would wait for ever.
+    ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+    fs::create_symlink("pipe", Path("pipe.hex"));
+    fs::create_symlink("pipe", Path("pipe.bix"));
+    const std::string design = SPINDLE_SOURCE_DIR "/examples/demo-design.xsvf";
+    const std::vector<std::vector<std::string>> readers = {
+        {"--yes", "import", "3", "pipe"},          {"linearity", "6", "pipe"},
+        {"download", "15", "pipe.hex"},            {"download", "15", "pipe.bix"},
+        {"--yes", "program", "3", "pipe"},         {"program-fpga", "6", "pipe"},
+        {"program-fpga", "--player", "pipe.hex", "6", design},
+        {"--yes", "zephyr-import", "0/lantern", "pipe"}, {"kestrel-extra", "0", "--load-cal", "pipe"},
+    };
+    for (const std::vector<std::string>& reader : readers) {
+        std::vector<std::string> args = {"--bench", Bench().string()};
+        args.insert(args.end(), reader.begin(), reader.end());
+        const RunResult refused = spindle::test::RunCli(kCli, dir_, args, 60);
+        EXPECT_EQ(refused.status, 1) << reader[1] << ": " << refused.err;
+        EXPECT_NE(refused.err.find("a pipe or a device, not a regular file"), std::string::npos)
+            << reader[1] << ": " << refused.err;
+    }
 }
 
 TEST_F(SpindleCliTest, FailuresOfTheDeviceOrTheBenchFileAreFailures) {

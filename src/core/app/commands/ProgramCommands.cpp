@@ -2,13 +2,12 @@
 // and the countdown that shows them.
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <system_error>
 
 #include "app/MainFrame.h"
 #include "device/EzusbDevice.h"
 #include "device/Families.h"
 #include "device/ScopedDevice.h"
+#include "platform/BoundedFile.h"
 #include "platform/Clock.h"
 #include "platform/DebugTrace.h"
 #include "platform/Format.h"
@@ -42,19 +41,14 @@ std::string CompletionText(std::uint32_t index, JobKind kind, const JobResult& r
     return text + "\n" + ReconnectText(index);
 }
 
-// The first byte of the file and its length; false when it cannot be opened.
-bool PeekImage(const std::string& path, std::uint32_t& length, std::uint8_t& firstByte) {
-    // Only a regular file is opened: a pipe without a writer would block.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error) || error) return false;
-    const auto size = std::filesystem::file_size(path, error);
-    if (error) return false;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    length = size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
-    char first = 0;
-    firstByte = file.get(first) ? static_cast<std::uint8_t>(first) : 0;
-    return true;
+// The first byte of the file and its length; why not when it cannot be read.
+BoundedRead PeekImage(const std::string& path, std::uint32_t& length, std::uint8_t& firstByte) {
+    const CRegularFile file(path);
+    if (file.State() != BoundedRead::Ok) return file.State();
+    length = file.Size() > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(file.Size());
+    const int first = std::fgetc(file.Stream());
+    firstByte = first == EOF ? 0 : static_cast<std::uint8_t>(first);
+    return BoundedRead::Ok;
 }
 
 // Byte 15 of the device descriptor; 1 when the device cannot be opened.
@@ -131,9 +125,9 @@ Outcome CMainFrame::CheckEepromImage(const DeviceRecord& record, const std::stri
     IUserInterface& ui = platform_.ui;
     const std::uint32_t index = record.index;
     std::uint8_t firstByte = 0;
-    if (!PeekImage(imagePath, length, firstByte)) {
-        outcome.Show({StrPrintf("The EEPROM image %s cannot be read.", imagePath.c_str()), kAppTitle,
-                      mb::kOk | mb::kIconError});
+    if (const BoundedRead read = PeekImage(imagePath, length, firstByte); read != BoundedRead::Ok) {
+        outcome.Show({StrPrintf("The EEPROM image %s cannot be used: %s.", imagePath.c_str(), BoundedReadProblem(read)),
+                      kAppTitle, mb::kOk | mb::kIconError});
         outcome.Fail("read the EEPROM image");
         ShowPendingMessages(ui, outcome);
         return outcome;
