@@ -1,5 +1,4 @@
-// File, History: the frame's production record in a table, filtered and
-// exported through the operator's file choice.
+// File, History: the production record in a table, filtered and exported.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -15,49 +14,41 @@
 namespace spindle::gui {
 namespace {
 
-class HistoryDialogTest : public DemoWindowTest {
-protected:
-    HistoryDialogTest() : DemoWindowTest(true) {}
-};
+using HistoryDialogTest = DemoWindowTest;
+
+template <typename T = QPushButton>
+T* Child(QWidget* dialog, const char* name) { return dialog->findChild<T*>(QString::fromLatin1(name)); }
 
 TEST_F(HistoryDialogTest, TheMenuOpensTheRecordFilteredAndExported) {
+    StartWindow();
     CHistoryRecorder& history = window_->Frame().history;
-    history.Complete(history.Start({.command = "Program", .serial = "KES10234"}), {.result = HistoryResult::Worked});
-    history.Complete(history.Start({.command = "Program", .serial = "OSP05521"}), {.problems = {"write the image"}});
+    history.Complete(history.Start({.serial = "KES10234"}), {.result = HistoryResult::Worked});
+    history.Complete(history.Start({.serial = "OSP05521"}), {.problems = {"write the image"}});
     const test::TempFolder folder;
-    const std::string exported = folder.File("failed.csv");
     window_->Ui().fileHook = [&](FileChoice& choice) {
-        EXPECT_FALSE(choice.forOpening);
-        choice.chosenPath = exported;
-        return true;
+        choice.chosenPath = folder.File("failed.csv");
+        return !choice.forOpening;
     };
-
-    bool seen = false;
+    CHistoryDialog* dialog = nullptr;
     QTimer::singleShot(0, [&] {
-        auto* dialog = qobject_cast<CHistoryDialog*>(QApplication::activeModalWidget());
+        dialog = qobject_cast<CHistoryDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
-        seen = true;
-        auto* table = dialog->findChild<QTableView*>(QStringLiteral("historyTable"));
-        EXPECT_EQ(table->model()->rowCount(), 2);
-        dialog->findChild<QComboBox*>(QStringLiteral("historyResult"))->setCurrentText(QStringLiteral("Failed"));
-        dialog->findChild<QPushButton*>(QStringLiteral("historyShow"))->click();
-        EXPECT_EQ(table->model()->rowCount(), 1);
-        EXPECT_TRUE(dialog->findChild<QLabel*>(QStringLiteral("historyStatus"))->text().startsWith(QStringLiteral("1 ")));
-        const auto& columns = CHistoryBrowser::Columns();
-        const int serial = static_cast<int>(std::find(columns.begin(), columns.end(), "Serial") - columns.begin());
-        EXPECT_EQ(table->model()->index(0, serial).data().toString(), QStringLiteral("OSP05521"));
-        dialog->findChild<QPushButton*>(QStringLiteral("historyExport"))->click();
-        EXPECT_EQ(test::ReadWholeFile(exported), dialog->Browser().Csv());
-        EXPECT_NE(dialog->Browser().Csv().find("OSP05521"), std::string::npos);
+        const QAbstractItemModel& table = *Child<QTableView>(dialog, "historyTable")->model();
+        EXPECT_EQ(table.rowCount(), 2);
+        Child<QComboBox>(dialog, "historyResult")->setCurrentText(QStringLiteral("Failed"));
+        Child(dialog, "historyShow")->click();
+        EXPECT_EQ(table.rowCount(), 1);
+        EXPECT_EQ(table.index(0, 5).data().toString(), QStringLiteral("OSP05521"));  // the Serial column
+        Child(dialog, "historyExport")->click();
+        EXPECT_EQ(test::ReadWholeFile(folder.File("failed.csv")), dialog->Browser().Csv());
         // A date it cannot read empties the table and says why.
-        dialog->findChild<QLineEdit*>(QStringLiteral("historySince"))->setText(QStringLiteral("last week"));
-        dialog->findChild<QPushButton*>(QStringLiteral("historyShow"))->click();
-        EXPECT_EQ(table->model()->rowCount(), 0);
-        EXPECT_TRUE(dialog->findChild<QLabel*>(QStringLiteral("historyStatus"))->text().contains(QStringLiteral("last week")));
+        Child<QLineEdit>(dialog, "historySince")->setText(QStringLiteral("last week"));
+        Child(dialog, "historyShow")->click();
+        EXPECT_TRUE(table.rowCount() == 0 && Child<QLabel>(dialog, "historyStatus")->text().contains("last week"));
         dialog->reject();
     });
     window_->findChild<QAction*>(QStringLiteral("menuHistory"))->trigger();
-    EXPECT_TRUE(seen);
+    EXPECT_NE(dialog, nullptr);
 }
 
 }  // namespace

@@ -4,9 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
-#include <fstream>
+#include <set>
 #include <thread>
 
 #include "history/HistoryBrowser.h"
@@ -28,10 +27,7 @@ constexpr const char* kAbcSha256 = "ba7816bf8f01cfea414140de5dae2223b00361a39617
 
 HistoryStamp Stamp(const std::string& at) { return {at, "station-1", "operator", 0}; }
 
-std::string Write(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
+std::string Write(const std::string& path, const std::string& bytes) { return test::WriteWholeFile(path, bytes), path; }
 
 struct HistoryTest : ::testing::Test {
     test::TempFolder folder;
@@ -48,36 +44,25 @@ struct HistoryStoreTest : HistoryTest, ::testing::WithParamInterface<std::string
     void SetUp() override {
         if (!Postgres()) return;
         const char* url = std::getenv("SPINDLE_TEST_POSTGRES");
-        SqlError error;
-        if (url != nullptr && *url != '\0') {
-            server = url;
-            admin = OpenPostgres(server, std::chrono::milliseconds(5000), error);
-        } else {
-            error.text = "SPINDLE_TEST_POSTGRES names no server";
-        }
+        server = url != nullptr ? url : "";
+        SqlError error{SqlFailure::CannotOpen, "SPINDLE_TEST_POSTGRES names no server"};
+        if (!server.empty()) admin = OpenPostgres(server, std::chrono::seconds(5), error);
         if (admin) return;
-        const std::string why = "no PostgreSQL server to test on (" + error.text +
-                                "; see the PostgresServer-start test's output)";
-        if (std::getenv("SPINDLE_TEST_REQUIRE_POSTGRES") != nullptr) FAIL() << why;
-        GTEST_SKIP() << why;
-    }
-    void TearDown() override {
-        SqlError error;
-        for (const auto& [name, schema] : schemas) admin->Run("DROP SCHEMA " + schema + " CASCADE", {}, error);
+        if (std::getenv("SPINDLE_TEST_REQUIRE_POSTGRES") != nullptr) FAIL() << "no PostgreSQL server: " << error.text;
+        GTEST_SKIP() << "no PostgreSQL server to test on: " << error.text;
     }
     bool Postgres() const { return GetParam() == "postgresql"; }
     // The store called `name` in this test, made empty the first time.
     std::string Location(const std::string& name = "history") {
         if (!Postgres()) return folder.File(name + ".db");
-        auto [it, added] = schemas.try_emplace(name, "spindle_" + std::to_string(getpid()) + "_" +
-                                                         std::to_string(schemas.size()));
+        const std::string schema = "spindle_" + std::to_string(getpid()) + "_" + name;
         SqlError error;
-        if (added) {
-            EXPECT_TRUE(admin->Run("DROP SCHEMA IF EXISTS " + it->second + " CASCADE", {}, error) &&
-                        admin->Run("CREATE SCHEMA " + it->second, {}, error))
+        if (schemas.insert(schema).second) {
+            EXPECT_TRUE(admin->Run("DROP SCHEMA IF EXISTS " + schema + " CASCADE", {}, error) &&
+                        admin->Run("CREATE SCHEMA " + schema, {}, error))
                 << error.text;
         }
-        return server + (server.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + it->second;
+        return server + (server.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + schema;
     }
     std::unique_ptr<CHistoryStore> Open(const std::string& name = "history") {
         std::string why;
@@ -87,20 +72,14 @@ struct HistoryStoreTest : HistoryTest, ::testing::WithParamInterface<std::string
     }
     std::string server;
     std::unique_ptr<ISqlConnection> admin;
-    std::map<std::string, std::string> schemas;
+    std::set<std::string> schemas;
 };
 
 INSTANTIATE_TEST_SUITE_P(Engines, HistoryStoreTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
 
 // What only a file can be: damaged, read-only, in a folder that cannot be.
-struct HistoryStoreFileTest : HistoryTest {
-    std::unique_ptr<CHistoryStore> Open(const std::string& name) {
-        auto store = CHistoryStore::Open(folder.File(name), {}, problem);
-        EXPECT_TRUE(store) << problem;
-        return store;
-    }
-};
+using HistoryStoreFileTest = HistoryTest;
 
 TEST_P(HistoryStoreTest, RecordsReadBackAndFilter) {
     const std::string image = Write(folder.File("fw.iic"), "abc");
@@ -109,14 +88,11 @@ TEST_P(HistoryStoreTest, RecordsReadBackAndFilter) {
     const auto failed = store->Begin(JobStart("OSP2", image), Stamp("2026-12-02T10:00:00.000Z"), problem);
     const auto killed = store->Begin(JobStart("OSP3"), Stamp("2026-12-03T10:00:00.000Z"), problem);
     ASSERT_TRUE(worked && failed && killed) << problem;
-    HistoryEnd end;
-    end.result = HistoryResult::Worked;
-    end.verified = true;
-    end.slots.push_back({false, 0, std::vector<std::uint8_t>{'A', 0}, {'B', 0}, true});
-    end.slots.push_back({true, 2, std::nullopt, {0xFF}, false});
+    const HistoryEnd end{.result = HistoryResult::Worked, .verified = true,
+                         .slots = {{false, 0, std::vector<std::uint8_t>{'A', 0}, {'B', 0}, true},
+                                   {true, 2, std::nullopt, {0xFF}, false}}};
     ASSERT_TRUE(store->Complete(*worked, end, "2026-11-30T10:00:01.000Z", 1000, problem)) << problem;
-    HistoryEnd bad;
-    bad.problems = {"write the image", "read the image back"};
+    const HistoryEnd bad{.problems = {"write the image", "read the image back"}};
     ASSERT_TRUE(store->Complete(*failed, bad, "2026-12-02T10:00:01.000Z", 5, problem)) << problem;
 
     const auto all = store->Query({}, problem);
@@ -139,8 +115,6 @@ TEST_P(HistoryStoreTest, RecordsReadBackAndFilter) {
     EXPECT_EQ(count({.since = "2026-12-01"}), 2u);
     EXPECT_EQ(count({.failedOnly = true}), 2u);
     EXPECT_EQ(count({.limit = 1}), 1u);
-    const std::string csv = HistoryCsv(*store->Query({.serial = "OSP2"}, problem));
-    EXPECT_NE(csv.find(",failed,write the image; read the image back,"), std::string::npos) << csv;
 }
 
 TEST_P(HistoryStoreTest, TwoWritersAtOnceLoseNothing) {
@@ -179,8 +153,7 @@ TEST_P(HistoryStoreTest, MigratesFromTheFirstSchema) {
     }
     auto store = Open("old");
     const auto id = store->Begin(JobStart("NEW1"), Stamp("2026-12-01T00:00:00.000Z"), problem);
-    HistoryEnd end;
-    end.slots.push_back({false, 5, std::nullopt, {1}, true});
+    const HistoryEnd end{.slots = {{false, 5, std::nullopt, {1}, true}}};
     ASSERT_TRUE(id && store->Complete(*id, end, "2026-12-01T00:00:01.000Z", 1, problem)) << problem;
     const auto records = store->Query({}, problem);
     ASSERT_EQ(records->size(), 2u);
@@ -196,9 +169,7 @@ TEST_P(HistoryStoreTest, ALockHeldTooLongIsNamed) {
                 (!Postgres() || holder->Connection().Run("LOCK TABLE history_jobs IN EXCLUSIVE MODE", {}, error)))
         << error.text;
     auto waiter = CHistoryStore::Open(Location("locked"), {std::chrono::milliseconds(20)}, problem);
-    if (waiter) {
-        EXPECT_FALSE(waiter->Begin(JobStart("X"), Stamp("t"), problem));
-    }
+    EXPECT_TRUE(!waiter || !waiter->Begin(JobStart("X"), Stamp("t"), problem));
     EXPECT_NE(problem.find("locked by another process"), std::string::npos) << problem;
 }
 
@@ -207,6 +178,12 @@ TEST_F(HistoryStoreFileTest, ProblemsNameThePlaceAndTheFix) {
     EXPECT_FALSE(CHistoryStore::Open(corrupt, {}, problem));
     EXPECT_NE(problem.find(corrupt + " is damaged"), std::string::npos) << problem;
     EXPECT_NE(problem.find("Move the file aside"), std::string::npos) << problem;
+    // The recorder reports it once and keeps out for the rest of the run.
+    recorder.SetLocation(corrupt);
+    EXPECT_EQ(recorder.Start(JobStart("A")), 0);
+    EXPECT_NE(recorder.TakeProblem().value_or("").find("not recorded"), std::string::npos);
+    EXPECT_EQ(recorder.Start(JobStart("B")), 0);
+    EXPECT_FALSE(recorder.TakeProblem());
     const std::string blocker = Write(folder.File("plain-file"), "x");
     EXPECT_FALSE(CHistoryStore::Open(blocker + "/history.db", {}, problem));
     EXPECT_NE(problem.find("cannot be opened"), std::string::npos) << problem;
@@ -216,21 +193,11 @@ TEST_F(HistoryStoreFileTest, ProblemsNameThePlaceAndTheFix) {
     EXPECT_EQ(problem.find("secret"), std::string::npos) << problem;
 
     if (geteuid() != 0) {  // root writes a read-only file all the same
-        Open("ro.db");
+        CHistoryStore::Open(folder.File("ro.db"), {}, problem);
         chmod(folder.File("ro.db").c_str(), 0444);
         EXPECT_FALSE(CHistoryStore::Open(folder.File("ro.db"), {}, problem));
         EXPECT_NE(problem.find("is read-only"), std::string::npos) << problem;
     }
-}
-
-TEST_F(HistoryStoreFileTest, TheRecorderReportsABrokenStoreOnceAndKeepsOut) {
-    recorder.SetLocation(Write(folder.File("corrupt.db"), std::string(4096, 'x')));
-    EXPECT_EQ(recorder.Start(JobStart("A")), 0);
-    const auto reported = recorder.TakeProblem();
-    ASSERT_TRUE(reported);
-    EXPECT_NE(reported->find("not recorded"), std::string::npos);
-    EXPECT_EQ(recorder.Start(JobStart("B")), 0);
-    EXPECT_FALSE(recorder.TakeProblem());
 }
 
 TEST_P(HistoryStoreTest, TheRecordersValueWritesKeepEachSlotBeforeAndAfter) {
@@ -265,36 +232,29 @@ TEST_P(HistoryStoreTest, TheRecordersValueWritesKeepEachSlotBeforeAndAfter) {
 TEST_F(HistoryStoreFileTest, TheBrowserFiltersAsTypedAndExportsWhatItShows) {
     const std::string image = Write(folder.File("fw.iic"), "abc");
     EXPECT_EQ(HistoryFilterFor({.image = image}, problem)->imageSha256, std::string(kAbcSha256));
-    EXPECT_EQ(HistoryFilterFor({.image = "BA7816BF"}, problem)->imageSha256, "BA7816BF");
     EXPECT_EQ(HistoryFilterFor({.image = "/elsewhere/fw2.iic"}, problem)->imageName, "fw2.iic");
     EXPECT_EQ(HistoryFilterFor({.since = "2026-12-01 08:00Z"}, problem)->since, "2026-12-01T08:00");
-    EXPECT_FALSE(HistoryFilterFor({.since = "yesterday"}, problem));
-    EXPECT_NE(problem.find("\"yesterday\" is no UTC date"), std::string::npos) << problem;
 
+    const std::string at = "2026-12-01T08:00:00.000Z";
     recorder.SetLocation(folder.File("h.db"));
-    const std::int64_t programmed = recorder.Start(JobStart("OSP1", image));
-    recorder.Complete(programmed, {.result = HistoryResult::Worked, .serialAfter = "OSP9", .verified = true});
+    recorder.SetWallClock([at] { return at; });
+    recorder.Complete(recorder.Start(JobStart("OSP1", image)),
+                      {.result = HistoryResult::Worked, .serialAfter = "OSP9", .verified = true});
     recorder.Complete(recorder.Start(JobStart("OSP2")), {.problems = {"write the image", "read it back"}});
     recorder.Start(JobStart("OSP3"));
     CHistoryBrowser browser(recorder);
     ASSERT_TRUE(browser.Show(*HistoryFilterFor({.result = HistoryResult::Failed}, problem), problem)) << problem;
     ASSERT_EQ(browser.Records().size(), 1u);
-    auto cell = [&](std::size_t row, const std::string& column) {
-        const auto& columns = CHistoryBrowser::Columns();
-        return browser.Cell(row, std::find(columns.begin(), columns.end(), column) - columns.begin());
-    };
-    EXPECT_EQ(cell(0, "Serial"), "OSP2");
-    EXPECT_EQ(cell(0, "Problems"), "write the image; read it back");
-    ASSERT_TRUE(browser.Show(*HistoryFilterFor({.failedOnly = true}, problem), problem));
-    EXPECT_EQ(browser.Records().size(), 2u);
+    EXPECT_EQ(browser.Row(0), (std::vector<std::string>{"2", at, "eeprom", "Program", "Ezusb-3", "OSP2", "-", "",
+                                                        "failed", "write the image; read it back", StationName(),
+                                                        OperatorName()}));
     ASSERT_TRUE(browser.Show({}, problem));
-    ASSERT_EQ(browser.Row(0).size(), CHistoryBrowser::Columns().size());
-    EXPECT_EQ(cell(0, "Serial"), "OSP1->OSP9");
-    EXPECT_EQ(cell(0, "Image"), "fw.iic " + std::string(kAbcSha256).substr(0, 12));
-    EXPECT_EQ(cell(0, "Result"), "worked, verified");
+    EXPECT_EQ(browser.Cell(0, 5) + " " + browser.Cell(0, 6) + " " + browser.Cell(0, 8),
+              "OSP1->OSP9 fw.iic ba7816bf8f01 worked, verified");
 
     ASSERT_TRUE(browser.ExportCsv(folder.File("out.csv"), problem)) << problem;
-    EXPECT_EQ(test::ReadWholeFile(folder.File("out.csv")), HistoryCsv(browser.Records()));
+    const std::string csv = test::ReadWholeFile(folder.File("out.csv"));
+    EXPECT_NE(csv.find(",failed,write the image; read it back,"), std::string::npos) << csv;
     EXPECT_FALSE(browser.ExportCsv(folder.File("no/such/folder/out.csv"), problem));
     EXPECT_NE(problem.find("no/such/folder/out.csv"), std::string::npos) << problem;
 }
