@@ -503,7 +503,8 @@ int RunDownload(const GlobalOptions& options, const std::string& device, const s
     start.imagePath = file;
     CHistoryRecorder& history = session->Frame().history;
     const std::int64_t recordId = history.Start(start);
-    const DownloadResult download = anchor.DownloadFile(file);
+    DownloadResult download = anchor.DownloadFile(file);
+    ShowPendingMessages(session->Ui(), download.outcome);
     HistoryEnd end;
     end.result = download.result != 0 && download.outcome.Ok() ? HistoryResult::Worked : HistoryResult::Failed;
     end.problems = download.outcome.failed;

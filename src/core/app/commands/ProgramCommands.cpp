@@ -35,9 +35,9 @@ std::string ReconnectText(std::uint32_t index) {
 
 std::string CompletionText(std::uint32_t index, JobKind kind, const JobResult& result) {
     const char* what = kind == JobKind::Fpga ? "FPGA" : "EEPROM";
-    if (result.ok) return StrPrintf("%s Programming Complete.\n\n", what) + ReconnectText(index);
+    if (result.Ok()) return StrPrintf("%s Programming Complete.\n\n", what) + ReconnectText(index);
     std::string text = StrPrintf("%s Programming Failed on device %u.\n\n", what, index);
-    for (const std::string& problem : result.problems) text += "- " + problem + "\n";
+    for (const std::string& problem : result.Problems()) text += "- " + problem + "\n";
     return text + "\n" + ReconnectText(index);
 }
 
@@ -300,7 +300,7 @@ std::vector<FinishedJob> CMainFrame::CollectFinishedJobs() {
         job.result = std::move(ended.result);
         job.text = CompletionText(job.deviceIndex, job.kind, job.result);
         job.boxes = FoldMessages(job.result.outcome.messages);
-        job.boxes.push_back({job.text, kAppTitle, job.result.ok ? mb::kOk : mb::kOk | mb::kIconError});
+        job.boxes.push_back({job.text, kAppTitle, job.result.Ok() ? mb::kOk : mb::kOk | mb::kIconError});
         finished.push_back(std::move(job));
     }
     return finished;
@@ -333,9 +333,9 @@ std::vector<JobRow> CMainFrame::JobRows() const {
         row.secondsLeft = row.running && deadline > timerTicks ? deadline - timerTicks : 0;
         if (snapshot.finished) {
             const JobResult& result = jobs[index].result;
-            row.result = result.ok ? (result.verified ? "succeeded, verified" : "succeeded")
-                                   : "failed: " + (result.problems.empty() ? std::string("unknown")
-                                                                           : result.problems.front());
+            row.result = result.Ok() ? (result.verified ? "succeeded, verified" : "succeeded")
+                                   : "failed: " + (result.Problems().empty() ? std::string("unknown")
+                                                                           : result.Problems().front());
         }
         rows.push_back(std::move(row));
     }
