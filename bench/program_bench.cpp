@@ -69,7 +69,7 @@ double ProgramSeconds(int devices, const std::string& image, bool viaLibusb, boo
     }
     frame.WaitForJobs();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    for (const FinishedJob& job : frame.CollectFinishedJobs()) ok = ok && job.result.ok && job.result.verified;
+    for (const FinishedJob& job : frame.CollectFinishedJobs()) ok = ok && job.result.Ok() && job.result.verified;
     return seconds;
 }
 
