@@ -302,6 +302,10 @@ std::optional<std::vector<HistoryRecord>> CHistoryStore::Query(const HistoryFilt
         params.push_back(filter.since);
     }
     if (filter.failedOnly) add("result <> 'worked'");
+    if (filter.result) {
+        add("result = ?");
+        params.push_back(HistoryResultText(*filter.result));
+    }
     std::string sql = std::string("SELECT ") + kColumns + " FROM history_jobs" + where;
     // Limited: the newest records, shown oldest first like the others.
     if (filter.limit > 0) {

@@ -52,7 +52,7 @@ TEST(PacedJobs, TheVirtualClockAdvancesByTheChipsTimeAndNothingWithoutPacing) {
         PacedBench bench(1);
         bench.rig.bench->SetPacing(pace);
         const JobResult result = bench.Program(0);
-        ASSERT_TRUE(result.ok && result.verified) << (result.problems.empty() ? "" : result.problems[0]);
+        ASSERT_TRUE(result.Ok() && result.verified) << (result.Problems().empty() ? "" : result.Problems()[0]);
         EXPECT_EQ(bench.rig.bench->Device(0)->Eeprom(0, 1024), bench.image);
         elapsed[pace ? 1 : 0] = bench.rig.clock.NowMs();
     }
@@ -116,7 +116,7 @@ TEST(PacedJobs, OneDevicesWriteCycleDoesNotDelayAnotherDevicesJob) {
 
 TEST(PacedJobs, ADeviceUnpluggedMidJobFailsWhileTheOthersFinish) {
     PacedBench probe(1);
-    ASSERT_TRUE(probe.Program(0).ok);
+    ASSERT_TRUE(probe.Program(0).Ok());
     const std::uint64_t requests = probe.rig.bench->Device(0)->TotalRequests();
     PacedBench bench(3);
     // The cable comes out with the loader running, before the image's write.
@@ -124,7 +124,7 @@ TEST(PacedJobs, ADeviceUnpluggedMidJobFailsWhileTheOthersFinish) {
     std::vector<std::future<JobResult>> jobs;
     for (int i = 0; i < 3; ++i) jobs.push_back(std::async(std::launch::async, [&bench, i] { return bench.Program(i); }));
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(jobs[static_cast<std::size_t>(i)].get().ok, i != 1) << i;
+        EXPECT_EQ(jobs[static_cast<std::size_t>(i)].get().Ok(), i != 1) << i;
         if (i != 1) {
             EXPECT_EQ(bench.rig.bench->Device(i)->Eeprom(0, 1024), bench.image) << i;
         }
