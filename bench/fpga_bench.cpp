@@ -94,7 +94,7 @@ int main() {
 
     // The job's steps one by one, as ProgramFpga runs them.
     const auto start = Steady::now();
-    const PlayerLoad load = LoadFpgaPlayer(platform, 6, SPINDLE_FPGA_PLAYER_HEX);
+    const Outcome load = LoadFpgaPlayer(platform, 6, SPINDLE_FPGA_PLAYER_HEX);
     const auto loaded = Steady::now();
     clock.Sleep(kFpgaPlayerStartMs);
     const auto waited = Steady::now();
@@ -126,7 +126,7 @@ int main() {
     std::printf("stream wall / (packets x 10 ms) = %.3f (target at most 1.05): %s\n", streamed / ideal,
                 streamed / ideal <= 1.05 ? "met" : "MISSED");
     const auto chain = bench->Device(6)->JtagState();
-    const bool ok = load.ok && stream.problems.empty() && chain && chain->configured;
+    const bool ok = load.Ok() && stream.outcome.Ok() && chain && chain->configured;
     std::printf("job succeeded and the chain is configured: %s\n", ok ? "yes" : "NO");
     return ok ? 0 : 1;
 }

@@ -211,23 +211,23 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
     OrderedJson results = OrderedJson::array();
     int succeeded = 0;
     for (const auto& [info, result] : run.results) {
-        if (result.ok) ++succeeded;
+        if (result.Ok()) ++succeeded;
         session->Record(result.outcome);
         results.push_back({{"device", DeviceJson(info)},
-                           {"ok", result.ok},
+                           {"ok", result.Ok()},
                            {"verified", result.verified},
                            {"bytesWritten", result.bytesWritten},
                            {"backup", JsonText(result.backupPath)},
-                           {"problems", ProblemsJson(result.problems)}});
+                           {"problems", ProblemsJson(result.Problems())}});
         if (options.json) continue;
-        if (result.ok) {
+        if (result.Ok()) {
             std::cout << DeviceName(info) << ": programmed " << result.bytesWritten << " bytes"
                       << (result.verified ? ", read back and verified" : " (not read back)")
                       << (result.backupPath.empty() ? std::string() : "; old contents in " + result.backupPath)
                       << '\n';
         } else {
             std::cout << DeviceName(info) << ": FAILED\n";
-            for (const std::string& problem : result.problems) std::cout << "  - " << problem << '\n';
+            for (const std::string& problem : result.Problems()) std::cout << "  - " << problem << '\n';
         }
     }
     for (const auto& [info, outcome] : run.refused) {
@@ -278,18 +278,18 @@ int RunProgramFpga(const GlobalOptions& options, const std::vector<std::string>&
     OrderedJson results = OrderedJson::array();
     int succeeded = 0;
     for (const auto& [info, result] : run.results) {
-        if (result.ok) ++succeeded;
+        if (result.Ok()) ++succeeded;
         session->Record(result.outcome);
         results.push_back({{"device", DeviceJson(info)},
-                           {"ok", result.ok},
+                           {"ok", result.Ok()},
                            {"bytesSent", result.bytesWritten},
-                           {"problems", ProblemsJson(result.problems)}});
+                           {"problems", ProblemsJson(result.Problems())}});
         if (options.json) continue;
-        if (result.ok) {
+        if (result.Ok()) {
             std::cout << DeviceName(info) << ": FPGA programmed (" << result.bytesWritten << " bytes streamed)\n";
         } else {
             std::cout << DeviceName(info) << ": FAILED\n";
-            for (const std::string& problem : result.problems) std::cout << "  - " << problem << '\n';
+            for (const std::string& problem : result.Problems()) std::cout << "  - " << problem << '\n';
         }
     }
     for (const auto& [info, outcome] : run.refused) {
@@ -328,13 +328,10 @@ int RunEepromDump(const GlobalOptions& options, const std::string& device, const
     session->Ui().SetActivity("Reading the EEPROM");
     const EepromReadResult read = ReadEepromImage(session->Ports(), info.index, info.familyCode, length);
     session->Record(read.outcome);
+    for (const std::string& problem : read.outcome.failed) session->Ui().Error(DeviceName(info) + ": " + problem);
     // A wrapped read keeps the EEPROM's real contents, once, and still fails:
     // the length asked for was not there.
-    if (!read.ok && read.wrapSize == 0) {
-        for (const std::string& problem : read.problems) session->Ui().Error(DeviceName(info) + ": " + problem);
-        return session->ExitStatus();
-    }
-    for (const std::string& problem : read.problems) session->Ui().Error(DeviceName(info) + ": " + problem);
+    if (!read.outcome.Ok() && read.wrapSize == 0) return session->ExitStatus();
     const FileWriteResult written = ReplaceFileAtomically(file, std::string(read.bytes.begin(), read.bytes.end()));
     if (!written.Succeeded()) {
         session->Ui().Error(written.error);

@@ -6,9 +6,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
-#include <QFileInfo>
 #include <QFontInfo>
+#include <QDockWidget>
+#include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMenu>
 #include <QSplitter>
 #include <QStatusBar>
@@ -16,6 +18,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <atomic>
 #include <thread>
@@ -47,6 +50,29 @@ protected:
         window_->MenuAction(cmd::kUnlockFeatures)->trigger();
         onDialog = nullptr;
         QApplication::processEvents();  // bars lay their buttons out from the event loop
+    }
+
+    // Every column of the window's lists, and every label and button shown,
+    // is at least as wide as its text.
+    static void ExpectNothingCut(QWidget& window) {
+        for (QTreeWidget* view : window.findChildren<QTreeWidget*>()) {
+            if (!view->isVisible()) continue;
+            for (int column = 0; column < view->columnCount(); ++column) {
+                const int needed = static_cast<QAbstractItemView*>(view)->sizeHintForColumn(column);
+                EXPECT_GE(view->columnWidth(column), needed) << view->objectName().toStdString() << " " << column;
+                EXPECT_LE(view->header()->sectionViewportPosition(column) + needed, view->viewport()->width())
+                    << view->objectName().toStdString() << " " << column;
+            }
+        }
+        for (QLabel* label : window.findChildren<QLabel*>()) {
+            if (!label->isVisible() || label->wordWrap()) continue;
+            EXPECT_GE(label->contentsRect().width(), label->fontMetrics().horizontalAdvance(label->text()))
+                << label->text().toStdString();
+        }
+        for (QPushButton* button : window.findChildren<QPushButton*>()) {
+            if (!button->isVisible()) continue;
+            EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+        }
     }
 
     static int FindRow(CSpindleView& view, const QString& prefix) {
@@ -106,6 +132,16 @@ TEST_F(MainWindowTest, SelectingDevicesFillsTheListAndTheTreeCopiesItsLabel) {
     EXPECT_EQ(QApplication::clipboard()->text(), QString::fromLatin1(kKestrelLabel));
     ASSERT_TRUE(window.SelectTreeItem(QStringLiteral("Kestrel Devices")));
     EXPECT_EQ(list.topLevelItemCount(), 0);
+
+    // Buttons another device left enabled say why they do nothing here.
+    for (const char* device : {"Lantern - LAN00231", "[6] Falcon - FAL01204", "[2] Heron - HER00417"}) {
+        ASSERT_TRUE(window.SelectTreeItem(QString::fromLatin1(device)));
+    }
+    messages_.clear();
+    for (int id : {cmd::kCalibrate, cmd::kPsocDiags}) window.Button(id)->click();
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_TRUE(messages_[0].contains(QStringLiteral("[2] Heron - HER00417 has no Lantern calibration")));
+    EXPECT_TRUE(messages_[1].contains(QStringLiteral("[2] Heron - HER00417 has no PSOC diagnostics page")));
 }
 
 TEST_F(MainWindowTest, ListGesturesOpenTheEditorsLockedOutsideManufacturing) {
@@ -213,52 +249,95 @@ TEST_F(MainWindowTest, PlacementBarStatesAndWidthsSurviveARestart) {
     EXPECT_TRUE(StartWindow().StartMaximized());
 }
 
-TEST_F(MainWindowTest, CloseIsRefusedWhileADeviceIsBusy) {
+TEST_F(MainWindowTest, ADayOfJobsInManufacturingModeLosesNothingAndCutsNoText) {
     CMainWindow& window = StartWindow();
-    window.Frame().jobBusy[3].store(1);
+    window.resize(1100, 700);
+    Unlock(QStringLiteral("TOLMIDEXN"));
+    window.Ui().FireTimer(999);
+    ASSERT_TRUE(window.SelectTreeItem(QString::fromLatin1(kKestrelLabel)));
+    auto write = [this](const char* name, const QByteArray& bytes) {
+        QFile file(configDir_.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName().toStdString();
+    };
+    const std::string image = write("Kestrel.iic", QByteArray(1, '\xB2') + QByteArray(16383, '\x5A'));
+    std::string chosen = write("empty.iic", {}), openedIn;
+    window.Ui().fileHook = [&](FileChoice& choice) {
+        openedIn = choice.initialFolder;
+        choice.chosenPath = chosen;
+        return true;
+    };
+    // An image refused by its checks costs nothing: no question about the
+    // coefficients, and Verify stays.
+    window.Dispatch(cmd::kProgram);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].contains(QStringLiteral("is empty"))) << messages_[0].toStdString();
+    EXPECT_TRUE(window.Button(cmd::kVerify)->isVisible());
+
+    // Two jobs held at their first request, one on a device without a pane
+    // of its own; the second file dialog opens where the first file was.
+    gate_->Hold();
+    chosen = image;
+    messages_.clear();
+    window.Dispatch(cmd::kProgram);
+    EXPECT_TRUE(messages_.at(0).startsWith(QStringLiteral("Reset: Would you like to reset coefficients?")));
+    QApplication::processEvents();  // the bar lays its buttons out from the event loop
+    EXPECT_FALSE(window.Button(cmd::kVerify)->isVisible());
+    EXPECT_TRUE(window.DevicePane(1)->IsPaneOpen());
+    window.JobsDock()->close();
+    ASSERT_TRUE(window.SelectTreeItem(QStringLiteral("[11] Wren - WRN00913")));
+    window.Dispatch(cmd::kProgram);
+    EXPECT_EQ(openedIn, configDir_.path().toStdString());
+    EXPECT_TRUE(window.JobsDock()->isVisible()) << "a closed panel comes back with the next job";
+    EXPECT_TRUE(window.JobsPane()->isVisible());
+    EXPECT_EQ(window.JobsPane()->text(), QStringLiteral("2 jobs running"));
+
+    // No close box and no Exit; a close is refused with the jobs and the
+    // time they have left.
     window.Ui().FireTimer(999);
     EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
     EXPECT_FALSE(window.MenuAction(cmd::kAppExit)->isEnabled());
     messages_.clear();
     EXPECT_FALSE(window.close());
     EXPECT_TRUE(window.isVisible());
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFilePath())));
     ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_TRUE(messages_[0].contains(QStringLiteral("- device 3 is busy"))) << messages_[0].toStdString();
-    // A job on an index without a status pane keeps the window open too.
-    window.Frame().jobBusy[3].store(0);
-    window.Frame().jobBusy[20].store(1);
-    window.RefreshCommandStates();
-    EXPECT_FALSE(window.MenuAction(cmd::kAppExit)->isEnabled());
-    EXPECT_FALSE(window.close());
-    window.Frame().jobBusy[20].store(0);
-    window.Ui().FireTimer(999);
-    EXPECT_TRUE(window.MenuAction(cmd::kAppExit)->isEnabled());
-    EXPECT_TRUE(window.close());
-}
+    EXPECT_TRUE(messages_[0].contains(QStringLiteral("device 0: EEPROM job, about 1:15 left")) &&
+                messages_[0].contains(QStringLiteral("device 11: EEPROM job")))
+        << messages_[0].toStdString();
 
-TEST_F(MainWindowTest, ProgramShowsItsPaneAndTheJobInThePanel) {
-    CMainWindow& window = StartWindow();
-    ASSERT_TRUE(window.SelectTreeItem(QString::fromLatin1(kKestrelLabel)));
-    const QString image = configDir_.filePath(QStringLiteral("Kestrel.iic"));
-    QFile file(image);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(1, '\xB2') + QByteArray(16383, '\x5A'));
-    file.close();
-    window.Ui().fileHook = [&](FileChoice& choice) {
-        choice.chosenPath = image.toStdString();
-        return true;
-    };
-    window.Dispatch(cmd::kProgram);
-    CProgressBar* pane = window.DevicePane(1);
-    EXPECT_TRUE(pane->IsPaneOpen());
+    // At 1100 x 700, with a list of long labels and the jobs counting down
+    // (one showing the longest phase), no column, label or button is too
+    // narrow for its text.
+    ASSERT_TRUE(window.SelectTreeItem(QStringLiteral("[4] Kestrel+ - KSP00312")));
+    window.Frame().jobs[11].Enter(JobPhase::Settling, 0);
+    window.RefreshJobs();
+    QApplication::processEvents();
+    ExpectNothingCut(window);
+    // A message box is as wide as its title and the title bar's buttons.
+    window.Ui().messageHook = nullptr;
+    int boxWidth = 0, titleWidth = 0;
+    QTimer::singleShot(0, &window, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        boxWidth = box->width();
+        titleWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
+        box->accept();
+    });
+    window.Ui().MessageBox("BULK_OUT failed.", "USB Warning!", mb::kOk | mb::kIconWarning);
+    EXPECT_GE(boxWidth, titleWidth + 100);
+
+    gate_->Release();
     window.Frame().WaitForJobs();
     window.Ui().FireTimer(999);
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_TRUE(messages_[0].contains(QStringLiteral("EEPROM Programming Complete."))) << messages_[0].toStdString();
-    EXPECT_FALSE(pane->IsPaneOpen());
-    ASSERT_EQ(window.JobsPanel()->topLevelItemCount(), 1);
+    QApplication::processEvents();
+    EXPECT_TRUE(window.Button(cmd::kVerify)->isVisible());
+    EXPECT_FALSE(window.DevicePane(1)->IsPaneOpen());
+    EXPECT_FALSE(window.JobsPane()->isVisible());
+    ASSERT_EQ(window.JobsPanel()->topLevelItemCount(), 2);
     EXPECT_EQ(window.JobsPanel()->topLevelItem(0)->text(4), QStringLiteral("succeeded, verified"));
+    EXPECT_TRUE(window.MenuAction(cmd::kAppExit)->isEnabled());
+    EXPECT_TRUE(window.close());
 }
 
 TEST_F(MainWindowTest, ALongCommandKeepsTheWindowAliveAndHoldsOffInput) {

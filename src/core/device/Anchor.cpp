@@ -10,16 +10,13 @@ namespace spindle {
 
 namespace {
 
-// Shows the box of a failed step and records it in the outcome.
-void Report(Platform& platform, Outcome& outcome, const char* step, const std::string& text) {
-    ReportError(platform, text);
-    outcome.Fail(step);
-    outcome.Met({text, kAnchorErrorTitle, mb::kOk});
+// A failed step: its text goes to the debug trace, and into the outcome as
+// the failure and as the box ("Error in CAnchor") the caller shows.
+void Report(Platform& platform, Outcome& outcome, const std::string& text) {
+    TraceLine(platform, text);
+    outcome.Fail(text);
+    outcome.Show({text, kAnchorErrorTitle, mb::kOk});
 }
-
-constexpr const char* kVendorRequestStep = "Vendor Request";
-constexpr const char* kAnchorDownloadStep = "Anchor Download";
-constexpr const char* kResetStep = "8051 Reset";
 
 }  // namespace
 
@@ -78,13 +75,13 @@ void CAnchor::ExecuteVendorRequest(const AnchorOperation& op, Outcome& outcome) 
     lastReturned = 0;
     DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenDevicePath(platform_, op.deviceName);
     if (handle == kInvalidHandle) {
-        Report(platform_, outcome, kVendorRequestStep, "Unable to open Device.");
+        Report(platform_, outcome, "Unable to open Device.");
         return;
     }
     // The data stage never reaches past the request buffer.
     if (op.dataLength > requestBuffer.size()) {
         TraceLine(platform_, StrPrintf("Vendor request length %u exceeds the request buffer", op.dataLength));
-        Report(platform_, outcome, kVendorRequestStep, "Error in Vendor request.");
+        Report(platform_, outcome, "Error in Vendor request.");
         platform_.driver.Close(handle);
         return;
     }
@@ -101,7 +98,7 @@ void CAnchor::ExecuteVendorRequest(const AnchorOperation& op, Outcome& outcome) 
     if (!platform_.driver.IoControl(handle, ioctl::kVendorOrClassRequest, block.data(), block.size(), op.data,
                                     op.dataLength, &returned)) {
         returned = 0;
-        Report(platform_, outcome, kVendorRequestStep, "Error in Vendor request.");
+        Report(platform_, outcome, "Error in Vendor request.");
     }
     lastReturned = returned;
     platform_.driver.Close(handle);
@@ -113,12 +110,12 @@ void CAnchor::ExecuteAnchorDownload(const AnchorOperation& op, Outcome& outcome)
     DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenDevicePath(platform_, op.deviceName);
     bool failed = false;
     if (handle == kInvalidHandle) {
-        Report(platform_, outcome, kAnchorDownloadStep, "Failed to Open Driver");
+        Report(platform_, outcome, "Failed to Open Driver");
         failed = true;
     } else if (op.dataLength > downloadBuffer.size()) {
         // Never send bytes from beyond the download buffer.
         TraceLine(platform_, StrPrintf("Anchor Download length %u exceeds the download buffer", op.dataLength));
-        Report(platform_, outcome, kAnchorDownloadStep,
+        Report(platform_, outcome,
                op.downloadAddress < 0x2000 ? "Error in Anchor Download" : "Vendor Request failed");
         failed = true;
     } else if (op.downloadAddress < 0x2000) {
@@ -127,7 +124,7 @@ void CAnchor::ExecuteAnchorDownload(const AnchorOperation& op, Outcome& outcome)
         std::uint32_t returned = 0;
         if (!platform_.driver.IoControl(handle, ioctl::kAnchorDownload, address, 2, op.data, op.dataLength,
                                         &returned)) {
-            Report(platform_, outcome, kAnchorDownloadStep, "Error in Anchor Download");
+            Report(platform_, outcome, "Error in Anchor Download");
             failed = true;
         }
     } else {
@@ -140,11 +137,11 @@ void CAnchor::ExecuteAnchorDownload(const AnchorOperation& op, Outcome& outcome)
         std::uint32_t returned = 0;
         if (!platform_.driver.IoControl(handle, ioctl::kVendorOrClassRequest, block.data(), block.size(), op.data,
                                         op.dataLength, &returned)) {
-            Report(platform_, outcome, kAnchorDownloadStep, "Vendor Request failed");
+            Report(platform_, outcome, "Vendor Request failed");
             failed = true;
         }
     }
-    if (failed) Report(platform_, outcome, kAnchorDownloadStep, "Anchor Download failed");
+    if (failed) Report(platform_, outcome, "Anchor Download failed");
     if (handle != kInvalidHandle) platform_.driver.Close(handle);
 }
 
@@ -153,7 +150,7 @@ void CAnchor::ExecuteReset(const AnchorOperation& op, std::uint8_t data, Outcome
     DeviceHandle handle = lastOpenFailed_ ? kInvalidHandle : OpenDevicePath(platform_, op.deviceName);
     bool failed = false;
     if (handle == kInvalidHandle) {
-        Report(platform_, outcome, kResetStep, "Failed to Open Driver");
+        Report(platform_, outcome, "Failed to Open Driver");
         failed = true;
     } else {
         ResetRequestBlock block;
@@ -170,7 +167,7 @@ void CAnchor::ExecuteReset(const AnchorOperation& op, std::uint8_t data, Outcome
             failed = true;
         }
     }
-    if (failed) Report(platform_, outcome, kResetStep, "Reset Failed");
+    if (failed) Report(platform_, outcome, "Reset Failed");
     if (handle != kInvalidHandle) platform_.driver.Close(handle);
 }
 

@@ -18,11 +18,13 @@ constexpr const char* kWhichFile = "Please select .hex or .bix file to download.
 constexpr std::uint32_t kHighMemory = 0x2000;
 constexpr std::size_t kBixBytes = 8192;
 
-void Refuse(Platform& platform, DownloadResult& download, const char* step, const std::string& text) {
-    ReportError(platform, text);
+// A file that is not sent: the text goes to the debug trace and into the
+// outcome, as the refusal and as its box for the caller to show.
+void Refuse(Platform& platform, DownloadResult& download, const std::string& text) {
+    TraceLine(platform, text);
     download.result = 0;
-    download.outcome.Fail(step);
-    download.outcome.Met({text, kAnchorErrorTitle, mb::kOk});
+    download.outcome.Refuse(text);
+    download.outcome.Show({text, kAnchorErrorTitle, mb::kOk});
 }
 
 std::string NotAFile(const std::string& path) {
@@ -68,26 +70,23 @@ DownloadResult CAnchor::DownloadFile(const std::string& path) {
         switch (ReadFileBounded(path, kMaxHexFileBytes, text)) {
             case BoundedRead::Ok: break;
             case BoundedRead::TooLarge:
-                Refuse(platform_, download, "read the file",
-                       StrPrintf("%s is larger than %zu bytes; it is not an 8051 program.\n", path.c_str(),
+                Refuse(platform_, download, StrPrintf("%s is larger than %zu bytes; it is not an 8051 program.\n", path.c_str(),
                                  kMaxHexFileBytes));
                 return download;
-            case BoundedRead::NotAFile: Refuse(platform_, download, "open the file", NotAFile(path)); return download;
+            case BoundedRead::NotAFile: Refuse(platform_, download, NotAFile(path)); return download;
             case BoundedRead::Missing:
-            case BoundedRead::Failed: Refuse(platform_, download, "open the file", kOpenError); return download;
+            case BoundedRead::Failed: Refuse(platform_, download, kOpenError); return download;
         }
         const HexParseResult parsed = ParseIntelHex(text, hexImage, false);
         if (!parsed.ok) {
-            Refuse(platform_, download, "read the file",
-                   StrPrintf("%s is not a usable Intel HEX file: %s. Nothing was sent to the device.\n", path.c_str(),
+            Refuse(platform_, download, StrPrintf("%s is not a usable Intel HEX file: %s. Nothing was sent to the device.\n", path.c_str(),
                              parsed.error.c_str()));
             return download;
         }
         // Nothing to send would only reset the 8051 into whatever its RAM
         // holds, reported as a download.
         if (hexImage.segments.empty()) {
-            Refuse(platform_, download, "read the file",
-                   StrPrintf("%s holds no Intel HEX data record. Nothing was sent to the device.\n", path.c_str()));
+            Refuse(platform_, download, StrPrintf("%s holds no Intel HEX data record. Nothing was sent to the device.\n", path.c_str()));
             return download;
         }
         // The reading stops at a line that is not a record; records after it
@@ -98,9 +97,9 @@ DownloadResult CAnchor::DownloadFile(const std::string& path) {
                 "%s: the reading stopped at line %d, which is not a record; the %d lines after it (%d of them "
                 "records) were not read.\n\nDownload the %u bytes read before it?",
                 path.c_str(), parsed.stoppedAtLine, parsed.linesNotRead, parsed.recordsNotRead, parsed.totalBytes);
-            download.outcome.Met({question, kAppTitle, mb::kYesNo | mb::kIconWarning});
+            // Asked now: the answer decides what is sent.
             if (platform_.ui.MessageBox(question, kAppTitle, mb::kYesNo | mb::kIconWarning) != mb::kIdYes) {
-                download.outcome.Fail("download a file read only in part");
+                download.outcome.Refuse(StrPrintf("%s was read only in part, and not downloaded", path.c_str()));
                 return download;
             }
         }
@@ -114,8 +113,7 @@ DownloadResult CAnchor::DownloadFile(const std::string& path) {
         const bool anyHigh = std::any_of(hexImage.segments.begin(), hexImage.segments.end(), high);
         if (anyHigh) {
             if (highMemoryLoader == nullptr) {
-                Refuse(platform_, download, "load the loader",
-                       StrPrintf("%s holds code from 0x2000 up, which needs the built-in loader, and this build "
+                Refuse(platform_, download, StrPrintf("%s holds code from 0x2000 up, which needs the built-in loader, and this build "
                                  "has none. Nothing was sent to the device.\n",
                                  path.c_str()));
                 return download;
@@ -153,21 +151,19 @@ DownloadResult CAnchor::DownloadFile(const std::string& path) {
         std::string bytes;
         const BoundedRead read = ReadFileBounded(path, kMaxHexFileBytes, bytes);
         if (read == BoundedRead::NotAFile) {
-            Refuse(platform_, download, "open the file", NotAFile(path));
+            Refuse(platform_, download, NotAFile(path));
             return download;
         }
         if (read == BoundedRead::TooLarge) {
-            Refuse(platform_, download, "read the file",
-                   StrPrintf("%s is larger than %zu bytes; it is not an 8051 program.\n", path.c_str(), kMaxHexFileBytes));
+            Refuse(platform_, download, StrPrintf("%s is larger than %zu bytes; it is not an 8051 program.\n", path.c_str(), kMaxHexFileBytes));
             return download;
         }
         if (read != BoundedRead::Ok) {
-            Refuse(platform_, download, "open the file", kOpenError);
+            Refuse(platform_, download, kOpenError);
             return download;
         }
         if (bytes.empty()) {
-            Refuse(platform_, download, "read the file",
-                   StrPrintf("%s is empty. Nothing was sent to the device.\n", path.c_str()));
+            Refuse(platform_, download, StrPrintf("%s is empty. Nothing was sent to the device.\n", path.c_str()));
             return download;
         }
         // Only the first 8192 bytes are a BIX program; the rest is not sent,
@@ -176,8 +172,7 @@ DownloadResult CAnchor::DownloadFile(const std::string& path) {
             const std::string note = StrPrintf("%s is %zu bytes long; only its first %zu bytes were sent.\n",
                                                path.c_str(), bytes.size(), kBixBytes);
             TraceLine(platform_, note);
-            platform_.ui.MessageBox(note, kAppTitle, mb::kOk | mb::kIconWarning);
-            download.outcome.Met({note, kAppTitle, mb::kOk | mb::kIconWarning});
+            download.outcome.Show({note, kAppTitle, mb::kOk | mb::kIconWarning});
             download.cutBytes = static_cast<std::uint32_t>(bytes.size() - kBixBytes);
         }
         downloadLength = static_cast<std::uint32_t>(std::min(bytes.size(), kBixBytes));
@@ -191,7 +186,7 @@ DownloadResult CAnchor::DownloadFile(const std::string& path) {
         if (download.outcome.Ok()) download.outcome.Done(StrPrintf("download %u bytes", downloadLength));
         return download;
     }
-    Refuse(platform_, download, "choose a file", kWhichFile);
+    Refuse(platform_, download, kWhichFile);
     return download;
 }
 

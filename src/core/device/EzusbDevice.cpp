@@ -124,11 +124,6 @@ bool BulkIn(Platform& platform, DeviceHandle handle, std::uint32_t pipe, std::ui
     return BulkTransfer(platform, ioctl::kBulkRead, handle, pipe, buffer, length, report, "BULK_IN failed.");
 }
 
-void ReportError(Platform& platform, const std::string& text) {
-    platform.trace.Write(text);
-    platform.ui.MessageBox(text, kAnchorErrorTitle, mb::kOk);
-}
-
 void TraceLine(Platform& platform, const std::string& text) { platform.trace.Write(text); }
 
 void ShowUsbWarning(Platform& platform, const std::string& text) {

@@ -38,8 +38,6 @@ bool BulkOut(Platform& platform, DeviceHandle handle, std::uint32_t pipe, const 
 bool BulkIn(Platform& platform, DeviceHandle handle, std::uint32_t pipe, std::uint8_t* buffer,
             std::uint32_t length, bool report);
 
-// Writes the text to the debug trace, then shows it under "Error in CAnchor".
-void ReportError(Platform& platform, const std::string& text);
 // Writes the text to the debug trace only.
 void TraceLine(Platform& platform, const std::string& text);
 // The bulk-transfer warning box: title "USB Warning!", style 0x2010.

@@ -1,31 +1,53 @@
 #include "platform/Outcome.h"
 
+#include <algorithm>
+
 #include "platform/UserInterface.h"
 
 namespace spindle {
 
-void Outcome::Append(const Outcome& other) {
+namespace {
+
+// Adds `message` to `into`, counting it with an earlier one of the same text
+// and title.
+void Fold(std::vector<OutcomeMessage>& into, const OutcomeMessage& message) {
+    for (OutcomeMessage& seen : into) {
+        if (seen.text == message.text && seen.title == message.title) {
+            seen.count += message.count;
+            return;
+        }
+    }
+    into.push_back(message);
+}
+
+}  // namespace
+
+void Outcome::Fail(std::string what, FailureKind kind) {
+    // A box's text may end in line breaks; the failure is named without them.
+    while (!what.empty() && what.back() == '\n') what.pop_back();
+    if (std::find(failed.begin(), failed.end(), what) == failed.end()) failed.push_back(std::move(what));
+    failure = std::max(failure, kind);
+}
+
+void Outcome::Met(const OutcomeMessage& message) { Fold(messages, message); }
+
+void Outcome::Take(const Outcome& other) {
     done.insert(done.end(), other.done.begin(), other.done.end());
-    failed.insert(failed.end(), other.failed.begin(), other.failed.end());
-    messages.insert(messages.end(), other.messages.begin(), other.messages.end());
+    for (const OutcomeMessage& message : other.messages) Met(message);
     pending.insert(pending.end(), other.pending.begin(), other.pending.end());
+}
+
+void Outcome::Append(const Outcome& other) {
+    Take(other);
+    for (const std::string& what : other.failed) Fail(what, other.failure);
+    failure = std::max(failure, other.failure);
 }
 
 std::vector<OutcomeMessage> FoldMessages(const std::vector<OutcomeMessage>& messages) {
     std::vector<OutcomeMessage> folded;
-    for (const OutcomeMessage& message : messages) {
-        bool known = false;
-        for (OutcomeMessage& seen : folded) {
-            if (seen.text == message.text && seen.title == message.title) {
-                seen.count += message.count;
-                known = true;
-                break;
-            }
-        }
-        if (known) continue;
-        folded.push_back(message);
-        const unsigned buttons = message.style & 0x0F;
-        if (buttons != mb::kOk) folded.back().style = (message.style & ~0x0Fu) | mb::kOk;
+    for (OutcomeMessage message : messages) {
+        if ((message.style & 0x0F) != mb::kOk) message.style = (message.style & ~0x0Fu) | mb::kOk;
+        Fold(folded, message);
     }
     return folded;
 }

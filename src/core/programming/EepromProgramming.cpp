@@ -35,11 +35,10 @@ public:
 
     // Opens the device by name; a failure leaves every later step undone,
     // since the anchor would still name its previous device.
-    bool Open(std::vector<std::string>& problems) {
+    bool Open(const char* consequence) {
         if (!anchor_.OpenByName(handle_, StrPrintf("Ezusb-%u", deviceIndex_))) {
             handle_ = kNullHandle;
-            problems.push_back(OpenFailureText(platform_, deviceIndex_));
-            outcome_.Fail("open the device");
+            outcome_.Fail(OpenFailureText(platform_, deviceIndex_) + consequence);
             return false;
         }
         outcome_.Done("open the device");
@@ -49,11 +48,11 @@ public:
 
     // Holds the 8051, downloads the loader of the device's generation and
     // releases it.
-    bool LoadLoader(std::vector<std::string>& problems) {
+    bool LoadLoader(const char* consequence) {
         const Outcome loaded = anchor_.DownloadLoaderImage(EepromLoaderFor(FamilyOf(static_cast<int>(familyCode_)).chip));
-        outcome_.Append(loaded);
+        outcome_.Take(loaded);
         if (!loaded.Ok()) {
-            problems.push_back("the EEPROM loader could not be downloaded into the device's RAM");
+            outcome_.Fail(std::string("the EEPROM loader could not be downloaded into the device's RAM") + consequence);
             return false;
         }
         outcome_.Done("download the EEPROM loader");
@@ -74,13 +73,12 @@ public:
 
     // Reads `length` bytes from address 0 in 4096-byte requests; false (with
     // the failed range named) at the first request that fails.
-    bool ReadAll(std::uint32_t length, std::vector<std::uint8_t>& bytes, std::vector<std::string>& problems,
-                 JobEntry* entry) {
+    bool ReadAll(std::uint32_t length, std::vector<std::uint8_t>& bytes, JobEntry* entry) {
         bytes.assign(length, 0);
         for (std::uint32_t offset = 0; offset < length; offset += kEepromRequestBytes) {
             const std::uint32_t n = std::min(kEepromRequestBytes, length - offset);
             if (!Read(offset, bytes.data() + offset, n)) {
-                problems.push_back(StrPrintf("reading EEPROM bytes 0x%04X-0x%04X failed", offset, offset + n - 1));
+                outcome_.Fail(StrPrintf("reading EEPROM bytes 0x%04X-0x%04X failed", offset, offset + n - 1));
                 bytes.resize(offset);
                 return false;
             }
@@ -89,16 +87,13 @@ public:
         return true;
     }
 
-    Outcome TakeOutcome() {
-        // The boxes the device layer met went to this session's interface;
-        // they are part of what the job reports.
-        for (const OutcomeMessage& box : boxes_.Boxes()) {
-            const bool known = std::any_of(outcome_.messages.begin(), outcome_.messages.end(),
-                                           [&box](const OutcomeMessage& m) { return m.text == box.text; });
-            if (!known) outcome_.Met(box);
-        }
+    // What the session did and met: the boxes the device layer showed on
+    // this session's interface are part of it.
+    Outcome& Result() {
+        boxes_.KeepIn(outcome_);
         return outcome_;
     }
+    Outcome& Steps() { return outcome_; }
 
 private:
     bool Request(std::uint16_t direction, std::uint32_t address, std::uint32_t length) {
@@ -108,7 +103,7 @@ private:
         anchor_.requestLength = length;
         anchor_.requestDirection = direction;
         const Outcome request = anchor_.RunOperation(anchorop::kVendorRequest);
-        outcome_.Append(request);
+        outcome_.Take(request);
         return request.Ok();
     }
 
@@ -141,69 +136,60 @@ JobResult ProgramEepromImage(Platform& platform, const EepromJobRequest& request
     std::string image;
     const BoundedRead read = ReadFileBounded(request.imagePath, kMaxEepromImageBytes, image);
     if (read == BoundedRead::TooLarge) {
-        result.problems.push_back(StrPrintf(
+        result.outcome.Refuse(StrPrintf(
             "the image file %s is larger than 65536 bytes, more than the EEPROM's 16-bit address reaches; "
             "nothing was written",
             request.imagePath.c_str()));
-        result.outcome.Fail("read the image file");
         return result;
     }
     if (read != BoundedRead::Ok) {
         TraceLine(platform, "Error opening EEPROM file.\n");
-        result.problems.push_back(StrPrintf("the image file %s could not be read (%s); nothing was written",
-                                            request.imagePath.c_str(), BoundedReadProblem(read)));
-        result.outcome.Fail("read the image file");
+        result.outcome.Refuse(StrPrintf("the image file %s could not be read (%s); nothing was written",
+                                        request.imagePath.c_str(), BoundedReadProblem(read)));
         return result;
     }
     if (image.empty()) {
-        result.problems.push_back(StrPrintf("the image file %s is empty; nothing was written", request.imagePath.c_str()));
-        result.outcome.Fail("read the image file");
+        result.outcome.Refuse(StrPrintf("the image file %s is empty; nothing was written", request.imagePath.c_str()));
         return result;
     }
     const auto length = static_cast<std::uint32_t>(image.size());
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.data());
 
     EepromSession session(platform, request.deviceIndex, request.familyCode);
+    Outcome& outcome = session.Steps();
     const auto finish = [&]() -> JobResult {
-        Outcome outcome = session.TakeOutcome();
-        outcome.Append(result.outcome);
-        result.outcome = std::move(outcome);
-        for (const std::string& problem : result.problems) result.outcome.Fail(problem);
-        result.ok = result.problems.empty();
+        result.outcome = session.Result();
         return result;
     };
 
-    if (!session.Open(result.problems)) return finish();
+    if (!session.Open("")) return finish();
     entry.Enter(JobPhase::Loader, 0);
-    if (!session.LoadLoader(result.problems)) {
-        result.problems.back() += ", so nothing was written";
-        return finish();
-    }
+    if (!session.LoadLoader(", so nothing was written")) return finish();
 
     if (!request.backupPath.empty()) {
         entry.Enter(JobPhase::Backup, length);
         std::vector<std::uint8_t> old;
-        if (!session.ReadAll(length, old, result.problems, &entry)) {
-            result.problems.push_back("the EEPROM's current contents could not be saved, so nothing was written");
+        if (!session.ReadAll(length, old, &entry)) {
+            outcome.Fail("the EEPROM's current contents could not be saved, so nothing was written");
             return finish();
         }
         const FileWriteResult saved =
             ReplaceFileAtomically(request.backupPath, std::string(old.begin(), old.end()));
         if (!saved.Succeeded()) {
-            result.problems.push_back(saved.error + "; nothing was written");
+            outcome.Fail(saved.error + "; nothing was written");
             return finish();
         }
         result.backupPath = request.backupPath;
-        result.outcome.Done("save the EEPROM's contents to " + request.backupPath);
+        outcome.Done("save the EEPROM's contents to " + request.backupPath);
     }
 
     entry.Enter(JobPhase::Writing, length);
     std::vector<std::uint32_t> failedWrites;
     for (std::uint32_t offset = 0; offset < length; offset += kEepromRequestBytes) {
         if (entry.StopAsked()) {
-            result.problems.push_back(StrPrintf("stopped on request after %u of the image's %u bytes were written; "
-                                                "the EEPROM holds part of the new image",
-                                                offset, length));
+            outcome.Stop(StrPrintf("stopped on request after %u of the image's %u bytes were written; "
+                                   "the EEPROM holds part of the new image",
+                                   offset, length));
             return finish();
         }
         const std::uint32_t n = std::min(kEepromRequestBytes, length - offset);
@@ -215,26 +201,26 @@ JobResult ProgramEepromImage(Platform& platform, const EepromJobRequest& request
         entry.Advance(n);
     }
     if (!failedWrites.empty()) {
-        result.problems.push_back(StrPrintf("%zu of %u writes failed (at %s)", failedWrites.size(),
-                                            (length + kEepromRequestBytes - 1) / kEepromRequestBytes,
-                                            AddressList(failedWrites).c_str()));
+        outcome.Fail(StrPrintf("%zu of %u writes failed (at %s)", failedWrites.size(),
+                               (length + kEepromRequestBytes - 1) / kEepromRequestBytes,
+                               AddressList(failedWrites).c_str()));
     } else {
-        result.outcome.Done(StrPrintf("write %u bytes", length));
+        outcome.Done(StrPrintf("write %u bytes", length));
     }
 
-    if (request.verify && length > 0 && !entry.StopAsked()) {
+    if (request.verify && !entry.StopAsked()) {
         entry.Enter(JobPhase::Verifying, length);
         std::vector<std::uint8_t> back;
-        if (session.ReadAll(length, back, result.problems, &entry)) {
+        if (session.ReadAll(length, back, &entry)) {
             const auto mismatch = std::mismatch(back.begin(), back.end(), bytes);
             if (mismatch.first != back.end()) {
                 const auto address = static_cast<std::uint32_t>(mismatch.first - back.begin());
-                result.problems.push_back(StrPrintf(
+                outcome.Fail(StrPrintf(
                     "the EEPROM differs from the image first at address 0x%04X (0x%02X written, 0x%02X read back)",
                     address, bytes[address], back[address]));
             } else {
                 result.verified = true;
-                result.outcome.Done("read the image back: every byte matches");
+                outcome.Done("read the image back: every byte matches");
             }
         }
     }
@@ -245,25 +231,24 @@ EepromReadResult ReadEepromImage(Platform& platform, std::uint32_t deviceIndex, 
                                  std::uint32_t length, JobEntry* entry) {
     EepromReadResult result;
     if (length > kMaxEepromImageBytes) {
-        result.problems.push_back("at most 65536 bytes of an EEPROM can be addressed");
-    } else {
-        EepromSession session(platform, deviceIndex, familyCode);
-        if (session.Open(result.problems) && session.LoadLoader(result.problems)) {
-            if (entry != nullptr) entry->Enter(JobPhase::Verifying, length);
-            result.ok = session.ReadAll(length, result.bytes, result.problems, entry);
-            result.wrapSize = result.ok ? EepromWrapSize(result.bytes.data(), length) : 0;
+        result.outcome.Refuse("at most 65536 bytes of an EEPROM can be addressed");
+        return result;
+    }
+    EepromSession session(platform, deviceIndex, familyCode);
+    if (session.Open("") && session.LoadLoader("")) {
+        if (entry != nullptr) entry->Enter(JobPhase::Verifying, length);
+        if (session.ReadAll(length, result.bytes, entry)) {
+            result.wrapSize = EepromWrapSize(result.bytes.data(), length);
             if (result.wrapSize != 0) {
-                result.ok = false;
-                result.problems.push_back(StrPrintf(
+                session.Steps().Fail(StrPrintf(
                     "the EEPROM holds %u bytes: from address 0x%04X on it read its own start again (the address "
                     "wraps), so only its %u bytes were kept",
                     result.wrapSize, result.wrapSize, result.wrapSize));
                 result.bytes.resize(result.wrapSize);
             }
         }
-        result.outcome = session.TakeOutcome();
     }
-    for (const std::string& problem : result.problems) result.outcome.Fail(problem);
+    result.outcome = session.Result();
     return result;
 }
 

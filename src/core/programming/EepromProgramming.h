@@ -28,15 +28,14 @@ struct EepromJobRequest {
 JobResult ProgramEepromImage(Platform& platform, const EepromJobRequest& request, JobEntry& entry);
 
 // Reads `length` bytes of the boot EEPROM of "Ezusb-<index>" through the
-// loader (downloaded first). `ok` only when every byte was read and the
-// bytes do not repeat the start from a power of two on (`wrapSize`, the
-// EEPROM's own size then: the address wrapped and only that much was kept).
+// loader (downloaded first). The outcome is Ok() only when every byte was
+// read and the bytes do not repeat the start from a power of two on
+// (`wrapSize`, the EEPROM's own size then: the address wrapped and only that
+// much was kept).
 struct EepromReadResult {
-    bool ok = false;
+    Outcome outcome;
     std::vector<std::uint8_t> bytes;
     std::uint32_t wrapSize = 0;
-    std::vector<std::string> problems;
-    Outcome outcome;
 };
 EepromReadResult ReadEepromImage(Platform& platform, std::uint32_t deviceIndex, std::uint32_t familyCode,
                                  std::uint32_t length, JobEntry* entry = nullptr);

@@ -29,14 +29,15 @@ constexpr std::uint32_t kLow = 2048;
 unsigned long long Ull(std::uint64_t value) { return static_cast<unsigned long long>(value); }
 
 // The host's side of one stream: the bulk calls with their failure count
-// (only the first failure shows its box), and the last reply held.
+// (each failure shows its warning; a job's result folds the repeats into one
+// box with their count), and the last reply held.
 class StreamLink {
 public:
     StreamLink(Platform& platform, DeviceHandle handle, XsvfStream& stream)
         : platform_(platform), handle_(handle), stream_(stream) {}
 
     bool Send(const std::uint8_t* data, std::uint32_t length) {
-        const bool ok = BulkOut(platform_, handle_, kRequestPipe, data, length, !warned_);
+        const bool ok = BulkOut(platform_, handle_, kRequestPipe, data, length, true);
         if (!ok) Failed(failedWrites);
         return ok;
     }
@@ -47,7 +48,7 @@ public:
     // nothing) leaves the last value.
     void Receive() {
         std::uint8_t bytes[2] = {static_cast<std::uint8_t>(reply & 0xFF), static_cast<std::uint8_t>(reply >> 8)};
-        if (BulkIn(platform_, handle_, kReplyPipe, bytes, 2, !warned_)) {
+        if (BulkIn(platform_, handle_, kReplyPipe, bytes, 2, true)) {
             reply = static_cast<std::uint32_t>(bytes[0] | bytes[1] << 8);
         } else {
             Failed(failedReads);
@@ -62,13 +63,11 @@ private:
     void Failed(std::uint32_t& count) {
         ++count;
         ++stream_.failedTransfers;
-        warned_ = true;
     }
 
     Platform& platform_;
     DeviceHandle handle_;
     XsvfStream& stream_;
-    bool warned_ = false;
 };
 
 }  // namespace
@@ -82,32 +81,25 @@ int EstimateFpgaSeconds(std::uint64_t fileSize) {
     return static_cast<int>(static_cast<double>(fileSize) * 0.000594) + 10;
 }
 
-PlayerLoad LoadFpgaPlayer(Platform& platform, std::uint32_t deviceIndex, const std::string& playerPath) {
-    PlayerLoad load;
+Outcome LoadFpgaPlayer(Platform& platform, std::uint32_t deviceIndex, const std::string& playerPath) {
+    Outcome load;
     CAnchor anchor(platform);
     DeviceHandle handle = kNullHandle;
     if (!anchor.OpenByName(handle, StrPrintf("Ezusb-%u", deviceIndex))) {
-        load.problems.push_back(OpenFailureText(platform, deviceIndex) +
-                                ", so the FPGA player was not loaded and nothing was sent");
-        load.outcome.Fail("open the device");
+        load.Fail(OpenFailureText(platform, deviceIndex) + ", so the FPGA player was not loaded and nothing was sent");
         return load;
     }
     anchor.chipMode = kFpgaPlayerChipMode;
     anchor.highMemoryLoader = EepromLoaderFor(ChipGeneration::Fx2);
     const DownloadResult download = anchor.DownloadFile(playerPath);
-    load.outcome.Append(download.outcome);
+    load.Take(download.outcome);
     if (download.result != 1) {
-        platform.ui.MessageBox("Unable to open RaptorFPGA File", kAppTitle, mb::kOk);
-        load.outcome.Met({"Unable to open RaptorFPGA File", kAppTitle, mb::kOk});
-        load.problems.push_back(StrPrintf("the FPGA player %s could not be loaded, so nothing was sent",
-                                          playerPath.c_str()));
-        load.outcome.Fail("load the FPGA player");
+        load.Show({"Unable to open RaptorFPGA File", kAppTitle, mb::kOk});
+        load.Fail(StrPrintf("the FPGA player %s could not be loaded, so nothing was sent", playerPath.c_str()));
     } else if (!download.outcome.Ok()) {
-        load.problems.push_back("downloading the FPGA player into the device failed, so nothing was sent");
-        load.outcome.Fail("load the FPGA player");
+        load.Fail("downloading the FPGA player into the device failed, so nothing was sent");
     } else {
-        load.ok = true;
-        load.outcome.Done(StrPrintf("load the FPGA player (%u bytes)", download.bytes));
+        load.Done(StrPrintf("load the FPGA player (%u bytes)", download.bytes));
     }
     CloseDevice(platform, handle);
     return load;
@@ -118,8 +110,7 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
     XsvfStream stream;
     DeviceHandle handle = kNullHandle;
     if (!OpenDeviceByIndex(platform, static_cast<int>(deviceIndex), handle)) {
-        stream.problems.push_back(StrPrintf("device %u could not be opened, so nothing was sent", deviceIndex));
-        stream.outcome.Fail("open the device");
+        stream.outcome.Fail(StrPrintf("device %u could not be opened, so nothing was sent", deviceIndex));
         return stream;
     }
     stream.deviceOpened = true;
@@ -131,11 +122,8 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
 
     std::ifstream file(xsvfPath, std::ios::binary);
     if (!file) {
-        platform.ui.MessageBox("Could not open XSVF File.\n", kAppTitle, mb::kOk);
-        stream.outcome.Met({"Could not open XSVF File.\n", kAppTitle, mb::kOk});
-        stream.problems.push_back(StrPrintf("the XSVF file %s could not be opened, so nothing was sent",
-                                            xsvfPath.c_str()));
-        stream.outcome.Fail("open the XSVF file");
+        stream.outcome.Show({"Could not open XSVF File.\n", kAppTitle, mb::kOk});
+        stream.outcome.Fail(StrPrintf("the XSVF file %s could not be opened, so nothing was sent", xsvfPath.c_str()));
         CloseDevice(platform, handle);
         return stream;
     }
@@ -243,46 +231,40 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
     CloseDevice(platform, handle);
 
     if (stream.stoppedOnRequest) {
-        stream.problems.push_back(StrPrintf("stopped on request after %llu of the file's %llu bytes had been sent; "
+        stream.outcome.Stop(StrPrintf("stopped on request after %llu of the file's %llu bytes had been sent; "
                                             "the FPGA is not configured",
                                             Ull(stream.bytesSent), Ull(stream.fileSize)));
     } else if (stream.endedEarly) {
-        stream.problems.push_back(StrPrintf("the device ended the stream early, after taking %llu of the file's %llu bytes",
+        stream.outcome.Fail(StrPrintf("the device ended the stream early, after taking %llu of the file's %llu bytes",
                                             Ull(stream.bytesSent), Ull(stream.fileSize)));
     } else if (stream.failedAtEnd) {
-        stream.problems.push_back(StrPrintf(
+        stream.outcome.Fail(StrPrintf(
             "the device took the whole file (%llu bytes), but its player failed a check at the end (0xBEEF): "
             "the FPGA is not configured",
             Ull(stream.fileSize)));
     } else if (stream.stoppedAnswering) {
-        stream.problems.push_back(StrPrintf(
+        stream.outcome.Fail(StrPrintf(
             "the device stopped answering after %llu of the file's %llu bytes had been sent",
             Ull(stream.bytesSent), Ull(stream.fileSize)));
     }
     if (link.failedWrites > 0 || link.failedReads > 0) {
-        stream.problems.push_back(StrPrintf("%u of the stream's USB writes and %u of its reads failed (%u packets sent)",
+        stream.outcome.Fail(StrPrintf("%u of the stream's USB writes and %u of its reads failed (%u packets sent)",
                                             link.failedWrites, link.failedReads, stream.packets));
     }
-    if (stream.problems.empty()) {
+    if (stream.outcome.Ok()) {
         stream.outcome.Done(StrPrintf("stream %llu bytes of %s in %u packets", Ull(stream.fileSize), xsvfPath.c_str(),
                                       stream.packets));
     }
-    for (const std::string& problem : stream.problems) stream.outcome.Fail(problem);
     return stream;
 }
 
 JobResult ProgramFpga(Platform& platform, const FpgaJobRequest& request, JobEntry& entry) {
-    // The boxes the device layer meets are kept for the job's result.
+    // The boxes the device layer shows are kept for the job's result.
     CWorkerUserInterface boxes;
     Platform ports{platform.driver, platform.clock, platform.trace, boxes};
     JobResult result;
     const auto finish = [&]() -> JobResult {
-        for (const OutcomeMessage& box : boxes.Boxes()) {
-            const bool known = std::any_of(result.outcome.messages.begin(), result.outcome.messages.end(),
-                                           [&box](const OutcomeMessage& m) { return m.text == box.text; });
-            if (!known) result.outcome.Met(box);
-        }
-        result.ok = result.problems.empty();
+        boxes.KeepIn(result.outcome);
         return result;
     };
 
@@ -290,18 +272,14 @@ JobResult ProgramFpga(Platform& platform, const FpgaJobRequest& request, JobEntr
     // included, so no other program takes it in between.
     entry.Enter(JobPhase::Player, 0);
     const ScopedDevice held(ports, static_cast<int>(request.deviceIndex));
-    PlayerLoad load = LoadFpgaPlayer(ports, request.deviceIndex, request.playerPath);
-    result.outcome.Append(load.outcome);
-    if (!load.ok) {
-        result.problems = std::move(load.problems);
-        return finish();
-    }
+    result.outcome = LoadFpgaPlayer(ports, request.deviceIndex, request.playerPath);
+    if (!result.Ok()) return finish();
     platform.clock.Sleep(kFpgaPlayerStartMs);
 
     // The player is loaded already; the stream needs no application folder.
-    XsvfStream stream = PlayXsvf(ports, request.deviceIndex, std::string(), request.xsvfPath, entry, request.limits);
+    const XsvfStream stream =
+        PlayXsvf(ports, request.deviceIndex, std::string(), request.xsvfPath, entry, request.limits);
     result.outcome.Append(stream.outcome);
-    result.problems = std::move(stream.problems);
     result.bytesWritten = static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.bytesSent, 0xFFFFFFFFu));
     return finish();
 }

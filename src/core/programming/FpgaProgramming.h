@@ -27,18 +27,13 @@ std::string FpgaPlayerPath(const std::string& applicationPath);
 // plus 10.
 int EstimateFpgaSeconds(std::uint64_t fileSize);
 
-// What loading the player came to.
-struct PlayerLoad {
-    bool ok = false;
-    std::vector<std::string> problems;
-    Outcome outcome;
-};
 // Opens "Ezusb-<index>" with a CAnchor of its own and downloads the player
 // into the 8051's RAM (held in reset meanwhile, released after). When the
 // device cannot be opened nothing is downloaded (the anchor would address
 // its previous device); when the file cannot be loaded the box "Unable to
-// open RaptorFPGA File" is shown. Either is a failure.
-PlayerLoad LoadFpgaPlayer(Platform& platform, std::uint32_t deviceIndex, const std::string& playerPath);
+// open RaptorFPGA File" is the box the outcome holds for the caller to
+// show. Either is a failure.
+Outcome LoadFpgaPlayer(Platform& platform, std::uint32_t deviceIndex, const std::string& playerPath);
 
 // How long the host keeps polling a device that answers "busy" (0xFFFF) or
 // reports a full buffer without taking anything, before it gives up. The
@@ -65,7 +60,6 @@ struct XsvfStream {
     bool failedAtEnd = false;       // the whole file sent, and 0xBEEF to its last packet
     bool stoppedAnswering = false;  // a polling loop reached its bound
     bool stoppedOnRequest = false;  // the job was asked to stop (JobEntry::stop)
-    std::vector<std::string> problems;
     Outcome outcome;
 };
 
@@ -77,7 +71,7 @@ struct XsvfStream {
 // 0x36 0x01 when it falls to 2048 after streaming started; polling while the
 // device answers 0xFFFF; 0xBEEF ends the stream. Then the 10 s wait.
 // Progress goes to `entry` (total: the file size; done: the bytes sent).
-// Every failure of a bulk call is counted; only the first shows its box.
+// Every failure of a bulk call is counted and shows its warning.
 XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::string& applicationPath,
                     const std::string& xsvfPath, JobEntry& entry, const XsvfPollLimits& limits = {});
 

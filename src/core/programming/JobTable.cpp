@@ -41,7 +41,7 @@ JobSnapshot CJobTable::Snapshot(std::uint32_t index) const {
     snapshot.done = entry.done.load(std::memory_order_relaxed);
     snapshot.total = entry.total.load(std::memory_order_relaxed);
     snapshot.startedMs = entry.startedMs.load(std::memory_order_relaxed);
-    if (snapshot.finished) snapshot.ok = entry.result.ok;
+    if (snapshot.finished) snapshot.ok = entry.result.Ok();
     return snapshot;
 }
 

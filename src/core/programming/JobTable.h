@@ -26,15 +26,17 @@ enum class JobPhase : int {
 };
 const char* JobPhaseText(JobPhase phase);
 
-// What a finished job came to. `ok` only when every step worked (and the
-// read-back, when there was one, matched).
+// What a finished job came to: its outcome (`Ok()` only when every step
+// worked and the read-back, when there was one, matched; `failed` each
+// failure in order, as the operator reads it) and the job's own counts.
 struct JobResult {
-    bool ok = false;
-    std::vector<std::string> problems;  // each failed step, in order, as the operator reads it
-    Outcome outcome;                    // the steps and every message met
+    Outcome outcome;
     std::uint32_t bytesWritten = 0;
     bool verified = false;
     std::string backupPath;  // where the EEPROM's old contents went, if a backup was asked for
+
+    bool Ok() const { return outcome.Ok(); }
+    const std::vector<std::string>& Problems() const { return outcome.failed; }
 };
 
 // One device's job, as its worker reports it. The worker is the only writer

@@ -22,9 +22,12 @@ public:
     int DoModal(CDialogModel&) override { return mb::kIdCancel; }
     bool ChooseFile(FileChoice&) override { return false; }
 
-    std::vector<OutcomeMessage> Boxes() const {
+    // Adds the boxes kept so far to `outcome`'s messages. The device layer
+    // either shows a box or returns it in its outcome, never both, so none
+    // is counted twice.
+    void KeepIn(Outcome& outcome) const {
         std::lock_guard guard(mutex_);
-        return boxes_;
+        for (const OutcomeMessage& box : boxes_) outcome.Met(box);
     }
 
 private:

@@ -48,7 +48,7 @@ protected:
         return device;
     }
     void LoadPlayer(int index) {
-        EXPECT_TRUE(LoadFpgaPlayer(rig.platform, static_cast<std::uint32_t>(index), SPINDLE_FPGA_PLAYER_HEX).ok);
+        EXPECT_TRUE(LoadFpgaPlayer(rig.platform, static_cast<std::uint32_t>(index), SPINDLE_FPGA_PLAYER_HEX).Ok());
     }
     // The program streamed as the host's FPGA job streams a file.
     XsvfStream Play(int index, const Bytes& program) {
@@ -213,10 +213,10 @@ TEST_F(FpgaPlayerTest, TheDemoDesignConfiguresADemoDeviceAndALaterBenchSeesIt) {
         SimRig fileRig{LoadBench(benchPath)};
         if (paced) fileRig.bench->SetClock(&fileRig.clock);
         const int index = paced ? 6 : 7;
-        ASSERT_TRUE(LoadFpgaPlayer(fileRig.platform, index, SPINDLE_FPGA_PLAYER_HEX).ok);
+        ASSERT_TRUE(LoadFpgaPlayer(fileRig.platform, index, SPINDLE_FPGA_PLAYER_HEX).Ok());
         JobEntry entry;
         const XsvfStream stream = PlayXsvf(fileRig.platform, index, "", design, entry);
-        EXPECT_TRUE(stream.problems.empty()) << paced;
+        EXPECT_TRUE(stream.outcome.Ok()) << paced;
         EXPECT_EQ(fileRig.bench->Device(index)->FpgaPlayerStatus()->state, PLAYER_COMPLETE) << paced;
     }
     const auto later = LoadBench(benchPath);

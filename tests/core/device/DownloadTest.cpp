@@ -76,11 +76,12 @@ TEST_F(DownloadTest, HighSegmentsGoThroughTheLoaderBeforeTheLowOnesInReset) {
 TEST_F(DownloadTest, BixFilesSendTheirFirst8192BytesToAddressZero) {
     const std::string path = folder.File("prog.bix");
     test::WriteWholeFile(path, std::string(10000, '\x5A'));
-    EXPECT_EQ(anchor.DownloadFile(path).result, 1);
+    const DownloadResult download = anchor.DownloadFile(path);
+    EXPECT_EQ(download.result, 1);
     EXPECT_EQ(Steps(), (std::vector<std::string>{"hold", "anchor 0x0000 8192", "release"}));
     // The bytes past 8192 are not sent, and the operator is told.
-    EXPECT_EQ(ui.MessageTexts(),
-              std::vector<std::string>{path + " is 10000 bytes long; only its first 8192 bytes were sent.\n"});
+    ASSERT_EQ(download.outcome.pending.size(), 1u);
+    EXPECT_EQ(download.outcome.pending[0].text, path + " is 10000 bytes long; only its first 8192 bytes were sent.\n");
 }
 
 TEST_F(DownloadTest, RecordsAfterALineThatStopsTheReadingAreAskedAbout) {
@@ -131,9 +132,10 @@ TEST_F(DownloadTest, FilesThatCannotBeSentSendNothing) {
         EXPECT_EQ(download.result, 0) << c.path;
         EXPECT_FALSE(download.outcome.Ok()) << c.path;
         EXPECT_TRUE(driver.Requests().empty()) << c.path;
-        ASSERT_EQ(ui.Messages().size(), 1u) << c.path;
-        EXPECT_NE(ui.Messages()[0].text.find(c.message), std::string::npos) << ui.Messages()[0].text;
-        EXPECT_EQ(ui.Messages()[0].title, "Error in CAnchor");
+        ASSERT_EQ(download.outcome.pending.size(), 1u) << c.path;
+        const OutcomeMessage& box = download.outcome.pending[0];
+        EXPECT_NE(box.text.find(c.message), std::string::npos) << box.text;
+        EXPECT_EQ(box.title, "Error in CAnchor");
     }
 }
 

@@ -44,22 +44,22 @@ TEST(EepromProgramming, AnImageIsSentInBlocksOfTheFileAndTheLastOneIsShort) {
 
 TEST(EepromProgramming, UnreadableOrOversizedImagesReachNoDevice) {
     BenchRig rig;
-    EXPECT_FALSE(ProgramEepromImage(rig.platform, {3, 4, rig.folder.File("none.iic"), true, ""}, rig.entry).ok);
+    EXPECT_FALSE(ProgramEepromImage(rig.platform, {3, 4, rig.folder.File("none.iic"), true, ""}, rig.entry).Ok());
     EXPECT_EQ(rig.trace.Lines(), std::vector<std::string>{"Error opening EEPROM file.\n"});
-    EXPECT_NE(rig.Program(3, 4, std::string(65537, '\xB2')).problems.at(0).find("larger than 65536 bytes"), std::string::npos);
+    EXPECT_NE(rig.Program(3, 4, std::string(65537, '\xB2')).outcome.failed.at(0).find("larger than 65536 bytes"), std::string::npos);
     EXPECT_TRUE(rig.bench->Device(3)->VendorRequests().empty());
     EXPECT_TRUE(rig.bench->Device(3)->ResetRequests().empty());
     // Exactly 65536 bytes fill the address range and are written.
-    EXPECT_TRUE(rig.Program(3, 4, std::string(65536, '\xB2')).ok);
+    EXPECT_TRUE(rig.Program(3, 4, std::string(65536, '\xB2')).Ok());
 }
 
 TEST(EepromProgramming, ADumpReadsWhatIsThereAndRefusesMoreThanTheAddressReaches) {
     BenchRig rig;
-    ASSERT_TRUE(rig.Program(6, 10, std::string(3000, '\xC2')).ok);
+    ASSERT_TRUE(rig.Program(6, 10, std::string(3000, '\xC2')).Ok());
     std::vector<std::uint8_t> expected(3001, 0xC2);
     expected.back() = 0xFF;
     EXPECT_EQ(ReadEepromImage(rig.platform, 6, 10, 3001).bytes, expected);
-    EXPECT_FALSE(ReadEepromImage(rig.platform, 6, 10, 65537).ok);
+    EXPECT_FALSE(ReadEepromImage(rig.platform, 6, 10, 65537).outcome.Ok());
     // An EEPROM smaller than the length asked for gives its start again:
     // the dump keeps its real size and fails.
     std::vector<std::uint8_t> small(256, 0x00), wrapped;
@@ -68,19 +68,19 @@ TEST(EepromProgramming, ADumpReadsWhatIsThereAndRefusesMoreThanTheAddressReaches
     EXPECT_EQ(EepromWrapSize(std::vector<std::uint8_t>(4096, 0xFF).data(), 4096), 0u) << "an erased EEPROM";
     rig.bench->Device(6)->SetEeprom(0, wrapped);
     const EepromReadResult repeats = ReadEepromImage(rig.platform, 6, 10, 700);
-    EXPECT_FALSE(repeats.ok);
+    EXPECT_FALSE(repeats.outcome.Ok());
     EXPECT_EQ(repeats.bytes, small);
     // A job asked to stop sends no further request and says how far it got.
     rig.entry.stop.store(true);
     rig.bench->Device(6)->ClearLogs();
-    EXPECT_NE(rig.Program(6, 10, std::string(5000, '\xC2')).problems.at(0).find("stopped on request after 0 of the image's 5000 bytes"), std::string::npos);
+    EXPECT_NE(rig.Program(6, 10, std::string(5000, '\xC2')).outcome.failed.at(0).find("stopped on request after 0 of the image's 5000 bytes"), std::string::npos);
     for (const auto& request : rig.bench->Device(6)->VendorRequests()) EXPECT_NE(request.request, 0xA2);
     rig.entry.stop.store(false);
     // An empty image writes nothing, not even the loader.
     rig.bench->Device(6)->ClearLogs();
-    EXPECT_FALSE(rig.Program(6, 10, "").ok);
+    EXPECT_FALSE(rig.Program(6, 10, "").Ok());
     EXPECT_TRUE(rig.bench->Device(6)->ResetRequests().empty());
-    EXPECT_EQ(ReadEepromImage(rig.platform, 99, 10, 16).problems, std::vector<std::string>{"device 99 could not be opened"});
+    EXPECT_EQ(ReadEepromImage(rig.platform, 99, 10, 16).outcome.failed, std::vector<std::string>{"device 99 could not be opened"});
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ TEST(XsvfStreaming, PacketsOf62BytesEndWithTheEmptyPacketThatMeetsTheEnd) {
     rig.Reply({8192, 62, 124, 0});
     const XsvfStream stream = rig.Play(rig.File(124));
     EXPECT_EQ(stream.returned, 1);
-    EXPECT_TRUE(stream.problems.empty());
+    EXPECT_TRUE(stream.outcome.Ok());
     EXPECT_EQ(rig.Sent(), (std::vector<Bytes>{kOpen, kAskSize, Packet(62), Packet(62), Packet(0)}));
     // The data went unchanged, on pipe 0; the replies came from pipe 3.
     EXPECT_EQ(rig.driver.BulkWrites()[3][2 + 61], static_cast<std::uint8_t>(123 * 13 + 1));
@@ -97,14 +97,14 @@ TEST(XsvfStreaming, NearlyFullLowAndBusyRepliesSendTheirMarksAndArePolled) {
     // nothing; 3976 sends 0x36 0x00 and the single 0x0E; 2049 nothing, 2048
     // 0x36 0x01; a later near-full reply 0x36 0x00 alone.
     rig.Reply({4096, 2048, 3975, 3976, 2049, 2048, 4000, 0});
-    EXPECT_TRUE(rig.Play(rig.File(6 * 62)).problems.empty());
+    EXPECT_TRUE(rig.Play(rig.File(6 * 62)).outcome.Ok());
     EXPECT_EQ(rig.Sent(), (std::vector<Bytes>{kOpen, kAskSize, Packet(62), Packet(62), Packet(62), kFull, kStart,
                                               Packet(62), Packet(62), kLow, Packet(62), kFull, Packet(0), kLow}));
     // Nearly full; then busy, which counts as full too: polled until a
     // level below 10000 comes.
     ScriptRig busy;
     busy.Reply({8192, 8100, 0xFFFF, 0xFFFF, 500, 300});
-    EXPECT_TRUE(busy.Play(busy.File(124)).problems.empty());
+    EXPECT_TRUE(busy.Play(busy.File(124)).outcome.Ok());
     EXPECT_EQ(busy.driver.BulkReadCount(), 6u);
     // K below 120 wraps the threshold: nothing ever counts as nearly full.
     ScriptRig small;
@@ -119,7 +119,7 @@ TEST(XsvfStreaming, AStreamTheDeviceEndsOrTheJobStopsIsAFailureWithTheBytesSent)
     const XsvfStream stream = rig.Play(rig.File(200));
     EXPECT_TRUE(stream.endedEarly);
     EXPECT_EQ(rig.Sent(), (std::vector<Bytes>{kOpen, kAskSize, Packet(62)}));
-    EXPECT_EQ(stream.problems, std::vector<std::string>{"the device ended the stream early, after taking 62 of the file's 200 bytes"});
+    EXPECT_EQ(stream.outcome.failed, std::vector<std::string>{"the device ended the stream early, after taking 62 of the file's 200 bytes"});
     // The bar is full and the 10 s wait follows, as for a whole stream.
     EXPECT_EQ(rig.entry.done.load(), 200u);
     EXPECT_EQ(rig.clock.Sleeps().back(), kFpgaSettleMs);
@@ -130,14 +130,14 @@ TEST(XsvfStreaming, AStreamTheDeviceEndsOrTheJobStopsIsAFailureWithTheBytesSent)
     const XsvfStream late = tail.Play(tail.File(139));
     EXPECT_TRUE(late.failedAtEnd);
     EXPECT_EQ(tail.Sent(), (std::vector<Bytes>{kOpen, kAskSize, Packet(62), Packet(62), Packet(15), Packet(0)}));
-    EXPECT_NE(late.problems.at(0).find("failed a check at the end"), std::string::npos);
+    EXPECT_NE(late.outcome.failed.at(0).find("failed a check at the end"), std::string::npos);
 
     ScriptRig stopped;
     stopped.Reply({8192, 62});
     stopped.entry.stop.store(true);
     const XsvfStream asked = stopped.Play(stopped.File(139));
     EXPECT_EQ(stopped.Sent(), (std::vector<Bytes>{kOpen, kAskSize}));
-    EXPECT_NE(asked.problems.at(0).find("stopped on request after 0 of the file's 139 bytes"), std::string::npos);
+    EXPECT_NE(asked.outcome.failed.at(0).find("stopped on request after 0 of the file's 139 bytes"), std::string::npos);
 }
 
 }  // namespace

@@ -82,8 +82,12 @@ std::int64_t CMainFrame::RecordJobStart(const DeviceRecord& record, JobKind kind
 // the job finds its record complete.
 void CMainFrame::RecordJobEnd(const JobRequest& request, const JobResult& result) {
     HistoryEnd end;
-    end.result = result.ok ? HistoryResult::Worked : HistoryResult::Failed;
-    end.problems = result.problems;
+    // A job stopped on request ended part done: interrupted, as one whose
+    // process was killed.
+    end.result = result.Ok()                                        ? HistoryResult::Worked
+                 : result.outcome.failure == FailureKind::Stopped ? HistoryResult::Interrupted
+                                                                    : HistoryResult::Failed;
+    end.problems = result.Problems();
     end.bytesWritten = result.bytesWritten;
     end.verified = result.verified;
     end.backupPath = result.backupPath;

@@ -2,13 +2,12 @@
 // and the countdown that shows them.
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <system_error>
 
 #include "app/MainFrame.h"
 #include "device/EzusbDevice.h"
 #include "device/Families.h"
 #include "device/ScopedDevice.h"
+#include "platform/BoundedFile.h"
 #include "platform/Clock.h"
 #include "platform/DebugTrace.h"
 #include "platform/Format.h"
@@ -36,25 +35,20 @@ std::string ReconnectText(std::uint32_t index) {
 
 std::string CompletionText(std::uint32_t index, JobKind kind, const JobResult& result) {
     const char* what = kind == JobKind::Fpga ? "FPGA" : "EEPROM";
-    if (result.ok) return StrPrintf("%s Programming Complete.\n\n", what) + ReconnectText(index);
+    if (result.Ok()) return StrPrintf("%s Programming Complete.\n\n", what) + ReconnectText(index);
     std::string text = StrPrintf("%s Programming Failed on device %u.\n\n", what, index);
-    for (const std::string& problem : result.problems) text += "- " + problem + "\n";
+    for (const std::string& problem : result.Problems()) text += "- " + problem + "\n";
     return text + "\n" + ReconnectText(index);
 }
 
-// The first byte of the file and its length; false when it cannot be opened.
-bool PeekImage(const std::string& path, std::uint32_t& length, std::uint8_t& firstByte) {
-    // Only a regular file is opened: a pipe without a writer would block.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error) || error) return false;
-    const auto size = std::filesystem::file_size(path, error);
-    if (error) return false;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    length = size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
-    char first = 0;
-    firstByte = file.get(first) ? static_cast<std::uint8_t>(first) : 0;
-    return true;
+// The first byte of the file and its length; why not when it cannot be read.
+BoundedRead PeekImage(const std::string& path, std::uint32_t& length, std::uint8_t& firstByte) {
+    const CRegularFile file(path);
+    if (file.State() != BoundedRead::Ok) return file.State();
+    length = file.Size() > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(file.Size());
+    const int first = std::fgetc(file.Stream());
+    firstByte = first == EOF ? 0 : static_cast<std::uint8_t>(first);
+    return BoundedRead::Ok;
 }
 
 // Byte 15 of the device descriptor; 1 when the device cannot be opened.
@@ -131,9 +125,9 @@ Outcome CMainFrame::CheckEepromImage(const DeviceRecord& record, const std::stri
     IUserInterface& ui = platform_.ui;
     const std::uint32_t index = record.index;
     std::uint8_t firstByte = 0;
-    if (!PeekImage(imagePath, length, firstByte)) {
-        outcome.Show({StrPrintf("The EEPROM image %s cannot be read.", imagePath.c_str()), kAppTitle,
-                      mb::kOk | mb::kIconError});
+    if (const BoundedRead read = PeekImage(imagePath, length, firstByte); read != BoundedRead::Ok) {
+        outcome.Show({StrPrintf("The EEPROM image %s cannot be used: %s.", imagePath.c_str(), BoundedReadProblem(read)),
+                      kAppTitle, mb::kOk | mb::kIconError});
         outcome.Fail("read the EEPROM image");
         ShowPendingMessages(ui, outcome);
         return outcome;
@@ -306,7 +300,7 @@ std::vector<FinishedJob> CMainFrame::CollectFinishedJobs() {
         job.result = std::move(ended.result);
         job.text = CompletionText(job.deviceIndex, job.kind, job.result);
         job.boxes = FoldMessages(job.result.outcome.messages);
-        job.boxes.push_back({job.text, kAppTitle, job.result.ok ? mb::kOk : mb::kOk | mb::kIconError});
+        job.boxes.push_back({job.text, kAppTitle, job.result.Ok() ? mb::kOk : mb::kOk | mb::kIconError});
         finished.push_back(std::move(job));
     }
     return finished;
@@ -339,9 +333,9 @@ std::vector<JobRow> CMainFrame::JobRows() const {
         row.secondsLeft = row.running && deadline > timerTicks ? deadline - timerTicks : 0;
         if (snapshot.finished) {
             const JobResult& result = jobs[index].result;
-            row.result = result.ok ? (result.verified ? "succeeded, verified" : "succeeded")
-                                   : "failed: " + (result.problems.empty() ? std::string("unknown")
-                                                                           : result.problems.front());
+            row.result = result.Ok() ? (result.verified ? "succeeded, verified" : "succeeded")
+                                   : "failed: " + (result.Problems().empty() ? std::string("unknown")
+                                                                           : result.Problems().front());
         }
         rows.push_back(std::move(row));
     }
