@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <functional>
 
 #include "platform/UserInterface.h"

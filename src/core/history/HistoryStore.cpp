@@ -70,14 +70,19 @@ HistoryResult ResultOf(const std::string& text) {
     return HistoryResult::Interrupted;
 }
 
-// A server URL with its password replaced, for messages.
-std::string WithoutPassword(const std::string& location) {
+// A server URL with its password replaced, for messages: the one after the
+// user name and a password= parameter alike.
+std::string WithoutPassword(std::string location) {
     const std::size_t scheme = location.find("://");
     const std::size_t at = location.find('@');
-    if (scheme == std::string::npos || at == std::string::npos || at < scheme) return location;
-    const std::size_t colon = location.find(':', scheme + 3);
-    if (colon == std::string::npos || colon > at) return location;
-    return location.substr(0, colon + 1) + "***" + location.substr(at);
+    const std::size_t colon = scheme == std::string::npos ? scheme : location.find(':', scheme + 3);
+    if (at != std::string::npos && colon < at) location.replace(colon + 1, at - colon - 1, "***");
+    for (std::size_t p = location.find("password="); p != std::string::npos; p = location.find("password=", p + 1)) {
+        if (p == 0 || (location[p - 1] != '?' && location[p - 1] != '&')) continue;
+        const std::size_t value = p + 9;
+        location.replace(value, std::min(location.find('&', value), location.size()) - value, "***");
+    }
+    return location;
 }
 
 }  // namespace

@@ -270,12 +270,12 @@ TEST(LibusbOverEmulation, JobsOnEightDevicesRunSideBySideAndAnUnplugFailsOnlyIts
         jobs.push_back(std::async(std::launch::async, [&, i] { return program(i, driver, clock); }));
     }
     // The device leaves the bus while the others still program.
-    EXPECT_FALSE(jobs[kUnplugged].get().ok);
+    EXPECT_FALSE(jobs[kUnplugged].get().Ok());
     usb.emulation.Unplug(kUnplugged);
     for (int i = 0; i < kDevices; ++i) {
         if (i == kUnplugged) continue;
         const JobResult result = jobs[static_cast<std::size_t>(i)].get();
-        EXPECT_TRUE(result.ok && result.verified) << i;
+        EXPECT_TRUE(result.Ok() && result.verified) << i;
         const std::vector<std::uint8_t> written = usb.bench->Device(i)->Eeprom(0, 1024);
         EXPECT_TRUE(std::string(written.begin(), written.end()) == image) << "device " << i << " holds another image";
     }
