@@ -88,6 +88,7 @@ CHistoryDialog::CHistoryDialog(CHistoryRecorder& recorder, IUserInterface& ui, Q
     since_ = NamedWidget<QLineEdit>("historySince", this);
     since_->setPlaceholderText(tr("YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC)"));
     auto* show = NamedWidget<QPushButton>("historyShow", tr("&Show"), this);
+    show->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);  // a button, not a bar across the form
 
     auto* imageRow = new QHBoxLayout;
     imageRow->addWidget(image_, 1);
@@ -153,7 +154,8 @@ void CHistoryDialog::Refresh() {
         shown = filter && browser_.Show(*filter, problem);
         if (!filter) browser_.Clear();  // no rows that the filters shown did not select
     });
-    status_->setText(shown ? tr("%n record(s)", nullptr, static_cast<int>(browser_.Records().size()))
+    const std::size_t count = browser_.Records().size();
+    status_->setText(shown ? (count == 1 ? tr("1 record") : tr("%1 records").arg(count))
                            : QString::fromStdString(problem));
     table_->resizeColumnsToContents();
 }
