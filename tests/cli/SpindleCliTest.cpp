@@ -248,6 +248,23 @@ TEST_F(SpindleCliTest, ResetCoefsAndLinearityImportSave) {
     EXPECT_EQ(Value("3", "Wavelength Calibration Intercept"), "0.0000000e+00");
 }
 
+TEST_F(SpindleCliTest, ACoefficientNoFloatHoldsIsRefusedByEveryWayIn) {
+    ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
+    const std::string bench = ReadFile(Bench());
+    for (const std::string value : {"nan", "-inf", "1e999", "1e39"}) {
+        WriteFile(Path("odd.lin"), "[Linearity Coefficients]\nNL0=" + value + "\n");
+        WriteFile(Path("odd.cal"), "[Setup]\nK First=" + value + "\n");
+        for (const RunResult& refused : {RunOnBench({"set", "6", "Stray Light Correction Coefficient=" + value}),
+                                         RunOnBench({"linearity", "6", "odd.lin"}),
+                                         RunOnBench({"--yes", "zephyr-import", "0/lantern", "odd.cal"})}) {
+            EXPECT_EQ(refused.status, 1) << value;
+            EXPECT_NE(refused.err.find(value == "1e39" ? "not a coefficient the instrument can keep" : "is not a"),
+                      std::string::npos) << refused.err;
+        }
+    }
+    EXPECT_EQ(ReadFile(Bench()), bench);
+}
+
 TEST_F(SpindleCliTest, EveryFileReaderRefusesAPipeAtOnceAndSaysWhy) {
     ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
     // A pipe no one writes to: a reader that opened it would wait for ever.
