@@ -37,7 +37,7 @@ public:
     bool ChooseFile(FileChoice&) override { return false; }
 };
 
-double ProgramSeconds(int devices, const std::string& image, bool viaLibusb, bool& ok) {
+double ProgramSeconds(int devices, const std::string& image, [[maybe_unused]] bool viaLibusb, bool& ok) {
     sim::SimBench bench;
     for (int i = 0; i < devices; ++i) {
         bench.AddDevice(sim::DeviceConfigFromJson(nlohmann::ordered_json::parse(
