@@ -1,8 +1,7 @@
 // The window on the demo bench for the GUI suites: Qt's offscreen platform,
 // manual timers, every dialog shown and handed to `onDialog` (Cancel without
 // one), every message box recorded and answered OK (or `answerToQuestions`
-// for a yes/no question). The window reaches the bench through `gate_`, which
-// can hold a job's worker while the test looks at the window.
+// for a yes/no question); the bench is reached through `gate_`, which can hold jobs.
 #pragma once
 
 #include <gtest/gtest.h>

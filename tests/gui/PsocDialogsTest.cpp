@@ -74,8 +74,7 @@ TEST_F(PsocDialogsTest, FalconPageShowsItsReadingsAndCancelEndsContinuousReading
         EXPECT_EQ(TextOf(dialog, psoc::kRawAdcCounts), QStringLiteral("0X400")) << "each tick reads and shows";
         // The sheet's Cancel ends a continuous reading with it.
         ClickBox(dialog, QDialogButtonBox::Cancel);
-        EXPECT_FALSE(widget.ContinuousTimer().isActive());
-        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_FALSE(widget.ContinuousTimer().isActive() || dialog.isVisible());
     });
 }
 
