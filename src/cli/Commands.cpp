@@ -442,7 +442,7 @@ int RunImport(const GlobalOptions& options, const std::string& device, const std
             }
             std::string label;
             const Availability hidden = shown ? Availability{} : HiddenSlotAvailability(session->Frame(), slot, label);
-            if (!hidden.offered) return refuseLocked(label, hidden.reason);
+            if (!hidden.offered && shown) return refuseLocked(label, hidden.reason);
         }
         for (int row : touched) {
             std::string note;

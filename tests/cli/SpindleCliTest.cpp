@@ -59,10 +59,12 @@ protected:
 
     // Runs the program with no terminal on standard input, in the test's
     // folder, with the test's settings folder and the virtual clock.
-    RunResult Run(const std::vector<std::string>& args) { return spindle::test::RunCli(kCli, dir_, args); }
-    RunResult RunOnBench(std::vector<std::string> args) {
+    RunResult Run(const std::vector<std::string>& args, int timeoutSeconds = 0) {
+        return spindle::test::RunCli(kCli, dir_, args, timeoutSeconds);
+    }
+    RunResult RunOnBench(std::vector<std::string> args, int timeoutSeconds = 0) {
         args.insert(args.begin(), {"--bench", Bench().string()});
-        return Run(args);
+        return Run(args, timeoutSeconds);
     }
     void EditDevice(int index, const std::function<void(Json&)>& edit) {
         Json bench = Json::parse(ReadFile(Bench()));
@@ -246,27 +248,36 @@ TEST_F(SpindleCliTest, ResetCoefsAndLinearityImportSave) {
     EXPECT_EQ(Value("3", "Wavelength Calibration Intercept"), "0.0000000e+00");
 }
 
+TEST_F(SpindleCliTest, ACoefficientNoFloatHoldsIsRefusedByEveryWayIn) {
+    ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
+    const std::string bench = ReadFile(Bench());
+    for (const std::string value : {"nan", "-inf", "1e999", "1e39"}) {
+        WriteFile(Path("odd.lin"), "[Linearity Coefficients]\nNL0=" + value + "\n");
+        WriteFile(Path("odd.cal"), "[Setup]\nK First=" + value + "\n");
+        for (const RunResult& refused : {RunOnBench({"set", "6", "Stray Light Correction Coefficient=" + value}),
+                                         RunOnBench({"linearity", "6", "odd.lin"}),
+                                         RunOnBench({"--yes", "zephyr-import", "0/lantern", "odd.cal"})}) {
+            EXPECT_EQ(refused.status, 1) << value;
+            EXPECT_NE(refused.err.find(value == "1e39" ? "not a coefficient the instrument can keep" : "is not a"),
+                      std::string::npos) << refused.err;
+        }
+    }
+    EXPECT_EQ(ReadFile(Bench()), bench);
+}
+
 TEST_F(SpindleCliTest, EveryFileReaderRefusesAPipeAtOnceAndSaysWhy) {
     ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
     // A pipe no one writes to: a reader that opened it would wait for ever.
     ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
-    fs::create_symlink("pipe", Path("pipe.hex"));
-    fs::create_symlink("pipe", Path("pipe.bix"));
-    const std::string design = SPINDLE_SOURCE_DIR "/examples/demo-design.xsvf";
-    const std::vector<std::vector<std::string>> readers = {
-        {"--yes", "import", "3", "pipe"},          {"linearity", "6", "pipe"},
-        {"download", "15", "pipe.hex"},            {"download", "15", "pipe.bix"},
-        {"--yes", "program", "3", "pipe"},         {"program-fpga", "6", "pipe"},
-        {"program-fpga", "--player", "pipe.hex", "6", design},
-        {"--yes", "zephyr-import", "0/lantern", "pipe"}, {"kestrel-extra", "0", "--load-cal", "pipe"},
-    };
-    for (const std::vector<std::string>& reader : readers) {
-        std::vector<std::string> args = {"--bench", Bench().string()};
-        args.insert(args.end(), reader.begin(), reader.end());
-        const RunResult refused = spindle::test::RunCli(kCli, dir_, args, 60);
+    for (const char* link : {"pipe.hex", "pipe.bix"}) fs::create_symlink("pipe", Path(link));
+    for (const std::vector<std::string>& reader : std::vector<std::vector<std::string>>{
+             {"--yes", "import", "3", "pipe"}, {"linearity", "6", "pipe"}, {"download", "15", "pipe.hex"},
+             {"download", "15", "pipe.bix"}, {"--yes", "program", "3", "pipe"}, {"program-fpga", "6", "pipe"},
+             {"program-fpga", "--player", "pipe.hex", "6", SPINDLE_SOURCE_DIR "/examples/demo-design.xsvf"},
+             {"--yes", "zephyr-import", "0/lantern", "pipe"}, {"kestrel-extra", "0", "--load-cal", "pipe"}}) {
+        const RunResult refused = RunOnBench(reader, 60);
         EXPECT_EQ(refused.status, 1) << reader[1] << ": " << refused.err;
-        EXPECT_NE(refused.err.find("a pipe or a device, not a regular file"), std::string::npos)
-            << reader[1] << ": " << refused.err;
+        EXPECT_NE(refused.err.find("a pipe or a device, not a regular file"), std::string::npos) << refused.err;
     }
 }
 

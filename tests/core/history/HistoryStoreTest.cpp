@@ -188,7 +188,8 @@ TEST_F(HistoryStoreFileTest, ProblemsNameThePlaceAndTheFix) {
     EXPECT_FALSE(CHistoryStore::Open(blocker + "/history.db", {}, problem));
     EXPECT_NE(problem.find("cannot be opened"), std::string::npos) << problem;
     // A server that is not there: named without its password.
-    EXPECT_FALSE(CHistoryStore::Open("postgresql://line:secret@/spindle?host=" + folder.File("none"), {}, problem));
+    EXPECT_FALSE(CHistoryStore::Open("postgresql://line:secret@/spindle?password=secret&host=" + folder.File("none"),
+                                     {}, problem));
     EXPECT_NE(problem.find("on the server postgresql://line:***@/spindle"), std::string::npos) << problem;
     EXPECT_EQ(problem.find("secret"), std::string::npos) << problem;
 
