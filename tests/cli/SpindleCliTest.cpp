@@ -332,6 +332,13 @@ TEST_F(SpindleCliTest, ProgramWritesEveryDeviceAtOnceAndNamesTheOneThatFailed) {
     ASSERT_EQ(RunOnBench({"eeprom-dump", "6", "dump.iic"}).status, 0);
     EXPECT_EQ(ReadFile(Path("dump.iic")), image);
 
+    // A device another program holds (its job runs) is busy, not missing.
+    const std::unique_ptr<spindle::sim::SimBench> holder = spindle::sim::LoadBench(Bench().string());
+    const spindle::DeviceHandle held = holder->Open("\\\\.\\Ezusb-6");
+    const RunResult busy = RunOnBench({"program", "6", "image.iic"});
+    EXPECT_TRUE(busy.status == 1 && busy.err.find("device 6 is busy") != std::string::npos) << busy.err;
+    holder->Close(held);
+
     // The cable of 4 comes out after the scan, the loader and two writes.
     EditDevice(4, [](Json& device) { device["faults"] = {{"unplugAfterRequests", 17}}; });
     fs::create_directories(Path("old"));
