@@ -1,7 +1,7 @@
 // 8051 programs from Intel HEX and BIX files, downloaded through the anchor
 // and the loader into a simulated unprogrammed chip: any file is sent or
 // refused, a refused file sends nothing, and what was sent is never more
-// than the file holds.
+// than the file holds. The same bytes go through the EEPROM image checks.
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "DemoRig.h"
+#include "app/MainFrame.h"
 #include "FuzzSupport.h"
 #include "device/Anchor.h"
 #include "device/IntelHex.h"
@@ -21,6 +22,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace spindle;
     static fuzz::DemoRig rig;
+    static CMainFrame frame(rig.platform);
     static const std::string hexPath = fuzz::ScratchPath("program.hex");
     static const std::string bixPath = fuzz::ScratchPath("program.bix");
     if (size == 0) return 0;
@@ -47,6 +49,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SPINDLE_FUZZ_CHECK(wrap >= 128 && wrap < length && (wrap & (wrap - 1)) == 0);
         for (std::uint32_t i = wrap; i < length; ++i) SPINDLE_FUZZ_CHECK(bytes[i] == bytes[i % wrap]);
     }
+    // The same file as an EEPROM image for the device's chip: refused before
+    // any job when it is empty or beyond the 16-bit address, and asked about
+    // (the question answered yes) only when its first byte boots another chip.
+    const DeviceRecord record{fx2 ? 15u : 14u, fx2 ? 12u : 7u, "None"};
+    const BootImageKind kind = ClassifyBootImage(static_cast<std::uint32_t>(file.size()), file.empty() ? 0 : bytes[0]);
+    const int boxesBefore = rig.ui.boxes;
+    std::uint32_t imageLength = 0;
+    const bool accepted = frame.CheckEepromImage(record, path, imageLength).Ok();
+    SPINDLE_FUZZ_CHECK(accepted == (!file.empty() && file.size() <= kMaxEepromImageBytes));
+    SPINDLE_FUZZ_CHECK(imageLength == file.size());
+    const bool fits = BootImageFits(kind, fx2 ? ChipGeneration::Fx2 : ChipGeneration::Ezusb);
+    if (accepted) SPINDLE_FUZZ_CHECK((rig.ui.boxes > boxesBefore) == !fits);
     if (bix) {
         // An empty file sends nothing; a longer one sends 8192 bytes and
         // names the rest.

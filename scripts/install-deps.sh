@@ -5,7 +5,7 @@ set -eu
 PACKAGES="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
   qt6-base-dev libusb-1.0-0-dev libcli11-dev nlohmann-json3-dev xvfb xauth
   umockdev libumockdev-dev sdcc sdcc-ucsim clang libclang-rt-14-dev lintian
-  libsqlite3-dev libpq-dev"
+  libsqlite3-dev libpq-dev postgresql"
 missing=""
 for p in $PACKAGES; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 BUILD_DIR="${BUILD_DIR:-build}"
 JOBS="${JOBS:-$(nproc)}"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD_DIR" -j "$JOBS" --target spindle
+cmake --build "$BUILD_DIR" -j "$JOBS" --target spindle spindle_fpga_player
 spindle="$BUILD_DIR/src/gui/spindle"
 
 config=$(mktemp -d)
@@ -34,20 +34,20 @@ shot() {
 }
 
 mkdir -p "$config/plain" "$config/manufacturing"
-# A window, tree pane and columns wide enough to show every text whole.
-layout='SplitterColumnSize=270\nItemWidth=340\nDataWidth=230\n'
+# The window at 1100 x 700, the tree pane and the columns as a first start
+# lays them out: every text shows whole without any width set.
 placement='[Profile\\MainWindowSize]\nWindowPos=0,1,-1,-1,-1,-1,0,0,1100,700\n'
-printf "[Settings]\n$layout$placement" > "$config/plain/Spindle.ini"
+printf "[Settings]\n$placement" > "$config/plain/Spindle.ini"
 shot "$config/plain" "[0] Kestrel - KES10234" docs/screenshot.png
 
-printf "[Settings]\nManufacturing=1\n$layout$placement" > "$config/manufacturing/Spindle.ini"
+printf "[Settings]\nManufacturing=1\n$placement" > "$config/manufacturing/Spindle.ini"
 shot "$config/manufacturing" "[4] Kestrel+ - KSP00312" docs/screenshot-manufacturing.png
 
 # Three EEPROM jobs on a bench slowed to 1.5 s per vendor request, so they
 # are still running when the window is grabbed: 16 KiB images, one per chip
 # generation; and the example design into device 7's FPGA.
 mkdir -p "$config/programming"
-printf "[Settings]\n$layout$placement" > "$config/programming/Spindle.ini"
+printf "[Settings]\n$placement" > "$config/programming/Spindle.ini"
 head -c 16383 /dev/zero | tr '\0' '\125' > "$config/body"
 { printf '\262'; cat "$config/body"; } > "$config/ezusb.iic"
 { printf '\302'; cat "$config/body"; } > "$config/fx2.iic"
@@ -58,7 +58,7 @@ shot "$config/programming" "[6] Falcon - FAL01204" docs/screenshot-programming.p
 # PSOC Diags. on one device of each PSOC family: the sheet is grabbed once
 # its page has started (and the Condor and Ibis pages have polled).
 mkdir -p "$config/psoc"
-printf "[Settings]\nManufacturing=1\n$layout$placement" > "$config/psoc/Spindle.ini"
+printf "[Settings]\nManufacturing=1\n$placement" > "$config/psoc/Spindle.ini"
 shot "$config/psoc" "[6] Falcon - FAL01204" docs/screenshot-psoc-falcon.png --psoc
 shot "$config/psoc" "[8] Condor - CON00077" docs/screenshot-psoc-condor.png --psoc
 shot "$config/psoc" "[9] Gannet - GAN00145" docs/screenshot-psoc-ibis.png --psoc
@@ -66,14 +66,14 @@ shot "$config/psoc" "[9] Gannet - GAN00145" docs/screenshot-psoc-ibis.png --psoc
 # Calibrate on the demo Kestrel's Lantern, and Extra Kestrel on the Kestrel
 # itself: each dialog is grabbed once it has started and closed with Cancel.
 mkdir -p "$config/accessory"
-printf "[Settings]\n$layout$placement" > "$config/accessory/Spindle.ini"
+printf "[Settings]\n$placement" > "$config/accessory/Spindle.ini"
 shot "$config/accessory" "Lantern - LAN00231" docs/screenshot-lantern-calibration.png --calibrate
 shot "$config/accessory" "[0] Kestrel - KES10234" docs/screenshot-extra-kestrel.png --extra-kestrel
 
 # No bench: the USB devices, of which a build machine has none; the list
 # area says why it is empty.
 mkdir -p "$config/first-run"
-printf "[Settings]\n$layout$placement" > "$config/first-run/Spindle.ini"
+printf "[Settings]\n$placement" > "$config/first-run/Spindle.ini"
 SPINDLE_CONFIG_DIR="$config/first-run" xvfb-run -a -s "-screen 0 1280x900x24" \
   "$spindle" --screenshot docs/screenshot-first-run.png --screenshot-delay 1000
 echo "Wrote docs/screenshot-first-run.png"

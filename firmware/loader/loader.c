@@ -12,8 +12,13 @@
  * address 0x51 when I2CS reports it, else one-byte addresses at 0x50. Page
  * writes never cross a page boundary: 8-byte pages for one-byte parts
  * (24C01/02 have 8), 32-byte pages for two-byte parts (24C32 and up have 32
- * or more); after each page the program polls for the acknowledge that ends
- * the write cycle. A request that fails on the bus is stalled.
+ * or more) until the part has shown that it takes 64 (24C128 and up): the
+ * first whole packet whose halves differ is written as one 64-byte page and
+ * read back. A part with 32-byte pages wraps that write within the packet's
+ * first 32 bytes, which read back wrong, and the packet is written again in
+ * 32-byte pages; either way only the packet's own bytes were touched. After
+ * each page the program polls for the acknowledge that ends the write
+ * cycle. A request that fails on the bus is stalled.
  *
  * The program polls; it uses no interrupts. Other requests: GET_STATUS
  * answers two zero bytes, requests without data stage are acknowledged,
@@ -26,6 +31,8 @@
 static __bit two_byte;
 static uint8_t eeprom_address; /* I2C address, 7 bits */
 static uint8_t page_mask;
+static __bit page_known; /* the 64-byte probe was made */
+static __bit read_differs;
 
 static __bit i2c_wait_done(void)
 {
@@ -82,25 +89,52 @@ static __bit eeprom_wait_ready(void)
     return 0;
 }
 
-/* Writes n bytes from the endpoint-0 buffer at `address`, page by page. */
-static __bit eeprom_write(uint16_t address, volatile __xdata uint8_t *from, uint8_t n)
+/* One page write of n bytes, and the wait for its write cycle. */
+static __bit eeprom_page(uint16_t address, volatile __xdata uint8_t *from, uint8_t n)
 {
-    while (n != 0) {
-        uint8_t room = (uint8_t)(page_mask + 1 - ((uint8_t)address & page_mask));
-        uint8_t chunk = n < room ? n : room;
-        uint8_t i;
-        if (!eeprom_select(address)) {
+    uint8_t i;
+    if (!eeprom_select(address)) {
+        i2c_stop();
+        return 0;
+    }
+    for (i = 0; i < n; ++i) {
+        if (!i2c_write(from[i])) {
             i2c_stop();
             return 0;
         }
-        for (i = 0; i < chunk; ++i) {
-            if (!i2c_write(from[i])) {
-                i2c_stop();
-                return 0;
-            }
+    }
+    i2c_stop();
+    return eeprom_wait_ready();
+}
+
+static __bit eeprom_read(uint16_t address, uint8_t n, volatile __xdata uint8_t *to, uint8_t compare);
+
+/* True when the two halves of a packet differ, so that a write wrapped
+ * within 32 bytes cannot read back as the packet. */
+static __bit halves_differ(volatile __xdata uint8_t *from)
+{
+    uint8_t i;
+    for (i = 0; i < PACKET / 2; ++i) {
+        if (from[i] != from[i + PACKET / 2]) return 1;
+    }
+    return 0;
+}
+
+/* Writes n bytes from the endpoint-0 buffer at `address`, page by page. */
+static __bit eeprom_write(uint16_t address, volatile __xdata uint8_t *from, uint8_t n)
+{
+    if (!page_known && two_byte && n == PACKET && ((uint8_t)address & (PACKET - 1)) == 0 && halves_differ(from)) {
+        if (!eeprom_page(address, from, PACKET) || !eeprom_read(address, PACKET, from, 1)) return 0;
+        page_known = 1;
+        if (!read_differs) {
+            page_mask = PACKET - 1;
+            return 1;
         }
-        i2c_stop();
-        if (!eeprom_wait_ready()) return 0;
+    }
+    while (n != 0) {
+        uint8_t room = (uint8_t)(page_mask + 1 - ((uint8_t)address & page_mask));
+        uint8_t chunk = n < room ? n : room;
+        if (!eeprom_page(address, from, chunk)) return 0;
         address += chunk;
         from += chunk;
         n -= chunk;
@@ -108,8 +142,9 @@ static __bit eeprom_write(uint16_t address, volatile __xdata uint8_t *from, uint
     return 1;
 }
 
-/* Reads n (1 to 64) bytes at `address` into the endpoint-0 IN buffer. */
-static __bit eeprom_read(uint16_t address, uint8_t n)
+/* Reads n (1 to 64) bytes at `address` into `to`, or with `compare` set
+ * compares them with `to` and sets read_differs. */
+static __bit eeprom_read(uint16_t address, uint8_t n, volatile __xdata uint8_t *to, uint8_t compare)
 {
     uint8_t i;
     if (!eeprom_select(address)) {
@@ -122,22 +157,29 @@ static __bit eeprom_read(uint16_t address, uint8_t n)
     }
     if (n == 1) I2CS = I2C_LASTRD;
     (void)I2DAT; /* starts the first byte */
+    read_differs = 0;
     for (i = 0; i < n; ++i) {
+        uint8_t value;
         if (!i2c_wait_done()) {
             i2c_stop();
             return 0;
         }
         if (i + 1 == n) {
             I2CS = I2C_STOP;
-            EP0_IN_BUF[i] = I2DAT;
-            {
-                uint16_t guard = 0;
-                while ((I2CS & I2C_STOP) && ++guard != 0) {
-                }
-            }
+            value = I2DAT;
         } else {
             if (i + 2 == n) I2CS = I2C_LASTRD;
-            EP0_IN_BUF[i] = I2DAT; /* and starts the next byte */
+            value = I2DAT; /* and starts the next byte */
+        }
+        if (!compare) {
+            to[i] = value;
+        } else if (value != to[i]) {
+            read_differs = 1;
+        }
+    }
+    {
+        uint16_t guard = 0;
+        while ((I2CS & I2C_STOP) && ++guard != 0) {
         }
     }
     return 1;
@@ -193,7 +235,7 @@ static void serve_vendor(uint8_t request, __bit to_host, uint16_t value, uint16_
     while (length != 0) {
         uint8_t n = length > PACKET ? PACKET : (uint8_t)length;
         if (request == 0xA2) {
-            if (!eeprom_read(value, n)) {
+            if (!eeprom_read(value, n, EP0_IN_BUF, 0)) {
                 stall();
                 return;
             }
@@ -240,6 +282,7 @@ void main(void)
     two_byte = (I2CS & I2C_ID_TWO_BYTE) != 0;
     eeprom_address = two_byte ? 0x51 : 0x50;
     page_mask = two_byte ? 31 : 7;
+    page_known = 0;
     USBCS |= USBCS_RENUM;
     for (;;) {
         if (USBIRQ & USBIRQ_SUDAV) {

@@ -46,7 +46,7 @@ bool FindDeviceOnTree(CCliSession& session, const std::string& device, DeviceInf
         status = kExitUsage;
         return false;
     }
-    const int item = FindDeviceItem(session.Frame().Tree(), *selector, error);
+    const int item = FindDeviceItem(session.Frame().Tree(), *selector, session.Ports().driver, error);
     const TreeItem* treeItem = session.Frame().Tree().Item(item);
     if (item == CDeviceTree::kNoItem || treeItem == nullptr || treeItem->record == nullptr) {
         session.Ui().Error(error.empty() ? "that item is not a device" : error);
@@ -419,27 +419,34 @@ int RunImport(const GlobalOptions& options, const std::string& device, const std
     }
     if (exact) {
         // The editors' lock holds for a restore as for typed values: for
-        // every row whose text changes, and for every row of a slot whose
-        // bytes change although its text does not (digits past what the
-        // row shows).
+        // every row whose text changes, for every row of a slot whose bytes
+        // change although its text does not (digits past what the row
+        // shows), and for a changed slot no row shows, by the label it is
+        // kept under.
+        const auto refuseLocked = [&](const std::string& label, const std::string& note) {
+            ui.Error(StrPrintf("\"%s\" cannot be changed: the value is locked.", PlainLabel(label).c_str()));
+            ui.Note(note);
+            ui.Note("Nothing was written to the device.");
+            return session->ExitStatus();
+        };
         std::set<int> touched;
         for (const RestoreEdit& edit : edits) touched.insert(edit.row);
         for (const auto& [slot, bytes] : backup->slots) {
             const auto held = session->Frame().listSource.slots.find(slot);
             if (held == session->Frame().listSource.slots.end() || held->second == bytes) continue;
+            bool shown = false;
             for (int row = 0; row < list.RowCount(); ++row) {
-                if (list.Rule(row).slot == slot) touched.insert(row);
+                if (list.Rule(row).slot != slot) continue;
+                touched.insert(row);
+                shown = true;
             }
+            std::string label;
+            const Availability hidden = shown ? Availability{} : HiddenSlotAvailability(session->Frame(), slot, label);
+            if (!hidden.offered) return refuseLocked(label, hidden.reason);
         }
         for (int row : touched) {
             std::string note;
-            if (session->RowLocked(row, note)) {
-                ui.Error(StrPrintf("\"%s\" cannot be changed: the value is locked.",
-                                   PlainLabel(list.GetText(row, CValueList::kItemColumn)).c_str()));
-                ui.Note(note);
-                ui.Note("Nothing was written to the device.");
-                return session->ExitStatus();
-            }
+            if (session->RowLocked(row, note)) return refuseLocked(list.GetText(row, CValueList::kItemColumn), note);
         }
         std::set<int> requested;
         for (const RestoreEdit& edit : edits) requested.insert(edit.row);

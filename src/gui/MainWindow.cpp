@@ -27,6 +27,7 @@
 
 #include "Artwork.h"
 #include "DialogParts.h"
+#include "HistoryDialog.h"
 #include "LeftView.h"
 #include "SpindleView.h"
 #include "widgets/StartPanel.h"
@@ -191,6 +192,9 @@ void CMainWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     connect(add(file, cmd::kUnlockFeatures, tr("&Unlock Features...")), &QAction::triggered, this,
             [this] { Dispatch(cmd::kUnlockFeatures); });
+    QAction* history = file->addAction(tr("&History..."));
+    history->setObjectName(QStringLiteral("menuHistory"));
+    connect(history, &QAction::triggered, this, [this] { CHistoryDialog(frame_.history, ui_, this).exec(); });
     file->addSeparator();
     connect(add(file, cmd::kAppExit, tr("E&xit")), &QAction::triggered, this, [this] { close(); });
     QMenu* help = menuBar()->addMenu(tr("&Help"));

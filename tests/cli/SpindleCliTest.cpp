@@ -2,6 +2,7 @@
 // core (selectors, output, refusals, exit statuses, backups, signals); the
 // core's rules are tested in the core's suites.
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -64,10 +65,12 @@ protected:
 
     // Runs the program with no terminal on standard input, in the test's
     // folder, with the test's settings folder and the virtual clock.
-    RunResult Run(const std::vector<std::string>& args) { return spindle::test::RunCli(kCli, dir_, args); }
-    RunResult RunOnBench(std::vector<std::string> args) {
+    RunResult Run(const std::vector<std::string>& args, int timeoutSeconds = 0) {
+        return spindle::test::RunCli(kCli, dir_, args, timeoutSeconds);
+    }
+    RunResult RunOnBench(std::vector<std::string> args, int timeoutSeconds = 0) {
         args.insert(args.begin(), {"--bench", Bench().string()});
-        return Run(args);
+        return Run(args, timeoutSeconds);
     }
     void EditDevice(int index, const std::function<void(Json&)>& edit) {
         Json bench = Json::parse(ReadFile(Bench()));
@@ -180,18 +183,25 @@ TEST_F(SpindleCliTest, AnOlderBackupRestoresRowsThroughTheEditorsAndTheirLock) {
     ASSERT_EQ(RunOnBench({"export", "13", "merlin.json"}).status, 0);
     Json backup = Json::parse(ReadFile(Path("merlin.json")));
     ASSERT_EQ(backup["rows"][7]["label"], "  Reserved");
+    // Slot 13 is reserved but shown by no row: a restore of it is locked all the same.
+    Json hidden = backup;
+    hidden["slots"]["13"] = "322E303030303030652B3030000000";
+    WriteFile(Path("hidden.json"), hidden.dump());
     backup.erase("slots");
     backup["rows"][1]["value"] = "MER12345";
     backup["rows"][7]["value"] = "1.2500000e+00";
     WriteFile(Path("merlin.json"), backup.dump(2));
     const Json before = Json::parse(RunOnBench({"--json", "get", "13"}).out)["rows"];
     const std::string bench = ReadFile(Bench());
-    const RunResult locked = RunOnBench({"--yes", "import", "13", "merlin.json"});
-    EXPECT_EQ(locked.status, 1);
-    EXPECT_NE(locked.err.find(kLockedNote), std::string::npos) << locked.err;
+    for (const char* file : {"merlin.json", "hidden.json"}) {
+        const RunResult locked = RunOnBench({"--yes", "import", "13", file});
+        EXPECT_EQ(locked.status, 1) << file;
+        EXPECT_NE(locked.err.find(kLockedNote), std::string::npos) << locked.err;
+    }
     EXPECT_EQ(ReadFile(Bench()), bench);
 
     ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
+    ASSERT_EQ(RunOnBench({"--yes", "import", "13", "hidden.json"}).status, 0);
     ASSERT_EQ(RunOnBench({"--yes", "import", "13", "merlin.json"}).status, 0);
     Json expected = before;
     expected[1]["value"] = "MER12345";
@@ -242,6 +252,39 @@ TEST_F(SpindleCliTest, ResetCoefsAndLinearityImportSave) {
     EXPECT_EQ(Value("6", "Nonlinearity Correction 0th-order Coefficient"), "9.0000000e-01");
     ASSERT_EQ(RunOnBench({"reset-coefs", "3"}).status, 0);
     EXPECT_EQ(Value("3", "Wavelength Calibration Intercept"), "0.0000000e+00");
+}
+
+TEST_F(SpindleCliTest, ACoefficientNoFloatHoldsIsRefusedByEveryWayIn) {
+    ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
+    const std::string bench = ReadFile(Bench());
+    for (const std::string value : {"nan", "-inf", "1e999", "1e39"}) {
+        WriteFile(Path("odd.lin"), "[Linearity Coefficients]\nNL0=" + value + "\n");
+        WriteFile(Path("odd.cal"), "[Setup]\nK First=" + value + "\n");
+        for (const RunResult& refused : {RunOnBench({"set", "6", "Stray Light Correction Coefficient=" + value}),
+                                         RunOnBench({"linearity", "6", "odd.lin"}),
+                                         RunOnBench({"--yes", "zephyr-import", "0/lantern", "odd.cal"})}) {
+            EXPECT_EQ(refused.status, 1) << value;
+            EXPECT_NE(refused.err.find(value == "1e39" ? "not a coefficient the instrument can keep" : "is not a"),
+                      std::string::npos) << refused.err;
+        }
+    }
+    EXPECT_EQ(ReadFile(Bench()), bench);
+}
+
+TEST_F(SpindleCliTest, EveryFileReaderRefusesAPipeAtOnceAndSaysWhy) {
+    ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
+    // A pipe no one writes to: a reader that opened it would wait for ever.
+    ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+    for (const char* link : {"pipe.hex", "pipe.bix"}) fs::create_symlink("pipe", Path(link));
+    for (const std::vector<std::string>& reader : std::vector<std::vector<std::string>>{
+             {"--yes", "import", "3", "pipe"}, {"linearity", "6", "pipe"}, {"download", "15", "pipe.hex"},
+             {"download", "15", "pipe.bix"}, {"--yes", "program", "3", "pipe"}, {"program-fpga", "6", "pipe"},
+             {"program-fpga", "--player", "pipe.hex", "6", SPINDLE_SOURCE_DIR "/examples/demo-design.xsvf"},
+             {"--yes", "zephyr-import", "0/lantern", "pipe"}, {"kestrel-extra", "0", "--load-cal", "pipe"}}) {
+        const RunResult refused = RunOnBench(reader, 60);
+        EXPECT_EQ(refused.status, 1) << reader[1] << ": " << refused.err;
+        EXPECT_NE(refused.err.find("a pipe or a device, not a regular file"), std::string::npos) << refused.err;
+    }
 }
 
 TEST_F(SpindleCliTest, FailuresOfTheDeviceOrTheBenchFileAreFailures) {
@@ -298,6 +341,13 @@ TEST_F(SpindleCliTest, ProgramWritesEveryDeviceAtOnceAndNamesTheOneThatFailed) {
     }
     ASSERT_EQ(RunOnBench({"eeprom-dump", "6", "dump.iic"}).status, 0);
     EXPECT_EQ(ReadFile(Path("dump.iic")), image);
+
+    // A device another program holds (its job runs) is busy, not missing.
+    const std::unique_ptr<spindle::sim::SimBench> holder = spindle::sim::LoadBench(Bench().string());
+    const spindle::DeviceHandle held = holder->Open("\\\\.\\Ezusb-6");
+    const RunResult busy = RunOnBench({"program", "6", "image.iic"});
+    EXPECT_TRUE(busy.status == 1 && busy.err.find("device 6 is busy") != std::string::npos) << busy.err;
+    holder->Close(held);
 
     // The cable of 4 comes out after the scan, the loader and two writes.
     EditDevice(4, [](Json& device) { device["faults"] = {{"unplugAfterRequests", 17}}; });

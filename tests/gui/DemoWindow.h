@@ -1,7 +1,7 @@
 // The window on the demo bench for the GUI suites: Qt's offscreen platform,
 // manual timers, every dialog shown and handed to `onDialog` (Cancel without
 // one), every message box recorded and answered OK (or `answerToQuestions`
-// for a yes/no question).
+// for a yes/no question); the bench is reached through `gate_`, which can hold jobs.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include "Dialogs.h"
+#include "support/GateDriver.h"
 #include "MainWindow.h"
 #include "platform/DebugTrace.h"
 #include "platform/VirtualClock.h"
@@ -28,6 +29,7 @@ protected:
         ASSERT_TRUE(configDir_.isValid());
         qputenv("SPINDLE_CONFIG_DIR", configDir_.path().toLocal8Bit());
         bench_ = sim::LoadBench("demo");
+        gate_ = std::make_unique<test::GateDriver>(*bench_);
         if (startAtOnce_) StartWindow();
     }
 
@@ -35,7 +37,7 @@ protected:
     CMainWindow& StartWindow() {
         WindowOptions options;
         options.simulatedBench = true;
-        window_ = std::make_unique<CMainWindow>(*bench_, clock_, trace_, options);
+        window_ = std::make_unique<CMainWindow>(*gate_, clock_, trace_, options);
         CQtUserInterface& ui = window_->Ui();
         ui.SetManualTimers(true);
         ui.messageHook = [this](const QString& text, const QString& title, unsigned style) {
@@ -75,6 +77,7 @@ protected:
     std::vector<QString> dialogsShown_;
     QTemporaryDir configDir_;
     std::unique_ptr<sim::SimBench> bench_;
+    std::unique_ptr<test::GateDriver> gate_;
     VirtualClock clock_;
     NullDebugTrace trace_;
     std::unique_ptr<CMainWindow> window_;

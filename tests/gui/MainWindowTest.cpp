@@ -5,19 +5,21 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QFile>
-#include <QFileInfo>
 #include <QFontInfo>
+#include <QDockWidget>
+#include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMenu>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "CommandLine.h"
@@ -49,6 +51,23 @@ protected:
         QApplication::processEvents();  // bars lay their buttons out from the event loop
     }
 
+    // Every column of the window's lists, and every label shown, is at
+    // least as wide as its text.
+    static void ExpectNothingCut(QWidget& window) {
+        for (QTreeWidget* view : window.findChildren<QTreeWidget*>()) {
+            if (!view->isVisible()) continue;
+            for (int column = 0; column < view->columnCount(); ++column) {
+                const int needed = static_cast<QAbstractItemView*>(view)->sizeHintForColumn(column);
+                EXPECT_GE(view->columnWidth(column), needed) << column;
+                EXPECT_LE(view->header()->sectionViewportPosition(column) + needed, view->viewport()->width()) << column;
+            }
+        }
+        for (QLabel* label : window.findChildren<QLabel*>()) {
+            if (!label->isVisible() || label->wordWrap()) continue;
+            EXPECT_GE(label->contentsRect().width(), label->fontMetrics().horizontalAdvance(label->text()));
+        }
+    }
+
     static int FindRow(CSpindleView& view, const QString& prefix) {
         for (int i = 0; i < view.topLevelItemCount(); ++i) {
             if (view.topLevelItem(i)->text(0).startsWith(prefix)) return i;
@@ -60,21 +79,16 @@ protected:
 TEST_F(MainWindowTest, StartsWithTheDemoTreeBothBarsAndTheCountdown) {
     CMainWindow& window = StartWindow();
     EXPECT_EQ(window.windowTitle(), QString::fromUtf8("Lumora, Inc. Spindle \u2014 simulated bench"));
-    // The tree is filled before the operator can act: root and categories
-    // expanded, every item of the frame's tree there, the shown ones fitting.
+    // The tree is filled at once: root and categories expanded, nothing cut.
     CLeftView& tree = *window.TreeView();
-    const QFontMetrics metrics(tree.font());
-    int items = 0, widest = 0;
+    int items = 0;
     for (QTreeWidgetItemIterator it(&tree); *it != nullptr; ++it, ++items) {
-        QTreeWidgetItem* parent = (*it)->parent();
-        if (parent == nullptr || parent->parent() == nullptr) {
-            EXPECT_TRUE((*it)->isExpanded());
-        }
-        if (parent == nullptr || parent->isExpanded()) widest = std::max(widest, metrics.horizontalAdvance((*it)->text(0)));
+        const bool rootOrCategory = (*it)->parent() == nullptr || (*it)->parent()->parent() == nullptr;
+        EXPECT_TRUE(!rootOrCategory || (*it)->isExpanded()) << (*it)->text(0).toStdString();
     }
     EXPECT_EQ(items, window.Frame().Tree().Count());
-    EXPECT_GE(tree.viewport()->width(), widest + tree.indentation());
     EXPECT_EQ(tree.currentItem(), nullptr);
+    ExpectNothingCut(window);
 
     // No flags: manufacturing bar hidden, 16-point status bar,
     // countdown running, device panes shut, the Data column to the edge.
@@ -97,15 +111,22 @@ TEST_F(MainWindowTest, SelectingDevicesFillsTheListAndTheTreeCopiesItsLabel) {
         EXPECT_EQ(list.topLevelItem(i)->text(0).toStdString(), model.GetText(i, 0));
         EXPECT_EQ(list.topLevelItem(i)->text(1).toStdString(), model.GetText(i, 1));
     }
-    // Copy copies the selected item; Cut and Paste do nothing.
+    // Copy (between the greyed Cut and Paste) copies the selected item.
     std::unique_ptr<QMenu> menu(window.TreeView()->CreateContextMenu(&window));
-    const QList<QAction*> entries = menu->actions();
-    ASSERT_EQ(entries.size(), 3);
-    EXPECT_FALSE(entries[0]->isEnabled() || entries[2]->isEnabled());
-    entries[1]->trigger();
+    menu->actions().at(1)->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), QString::fromLatin1(kKestrelLabel));
     ASSERT_TRUE(window.SelectTreeItem(QStringLiteral("Kestrel Devices")));
     EXPECT_EQ(list.topLevelItemCount(), 0);
+
+    // Buttons another device left enabled say why they do nothing here.
+    for (const char* device : {"Lantern - LAN00231", "[6] Falcon - FAL01204", "[2] Heron - HER00417"}) {
+        ASSERT_TRUE(window.SelectTreeItem(QString::fromLatin1(device)));
+    }
+    messages_.clear();
+    for (int id : {cmd::kCalibrate, cmd::kPsocDiags}) window.Button(id)->click();
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_TRUE(messages_[0].contains(QStringLiteral("HER00417 has no Lantern calibration")) &&
+                messages_[1].contains(QStringLiteral("HER00417 has no PSOC diagnostics page")));
 }
 
 TEST_F(MainWindowTest, ListGesturesOpenTheEditorsLockedOutsideManufacturing) {
@@ -114,26 +135,21 @@ TEST_F(MainWindowTest, ListGesturesOpenTheEditorsLockedOutsideManufacturing) {
     CSpindleView& list = *window.ListView();
     // Double-click on a configuration string: value greyed, note shown,
     // countdown held while the dialog is up.
-    bool valueEnabled = true, noteShown = false, timerHeld = false;
     onDialog = [&](CDialogModel&, QDialog& dialog) {
-        valueEnabled = Find(dialog, CEditValueDlg::kValueControlId)->isEnabled();
-        noteShown = !Find<QLabel>(dialog, CEditValueDlg::kNoteControlId)->isHidden();
-        timerHeld = !window.Ui().IsTimerRunning(999);
+        EXPECT_FALSE(Find(dialog, CEditValueDlg::kValueControlId)->isEnabled() ||
+                     Find<QLabel>(dialog, CEditValueDlg::kNoteControlId)->isHidden() || window.Ui().IsTimerRunning(999));
         return mb::kIdCancel;
     };
     const QRect config = list.visualItemRect(list.topLevelItem(FindRow(list, QStringLiteral("  Configuration String 1"))));
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, config.center());
     QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, config.center());
     ASSERT_EQ(dialogsShown_, std::vector<QString>{QStringLiteral("Edit Stored Value")});
-    EXPECT_FALSE(valueEnabled);
-    EXPECT_TRUE(noteShown);
-    EXPECT_TRUE(timerHeld);
     EXPECT_TRUE(window.Ui().IsTimerRunning(999));
 
     // Enter on the serial number: editable, and OK writes the row in bold.
     onDialog = [&](CDialogModel&, QDialog& dialog) {
-        EXPECT_TRUE(Find(dialog, CEditValueDlg::kValueControlId)->isEnabled());
-        EXPECT_TRUE(Find<QLabel>(dialog, CEditValueDlg::kNoteControlId)->isHidden());
+        EXPECT_TRUE(Find(dialog, CEditValueDlg::kValueControlId)->isEnabled() &&
+                    Find<QLabel>(dialog, CEditValueDlg::kNoteControlId)->isHidden());
         Type(dialog, CEditValueDlg::kValueControlId, "KES99999");
         return mb::kIdOk;
     };
@@ -162,26 +178,6 @@ TEST_F(MainWindowTest, ListGesturesOpenTheEditorsLockedOutsideManufacturing) {
     EXPECT_TRUE(tree.currentItem()->isSelected());
 }
 
-TEST_F(MainWindowTest, UnlockCodesShowTheBarWhichKeepsItsHeightWhenItsButtonsHide) {
-    CMainWindow& window = StartWindow();
-    QToolBar* manufacturing = window.Bar(bar::kManufacturing);
-    Unlock(QStringLiteral("TOLMIDEXN"));
-    EXPECT_TRUE(manufacturing->isVisible());
-    EXPECT_TRUE(window.Button(cmd::kIbisExtra)->isVisible());
-    EXPECT_FALSE(window.Button(cmd::kLinearityCoefs)->isVisible());
-    const int barHeight = manufacturing->height();
-    const QPoint treeAt = window.TreeView()->mapTo(&window, QPoint(0, 0));
-    for (int id : {cmd::kVerify, cmd::kResetCoefs, cmd::kLinearityCoefs, cmd::kIbisExtra}) window.ShowButton(id, false);
-    QApplication::processEvents();
-    EXPECT_EQ(manufacturing->height(), barHeight);
-    EXPECT_EQ(window.TreeView()->mapTo(&window, QPoint(0, 0)), treeAt);
-    // The countdown's idle step brings back Verify and Reset Coefs.
-    window.Ui().FireTimer(999);
-    QApplication::processEvents();
-    EXPECT_TRUE(window.Button(cmd::kVerify)->isVisible());
-    EXPECT_FALSE(window.Button(cmd::kLinearityCoefs)->isVisible());
-}
-
 TEST_F(MainWindowTest, PlacementBarStatesAndWidthsSurviveARestart) {
     {
         CMainWindow& window = StartWindow();
@@ -199,7 +195,6 @@ TEST_F(MainWindowTest, PlacementBarStatesAndWidthsSurviveARestart) {
         CMainWindow& window = StartWindow();
         EXPECT_EQ(window.toolBarArea(window.Bar(bar::kManufacturing)), Qt::BottomToolBarArea);
         EXPECT_TRUE(window.Bar(bar::kManufacturing)->isVisible());
-        EXPECT_EQ(window.toolBarArea(window.Bar(bar::kMain)), Qt::TopToolBarArea);
         // Saved and restored as the client area: not a title bar lower.
         EXPECT_EQ(window.normalGeometry(), QRect(40, 50, 900, 560));
         EXPECT_EQ(window.Splitter()->sizes().constFirst(), 230);
@@ -213,52 +208,102 @@ TEST_F(MainWindowTest, PlacementBarStatesAndWidthsSurviveARestart) {
     EXPECT_TRUE(StartWindow().StartMaximized());
 }
 
-TEST_F(MainWindowTest, CloseIsRefusedWhileADeviceIsBusy) {
+TEST_F(MainWindowTest, ADayOfJobsInManufacturingModeLosesNothingAndCutsNoText) {
     CMainWindow& window = StartWindow();
-    window.Frame().jobBusy[3].store(1);
-    window.Ui().FireTimer(999);
-    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
-    EXPECT_FALSE(window.MenuAction(cmd::kAppExit)->isEnabled());
-    messages_.clear();
-    EXPECT_FALSE(window.close());
-    EXPECT_TRUE(window.isVisible());
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFilePath())));
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_TRUE(messages_[0].contains(QStringLiteral("- device 3 is busy"))) << messages_[0].toStdString();
-    // A job on an index without a status pane keeps the window open too.
-    window.Frame().jobBusy[3].store(0);
-    window.Frame().jobBusy[20].store(1);
-    window.RefreshCommandStates();
-    EXPECT_FALSE(window.MenuAction(cmd::kAppExit)->isEnabled());
-    EXPECT_FALSE(window.close());
-    window.Frame().jobBusy[20].store(0);
-    window.Ui().FireTimer(999);
-    EXPECT_TRUE(window.MenuAction(cmd::kAppExit)->isEnabled());
-    EXPECT_TRUE(window.close());
-}
-
-TEST_F(MainWindowTest, ProgramShowsItsPaneAndTheJobInThePanel) {
-    CMainWindow& window = StartWindow();
+    window.resize(1100, 700);
+    Unlock(QStringLiteral("TOLMIDEXN"));
+    // The bar comes with Ibis Extra, which a Refresh Tree leaves there.
+    window.Dispatch(cmd::kRefreshTree);
+    QApplication::processEvents();
+    QToolBar* manufacturing = window.Bar(bar::kManufacturing);
+    EXPECT_TRUE(manufacturing->isVisible() && window.Button(cmd::kIbisExtra)->isVisible());
+    EXPECT_FALSE(window.Button(cmd::kLinearityCoefs)->isVisible());
+    const int barHeight = manufacturing->height();
+    const QPoint treeAt = window.TreeView()->mapTo(&window, QPoint(0, 0));
     ASSERT_TRUE(window.SelectTreeItem(QString::fromLatin1(kKestrelLabel)));
-    const QString image = configDir_.filePath(QStringLiteral("Kestrel.iic"));
-    QFile file(image);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(1, '\xB2') + QByteArray(16383, '\x5A'));
-    file.close();
+    const std::string image = configDir_.filePath(QStringLiteral("Kestrel.iic")).toStdString();
+    std::ofstream(image, std::ios::binary) << '\xB2' << std::string(16383, '\x5A');
+    std::string chosen = configDir_.filePath(QStringLiteral("empty.iic")).toStdString(), openedIn;
+    std::ofstream{chosen};
     window.Ui().fileHook = [&](FileChoice& choice) {
-        choice.chosenPath = image.toStdString();
+        openedIn = choice.initialFolder;
+        choice.chosenPath = chosen;
         return true;
     };
+    // An image refused by its checks costs nothing: no question about the
+    // coefficients, and Verify stays.
     window.Dispatch(cmd::kProgram);
-    CProgressBar* pane = window.DevicePane(1);
-    EXPECT_TRUE(pane->IsPaneOpen());
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].contains(QStringLiteral("is empty"))) << messages_[0].toStdString();
+    EXPECT_TRUE(window.Button(cmd::kVerify)->isVisible());
+
+    // Two jobs held at their first request, one on a device without a pane
+    // of its own; the second file dialog opens where the first file was.
+    gate_->Hold();
+    chosen = image;
+    messages_.clear();
+    window.Dispatch(cmd::kProgram);
+    EXPECT_TRUE(messages_.at(0).startsWith(QStringLiteral("Reset: Would you like to reset coefficients?")));
+    QApplication::processEvents();  // the bar lays its buttons out from the event loop
+    EXPECT_FALSE(window.Button(cmd::kVerify)->isVisible());
+    // Even emptied, the bar keeps its height: nothing moves under the pointer.
+    window.ShowButton(cmd::kIbisExtra, false);
+    QApplication::processEvents();
+    EXPECT_EQ(manufacturing->height(), barHeight);
+    EXPECT_EQ(window.TreeView()->mapTo(&window, QPoint(0, 0)), treeAt);
+    EXPECT_TRUE(window.DevicePane(1)->IsPaneOpen());
+    window.JobsDock()->close();
+    ASSERT_TRUE(window.SelectTreeItem(QStringLiteral("[11] Wren - WRN00913")));
+    window.Dispatch(cmd::kProgram);
+    EXPECT_EQ(openedIn, configDir_.path().toStdString());
+    EXPECT_TRUE(window.JobsDock()->isVisible()) << "a closed panel comes back with the next job";
+    EXPECT_TRUE(window.JobsPane()->isVisible() && window.JobsPane()->text() == QStringLiteral("2 jobs running"));
+
+    // No close box and no Exit; a close is refused with the jobs and the
+    // time they have left.
+    window.Ui().FireTimer(999);
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint) || window.MenuAction(cmd::kAppExit)->isEnabled());
+    messages_.clear();
+    EXPECT_FALSE(window.close());
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].contains(QStringLiteral("device 0: EEPROM job, about 1:15 left")) &&
+                messages_[0].contains(QStringLiteral("device 11: EEPROM job")))
+        << messages_[0].toStdString();
+
+    // At 1100 x 700, with a list of long labels and the jobs counting down
+    // (one showing the longest phase), no column, label or button is too
+    // narrow for its text.
+    ASSERT_TRUE(window.SelectTreeItem(QStringLiteral("[4] Kestrel+ - KSP00312")));
+    window.Frame().jobs[11].Enter(JobPhase::Settling, 0);
+    window.RefreshJobs();
+    QApplication::processEvents();
+    ExpectNothingCut(window);
+    // A worker's box is shown by the window's thread, as wide as its title
+    // and the title bar's buttons, and the worker gets the answer.
+    window.Ui().messageHook = nullptr;
+    QTimer answer;
+    answer.callOnTimeout([&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        EXPECT_GE(box->width(), box->fontMetrics().horizontalAdvance(box->windowTitle()) + 100);
+        box->button(QMessageBox::No)->click();
+    });
+    answer.start(1);
+    std::atomic<int> answered{0};
+    std::thread worker([&] { answered = window.Ui().MessageBox("BULK_OUT failed.", "USB Warning!", mb::kYesNo); });
+    for (int i = 0; i < 500 && answered == 0; ++i) QTest::qWait(10);
+    worker.join();
+    EXPECT_EQ(answered.load(), mb::kIdNo);
+
+    gate_->Release();
     window.Frame().WaitForJobs();
     window.Ui().FireTimer(999);
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_TRUE(messages_[0].contains(QStringLiteral("EEPROM Programming Complete."))) << messages_[0].toStdString();
-    EXPECT_FALSE(pane->IsPaneOpen());
-    ASSERT_EQ(window.JobsPanel()->topLevelItemCount(), 1);
+    QApplication::processEvents();
+    EXPECT_TRUE(window.Button(cmd::kVerify)->isVisible() && window.MenuAction(cmd::kAppExit)->isEnabled());
+    EXPECT_FALSE(window.DevicePane(1)->IsPaneOpen() || window.JobsPane()->isVisible());
+    ASSERT_EQ(window.JobsPanel()->topLevelItemCount(), 2);
     EXPECT_EQ(window.JobsPanel()->topLevelItem(0)->text(4), QStringLiteral("succeeded, verified"));
+    EXPECT_TRUE(window.close());
 }
 
 TEST_F(MainWindowTest, ALongCommandKeepsTheWindowAliveAndHoldsOffInput) {
@@ -276,31 +321,11 @@ TEST_F(MainWindowTest, ALongCommandKeepsTheWindowAliveAndHoldsOffInput) {
     ASSERT_TRUE(window.Frame().OnSaveAllValues().Ok());
     EXPECT_TRUE(shownDuring.startsWith(QStringLiteral("Saving [3] Osprey - OSP05521: "))) << shownDuring.toStdString();
     QApplication::processEvents();
-    EXPECT_TRUE(dialogsShown_.empty());
-    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(dialogsShown_.empty() && messages_.empty());
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(window.MessagePane()->text(), QStringLiteral("Saved all values of [3] Osprey - OSP05521."));
     QTest::keyClick(window.ListView(), Qt::Key_Return);
     EXPECT_FALSE(dialogsShown_.empty() && messages_.empty()) << "afterwards input reaches the window";
-}
-
-TEST_F(MainWindowTest, AMessageBoxFromAWorkerIsShownOnTheGuiThread) {
-    CMainWindow& window = StartWindow();
-    QThread* shownOn = nullptr;
-    window.Ui().messageHook = [&](const QString&, const QString&, unsigned) {
-        shownOn = QThread::currentThread();
-        return mb::kIdNo;
-    };
-    std::atomic<int> answer{0};
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        answer = window.Ui().MessageBox("Done.", "", mb::kYesNo);
-        done = true;
-    });
-    for (int i = 0; i < 500 && !done; ++i) QTest::qWait(10);
-    worker.join();
-    EXPECT_EQ(shownOn, QApplication::instance()->thread());
-    EXPECT_EQ(answer.load(), mb::kIdNo);
 }
 
 TEST(GuiCommandLineTest, OptionsFiltersAndTheBackEnd) {

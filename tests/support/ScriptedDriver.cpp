@@ -43,14 +43,10 @@ bool ScriptedDriver::IoControl(DeviceHandle handle, std::uint32_t code, const st
                               (code == ioctl::kVendorOrClassRequest && inLength >= 1 && in[0] == 0);
     if (hostToDevice && out != nullptr) request.data.assign(out, out + outLength);
 
-    const std::size_t position = requests_.size();
-    bool fail = failPositions_.count(position) != 0;
-    if (!fail) {
-        auto it = failNext_.find(code);
-        if (it != failNext_.end() && it->second > 0) {
-            --it->second;
-            fail = true;
-        }
+    bool fail = false;
+    if (auto it = failNext_.find(code); it != failNext_.end() && it->second > 0) {
+        --it->second;
+        fail = true;
     }
     if (!fail && failWhen) fail = failWhen(request);
 
@@ -105,11 +101,6 @@ void ScriptedDriver::QueueBulkReply(std::vector<std::uint8_t> reply) {
     replies_.push_back(std::move(reply));
 }
 
-void ScriptedDriver::FailRequest(std::size_t position) {
-    std::lock_guard lock(mutex_);
-    failPositions_.insert(position);
-}
-
 void ScriptedDriver::FailNext(std::uint32_t code, int count) {
     std::lock_guard lock(mutex_);
     failNext_[code] += count;
@@ -158,7 +149,6 @@ std::size_t ScriptedDriver::PendingReplies() const {
 void ScriptedDriver::Clear() {
     std::lock_guard lock(mutex_);
     requests_.clear();
-    failPositions_.clear();
     openedPaths.clear();
     closedHandles.clear();
 }

@@ -24,8 +24,8 @@ namespace spindle::test {
 // - The device descriptor and string descriptors come from `deviceDescriptor`
 //   and `stringDescriptors` (or `rawStringDescriptors`); a missing string
 //   index fails.
-// - Any request can be made to fail: by its position among all requests
-//   (FailRequest), or the next N of one kind (FailNext), or by a predicate.
+// - Any request can be made to fail: the next N of one kind (FailNext), or
+//   by a predicate.
 // - Open succeeds with a fresh handle for every path unless the path is in
 //   `unopenablePaths`.
 //
@@ -55,9 +55,6 @@ public:
 
     // --- Script ------------------------------------------------------------
     void QueueBulkReply(std::vector<std::uint8_t> reply);
-    // Fails the request at this position among all requests (0-based,
-    // counted from the driver's creation or the last Clear()).
-    void FailRequest(std::size_t position);
     // Fails the next `count` requests with this code.
     void FailNext(std::uint32_t code, int count = 1);
     // Fails every request for which this returns true (checked after the
@@ -82,15 +79,13 @@ public:
     std::vector<std::string> openedPaths;
     std::vector<DeviceHandle> closedHandles;
     std::size_t PendingReplies() const;
-    // Forgets the record, the position count and pending FailRequest
-    // positions (queued replies, FailNext and failWhen stay).
+    // Forgets the record (queued replies, FailNext and failWhen stay).
     void Clear();
 
 private:
     mutable std::mutex mutex_;
     std::vector<Request> requests_;
     std::deque<std::vector<std::uint8_t>> replies_;
-    std::set<std::size_t> failPositions_;
     std::map<std::uint32_t, int> failNext_;
     DeviceHandle nextHandle_ = 0x100;
 };

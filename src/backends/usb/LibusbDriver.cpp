@@ -76,7 +76,8 @@ std::vector<EndpointInfo> InterfaceEndpoints(libusb_device* device) {
 // One opened device, shared by every handle to it.
 struct CLibusbDriver::SharedDevice {
     std::string key;
-    std::string name;  // "Ezusb-N" as first opened, for the trace
+    int index = -1;    // the N it was opened as; it keeps it while open
+    std::string name;  // "Ezusb-N", for the trace
     libusb_device_handle* handle = nullptr;
     libusb_device_descriptor descriptor{};
     std::vector<EndpointInfo> endpoints;
@@ -173,7 +174,7 @@ DeviceHandle CLibusbDriver::Open(const std::string& path) {
 struct CLibusbDriver::Listing {
     libusb_device** list = nullptr;
     std::vector<UsbLocation> locations;  // parallel to `list`
-    std::vector<std::size_t> order;      // order[N]: position of Ezusb-N
+    std::vector<std::size_t> order;      // order[N]: position of Ezusb-N, or kNoDevice
     std::chrono::steady_clock::time_point when;
 
     Listing() = default;
@@ -207,17 +208,48 @@ const CLibusbDriver::Listing* CLibusbDriver::ListingForLocked(int index) {
                                                 known ? descriptor.idProduct : 0));
     }
     listing->order = OrderEzusbDevices(listing->locations);
+    KeepOpenNumbersLocked(*listing);
     listing->when = now;
     listing_ = std::move(listing);
     return listing_.get();
 }
 
+// A device that is open keeps its number, as the Windows driver's devices
+// do while plugged in: when another device is unplugged, the jobs on the
+// devices after it go on reaching their own device with each request they
+// open. The other devices take the free numbers in order.
+void CLibusbDriver::KeepOpenNumbersLocked(Listing& listing) const {
+    std::map<int, std::size_t> kept;  // number -> position in the listing
+    for (const auto& [key, device] : devices_) {
+        for (const std::size_t position : listing.order) {
+            if (LocationKey(listing.locations[position]) == key) kept[device->index] = position;
+        }
+    }
+    if (kept.empty()) return;
+    std::vector<std::size_t> order(std::max(listing.order.size(), static_cast<std::size_t>(kept.rbegin()->first) + 1),
+                                   kNoDevice);
+    for (const auto& [index, position] : kept) order[static_cast<std::size_t>(index)] = position;
+    auto free = order.begin();
+    for (const std::size_t position : listing.order) {
+        if (std::any_of(kept.begin(), kept.end(), [position](const auto& entry) { return entry.second == position; })) {
+            continue;
+        }
+        free = std::find(free, order.end(), kNoDevice);
+        *free = position;
+    }
+    listing.order = std::move(order);
+}
+
 std::shared_ptr<CLibusbDriver::SharedDevice> CLibusbDriver::OpenDeviceLocked(int index, const std::string& path) {
+    for (const auto& [key, open] : devices_) {
+        if (open->index == index) return open;
+    }
     const Listing* listing = ListingForLocked(index);
     if (listing == nullptr) return nullptr;
-    if (static_cast<std::size_t>(index) >= listing->order.size()) {
+    if (static_cast<std::size_t>(index) >= listing->order.size() || listing->order[index] == kNoDevice) {
         Trace(StrPrintf("USB back end: no device %s (%zu EZ-USB devices attached)", path.c_str(),
-                        listing->order.size()));
+                        static_cast<std::size_t>(std::count_if(listing->order.begin(), listing->order.end(),
+                                                               [](std::size_t p) { return p != kNoDevice; }))));
         return nullptr;
     }
     libusb_device* usbDevice = listing->list[listing->order[index]];
@@ -238,6 +270,7 @@ std::shared_ptr<CLibusbDriver::SharedDevice> CLibusbDriver::OpenDeviceLocked(int
         } else {
             device = std::make_shared<SharedDevice>();
             device->key = key;
+            device->index = index;
             device->name = DeviceNameFromPath(path);
             device->handle = handle;
             libusb_get_device_descriptor(usbDevice, &device->descriptor);

@@ -65,7 +65,9 @@ private:
 
     struct Listing;
 
+    static constexpr std::size_t kNoDevice = static_cast<std::size_t>(-1);
     const Listing* ListingForLocked(int index);
+    void KeepOpenNumbersLocked(Listing& listing) const;
     std::shared_ptr<SharedDevice> OpenDeviceLocked(int index, const std::string& path);
     void ReleaseLocked(const std::shared_ptr<SharedDevice>& device);
     bool ClaimLocked(SharedDevice& device);

@@ -3,6 +3,7 @@
 #include "app/MainFrame.h"
 #include "platform/Format.h"
 #include "protocol/ValueEditors.h"
+#include "protocol/values/SlotTable.h"
 
 namespace spindle {
 
@@ -41,6 +42,18 @@ const FamilyButton* FamilyButtonFor(const DeviceRecord& record, int commandId) {
 void Refuse(Availability& availability, std::string reason) {
     availability.offered = false;
     availability.reason = std::move(reason);
+}
+
+// What the value editor allows for a row with `label` and `rule`.
+Availability EditorAvailability(const CMainFrame& frame, const std::string& label, const RowRule& rule) {
+    Availability availability;
+    CEditValueDlg editor;
+    editor.label = label;
+    editor.rule = rule;
+    editor.manufacturingMode = frame.flags.manufacturingMode;
+    editor.OnInitDialog();
+    if (!editor.valueEnabled) Refuse(availability, editor.noteText);
+    return availability;
 }
 
 }  // namespace
@@ -132,12 +145,19 @@ Availability RowAvailability(const CMainFrame& frame, int row) {
         if (!editor.controlsEnabled) Refuse(availability, editor.noteText);
         return availability;
     }
-    CEditValueDlg editor;
-    editor.label = list.GetText(row, CValueList::kItemColumn);
-    editor.rule = list.Rule(row);
-    editor.manufacturingMode = frame.flags.manufacturingMode;
-    editor.OnInitDialog();
-    if (!editor.valueEnabled) Refuse(availability, editor.noteText);
+    return EditorAvailability(frame, list.GetText(row, CValueList::kItemColumn), list.Rule(row));
+}
+
+Availability HiddenSlotAvailability(const CMainFrame& frame, int slot, std::string& label) {
+    const DeviceRecord* record = frame.SelectedRecord();
+    for (const SlotEntry& entry : FamilySlots(record != nullptr ? static_cast<int>(record->family) : 0)) {
+        if (entry.slot != slot || entry.keptUnder < 0) continue;
+        label = CatalogueLabels()[static_cast<std::size_t>(entry.keptUnder)];
+        return EditorAvailability(frame, label, entry.rule);
+    }
+    Availability availability;
+    label = StrPrintf("slot %d", slot);
+    Refuse(availability, "The device keeps no such value.");
     return availability;
 }
 

@@ -46,4 +46,10 @@ Availability CommandAvailability(CMainFrame& frame, int commandId);
 // manufacturing mode. The reason is the note the row's editor shows.
 Availability RowAvailability(const CMainFrame& frame, int row);
 
+// Whether a restore may write `slot` of the selected device although no row
+// shows it: the lock of the label it is kept under holds (the Merlin's
+// hidden slot 13 is a reserved value). `label` is that label, for messages.
+// Not offered for a slot the device's family does not keep.
+Availability HiddenSlotAvailability(const CMainFrame& frame, int slot, std::string& label);
+
 }  // namespace spindle

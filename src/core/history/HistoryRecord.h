@@ -20,13 +20,13 @@ const char* HistoryResultText(HistoryResult result);  // "interrupted", "worked"
 // fills in the station, operator, time and process.
 struct HistoryStart {
     HistoryKind kind = HistoryKind::Eeprom;
-    std::string command;  // "Program", "Save All Values", "set", "import", ...
-    std::string backend;  // "usb", "bench demo", "bench FILE"
+    std::string command{};  // "Program", "Save All Values", "set", "import", ...
+    std::string backend{};  // "usb", "bench demo", "bench FILE"
     std::uint32_t deviceIndex = 0;
     std::uint32_t family = 0;
-    std::string serial;   // before the work
-    std::string chip;     // "ezusb" | "fx2"
-    std::string imagePath;  // the image, XSVF or 8051 program, if any
+    std::string serial{};   // before the work
+    std::string chip{};     // "ezusb" | "fx2"
+    std::string imagePath{};  // the image, XSVF or 8051 program, if any
 };
 
 // One stored-value slot a command wrote: the bytes it held before (when the
@@ -42,12 +42,12 @@ struct SlotChange {
 // What is known when it ends.
 struct HistoryEnd {
     HistoryResult result = HistoryResult::Failed;
-    std::vector<std::string> problems;
-    std::optional<std::string> serialAfter;
+    std::vector<std::string> problems{};
+    std::optional<std::string> serialAfter{};
     std::uint32_t bytesWritten = 0;
     bool verified = false;
-    std::string backupPath;
-    std::vector<SlotChange> slots;
+    std::string backupPath{};
+    std::vector<SlotChange> slots{};
 };
 
 // One record as read back.
@@ -85,6 +85,7 @@ struct HistoryFilter {
     std::string imageName{};  // the image's file name
     std::string since{};      // UTC time or date text, compared as text ("2026-12-01")
     bool failedOnly = false;  // failed or interrupted
+    std::optional<HistoryResult> result{};  // only records that ended so
     std::size_t limit = 0;    // 0: all, newest first when limited
 };
 

@@ -70,14 +70,19 @@ HistoryResult ResultOf(const std::string& text) {
     return HistoryResult::Interrupted;
 }
 
-// A server URL with its password replaced, for messages.
-std::string WithoutPassword(const std::string& location) {
+// A server URL with its password replaced, for messages: the one after the
+// user name and a password= parameter alike.
+std::string WithoutPassword(std::string location) {
     const std::size_t scheme = location.find("://");
     const std::size_t at = location.find('@');
-    if (scheme == std::string::npos || at == std::string::npos || at < scheme) return location;
-    const std::size_t colon = location.find(':', scheme + 3);
-    if (colon == std::string::npos || colon > at) return location;
-    return location.substr(0, colon + 1) + "***" + location.substr(at);
+    const std::size_t colon = scheme == std::string::npos ? scheme : location.find(':', scheme + 3);
+    if (at != std::string::npos && colon < at) location.replace(colon + 1, at - colon - 1, "***");
+    for (std::size_t p = location.find("password="); p != std::string::npos; p = location.find("password=", p + 1)) {
+        if (p == 0 || (location[p - 1] != '?' && location[p - 1] != '&')) continue;
+        const std::size_t value = p + 9;
+        location.replace(value, std::min(location.find('&', value), location.size()) - value, "***");
+    }
+    return location;
 }
 
 }  // namespace
@@ -251,8 +256,10 @@ std::optional<std::int64_t> CHistoryStore::Begin(const HistoryStart& start, cons
 
 bool CHistoryStore::Complete(std::int64_t id, const HistoryEnd& end, const std::string& endedAt,
                              std::int64_t durationMs, std::string& problem) {
-    // The record and its slots change together or not at all.
-    if (!Run(db_->BeginWrite(), {}, problem)) return false;
+    // The record and its slots change together or not at all; a record
+    // without slots is one statement (on a server, a round trip instead of three).
+    const bool together = !end.slots.empty();
+    if (together && !Run(db_->BeginWrite(), {}, problem)) return false;
     if (!Run("UPDATE history_jobs SET ended_at = ?, serial_after = ?, bytes_written = ?, verified = ?, result = ?, "
              "problems = ?, duration_ms = ?, backup_path = ? WHERE id = ?",
              {endedAt, end.serialAfter, Num(end.bytesWritten), Num(end.verified ? 1 : 0), HistoryResultText(end.result),
@@ -271,7 +278,7 @@ bool CHistoryStore::Complete(std::int64_t id, const HistoryEnd& end, const std::
             return false;
         }
     }
-    return Run("COMMIT", {}, problem).has_value();
+    return !together || Run("COMMIT", {}, problem).has_value();
 }
 
 std::optional<std::vector<HistoryRecord>> CHistoryStore::Query(const HistoryFilter& filter, std::string& problem) {
@@ -302,6 +309,10 @@ std::optional<std::vector<HistoryRecord>> CHistoryStore::Query(const HistoryFilt
         params.push_back(filter.since);
     }
     if (filter.failedOnly) add("result <> 'worked'");
+    if (filter.result) {
+        add("result = ?");
+        params.push_back(HistoryResultText(*filter.result));
+    }
     std::string sql = std::string("SELECT ") + kColumns + " FROM history_jobs" + where;
     // Limited: the newest records, shown oldest first like the others.
     if (filter.limit > 0) {

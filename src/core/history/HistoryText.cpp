@@ -30,13 +30,13 @@ std::string Csv(const std::string& field) {
     return quoted + "\"";
 }
 
-std::string Joined(const std::vector<std::string>& parts) {
+}  // namespace
+
+std::string JoinedText(const std::vector<std::string>& parts) {
     std::string text;
     for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
     return text;
 }
-
-}  // namespace
 
 // True while the process runs: it exists and is no zombie (a killed process
 // whose parent has not collected it yet has ended all the same).
@@ -73,8 +73,8 @@ std::string HistoryCsv(const std::vector<HistoryRecord>& records) {
             std::to_string(r.id), HistoryKindText(r.kind), r.command, r.startedAt, r.endedAt, r.station,
             r.operatorName, r.backend, std::to_string(r.deviceIndex), std::to_string(r.family), r.serialBefore,
             r.serialAfter, r.chip, r.imageName, r.imageSize < 0 ? "" : std::to_string(r.imageSize), r.imageSha256,
-            std::to_string(r.bytesWritten), r.verified ? "yes" : "no", ShownResult(r), Joined(r.problems),
-            r.durationMs < 0 ? "" : std::to_string(r.durationMs), r.backupPath, Joined(slots)};
+            std::to_string(r.bytesWritten), r.verified ? "yes" : "no", ShownResult(r), JoinedText(r.problems),
+            r.durationMs < 0 ? "" : std::to_string(r.durationMs), r.backupPath, JoinedText(slots)};
         for (std::size_t i = 0; i < fields.size(); ++i) text += (i == 0 ? "" : ",") + Csv(fields[i]);
         text += "\r\n";
     }

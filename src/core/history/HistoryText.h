@@ -6,13 +6,16 @@
 
 namespace spindle {
 
-// A record's result as the operator reads it: "worked", "failed", or
-// "interrupted" (a record whose process ended before it was completed).
-// A record of a process on this station that still runs is "running".
 // Bytes as lower-case hex, two digits each.
 std::string HexBytes(const std::vector<std::uint8_t>& bytes);
 
+// A record's result as the operator reads it: "worked", "failed", or
+// "interrupted" (a record whose process ended before it was completed).
+// A record of a process on this station that still runs is "running".
 std::string ShownResult(const HistoryRecord& record);
+
+// Parts joined by "; " (a record's problems, its slots on one line).
+std::string JoinedText(const std::vector<std::string>& parts);
 
 // The records as CSV (RFC 4180: a header line, fields quoted where they
 // must be, CRLF line ends), one line per record; problems joined by "; ",

@@ -157,9 +157,11 @@ std::unique_ptr<ISqlConnection> OpenPostgres(const std::string& conninfo, std::c
     }
     auto connection = std::make_unique<CPostgresConnection>(*pq, conn);
     // A lock held by another station for longer than this fails the
-    // statement rather than holding the job's record up.
+    // statement rather than holding the job's record up. The server's
+    // warnings (a ROLLBACK after a failed statement outside a transaction)
+    // would go to the terminal: only errors come back, and they are reported.
     const std::string timeout = "SET lock_timeout = " + std::to_string(busyTimeout.count());
-    if (!connection->Run(timeout, {}, error) || !connection->Run("SET client_min_messages = warning", {}, error)) {
+    if (!connection->Run(timeout, {}, error) || !connection->Run("SET client_min_messages = error", {}, error)) {
         return nullptr;
     }
     return connection;

@@ -1,10 +1,10 @@
 #include "history/Sha256.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
-#include <fstream>
+
+#include "platform/BoundedFile.h"
 
 namespace spindle {
 
@@ -98,21 +98,17 @@ std::string CSha256::HexDigest() {
 std::optional<FileDigest> DigestFile(const std::string& path) {
     // Only a regular file is read: a pipe without a writer would block the
     // record (and with it the command) for good.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
+    const CRegularFile file(path);
+    if (file.State() != BoundedRead::Ok) return std::nullopt;
     CSha256 sha;
     FileDigest digest;
     char chunk[65536];
-    while (file) {
-        file.read(chunk, sizeof chunk);
-        const std::streamsize got = file.gcount();
-        if (got <= 0) break;
-        sha.Update(reinterpret_cast<const std::uint8_t*>(chunk), static_cast<std::size_t>(got));
-        digest.size += got;
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file.Stream())) > 0) {
+        sha.Update(reinterpret_cast<const std::uint8_t*>(chunk), got);
+        digest.size += static_cast<std::int64_t>(got);
     }
-    if (file.bad()) return std::nullopt;
+    if (std::ferror(file.Stream()) != 0) return std::nullopt;
     digest.sha256 = sha.HexDigest();
     return digest;
 }

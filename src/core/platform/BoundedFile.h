@@ -1,5 +1,7 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace spindle {
@@ -16,10 +18,30 @@ inline constexpr int kMaxJsonDepth = 64;
 
 enum class BoundedRead { Ok, Missing, Failed, TooLarge, NotAFile };
 
-// Reads at most `maxBytes` of the file; TooLarge (and nothing in `bytes`)
-// when it holds more. Only a regular file is read: a directory, a device or
-// a pipe (which would block for ever without a writer) is NotAFile, found
-// without waiting.
+// A file opened for reading. Every file Spindle reads is opened here, and
+// only a regular file is: the open does not block, so a pipe without a
+// writer (which a read would wait on for ever), a directory or a device is
+// NotAFile, found at once.
+class CRegularFile {
+public:
+    explicit CRegularFile(const std::string& path);
+    ~CRegularFile();
+    CRegularFile(const CRegularFile&) = delete;
+    CRegularFile& operator=(const CRegularFile&) = delete;
+
+    // Ok when open; Missing, Failed or NotAFile when not.
+    BoundedRead State() const { return state_; }
+    std::FILE* Stream() const { return file_; }
+    std::uint64_t Size() const { return size_; }
+
+private:
+    BoundedRead state_ = BoundedRead::Failed;
+    std::FILE* file_ = nullptr;
+    std::uint64_t size_ = 0;
+};
+
+// Reads at most `maxBytes` of the regular file; TooLarge (and nothing in
+// `bytes`) when it holds more.
 BoundedRead ReadFileBounded(const std::string& path, std::size_t maxBytes, std::string& bytes);
 
 // Why a read that did not give Ok gave nothing, as a clause for a message

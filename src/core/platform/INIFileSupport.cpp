@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/BoundedFile.h"
 #include "platform/ErrorReport.h"
 #include "platform/ProfileText.h"
 #include "platform/Format.h"
@@ -37,15 +38,7 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' ||
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // True when path names something that can be opened for reading as a file.
-bool CanOpenForReading(const std::string& path) {
-    struct stat info {};
-    // Only a regular file: opening a pipe without a writer would block.
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    std::FILE* probe = std::fopen(path.c_str(), "rb");
-    if (probe == nullptr) return false;
-    std::fclose(probe);
-    return true;
-}
+bool CanOpenForReading(const std::string& path) { return CRegularFile(path).State() == BoundedRead::Ok; }
 
 std::optional<std::string> CurrentDirectory() {
     char buffer[PATH_MAX];
@@ -206,15 +199,16 @@ std::set<std::string>& UnreadableFiles() {
 }
 
 // Shows the warning the first time this process meets `path` unreadable.
-void ReportUnreadable(IUserInterface* ui, const std::string& path, bool settings) {
+void ReportUnreadable(IUserInterface* ui, const std::string& path, bool settings, BoundedRead why) {
     {
         std::lock_guard lock(UnreadableMutex());
         if (!UnreadableFiles().insert(path).second) return;
     }
     if (ui == nullptr) return;
-    ui->MessageBox(StrPrintf("%s \"%s\" exists but cannot be read. Its values are taken as their defaults, and "
+    const std::string reason = why == BoundedRead::Failed ? "" : std::string(": ") + BoundedReadProblem(why);
+    ui->MessageBox(StrPrintf("%s \"%s\" exists but cannot be read%s. Its values are taken as their defaults, and "
                              "nothing is written over the file. Check that it is a readable file.",
-                             settings ? "The settings file" : "The file", path.c_str()),
+                             settings ? "The settings file" : "The file", path.c_str(), reason.c_str()),
                    kWarningTitle, mb::kOk | mb::kIconWarning);
 }
 
@@ -234,8 +228,9 @@ std::optional<std::string> CINIFileSupport::Lookup(const std::string& section, c
     const std::string& path = FilePath();
     if (path.empty()) return std::nullopt;
     std::string bytes;
-    const ProfileLoad load = LoadProfileFile(path, bytes);
-    if (load == ProfileLoad::Failed) ReportUnreadable(ui_, path, IsRegistryMode());
+    BoundedRead why = BoundedRead::Ok;
+    const ProfileLoad load = LoadProfileFile(path, bytes, &why);
+    if (load == ProfileLoad::Failed) ReportUnreadable(ui_, path, IsRegistryMode(), why);
     if (load != ProfileLoad::Ok) return std::nullopt;
     auto value = ProfileText(bytes).Get(section, key);
     if (value) *value = Cut(std::move(*value), kMaxValueChars);
@@ -357,8 +352,9 @@ int CINIFileSupport::WriteValueText(const std::string& section, const std::strin
         std::string bytes;
         // A file that exists but cannot be read is never replaced: its
         // contents would be lost.
-        const ProfileLoad load = LoadProfileFile(path, bytes);
-        if (load == ProfileLoad::Failed) ReportUnreadable(ui_, path, IsRegistryMode());
+        BoundedRead why = BoundedRead::Ok;
+        const ProfileLoad load = LoadProfileFile(path, bytes, &why);
+        if (load == ProfileLoad::Failed) ReportUnreadable(ui_, path, IsRegistryMode(), why);
         ok = load != ProfileLoad::Failed;
         ProfileText document(bytes);
         ok = ok && document.Set(section, key, text);

@@ -208,8 +208,10 @@ bool ProfileText::IsStorableKey(std::string_view key) {
 
 bool ProfileText::IsStorableValue(std::string_view value) { return !HasLineBreakOrNul(value); }
 
-ProfileLoad LoadProfileFile(const std::string& path, std::string& bytes) {
-    switch (ReadFileBounded(path, kMaxProfileFileBytes, bytes)) {
+ProfileLoad LoadProfileFile(const std::string& path, std::string& bytes, BoundedRead* why) {
+    const BoundedRead read = ReadFileBounded(path, kMaxProfileFileBytes, bytes);
+    if (why != nullptr) *why = read;
+    switch (read) {
         case BoundedRead::Ok: return ProfileLoad::Ok;
         case BoundedRead::Missing: return ProfileLoad::Missing;
         case BoundedRead::Failed:

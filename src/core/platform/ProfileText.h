@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/BoundedFile.h"
+
 namespace spindle {
 
 // The text of a private-profile ("INI") file, held line by line so that a
@@ -57,8 +59,9 @@ private:
 enum class ProfileLoad { Ok, Missing, Failed };
 
 // Reads the file's bytes. Missing when there is no such file (or no such
-// folder); Failed when it exists but cannot be read.
-ProfileLoad LoadProfileFile(const std::string& path, std::string& bytes);
+// folder); Failed when it exists but cannot be read. `why`, when given,
+// gets the read's own result, for a message that says why.
+ProfileLoad LoadProfileFile(const std::string& path, std::string& bytes, BoundedRead* why = nullptr);
 
 // Replaces the file's contents without ever leaving it half written
 // (ReplaceFileAtomically: a symbolic link is followed, a read-only file is

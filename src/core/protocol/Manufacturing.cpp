@@ -122,7 +122,8 @@ Outcome ImportLinearityFile(IUserInterface& /*ui*/, const std::string& path, CVa
         return outcome;
     };
     std::string bytes;
-    if (LoadProfileFile(path, bytes) != ProfileLoad::Ok) return refuse("the file cannot be read (or is too large).");
+    BoundedRead why = BoundedRead::Ok;
+    if (LoadProfileFile(path, bytes, &why) != ProfileLoad::Ok) return refuse(StrPrintf("%s.", BoundedReadProblem(why)));
     const ProfileText file(bytes);
     std::vector<std::string> texts;
     bool anyKey = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <future>
 #include <numeric>
 
 #include "EmulatedUsbRig.h"
@@ -11,9 +12,11 @@
 #include "platform/Format.h"
 #include "platform/Platform.h"
 #include "platform/VirtualClock.h"
+#include "programming/EepromProgramming.h"
 #include "protocol/InstrumentProtocol.h"
 #include "support/LoaderDownload.h"
 #include "support/ScriptedUserInterface.h"
+#include "support/TempFolder.h"
 
 namespace spindle::test {
 namespace {
@@ -31,13 +34,14 @@ sim::DeviceConfig Config(int index, std::uint16_t vendor, std::uint16_t product,
     return config;
 }
 
-std::uint16_t ProductOf(IEzusbDriver& driver, int index) {
+// The product identifier (or, at offset 12, the release number) of Ezusb-N.
+std::uint16_t ProductOf(IEzusbDriver& driver, int index, int offset = 10) {
     const DeviceHandle handle = driver.Open(DevicePath(DeviceName(index)));
     if (handle == kInvalidHandle) return 0;
     std::array<std::uint8_t, 18> descriptor{};
     const bool read = driver.IoControl(handle, ioctl::kGetDeviceDescriptor, nullptr, 0, descriptor.data(), 18, nullptr);
     driver.Close(handle);
-    return read ? DecodeLe16(&descriptor[10]) : 0;
+    return read ? DecodeLe16(&descriptor[static_cast<std::size_t>(offset)]) : 0;
 }
 
 // The setup packets of the control transfers since the last ClearTransfers, in hex.
@@ -215,6 +219,70 @@ TEST_F(OneKestrel, StalledShortAndVanishedTransfersAreFailures) {
     EXPECT_TRUE(usb.TraceHas("LIBUSB_ERROR_NO_DEVICE"));
     driver->Close(handle);
     EXPECT_EQ(driver->OpenHandleCount(), 0);
+}
+
+// EEPROM jobs through one libusb context, a worker per device as the frame
+// runs them, on paced bench devices (the virtual clock keeps it quick).
+TEST(LibusbOverEmulation, JobsOnEightDevicesRunSideBySideAndAnUnplugFailsOnlyItsOwn) {
+    constexpr int kDevices = 8;
+    constexpr int kUnplugged = 3;
+    TempFolder folder;
+    std::string image;
+    for (int i = 0; i < 1024; ++i) image.push_back(static_cast<char>(i * 37 + 11));
+    const std::string imagePath = folder.File("image.iic");
+    WriteWholeFile(imagePath, image);
+    const auto program = [&](int index, usb::CLibusbDriver& driver, VirtualClock& clock) {
+        NullDebugTrace trace;
+        ScriptedUserInterface ui;
+        Platform platform{driver, clock, trace, ui};
+        JobEntry entry;
+        return ProgramEepromImage(
+            platform, {static_cast<std::uint32_t>(index), family::kUnprogrammedFx2, imagePath, true, ""}, entry);
+    };
+    const auto rig = [](EmulatedUsb& usb, VirtualClock& clock, int devices) {
+        for (int i = 0; i < devices; ++i) {
+            sim::DeviceConfig config = Config(i, 0x04B4, 0x8613);
+            config.bcdDevice = static_cast<std::uint16_t>(i);
+            config.eeprom = sim::EepromConfig{0x10000, 2, 64, 5};
+            usb.bench->AddDevice(config);
+        }
+        usb.bench->SetClock(&clock);
+        usb.emulation.AddAllDevices();
+        return &usb.Start();
+    };
+    // How many transfers one whole job makes: the cable comes out halfway.
+    int transfersPerJob = 0;
+    {
+        VirtualClock clock;  // outlives the bench that keeps its time
+        EmulatedUsb usb;
+        ASSERT_TRUE(program(0, *rig(usb, clock, 1), clock).verified);
+        transfersPerJob = static_cast<int>(usb.emulation.Transfers().size());
+    }
+    VirtualClock clock;
+    EmulatedUsb usb;
+    usb::CLibusbDriver& driver = *rig(usb, clock, kDevices);
+    usb.emulation.VanishAfter(kUnplugged, transfersPerJob / 2);
+    // Open devices keep their numbers when one before them leaves; the
+    // others close up around them.
+    const DeviceHandle held = driver.Open(DevicePath(DeviceName(5)));
+    std::vector<std::future<JobResult>> jobs;
+    for (int i = 0; i < kDevices; ++i) {
+        jobs.push_back(std::async(std::launch::async, [&, i] { return program(i, driver, clock); }));
+    }
+    // The device leaves the bus while the others still program.
+    EXPECT_FALSE(jobs[kUnplugged].get().Ok());
+    usb.emulation.Unplug(kUnplugged);
+    for (int i = 0; i < kDevices; ++i) {
+        if (i == kUnplugged) continue;
+        const JobResult result = jobs[static_cast<std::size_t>(i)].get();
+        EXPECT_TRUE(result.Ok() && result.verified) << i;
+        const std::vector<std::uint8_t> written = usb.bench->Device(i)->Eeprom(0, 1024);
+        EXPECT_TRUE(std::string(written.begin(), written.end()) == image) << "device " << i << " holds another image";
+    }
+    EXPECT_EQ((std::vector<int>{ProductOf(driver, 3, 12), ProductOf(driver, 4, 12), ProductOf(driver, 5, 12)}),
+              (std::vector<int>{4, 6, 5}));
+    driver.Close(held);
+    EXPECT_EQ(driver.OpenHandleCount(), 0);
 }
 
 }  // namespace

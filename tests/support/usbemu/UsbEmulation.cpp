@@ -9,12 +9,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <optional>
+#include <utility>
+#include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "device/EzusbRequests.h"
 #include "platform/Format.h"
@@ -58,26 +64,6 @@ std::vector<std::uint8_t> ConfigurationDescriptor(std::uint16_t maxPacket) {
     return bytes;
 }
 
-// URBs completed at submission, waiting for the client to reap them. Kept
-// on the client object, so a closed connection drops its own.
-struct PendingUrbs {
-    std::deque<UMockdevIoctlData*> urbs;
-    ~PendingUrbs() {
-        for (UMockdevIoctlData* urb : urbs) umockdev_ioctl_data_unref(urb);
-    }
-};
-
-void DestroyPending(gpointer pending) { delete static_cast<PendingUrbs*>(pending); }
-
-PendingUrbs& PendingOf(UMockdevIoctlClient* client) {
-    auto* pending = static_cast<PendingUrbs*>(g_object_get_data(G_OBJECT(client), kPendingKey));
-    if (pending == nullptr) {
-        pending = new PendingUrbs;
-        g_object_set_data_full(G_OBJECT(client), kPendingKey, pending, DestroyPending);
-    }
-    return *pending;
-}
-
 }  // namespace
 
 struct CUsbEmulation::Device {
@@ -93,6 +79,66 @@ struct CUsbEmulation::Device {
     int answersLeft = -1;  // URBs answered before the device vanishes; -1: no limit
     int shortReads = 0;
     std::uint32_t shortBy = 0;
+    std::shared_ptr<Worker> worker;
+};
+
+// References to umockdev's objects, given up when dropped.
+struct Unref {
+    void operator()(UMockdevIoctlData* data) const { umockdev_ioctl_data_unref(data); }
+    void operator()(UMockdevIoctlClient* client) const { g_object_unref(client); }
+};
+using DataRef = std::unique_ptr<UMockdevIoctlData, Unref>;
+using ClientRef = std::unique_ptr<UMockdevIoctlClient, Unref>;
+
+// One submitted URB. umockdev's copies of the URB and of its buffer are
+// touched only where umockdev expects it (at submission and when the URB is
+// reaped): the worker answers into the device's own copy of the data
+// stage, `bytes`.
+struct CUsbEmulation::Urb {
+    ClientRef client;  // while queued
+    DataRef urbData;
+    DataRef buffer;  // null without a data stage
+    unsigned char type = 0;
+    unsigned char endpoint = 0;
+    std::vector<std::uint8_t> bytes;
+    bool toHost = false;
+    int status = -ENODEV;
+    std::uint32_t actual = 0;
+};
+
+namespace {
+
+// A client's URBs that its device's worker answered, waiting to be reaped,
+// and how many it has not answered yet. Kept on the client object, so a
+// closed connection drops its own; used under Impl::reapLock.
+struct PendingUrbs {
+    std::deque<CUsbEmulation::Urb> urbs;
+    int inFlight = 0;
+};
+
+void DestroyPending(gpointer pending) { delete static_cast<PendingUrbs*>(pending); }
+
+PendingUrbs& PendingOf(UMockdevIoctlClient* client) {
+    auto* pending = static_cast<PendingUrbs*>(g_object_get_data(G_OBJECT(client), kPendingKey));
+    if (pending == nullptr) {
+        pending = new PendingUrbs;
+        g_object_set_data_full(G_OBJECT(client), kPendingKey, pending, DestroyPending);
+    }
+    return *pending;
+}
+
+}  // namespace
+
+// The thread that answers one device's URBs in the order they came, as the
+// device does, so that one device's long request (an EEPROM write waiting
+// out its write cycles) holds up neither umockdev's thread nor another
+// device.
+struct CUsbEmulation::Worker {
+    std::mutex lock;
+    std::condition_variable wake;
+    std::deque<Urb> queue;
+    bool stop = false;
+    std::thread thread;
 };
 
 struct CUsbEmulation::Impl {
@@ -106,13 +152,39 @@ struct CUsbEmulation::Impl {
     std::map<std::string, Device> devices;  // by device node
     std::vector<Transfer> transfers;
 
-    explicit Impl(sim::SimBench& simBench) : bench(simBench) {}
+    // Every client's PendingUrbs, and the one reap held back: libusb's
+    // event loop reaps each device file in turn, so it is held only on a
+    // file whose client awaits an answer (its own thread cannot submit
+    // meanwhile), and only once per round of the loop after an answer was
+    // handed out (`armed`; `seen` holds the files reaped since), so a
+    // round that found an answer ends at once and libusb wakes its waiter.
+    std::mutex reapLock;
+    std::condition_variable reapWake;
+    UMockdevIoctlClient* heldClient = nullptr;
+    UMockdevIoctlData* heldPointer = nullptr;
+    std::uint64_t wakeups = 0;  // URBs answered and devices unplugged so far
+    std::uint64_t wakeupsWhenHeld = 0;
+    bool armed = true;
+    std::set<UMockdevIoctlClient*> seen;
+    bool stopping = false;
+    std::thread releaser;  // gives the held reap its answer
+
+    explicit Impl(sim::SimBench& simBench) : bench(simBench) {
+        releaser = std::thread([this] { ReleaseHeldReaps(); });
+    }
 
     std::string AddNode(const std::string& header, const Place& place, const std::vector<std::uint8_t>& descriptors,
                         int speed, std::string& sysPath, bool withHandler);
     static gboolean OnIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
     gboolean Ioctl(UMockdevIoctlClient* client);
     void Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    void Reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    // Completes a reap with `urb`'s answer, or with EAGAIN (ENODEV once the
+    // device is gone) when there is none.
+    void AnswerReap(UMockdevIoctlClient* client, UMockdevIoctlData* pointer, std::optional<Urb> urb, bool gone);
+    void ReleaseHeldReaps();
+    void Serve(Worker& worker);
+    void Answer(Urb& job);
     int Control(Device& device, const std::uint8_t* setup, std::uint8_t* data, std::uint32_t length,
                 std::uint32_t& actual);
     int Bulk(Device& device, std::uint8_t endpoint, std::uint8_t* data, std::uint32_t length, std::uint32_t& actual);
@@ -135,6 +207,27 @@ CUsbEmulation::CUsbEmulation(sim::SimBench& bench) : impl_(std::make_unique<Impl
 }
 
 CUsbEmulation::~CUsbEmulation() {
+    std::vector<std::shared_ptr<Worker>> workers;
+    {
+        const std::lock_guard<std::mutex> guard(impl_->lock);
+        for (auto& [node, device] : impl_->devices) {
+            if (device.worker) workers.push_back(device.worker);
+        }
+    }
+    for (const std::shared_ptr<Worker>& worker : workers) {
+        {
+            const std::lock_guard<std::mutex> guard(worker->lock);
+            worker->stop = true;
+        }
+        worker->wake.notify_all();
+        worker->thread.join();
+    }
+    {
+        const std::lock_guard<std::mutex> guard(impl_->reapLock);
+        impl_->stopping = true;
+    }
+    impl_->reapWake.notify_all();
+    impl_->releaser.join();
     {
         const std::lock_guard<std::mutex> guard(impl_->lock);
         for (auto& [node, device] : impl_->devices) {
@@ -226,8 +319,13 @@ std::string CUsbEmulation::AddDevice(int benchIndex, const Place& place) {
     device.simHandle = handle;
     device.configuration = configuration;
     device.cpucs = sim::CpucsAddressOf(simDevice->Chip());
-    const std::lock_guard<std::mutex> guard(impl_->lock);
-    impl_->devices[node] = device;
+    device.worker = std::make_shared<Worker>();
+    Worker& worker = *device.worker;
+    {
+        const std::lock_guard<std::mutex> guard(impl_->lock);
+        impl_->devices[node] = device;
+    }
+    worker.thread = std::thread([this, &worker] { impl_->Serve(worker); });
     return node;
 }
 
@@ -270,6 +368,11 @@ void CUsbEmulation::Unplug(int benchIndex) {
     }
     // The node goes at once, so no new open reaches the device, whenever
     // libusb hears of the removal.
+    {
+        const std::lock_guard<std::mutex> guard(impl_->reapLock);
+        ++impl_->wakeups;
+    }
+    impl_->reapWake.notify_all();
     umockdev_testbed_detach_ioctl(impl_->testbed, node.c_str(), nullptr);
     umockdev_testbed_uevent(impl_->testbed, sysPath.c_str(), "remove");
     umockdev_testbed_remove_device(impl_->testbed, sysPath.c_str());
@@ -370,30 +473,9 @@ gboolean CUsbEmulation::Impl::Ioctl(UMockdevIoctlClient* client) {
             Submit(client, arg);
             return TRUE;
         case USBDEVFS_REAPURB:
-        case USBDEVFS_REAPURBNDELAY: {
-            PendingUrbs& pending = PendingOf(client);
-            if (pending.urbs.empty()) {
-                bool gone = false;
-                {
-                    const std::lock_guard<std::mutex> guard(lock);
-                    gone = PluggedDeviceOf(client) == nullptr;
-                }
-                umockdev_ioctl_client_complete(client, -1, gone ? ENODEV : EAGAIN);
-                return TRUE;
-            }
-            UMockdevIoctlData* urb = pending.urbs.front();
-            pending.urbs.pop_front();
-            UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
-            if (pointer == nullptr) {
-                umockdev_ioctl_data_unref(urb);
-                umockdev_ioctl_client_complete(client, -1, EFAULT);
-                return TRUE;
-            }
-            umockdev_ioctl_data_set_ptr(pointer, 0, urb);
-            umockdev_ioctl_data_unref(urb);
-            umockdev_ioctl_client_complete(client, 0, 0);
+        case USBDEVFS_REAPURBNDELAY:
+            Reap(client, arg);
             return TRUE;
-        }
         case USBDEVFS_DISCARDURB:
             // Every URB completes when submitted: nothing is left to discard.
             umockdev_ioctl_client_complete(client, -1, EINVAL);
@@ -412,6 +494,9 @@ void CUsbEmulation::Impl::Submit(UMockdevIoctlClient* client, UMockdevIoctlData*
     }
     usbdevfs_urb urb{};
     std::memcpy(&urb, urbData->data, sizeof urb);
+    Urb job;
+    job.type = urb.type;
+    job.endpoint = urb.endpoint;
     const std::uint32_t length = urb.buffer_length > 0 ? static_cast<std::uint32_t>(urb.buffer_length) : 0;
     UMockdevIoctlData* buffer = nullptr;
     if (length > 0) {
@@ -420,63 +505,182 @@ void CUsbEmulation::Impl::Submit(UMockdevIoctlClient* client, UMockdevIoctlData*
             umockdev_ioctl_client_complete(client, -1, EFAULT);
             return;
         }
+        job.bytes.assign(buffer->data, buffer->data + length);
     }
-
-    Transfer transfer;
-    int status = 0;
-    std::uint32_t actual = 0;
-    bool bufferChanged = false;
+    const bool control = job.type == USBDEVFS_URB_TYPE_CONTROL;
+    if ((!control && job.type != USBDEVFS_URB_TYPE_BULK) || (control && length < 8)) {
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+        return;
+    }
+    job.toHost = control ? (job.bytes[0] & 0x80) != 0 : (job.endpoint & 0x80) != 0;
+    std::shared_ptr<Worker> worker;
     {
         const std::lock_guard<std::mutex> guard(lock);
-        Device* plugged = PluggedDeviceOf(client);
-        if (plugged == nullptr) {
+        Device* device = PluggedDeviceOf(client);
+        if (device != nullptr && device->answersLeft == 0) device->unplugged = true;
+        if (device == nullptr || device->unplugged) {
             umockdev_ioctl_client_complete(client, -1, ENODEV);
             return;
         }
-        Device& device = *plugged;
-        if (device.answersLeft == 0) device.unplugged = true;
-        if (device.answersLeft > 0) --device.answersLeft;
-        if (device.unplugged) {
-            umockdev_ioctl_client_complete(client, -1, ENODEV);
-            return;
-        }
-        transfer.benchIndex = device.benchIndex;
-        transfer.endpoint = urb.endpoint;
-        if (urb.type == USBDEVFS_URB_TYPE_CONTROL) {
-            if (length < 8) {
-                umockdev_ioctl_client_complete(client, -1, EINVAL);
-                return;
-            }
-            transfer.control = true;
-            std::memcpy(transfer.setup, buffer->data, 8);
-            transfer.length = length - 8;
-            status = Control(device, buffer->data, buffer->data + 8, length - 8, actual);
-            bufferChanged = (buffer->data[0] & 0x80) != 0;
-        } else if (urb.type == USBDEVFS_URB_TYPE_BULK) {
-            transfer.length = length;
-            status = Bulk(device, urb.endpoint, buffer != nullptr ? buffer->data : nullptr, length, actual);
-            bufferChanged = (urb.endpoint & 0x80) != 0;
-        } else {
-            umockdev_ioctl_client_complete(client, -1, EINVAL);
-            return;
-        }
-        transfer.actual = actual;
-        transfer.status = status;
+        if (device->answersLeft > 0) --device->answersLeft;
+        worker = device->worker;
+    }
+    job.client.reset(static_cast<UMockdevIoctlClient*>(g_object_ref(client)));
+    job.urbData.reset(umockdev_ioctl_data_ref(urbData));
+    if (buffer != nullptr) job.buffer.reset(umockdev_ioctl_data_ref(buffer));
+    {
+        const std::lock_guard<std::mutex> guard(reapLock);
+        ++PendingOf(client).inFlight;
+    }
+    {
+        const std::lock_guard<std::mutex> guard(worker->lock);
+        worker->queue.push_back(std::move(job));
+    }
+    worker->wake.notify_one();
+    // Taken: the answer comes with a later reap.
+    umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void CUsbEmulation::Impl::Serve(Worker& worker) {
+    std::unique_lock<std::mutex> guard(worker.lock);
+    for (;;) {
+        worker.wake.wait(guard, [&worker] { return worker.stop || !worker.queue.empty(); });
+        if (worker.queue.empty()) return;  // stopping, and nothing left to answer
+        Urb job = std::move(worker.queue.front());
+        worker.queue.pop_front();
+        guard.unlock();
+        Answer(job);
+        guard.lock();
+    }
+}
+
+void CUsbEmulation::Impl::Answer(Urb& job) {
+    Transfer transfer;
+    transfer.endpoint = job.endpoint;
+    transfer.length = static_cast<std::uint32_t>(job.bytes.size());
+    Device* device = nullptr;
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        const auto found = devices.find(umockdev_ioctl_client_get_devnode(job.client.get()));
+        // A device unplugged meanwhile answers nothing more.
+        if (found != devices.end() && !found->second.unplugged) device = &found->second;
+        if (device != nullptr) transfer.benchIndex = device->benchIndex;
+    }
+    // The bench's request runs outside the lock: it may wait out the
+    // device's own time.
+    std::uint8_t* data = job.bytes.data();
+    if (device != nullptr && job.type == USBDEVFS_URB_TYPE_CONTROL) {
+        transfer.control = true;
+        std::memcpy(transfer.setup, data, 8);
+        transfer.length -= 8;
+        job.status = Control(*device, data, data + 8, transfer.length, job.actual);
+    } else if (device != nullptr) {
+        job.status = Bulk(*device, job.endpoint, data, transfer.length, job.actual);
+    }
+    if (device != nullptr) {
+        transfer.actual = job.actual;
+        transfer.status = job.status;
+        const std::lock_guard<std::mutex> guard(lock);
         transfers.push_back(transfer);
     }
-
-    // The URB is complete at once; the client reaps it next.
-    if (bufferChanged && buffer != nullptr) {
-        std::vector<std::uint8_t> copy(buffer->data, buffer->data + length);
-        umockdev_ioctl_data_update(buffer, 0, copy.data(), static_cast<gint>(copy.size()));
+    const ClientRef client = std::move(job.client);
+    {
+        const std::lock_guard<std::mutex> guard(reapLock);
+        PendingUrbs& pending = PendingOf(client.get());
+        pending.urbs.push_back(std::move(job));
+        --pending.inFlight;
+        ++wakeups;
     }
-    urb.status = status;
-    urb.actual_length = static_cast<int>(actual);
-    // Keep the resolved (local) buffer pointer: the flush swaps the client's back in.
-    std::memcpy(&urb.buffer, urbData->data + offsetof(usbdevfs_urb, buffer), sizeof urb.buffer);
-    umockdev_ioctl_data_update(urbData, 0, reinterpret_cast<guint8*>(&urb), sizeof urb);
-    PendingOf(client).urbs.push_back(umockdev_ioctl_data_ref(urbData));
+    reapWake.notify_all();
+}
+
+void CUsbEmulation::Impl::Reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+    bool gone = false;
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        gone = PluggedDeviceOf(client) == nullptr;
+    }
+    UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
+    if (pointer == nullptr) {
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    std::optional<Urb> urb;
+    {
+        const std::lock_guard<std::mutex> guard(reapLock);
+        PendingUrbs& pending = PendingOf(client);
+        if (!pending.urbs.empty()) {
+            urb = std::move(pending.urbs.front());
+            pending.urbs.pop_front();
+            // An answer ends libusb's round: the files after this one are
+            // not held up.
+            armed = false;
+            seen.clear();
+        } else if (pending.inFlight > 0 && heldClient == nullptr && !stopping) {
+            if (!armed && !seen.insert(client).second) armed = true;  // a new round
+            if (armed) {
+                heldClient = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+                heldPointer = pointer;
+                wakeupsWhenHeld = wakeups;
+                reapWake.notify_all();
+                return;
+            }
+        }
+    }
+    AnswerReap(client, pointer, std::move(urb), gone);
+}
+
+void CUsbEmulation::Impl::AnswerReap(UMockdevIoctlClient* client, UMockdevIoctlData* pointer,
+                                     std::optional<Urb> urb, bool gone) {
+    if (!urb) {
+        umockdev_ioctl_client_complete(client, -1, gone ? ENODEV : EAGAIN);
+        return;
+    }
+    if (urb->toHost && urb->buffer) {
+        umockdev_ioctl_data_update(urb->buffer.get(), 0, urb->bytes.data(), static_cast<gint>(urb->bytes.size()));
+    }
+    // The resolved (local) buffer pointer stays: the flush swaps the client's back in.
+    usbdevfs_urb answered{};
+    std::memcpy(&answered, urb->urbData->data, sizeof answered);
+    answered.status = urb->status;
+    answered.actual_length = static_cast<int>(urb->actual);
+    umockdev_ioctl_data_update(urb->urbData.get(), 0, reinterpret_cast<guint8*>(&answered), sizeof answered);
+    umockdev_ioctl_data_set_ptr(pointer, 0, urb->urbData.get());
     umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void CUsbEmulation::Impl::ReleaseHeldReaps() {
+    std::unique_lock<std::mutex> guard(reapLock);
+    while (!stopping) {
+        if (heldClient == nullptr) {
+            reapWake.wait(guard);
+            continue;
+        }
+        reapWake.wait_for(guard, std::chrono::milliseconds(kReapWaitMs),
+                          [this] { return stopping || wakeups != wakeupsWhenHeld; });
+        UMockdevIoctlClient* client = heldClient;
+        UMockdevIoctlData* pointer = heldPointer;
+        heldClient = nullptr;
+        heldPointer = nullptr;
+        PendingUrbs& pending = PendingOf(client);
+        std::optional<Urb> urb;
+        if (!pending.urbs.empty()) {
+            urb = std::move(pending.urbs.front());
+            pending.urbs.pop_front();
+        }
+        // Whatever ended the wait, the rest of this round goes on at once.
+        armed = false;
+        seen = {client};
+        guard.unlock();
+        bool gone = false;
+        {
+            const std::lock_guard<std::mutex> devicesGuard(lock);
+            gone = PluggedDeviceOf(client) == nullptr;
+        }
+        AnswerReap(client, pointer, std::move(urb), gone);
+        g_object_unref(client);
+        guard.lock();
+    }
 }
 
 int CUsbEmulation::Impl::Control(Device& device, const std::uint8_t* setup, std::uint8_t* data, std::uint32_t length,
@@ -570,6 +774,7 @@ int CUsbEmulation::Impl::Bulk(Device& device, std::uint8_t endpoint, std::uint8_
                          length, &returned)) {
         return -EPIPE;
     }
+    const std::lock_guard<std::mutex> guard(lock);
     if (in && device.shortReads > 0) {
         --device.shortReads;
         returned = returned > device.shortBy ? returned - device.shortBy : 0;

@@ -35,10 +35,19 @@ namespace spindle::usbemu {
 //   any other vendor request         the vendor request with a data stage
 //   bulk on an endpoint              bulk read or write on its pipe
 // A request the bench refuses stalls (EPIPE), as a real device does.
+//
+// As on a real bus, devices answer side by side: a submitted URB is taken
+// at once and answered on its device's own thread, so a request the bench
+// paces (an EEPROM write waiting out its write cycles) holds up no other
+// device. libusb learns of answers by reaping, and a device file is always
+// ready to poll, so a reap that finds nothing is held back (until a URB
+// of any device is answered, at most kReapWaitMs) rather than let the
+// event loop spin.
 class CUsbEmulation {
 public:
     // Interface 0's endpoints, in descriptor order (pipe 0 first).
     static constexpr std::uint8_t kEndpoints[] = {0x01, 0x81, 0x02, 0x82};
+    static constexpr int kReapWaitMs = 10;
 
     // Where a device sits: bus number and ports from the root hub down
     // (one port: plugged into the root hub).
@@ -102,6 +111,8 @@ public:
     std::string RootDir() const;
 
     struct Device;
+    struct Urb;
+    struct Worker;
     struct Impl;
 
 private:

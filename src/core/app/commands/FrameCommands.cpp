@@ -1,5 +1,6 @@
 // The frame's own commands: Refresh Tree, Unlock Features and About.
 #include "app/AboutBox.h"
+#include "app/Availability.h"
 #include "app/FeatureUnlock.h"
 #include "app/MainFrame.h"
 #include "app/commands/WaitCursor.h"
@@ -16,10 +17,14 @@ Outcome CMainFrame::OnRefreshTree() {
         stayed.Done("kept the unsaved edits");
         return stayed;
     }
-    for (int id : {cmd::kCalibrate, cmd::kZephyrCalFile, cmd::kExtraKestrel, cmd::kPsocDiags, cmd::kLinearityCoefs,
-                   cmd::kIbisExtra}) {
+    for (int id : {cmd::kCalibrate, cmd::kZephyrCalFile, cmd::kExtraKestrel, cmd::kPsocDiags, cmd::kLinearityCoefs}) {
         ui.ShowButton(id, false);
     }
+    // Ibis Extra is part of the manufacturing bar in both modes that show it
+    // (it says so itself when the selected device has no Ibis page); a scan
+    // that took it away would leave the Ibis-only bar empty until an Ibis
+    // device was read.
+    if (!FeatureOn(flags, Feature::ExtraIbisOrManufacturing)) ui.ShowButton(cmd::kIbisExtra, false);
     list_.Clear();
     listSource = {};
     Outcome outcome;

@@ -125,8 +125,8 @@ Outcome CMainFrame::LoadEepromImage(const std::string& imagePath, std::shared_pt
         outcome.Refuse("check the EEPROM image's length");
     } else if (read != BoundedRead::Ok) {
         platform_.trace.Write("Error opening EEPROM file.\n");
-        outcome.Show({StrPrintf("The EEPROM image %s cannot be read.", imagePath.c_str()), kAppTitle,
-                      mb::kOk | mb::kIconError});
+        outcome.Show({StrPrintf("The EEPROM image %s cannot be used: %s.", imagePath.c_str(), BoundedReadProblem(read)),
+                      kAppTitle, mb::kOk | mb::kIconError});
         outcome.Refuse("read the EEPROM image");
     } else if (bytes.empty()) {
         outcome.Show({StrPrintf("The EEPROM image %s is empty.\n\nNothing was written.", imagePath.c_str()), kAppTitle,

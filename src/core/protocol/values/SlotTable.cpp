@@ -129,7 +129,7 @@ std::vector<SlotEntry> MerlinSlots() {
     for (int slot = 4; slot <= 12; ++slot) {
         slots.push_back({slot, false, Markers().reserved, kReserved, RowRule::RealOf(slot, "%0.6e")});
     }
-    slots.push_back({13, false, -1, kReserved, RowRule::RealOf(13, "%0.6e")});
+    slots.push_back({13, false, -1, kReserved, RowRule::RealOf(13, "%0.6e"), Markers().reserved});
     slots.push_back({14, false, 16, kText, RowRule::TextOf(14)});
     return slots;
 }
@@ -138,7 +138,7 @@ std::vector<SlotEntry> LanternSlots() {
     // The slope (accessory slot 1, the section's first label) is kept but
     // not shown.
     std::vector<SlotEntry> slots{{0, true, 1, kSerial, RowRule::TextOf(0)},
-                                 {1, true, -1, kLanternFirst, RowRule::RealOf(1, "%0.6e")}};
+                                 {1, true, -1, kLanternFirst, RowRule::RealOf(1, "%0.6e"), Markers().lanternFirst}};
     for (int slot = 2; slot <= 18; ++slot) {
         slots.push_back({slot, true, Markers().lanternFirst + slot - 1, slot <= 3 ? kLanternFirst : kLantern,
                          RowRule::RealOf(slot, "%0.6e")});

@@ -31,6 +31,9 @@ struct SlotEntry {
     int label = -1;          // catalogue index of its row; -1: kept but not shown
     int image = 0;           // the row's small image
     RowRule rule;
+    // For a slot kept but not shown: the catalogue label whose editor's lock
+    // holds for it when a restore writes it; -1 for a shown slot.
+    int keptUnder = -1;
 };
 
 // The slots of a layout in the order they are read and written (and their
