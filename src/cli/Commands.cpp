@@ -46,7 +46,7 @@ bool FindDeviceOnTree(CCliSession& session, const std::string& device, DeviceInf
         status = kExitUsage;
         return false;
     }
-    const int item = FindDeviceItem(session.Frame().Tree(), *selector, error);
+    const int item = FindDeviceItem(session.Frame().Tree(), *selector, session.Ports().driver, error);
     const TreeItem* treeItem = session.Frame().Tree().Item(item);
     if (item == CDeviceTree::kNoItem || treeItem == nullptr || treeItem->record == nullptr) {
         session.Ui().Error(error.empty() ? "that item is not a device" : error);

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "platform/UserInterface.h"
 
@@ -64,25 +65,30 @@ constexpr ResultChoice kResultChoices[] = {
     {"Failed or interrupted", std::nullopt, true},
 };
 
+// A new widget with the object name tests find it by.
+template <typename Widget, typename... Args>
+Widget* NamedWidget(const char* name, Args&&... args) {
+    auto* widget = new Widget(std::forward<Args>(args)...);
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
 }  // namespace
 
 CHistoryDialog::CHistoryDialog(CHistoryRecorder& recorder, IUserInterface& ui, QWidget* parent)
     : QDialog(parent), browser_(recorder), ui_(ui) {
     setWindowTitle(tr("History"));
     setObjectName(QStringLiteral("historyDialog"));
-    auto named = [](QWidget* widget, const char* name) {
-        widget->setObjectName(QString::fromLatin1(name));
-        return widget;
-    };
-    serial_ = static_cast<QLineEdit*>(named(new QLineEdit(this), "historySerial"));
-    image_ = static_cast<QLineEdit*>(named(new QLineEdit(this), "historyImage"));
+    serial_ = NamedWidget<QLineEdit>("historySerial", this);
+    image_ = NamedWidget<QLineEdit>("historyImage", this);
     image_->setPlaceholderText(tr("SHA-256 (or its first digits), or an image file"));
-    auto* chooseImage = static_cast<QPushButton*>(named(new QPushButton(tr("Choose..."), this), "historyChooseImage"));
-    result_ = static_cast<QComboBox*>(named(new QComboBox(this), "historyResult"));
+    auto* chooseImage = NamedWidget<QPushButton>("historyChooseImage", tr("Choose..."), this);
+    result_ = NamedWidget<QComboBox>("historyResult", this);
     for (const ResultChoice& choice : kResultChoices) result_->addItem(tr(choice.text));
-    since_ = static_cast<QLineEdit*>(named(new QLineEdit(this), "historySince"));
+    since_ = NamedWidget<QLineEdit>("historySince", this);
     since_->setPlaceholderText(tr("YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC)"));
-    auto* show = static_cast<QPushButton*>(named(new QPushButton(tr("&Show"), this), "historyShow"));
+    auto* show = NamedWidget<QPushButton>("historyShow", tr("&Show"), this);
+    show->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);  // a button, not a bar across the form
 
     auto* imageRow = new QHBoxLayout;
     imageRow->addWidget(image_, 1);
@@ -95,13 +101,13 @@ CHistoryDialog::CHistoryDialog(CHistoryRecorder& recorder, IUserInterface& ui, Q
     filters->addRow(QString(), show);
 
     model_ = new CHistoryTableModel(browser_, this);
-    table_ = static_cast<QTableView*>(named(new QTableView(this), "historyTable"));
+    table_ = NamedWidget<QTableView>("historyTable", this);
     table_->setModel(model_);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
     table_->horizontalHeader()->setStretchLastSection(true);
-    status_ = static_cast<QLabel*>(named(new QLabel(this), "historyStatus"));
+    status_ = NamedWidget<QLabel>("historyStatus", this);
     status_->setWordWrap(true);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -148,7 +154,8 @@ void CHistoryDialog::Refresh() {
         shown = filter && browser_.Show(*filter, problem);
         if (!filter) browser_.Clear();  // no rows that the filters shown did not select
     });
-    status_->setText(shown ? tr("%n record(s)", nullptr, static_cast<int>(browser_.Records().size()))
+    const std::size_t count = browser_.Records().size();
+    status_->setText(shown ? (count == 1 ? tr("1 record") : tr("%1 records").arg(count))
                            : QString::fromStdString(problem));
     table_->resizeColumnsToContents();
 }

@@ -248,6 +248,23 @@ TEST_F(SpindleCliTest, ResetCoefsAndLinearityImportSave) {
     EXPECT_EQ(Value("3", "Wavelength Calibration Intercept"), "0.0000000e+00");
 }
 
+TEST_F(SpindleCliTest, ACoefficientNoFloatHoldsIsRefusedByEveryWayIn) {
+    ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
+    const std::string bench = ReadFile(Bench());
+    for (const std::string value : {"nan", "-inf", "1e999", "1e39"}) {
+        WriteFile(Path("odd.lin"), "[Linearity Coefficients]\nNL0=" + value + "\n");
+        WriteFile(Path("odd.cal"), "[Setup]\nK First=" + value + "\n");
+        for (const RunResult& refused : {RunOnBench({"set", "6", "Stray Light Correction Coefficient=" + value}),
+                                         RunOnBench({"linearity", "6", "odd.lin"}),
+                                         RunOnBench({"--yes", "zephyr-import", "0/lantern", "odd.cal"})}) {
+            EXPECT_EQ(refused.status, 1) << value;
+            EXPECT_NE(refused.err.find(value == "1e39" ? "not a coefficient the instrument can keep" : "is not a"),
+                      std::string::npos) << refused.err;
+        }
+    }
+    EXPECT_EQ(ReadFile(Bench()), bench);
+}
+
 TEST_F(SpindleCliTest, EveryFileReaderRefusesAPipeAtOnceAndSaysWhy) {
     ASSERT_EQ(Run({"unlock", kManufacturingCode}).status, 0);
     // A pipe no one writes to: a reader that opened it would wait for ever.
@@ -314,6 +331,13 @@ TEST_F(SpindleCliTest, ProgramWritesEveryDeviceAtOnceAndNamesTheOneThatFailed) {
         << programmed.err;
     ASSERT_EQ(RunOnBench({"eeprom-dump", "6", "dump.iic"}).status, 0);
     EXPECT_EQ(ReadFile(Path("dump.iic")), image);
+
+    // A device another program holds (its job runs) is busy, not missing.
+    const std::unique_ptr<spindle::sim::SimBench> holder = spindle::sim::LoadBench(Bench().string());
+    const spindle::DeviceHandle held = holder->Open("\\\\.\\Ezusb-6");
+    const RunResult busy = RunOnBench({"program", "6", "image.iic"});
+    EXPECT_TRUE(busy.status == 1 && busy.err.find("device 6 is busy") != std::string::npos) << busy.err;
+    holder->Close(held);
 
     // The cable of 4 comes out after the scan, the loader and two writes.
     EditDevice(4, [](Json& device) { device["faults"] = {{"unplugAfterRequests", 17}}; });

@@ -1,13 +1,14 @@
 #include "programming/FpgaProgramming.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cstdio>
 
 #include "device/Anchor.h"
 #include "device/ScopedDevice.h"
 #include "device/EzusbDevice.h"
 #include "device/Families.h"
 #include "device/LoaderImages.h"
+#include "platform/BoundedFile.h"
 #include "platform/Clock.h"
 #include "platform/DataFolder.h"
 #include "platform/Format.h"
@@ -120,17 +121,14 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
     link.Receive();
     stream.bufferSize = link.reply;
 
-    std::ifstream file(xsvfPath, std::ios::binary);
-    if (!file) {
+    const CRegularFile file(xsvfPath);
+    if (file.State() != BoundedRead::Ok) {
         stream.outcome.Show({"Could not open XSVF File.\n", kAppTitle, mb::kOk});
         stream.outcome.Fail(StrPrintf("the XSVF file %s could not be opened, so nothing was sent", xsvfPath.c_str()));
         CloseDevice(platform, handle);
         return stream;
     }
-    file.seekg(0, std::ios::end);
-    const std::streamoff end = file.tellg();
-    file.seekg(0, std::ios::beg);
-    stream.fileSize = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+    stream.fileSize = file.Size();
     entry.Enter(JobPhase::Streaming, static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.fileSize, 0xFFFFFFFFu)));
 
     // K below 120 wraps the threshold round to near 2^32: never reached.
@@ -166,9 +164,8 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
             stream.stoppedOnRequest = true;
             break;
         }
-        file.read(reinterpret_cast<char*>(packet + 2), kPacketData);
-        n = static_cast<std::uint32_t>(file.gcount());
-        atEnd = !file;  // the end met (or the file failed): this is the last packet
+        n = static_cast<std::uint32_t>(std::fread(packet + 2, 1, kPacketData, file.Stream()));
+        atEnd = n < kPacketData;  // the end met (or the file failed): this is the last packet
         packet[0] = 0x33;
         packet[1] = static_cast<std::uint8_t>(n + 2);
         link.Send(packet, n + 2);
@@ -207,7 +204,6 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
             break;
         }
     }
-    file.close();
     // The player answers an empty packet only once it has executed every
     // command it holds, with its verdict. A file whose size is a multiple
     // of 62 ends with one; any other ends with data, whose failing check

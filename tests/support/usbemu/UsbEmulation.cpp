@@ -82,43 +82,28 @@ struct CUsbEmulation::Device {
     std::shared_ptr<Worker> worker;
 };
 
+// References to umockdev's objects, given up when dropped.
+struct Unref {
+    void operator()(UMockdevIoctlData* data) const { umockdev_ioctl_data_unref(data); }
+    void operator()(UMockdevIoctlClient* client) const { g_object_unref(client); }
+};
+using DataRef = std::unique_ptr<UMockdevIoctlData, Unref>;
+using ClientRef = std::unique_ptr<UMockdevIoctlClient, Unref>;
+
 // One submitted URB. umockdev's copies of the URB and of its buffer are
 // touched only where umockdev expects it (at submission and when the URB is
 // reaped): the worker answers into the device's own copy of the data
-// stage, `bytes`. Holds a reference to each object it names.
+// stage, `bytes`.
 struct CUsbEmulation::Urb {
-    UMockdevIoctlClient* client = nullptr;  // while queued
-    UMockdevIoctlData* urbData = nullptr;
-    UMockdevIoctlData* buffer = nullptr;  // null without a data stage
+    ClientRef client;  // while queued
+    DataRef urbData;
+    DataRef buffer;  // null without a data stage
     unsigned char type = 0;
     unsigned char endpoint = 0;
     std::vector<std::uint8_t> bytes;
     bool toHost = false;
     int status = -ENODEV;
     std::uint32_t actual = 0;
-
-    Urb() = default;
-    Urb(Urb&& other) noexcept { Swap(other); }
-    Urb& operator=(Urb&& other) noexcept {
-        Swap(other);
-        return *this;
-    }
-    ~Urb() {
-        if (client != nullptr) g_object_unref(client);
-        if (urbData != nullptr) umockdev_ioctl_data_unref(urbData);
-        if (buffer != nullptr) umockdev_ioctl_data_unref(buffer);
-    }
-    void Swap(Urb& other) noexcept {
-        std::swap(client, other.client);
-        std::swap(urbData, other.urbData);
-        std::swap(buffer, other.buffer);
-        std::swap(type, other.type);
-        std::swap(endpoint, other.endpoint);
-        bytes.swap(other.bytes);
-        std::swap(toHost, other.toHost);
-        std::swap(status, other.status);
-        std::swap(actual, other.actual);
-    }
 };
 
 namespace {
@@ -540,9 +525,9 @@ void CUsbEmulation::Impl::Submit(UMockdevIoctlClient* client, UMockdevIoctlData*
         if (device->answersLeft > 0) --device->answersLeft;
         worker = device->worker;
     }
-    job.client = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
-    job.urbData = umockdev_ioctl_data_ref(urbData);
-    if (buffer != nullptr) job.buffer = umockdev_ioctl_data_ref(buffer);
+    job.client.reset(static_cast<UMockdevIoctlClient*>(g_object_ref(client)));
+    job.urbData.reset(umockdev_ioctl_data_ref(urbData));
+    if (buffer != nullptr) job.buffer.reset(umockdev_ioctl_data_ref(buffer));
     {
         const std::lock_guard<std::mutex> guard(reapLock);
         ++PendingOf(client).inFlight;
@@ -576,7 +561,7 @@ void CUsbEmulation::Impl::Answer(Urb& job) {
     Device* device = nullptr;
     {
         const std::lock_guard<std::mutex> guard(lock);
-        const auto found = devices.find(umockdev_ioctl_client_get_devnode(job.client));
+        const auto found = devices.find(umockdev_ioctl_client_get_devnode(job.client.get()));
         // A device unplugged meanwhile answers nothing more.
         if (found != devices.end() && !found->second.unplugged) device = &found->second;
         if (device != nullptr) transfer.benchIndex = device->benchIndex;
@@ -598,16 +583,15 @@ void CUsbEmulation::Impl::Answer(Urb& job) {
         const std::lock_guard<std::mutex> guard(lock);
         transfers.push_back(transfer);
     }
-    UMockdevIoctlClient* client = std::exchange(job.client, nullptr);
+    const ClientRef client = std::move(job.client);
     {
         const std::lock_guard<std::mutex> guard(reapLock);
-        PendingUrbs& pending = PendingOf(client);
+        PendingUrbs& pending = PendingOf(client.get());
         pending.urbs.push_back(std::move(job));
         --pending.inFlight;
         ++wakeups;
     }
     reapWake.notify_all();
-    g_object_unref(client);
 }
 
 void CUsbEmulation::Impl::Reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
@@ -652,16 +636,16 @@ void CUsbEmulation::Impl::AnswerReap(UMockdevIoctlClient* client, UMockdevIoctlD
         umockdev_ioctl_client_complete(client, -1, gone ? ENODEV : EAGAIN);
         return;
     }
-    if (urb->toHost && urb->buffer != nullptr) {
-        umockdev_ioctl_data_update(urb->buffer, 0, urb->bytes.data(), static_cast<gint>(urb->bytes.size()));
+    if (urb->toHost && urb->buffer) {
+        umockdev_ioctl_data_update(urb->buffer.get(), 0, urb->bytes.data(), static_cast<gint>(urb->bytes.size()));
     }
     // The resolved (local) buffer pointer stays: the flush swaps the client's back in.
     usbdevfs_urb answered{};
     std::memcpy(&answered, urb->urbData->data, sizeof answered);
     answered.status = urb->status;
     answered.actual_length = static_cast<int>(urb->actual);
-    umockdev_ioctl_data_update(urb->urbData, 0, reinterpret_cast<guint8*>(&answered), sizeof answered);
-    umockdev_ioctl_data_set_ptr(pointer, 0, urb->urbData);
+    umockdev_ioctl_data_update(urb->urbData.get(), 0, reinterpret_cast<guint8*>(&answered), sizeof answered);
+    umockdev_ioctl_data_set_ptr(pointer, 0, urb->urbData.get());
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
