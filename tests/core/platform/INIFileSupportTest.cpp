@@ -147,6 +147,7 @@ TEST_P(SettingsStore, AFailingOrRefusedWriteReportsFailureAndKeepsTheOldFile) {
     EXPECT_EQ(result, Registry() ? CINIFileSupport::kRegistryWriteFailed : 0);
     SetProfileWriteFaultForTesting({});
     EXPECT_EQ(ReadWholeFile(StorePath()), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1) << "no temporary file left";
     EXPECT_EQ(store.ReadInt("Settings", "ItemWidth"), 180);
     // A read-only file is not replaced either, and stays read-only.
     std::filesystem::permissions(StorePath(), std::filesystem::perms::owner_read);
