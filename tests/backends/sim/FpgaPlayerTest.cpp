@@ -157,6 +157,11 @@ TEST_F(FpgaPlayerTest, AWrongIdcodeEndsTheStreamAndTheErrorStaysInTheDevice) {
     EXPECT_EQ(status->command, xsvf::kSdrTdo);
     EXPECT_EQ(status->offset, check.Offset() - 9);
     EXPECT_FALSE(rig.bench->Device(6)->JtagState()->configured);
+    // Replies after the stop stay 0xBEEF.
+    const DeviceHandle handle = rig.Open(6);
+    ASSERT_TRUE(rig.Send(handle, {0x33, 0x03, 0x00}));
+    EXPECT_EQ(rig.Read(handle, 2), (Bytes{0xEF, 0xBE}));
+    CloseDevice(rig.platform, handle);
 }
 
 TEST_F(FpgaPlayerTest, StreamsThatCannotBePlayedEndWithTheirError) {
