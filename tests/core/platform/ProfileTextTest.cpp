@@ -103,28 +103,8 @@ TEST(ProfileText, OnePairOfMatchingQuotesIsDroppedAndQuotedValuesRoundTrip) {
     }
 }
 
-class AtomicSave : public ::testing::Test {
-protected:
-    void TearDown() override { SetProfileWriteFaultForTesting({}); }
+TEST(AtomicSave, KeepsPermissionsAndWritesThroughASymbolicLink) {
     TempFolder folder;
-};
-
-TEST_F(AtomicSave, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
-    const std::string path = folder.File("Coefs.ini");
-    WriteWholeFile(path, "[A]\nB=old\n");
-    int faults = 0;
-    SetProfileWriteFaultForTesting([&](const std::string&) { return ++faults > 0; });
-    EXPECT_FALSE(SaveProfileFileAtomically(path, "[A]\nB=new\n"));
-    EXPECT_EQ(faults, 1);
-    EXPECT_EQ(ReadWholeFile(path), "[A]\nB=old\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1);
-
-    SetProfileWriteFaultForTesting({});
-    EXPECT_TRUE(SaveProfileFileAtomically(path, "[A]\nB=new\n"));
-    EXPECT_EQ(ReadWholeFile(path), "[A]\nB=new\n");
-}
-
-TEST_F(AtomicSave, KeepsPermissionsAndWritesThroughASymbolicLink) {
     const std::string real = folder.File("real.ini");
     const std::string link = folder.File("link.ini");
     WriteWholeFile(real, "old");
@@ -136,16 +116,6 @@ TEST_F(AtomicSave, KeepsPermissionsAndWritesThroughASymbolicLink) {
     EXPECT_EQ(ReadWholeFile(real), "new");
     EXPECT_EQ(std::filesystem::status(real).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-}
-
-TEST_F(AtomicSave, LoadTellsMissingFromUnreadable) {
-    std::string bytes = "stale";
-    EXPECT_EQ(LoadProfileFile(folder.File("none.ini"), bytes), ProfileLoad::Missing);
-    EXPECT_EQ(bytes, "");
-    EXPECT_EQ(LoadProfileFile(folder.File("none/deeper.ini"), bytes), ProfileLoad::Missing);
-    // A folder where the file should be cannot be read (and must not be replaced).
-    std::filesystem::create_directory(folder.File("dir.ini"));
-    EXPECT_EQ(LoadProfileFile(folder.File("dir.ini"), bytes), ProfileLoad::Failed);
 }
 
 }  // namespace
