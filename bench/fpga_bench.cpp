@@ -22,10 +22,12 @@
 #include <vector>
 
 #include "device/EzusbRequests.h"
+#include "platform/BoundedFile.h"
 #include "platform/DebugTrace.h"
 #include "platform/RealClock.h"
 #include "platform/UserInterface.h"
 #include "programming/FpgaProgramming.h"
+#include "programming/XsvfFile.h"
 #include "BenchBackends.h"
 #include "sim/SimBench.h"
 
@@ -114,6 +116,8 @@ Streams Stream(int devices, bool viaLibusb, const std::string& design) {
     NullDebugTrace trace;
     QuietUi ui;
     Platform platform{driver, clock, trace, ui};
+    std::string xsvf;
+    ReadFileBounded(design, kMaxXsvfFileBytes, xsvf);
     const auto job = [&](int index) {
         JobEntry entry;
         const std::uint32_t device = static_cast<std::uint32_t>(index);
@@ -124,7 +128,7 @@ Streams Stream(int devices, bool viaLibusb, const std::string& design) {
         // request or close: done here, so the stream's time holds only the stream.
         bench.Close(bench.Open(DevicePath(DeviceName(index))));
         const auto start = Steady::now();
-        const XsvfStream stream = PlayXsvf(platform, device, "", design, entry);
+        const XsvfStream stream = PlayXsvf(platform, device, design, xsvf, entry);
         one.wall = Seconds(clock.Settled() - start);
         one.packets = stream.packets;
         const auto chain = bench.Device(index)->JtagState();

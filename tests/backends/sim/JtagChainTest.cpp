@@ -5,7 +5,6 @@
 
 #include <initializer_list>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "support/XsvfWriter.h"
@@ -61,14 +60,6 @@ struct Pins {
     JtagChain& chain;
 };
 
-Bits BitsOfBytesLsbFirst(const std::string& bytes) {
-    Bits bits;
-    for (unsigned char byte : bytes) {
-        for (int i = 0; i < 8; ++i) bits.push_back(((byte >> i) & 1u) != 0);
-    }
-    return bits;
-}
-
 Bits Pattern(std::size_t count, std::uint32_t seed) {
     Bits bits(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -111,19 +102,6 @@ TEST(JtagTap, WalksEveryLoopAndCountsOnlyRisingEdges) {
 
 // --- The device's registers -------------------------------------------------
 
-TEST(JtagDevice, ReadsItsIdcodeAndCapturesTheInstructionMarker) {
-    JtagChain chain(kDevice);
-    Pins pins(chain);
-    pins.Reset();
-    // IDCODE is selected from power-on without an instruction shift.
-    EXPECT_EQ(FromBits(pins.Data(Bits(32, false))), kDevice.idcode);
-    // Capture-IR loads ...0001 whatever was loaded before.
-    EXPECT_EQ(pins.Instruction(JtagChain::kCfgIn), JtagChain::kIrCapture);
-    EXPECT_EQ(pins.Instruction(chain.Bypass()), JtagChain::kIrCapture);
-    EXPECT_EQ(chain.Instruction(), chain.Bypass());
-    EXPECT_EQ(pins.Read32(JtagChain::kIdcode), kDevice.idcode);
-}
-
 TEST(JtagDevice, BypassJstartAndUnassignedCodesDelayByOneBit) {
     for (int irLength : {4, 6, 16}) {
         JtagChain chain(JtagDeviceConfig{kDevice.idcode, irLength, 8});
@@ -141,31 +119,6 @@ TEST(JtagDevice, BypassJstartAndUnassignedCodesDelayByOneBit) {
     }
     EXPECT_THROW(JtagChain(JtagDeviceConfig{1, 3, 0}), std::invalid_argument);
     EXPECT_THROW(JtagChain(JtagDeviceConfig{1, 17, 0}), std::invalid_argument);
-}
-
-TEST(JtagDevice, CollectsConfigurationWithTheCrc32OfTheBytesShiftedLsbFirst) {
-    const Bits bits = BitsOfBytesLsbFirst("123456789");  // CRC-32 check value 0xCBF43926
-    JtagChain chain(JtagDeviceConfig{kDevice.idcode, 6, bits.size()});
-    Pins pins(chain);
-    pins.Reset();
-    pins.Instruction(JtagChain::kCfgIn);
-    // In two visits to Shift-DR, the first left through Pause-DR.
-    pins.Tms({1, 0, 0});
-    Bits tdo;
-    for (std::size_t i = 0; i < 30; ++i) tdo.push_back(pins.Clock(i == 29, bits[i]));
-    pins.Tms({0, 0, 1, 0});  // Pause-DR, Exit2-DR, Shift-DR
-    for (std::size_t i = 30; i < bits.size(); ++i) tdo.push_back(pins.Clock(i + 1 == bits.size(), bits[i]));
-    pins.Tms({1, 0});
-    EXPECT_EQ(tdo, Bits(bits.size(), false));
-    EXPECT_EQ(chain.State().bits, bits.size());
-    EXPECT_EQ(chain.State().crc, 0xCBF43926u);
-    EXPECT_FALSE(chain.State().configured);
-    EXPECT_EQ(pins.Read32(JtagChain::kCrc), 0xCBF43926u);
-    EXPECT_EQ(chain.State().bits, bits.size()) << "reading registers collects nothing";
-
-    // Loading CFG_IN again starts a new collection.
-    pins.Instruction(JtagChain::kCfgIn);
-    EXPECT_EQ(chain.State(), JtagConfigState{});
 }
 
 TEST(JtagDevice, IsConfiguredOnlyWhenJstartFindsTheExpectedCount) {

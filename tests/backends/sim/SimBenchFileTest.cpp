@@ -1,57 +1,39 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#include <unistd.h>
 
 #include "backends/sim/SimTestRig.h"
+#include "support/TempFolder.h"
 
 namespace spindle::sim {
 namespace {
 
 namespace fs = std::filesystem;
+using spindle::test::ReadWholeFile;
 using test::SimRig;
 using Json = nlohmann::ordered_json;
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 fs::path Example(const char* name) { return fs::path(SPINDLE_SOURCE_DIR) / "examples" / name; }
 
 class SimBenchFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() /
-                 ("spindle-sim-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-        file = folder / "bench.json";
-        fs::copy_file(Example("bench-minimal.json"), file);
-    }
-    void TearDown() override { fs::remove_all(folder); }
+    SimBenchFileTest() { fs::copy_file(Example("bench-minimal.json"), file); }
 
     std::vector<std::string> FolderEntries() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(folder.Path())) names.push_back(entry.path().filename().string());
         return names;
     }
 
-    fs::path folder;
-    fs::path file;
+    spindle::test::TempFolder folder;
+    fs::path file = folder.File("bench.json");
 };
 
 TEST_F(SimBenchFileTest, ShippedExamplesLoadAndTheDemoFileMatchesTheBuiltInBench) {
     for (const char* name : {"bench-minimal.json", "bench-faults.json", "demo-bench.json"}) {
         EXPECT_NO_THROW(LoadBench(Example(name).string())) << name;
     }
-    EXPECT_EQ(Json::parse(ReadText(Example("demo-bench.json"))), Json::parse(DemoBenchText()));
+    EXPECT_EQ(Json::parse(ReadWholeFile(Example("demo-bench.json"))), Json::parse(DemoBenchText()));
     EXPECT_TRUE(LoadBench("demo")->FilePath().empty());
 }
 
@@ -101,7 +83,7 @@ TEST_F(SimBenchFileTest, SlotWritesPersistAcrossBenchesLoadedFromTheSameFile) {
     CloseDevice(later.platform, handle);
 
     // Only the changed values were rewritten: comments and other forms stay.
-    const Json saved = Json::parse(ReadText(file));
+    const Json saved = Json::parse(ReadWholeFile(file));
     EXPECT_TRUE(saved.contains("_comment"));
     EXPECT_EQ(saved["devices"][0]["slots"]["17"], Json({{"hex", "01 2C 00 64 00 0A 02 01 05 01 00 10 00 00 01"}}));
     EXPECT_EQ(saved["devices"][0]["slots"]["14"], Json({{"hex", "37 00 00 00 00 00 00 00 00 EE"}}));
@@ -116,7 +98,7 @@ TEST_F(SimBenchFileTest, SavesLeaveNoTemporaryFileAndAFailedOneSaysWhy) {
     EXPECT_EQ(LoadBench(file.string())->Device(0)->SlotText(16), "CFG-2");
 
     // A save that cannot be made leaves the old file and says why.
-    fs::remove_all(folder);
+    fs::remove_all(folder.Path());
     device->SetSlotText(16, "LOST");
     EXPECT_NE(bench->LastSaveError().find("bench.json"), std::string::npos);
     EXPECT_EQ(bench->SaveCount(), 3);
@@ -160,12 +142,9 @@ TEST_F(SimBenchFileTest, ADeviceOpenInOneBenchIsBusyForAnotherOnTheSameFile) {
 }
 
 TEST_F(SimBenchFileTest, TheBootEepromIsDescribedAndKeptInTheFile) {
-    {
-        std::ofstream out(file);
-        out << R"({"format": "spindle-sim-bench", "version": 1, "devices": [
-            {"index": 15, "vendorId": "0x04B4", "productId": "0x8613",
-             "eeprom": {"addressBytes": 1, "size": 256, "pageSize": 8, "writeCycleMs": 2, "contents": "C2 47"}}]})";
-    }
+    spindle::test::WriteWholeFile(file, R"({"format": "spindle-sim-bench", "version": 1, "devices": [
+        {"index": 15, "vendorId": "0x04B4", "productId": "0x8613",
+         "eeprom": {"addressBytes": 1, "size": 256, "pageSize": 8, "writeCycleMs": 2, "contents": "C2 47"}}]})");
     auto bench = LoadBench(file.string());
     const DeviceConfig config = bench->Device(15)->Config();
     ASSERT_TRUE(config.eeprom.has_value());
@@ -207,7 +186,7 @@ TEST_F(SimBenchFileTest, BadFilesAreRefusedWithTheirPlace) {
     EXPECT_NE(refusal(R"({"devices": [{"index": 0, "vendorId": "0x10000", "productId": 2}]})").find("vendorId"),
               std::string::npos);
     EXPECT_EQ(refusal(head + R"("_note": [1, 2], "slots": {"_c": 0, "0x11": {"hex": "03 01"}}}]})"), "accepted");
-    EXPECT_THROW(LoadBench((folder / "missing.json").string()), BenchFileError);
+    EXPECT_THROW(LoadBench(folder.File("missing.json")), BenchFileError);
 }
 
 TEST(SlotJsonForm, TextWhenItIsPlainTextElseHex) {

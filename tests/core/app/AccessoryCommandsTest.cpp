@@ -79,26 +79,12 @@ TEST(AccessoryCommands, ZephyrImportFillsSlots3To18AndListsThem) {
     ASSERT_EQ(rig.ui.MessageTexts().size(), 1u);
 }
 
-TEST(AccessoryCommands, ExtraKestrelWritesTheThreeSlotsOfAKestrelOnly) {
+// The command line checks the family before it gets here; the frame itself
+// refuses another family's device without showing the dialog.
+TEST(AccessoryCommands, ExtraKestrelRefusesAnotherFamilysDevice) {
     AccessoryRig rig;
-    rig.Select(false);
-    rig.ui.onDialog = [](CDialogModel& dialog) {
-        auto& kestrel = dynamic_cast<CExtraKestrelDlg&>(dialog);
-        kestrel.OnInitDialog();
-        kestrel.readingPeriod = "300";
-        if (kestrel.analogFullScale.empty()) kestrel.analogFullScale = "4096";
-        return kestrel.OnOK().empty() ? mb::kIdOk : mb::kIdCancel;
-    };
-    EXPECT_TRUE(rig.frame.OnCommand(cmd::kExtraKestrel));
-    const sim::SlotBytes slot = rig.bench->Device(0)->Slot(17);
-    EXPECT_EQ(slot[0], 0x01);
-    EXPECT_EQ(slot[1], 0x2C);
+    rig.FrameRig::Select(kOsprey);
     rig.ui.dialogsShown.clear();
-    DeviceRecord osprey{3, static_cast<std::uint32_t>(family::kOsprey), ""};
-    rig.frame.Tree().Clear();
-    const int item = rig.frame.Tree().InsertItem("Osprey", 0, CDeviceTree::kNoItem);
-    rig.frame.Tree().SetItemData(item, &osprey);
-    rig.frame.Tree().Select(item);
     EXPECT_FALSE(rig.frame.OnExtraKestrel().Ok());
     EXPECT_TRUE(rig.ui.dialogsShown.empty());
 }

@@ -174,13 +174,5 @@ TEST(FirmwareMajorVersion, NumberAtTheNinthCharacter) {
     EXPECT_EQ(FirmwareMajorVersion(""), 0);
 }
 
-TEST(Classification, TwoProductsShareAFamilyAndUnknownPairsHaveNone) {
-    EXPECT_EQ(Classify(0xFA57, 0x1016)->family, Classify(0xFA57, 0x1012)->family);
-    EXPECT_STREQ(Classify(0xFA57, 0x1016)->category, "Osprey+ Devices");
-    EXPECT_EQ(Classify(0xFA57, 0x1008), nullptr);
-    EXPECT_EQ(Classify(0x1234, 0x1002), nullptr);
-    EXPECT_EQ(Classify(0xFFFF, 0xFFFF), nullptr);  // failed descriptor reads
-}
-
 }  // namespace
 }  // namespace spindle

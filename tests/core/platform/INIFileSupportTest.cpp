@@ -183,16 +183,9 @@ TEST_P(SettingsStore, AFileThatCannotBeReadIsReportedOnceAndNeverWrittenOver) {
 INSTANTIATE_TEST_SUITE_P(BothModes, SettingsStore, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Registry" : "File"; });
 
-TEST(SettingsStoreRegistry, KeepsTheSettingsInTheConfigurationFolder) {
+TEST(SettingsStoreRegistry, FallsBackToTheXdgThenTheHomeConfigurationFolder) {
     TempFolder folder;
     ScriptedUserInterface ui;
-    {
-        ScopedEnv dir("SPINDLE_CONFIG_DIR", folder.Path().c_str());
-        CINIFileSupport store(ui, nullptr, 1, &kApplication);
-        EXPECT_EQ(store.FilePath(), folder.File("Spindle.ini"));
-        store.WriteInt("Settings", "SplitterColumnSize", 150);
-        EXPECT_EQ(ReadWholeFile(folder.File("Spindle.ini")), "[Settings]\nSplitterColumnSize=150\n");
-    }
     {
         ScopedEnv dir("SPINDLE_CONFIG_DIR", nullptr);
         ScopedEnv xdg("XDG_CONFIG_HOME", folder.File("xdg").c_str());
