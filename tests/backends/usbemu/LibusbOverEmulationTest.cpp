@@ -18,7 +18,6 @@
 #include "protocol/InstrumentProtocol.h"
 #include "support/LoaderDownload.h"
 #include "support/ScriptedUserInterface.h"
-#include "support/TempFolder.h"
 
 namespace spindle::test {
 namespace {
@@ -228,18 +227,16 @@ TEST_F(OneKestrel, StalledShortAndVanishedTransfersAreFailures) {
 TEST(LibusbOverEmulation, JobsOnEightDevicesRunSideBySideAndAnUnplugFailsOnlyItsOwn) {
     constexpr int kDevices = 8;
     constexpr int kUnplugged = 3;
-    TempFolder folder;
     std::string image;
     for (int i = 0; i < 1024; ++i) image.push_back(static_cast<char>(i * 37 + 11));
-    const std::string imagePath = folder.File("image.iic");
-    WriteWholeFile(imagePath, image);
+    const auto bytes = std::make_shared<const std::string>(image);
     const auto program = [&](int index, usb::CLibusbDriver& driver, VirtualClock& clock) {
         NullDebugTrace trace;
         ScriptedUserInterface ui;
         Platform platform{driver, clock, trace, ui};
         JobEntry entry;
         return ProgramEepromImage(
-            platform, {static_cast<std::uint32_t>(index), family::kUnprogrammedFx2, imagePath, true, ""}, entry);
+            platform, {static_cast<std::uint32_t>(index), family::kUnprogrammedFx2, "image.iic", bytes, true, ""}, entry);
     };
     const auto rig = [](EmulatedUsb& usb, VirtualClock& clock, int devices) {
         for (int i = 0; i < devices; ++i) {
