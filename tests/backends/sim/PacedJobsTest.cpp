@@ -49,7 +49,7 @@ TEST(PacedJobs, TheVirtualClockAdvancesByTheWriteCyclesAndNothingWithoutPacing) 
     // packet written whole, and gets it again in halves: 1 + 32 cycles. A
     // packet of erased bytes would read back right even wrapped, so it is
     // not the one tried.
-    for (const auto [pageSize, cycles] : {std::pair{64u, 16u}, std::pair{32u, 33u}}) {
+    for (const auto& [pageSize, cycles] : {std::pair{64u, 16u}, std::pair{32u, 33u}}) {
         std::uint64_t elapsed[2] = {};  // without pacing, with it
         for (bool pace : {false, true}) {
             PacedBench bench(1, pageSize);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <future>
 #include <numeric>
+#include <thread>
 
 #include "EmulatedUsbRig.h"
 #include "device/EzusbRequests.h"
@@ -225,16 +227,16 @@ TEST_F(OneKestrel, StalledShortAndVanishedTransfersAreFailures) {
 TEST(LibusbOverEmulation, JobsOnEightDevicesRunSideBySideAndAnUnplugFailsOnlyItsOwn) {
     constexpr int kDevices = 8;
     constexpr int kUnplugged = 3;
-    std::string bytes;
-    for (int i = 0; i < 1024; ++i) bytes.push_back(static_cast<char>(i * 37 + 11));
-    const auto image = std::make_shared<const std::string>(bytes);
+    std::string image;
+    for (int i = 0; i < 1024; ++i) image.push_back(static_cast<char>(i * 37 + 11));
+    const auto bytes = std::make_shared<const std::string>(image);
     const auto program = [&](int index, usb::CLibusbDriver& driver, VirtualClock& clock) {
         NullDebugTrace trace;
         ScriptedUserInterface ui;
         Platform platform{driver, clock, trace, ui};
         JobEntry entry;
         return ProgramEepromImage(
-            platform, {static_cast<std::uint32_t>(index), family::kUnprogrammedFx2, "image.iic", image, true, ""}, entry);
+            platform, {static_cast<std::uint32_t>(index), family::kUnprogrammedFx2, "image.iic", bytes, true, ""}, entry);
     };
     const auto rig = [](EmulatedUsb& usb, VirtualClock& clock, int devices) {
         for (int i = 0; i < devices; ++i) {
@@ -274,8 +276,12 @@ TEST(LibusbOverEmulation, JobsOnEightDevicesRunSideBySideAndAnUnplugFailsOnlyIts
         const JobResult result = jobs[static_cast<std::size_t>(i)].get();
         EXPECT_TRUE(result.Ok() && result.verified) << i;
         const std::vector<std::uint8_t> written = usb.bench->Device(i)->Eeprom(0, 1024);
-        EXPECT_TRUE(std::string(written.begin(), written.end()) == bytes) << "device " << i << " holds another image";
+        EXPECT_TRUE(std::string(written.begin(), written.end()) == image) << "device " << i << " holds another image";
     }
+    // libusb hears of the removal on a thread of its own: until then the
+    // gone device still holds number 3 and answers nothing.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ProductOf(driver, 3, 12) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
     EXPECT_EQ((std::vector<int>{ProductOf(driver, 3, 12), ProductOf(driver, 4, 12), ProductOf(driver, 5, 12)}),
               (std::vector<int>{4, 6, 5}));
     driver.Close(held);

@@ -600,32 +600,42 @@ void CUsbEmulation::Impl::Reap(UMockdevIoctlClient* client, UMockdevIoctlData* a
         const std::lock_guard<std::mutex> guard(lock);
         gone = PluggedDeviceOf(client) == nullptr;
     }
-    UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
-    if (pointer == nullptr) {
-        umockdev_ioctl_client_complete(client, -1, EFAULT);
-        return;
-    }
+    // The client's URB pointer is fetched (a round trip) only for an answer
+    // or a held reap: most reaps find nothing.
+    UMockdevIoctlData* pointer = nullptr;
     std::optional<Urb> urb;
-    {
-        const std::lock_guard<std::mutex> guard(reapLock);
+    for (;;) {
+        std::unique_lock<std::mutex> guard(reapLock);
         PendingUrbs& pending = PendingOf(client);
-        if (!pending.urbs.empty()) {
-            urb = std::move(pending.urbs.front());
-            pending.urbs.pop_front();
-            // An answer ends libusb's round: the files after this one are
-            // not held up.
-            armed = false;
-            seen.clear();
-        } else if (pending.inFlight > 0 && heldClient == nullptr && !stopping) {
+        const bool hold = pending.urbs.empty();
+        if (hold) {
+            if (pending.inFlight == 0 || heldClient != nullptr || stopping) break;
             if (!armed && !seen.insert(client).second) armed = true;  // a new round
-            if (armed) {
-                heldClient = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
-                heldPointer = pointer;
-                wakeupsWhenHeld = wakeups;
-                reapWake.notify_all();
+            if (!armed) break;
+        }
+        if (pointer == nullptr) {
+            guard.unlock();
+            pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
+            if (pointer == nullptr) {
+                umockdev_ioctl_client_complete(client, -1, EFAULT);
                 return;
             }
+            continue;  // and look again
         }
+        if (hold) {
+            heldClient = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+            heldPointer = pointer;
+            wakeupsWhenHeld = wakeups;
+            reapWake.notify_all();
+            return;
+        }
+        urb = std::move(pending.urbs.front());
+        pending.urbs.pop_front();
+        // An answer ends libusb's round: the files after this one are not
+        // held up.
+        armed = false;
+        seen.clear();
+        break;
     }
     AnswerReap(client, pointer, std::move(urb), gone);
 }
