@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
-#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,15 +22,14 @@
 #include <vector>
 
 #include "device/EzusbRequests.h"
+#include "platform/BoundedFile.h"
 #include "platform/DebugTrace.h"
 #include "platform/RealClock.h"
 #include "platform/UserInterface.h"
 #include "programming/FpgaProgramming.h"
+#include "programming/XsvfFile.h"
+#include "BenchBackends.h"
 #include "sim/SimBench.h"
-#ifdef SPINDLE_BENCH_LIBUSB
-#include "usb/LibusbDriver.h"
-#include "usbemu/UsbEmulation.h"
-#endif
 
 namespace {
 
@@ -103,7 +101,7 @@ struct Streams {
 };
 
 // FPGA jobs on `devices` Falcons at once, each step as ProgramFpga runs it.
-Streams Stream(int devices, [[maybe_unused]] bool viaLibusb, const std::string& design) {
+Streams Stream(int devices, bool viaLibusb, const std::string& design) {
     const sim::DeviceConfig falcon = sim::LoadBench("demo")->Device(6)->Config();
     sim::SimBench bench;
     for (int i = 0; i < devices; ++i) {
@@ -113,22 +111,13 @@ Streams Stream(int devices, [[maybe_unused]] bool viaLibusb, const std::string& 
     }
     WaitClock clock;
     bench.SetClock(&clock);
-    IEzusbDriver* inner = &bench;
-#ifdef SPINDLE_BENCH_LIBUSB
-    // The testbed comes before libusb starts, and goes after it.
-    std::unique_ptr<usbemu::CUsbEmulation> emulation;
-    std::unique_ptr<usb::CLibusbDriver> libusb;
-    if (viaLibusb) {
-        emulation = std::make_unique<usbemu::CUsbEmulation>(bench);
-        emulation->AddAllDevices();
-        libusb = std::make_unique<usb::CLibusbDriver>();
-        inner = libusb.get();
-    }
-#endif
-    TimedDriver driver(*inner);
+    bench::Backend backend(bench, viaLibusb);
+    TimedDriver driver(backend.Driver());
     NullDebugTrace trace;
     QuietUi ui;
     Platform platform{driver, clock, trace, ui};
+    std::string xsvf;
+    ReadFileBounded(design, kMaxXsvfFileBytes, xsvf);
     const auto job = [&](int index) {
         JobEntry entry;
         const std::uint32_t device = static_cast<std::uint32_t>(index);
@@ -139,7 +128,7 @@ Streams Stream(int devices, [[maybe_unused]] bool viaLibusb, const std::string& 
         // request or close: done here, so the stream's time holds only the stream.
         bench.Close(bench.Open(DevicePath(DeviceName(index))));
         const auto start = Steady::now();
-        const XsvfStream stream = PlayXsvf(platform, device, "", design, entry);
+        const XsvfStream stream = PlayXsvf(platform, device, design, xsvf, entry);
         one.wall = Seconds(clock.Settled() - start);
         one.packets = stream.packets;
         const auto chain = bench.Device(index)->JtagState();
@@ -180,23 +169,10 @@ bool Report(const char* name, bool viaLibusb, const std::string& design) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-#ifdef SPINDLE_BENCH_LIBUSB
-    if (!usbemu::PreloadActive()) {
-        std::string error;
-        usbemu::ReexecWithPreload(argv, error);
-        std::cerr << "cannot start again with umockdev's preload library: " << error << "\n";
-        return 1;
-    }
-#endif
-    (void)argc;
-    (void)argv;
+int main(int, char** argv) {
     const std::string design = std::string(SPINDLE_SOURCE_DIR) + "/examples/demo-design.xsvf";
-    bool ok = Report("simulated bench", false, design);
-#ifdef SPINDLE_BENCH_LIBUSB
-    ok = Report("libusb over emulated USB", true, design) && ok;
-#else
-    std::printf("libusb over emulated USB: not built (needs libusb-1.0 and umockdev)\n");
-#endif
+    const bool ok = bench::OnEachBackend(argv, [&design](const char* name, bool viaLibusb) {
+        return Report(name, viaLibusb, design);
+    });
     return ok ? 0 : 1;
 }

@@ -11,19 +11,14 @@
 #include <chrono>
 #include <ctime>
 #include <cstdio>
-#include <iostream>
-#include <memory>
 #include <string>
 
 #include "app/MainFrame.h"
 #include "platform/DebugTrace.h"
 #include "platform/RealClock.h"
 #include "platform/UserInterface.h"
+#include "BenchBackends.h"
 #include "sim/SimBench.h"
-#ifdef SPINDLE_BENCH_LIBUSB
-#include "usb/LibusbDriver.h"
-#include "usbemu/UsbEmulation.h"
-#endif
 
 namespace {
 
@@ -37,7 +32,7 @@ public:
     bool ChooseFile(FileChoice&) override { return false; }
 };
 
-double ProgramSeconds(int devices, const std::string& image, [[maybe_unused]] bool viaLibusb, bool& ok) {
+double ProgramSeconds(int devices, const std::string& image, bool viaLibusb, bool& ok) {
     sim::SimBench bench;
     for (int i = 0; i < devices; ++i) {
         bench.AddDevice(sim::DeviceConfigFromJson(nlohmann::ordered_json::parse(
@@ -49,19 +44,8 @@ double ProgramSeconds(int devices, const std::string& image, [[maybe_unused]] bo
     bench.SetClock(&clock);  // pacing is on by default
     NullDebugTrace trace;
     QuietUi ui;
-    IEzusbDriver* driver = &bench;
-#ifdef SPINDLE_BENCH_LIBUSB
-    // The testbed comes before libusb starts, and goes after it.
-    std::unique_ptr<usbemu::CUsbEmulation> emulation;
-    std::unique_ptr<usb::CLibusbDriver> libusb;
-    if (viaLibusb) {
-        emulation = std::make_unique<usbemu::CUsbEmulation>(bench);
-        emulation->AddAllDevices();
-        libusb = std::make_unique<usb::CLibusbDriver>();
-        driver = libusb.get();
-    }
-#endif
-    Platform platform{*driver, clock, trace, ui};
+    bench::Backend backend(bench, viaLibusb);
+    Platform platform{backend.Driver(), clock, trace, ui};
     CMainFrame frame(platform);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < devices; ++i) {
@@ -95,17 +79,7 @@ bool Report(const char* name, const std::string& image, bool viaLibusb) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-#ifdef SPINDLE_BENCH_LIBUSB
-    if (!usbemu::PreloadActive()) {
-        std::string error;
-        usbemu::ReexecWithPreload(argv, error);
-        std::cerr << "cannot start again with umockdev's preload library: " << error << "\n";
-        return 1;
-    }
-#endif
-    (void)argc;
-    (void)argv;
+int main(int, char** argv) {
     const std::string image = "/tmp/spindle-bench-image.iic";
     {
         std::FILE* file = std::fopen(image.c_str(), "wb");
@@ -113,12 +87,9 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 16384; ++i) std::fputc(i == 0 ? 0xC2 : (i * 37) & 0xFF, file);
         std::fclose(file);
     }
-    bool ok = Report("simulated bench", image, false);
-#ifdef SPINDLE_BENCH_LIBUSB
-    ok = Report("libusb over emulated USB", image, true) && ok;
-#else
-    std::printf("libusb over emulated USB: not built (needs libusb-1.0 and umockdev)\n");
-#endif
+    const bool ok = bench::OnEachBackend(argv, [&image](const char* name, bool viaLibusb) {
+        return Report(name, image, viaLibusb);
+    });
     std::remove(image.c_str());
     return ok ? 0 : 1;
 }

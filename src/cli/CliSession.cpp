@@ -128,7 +128,7 @@ int CCliSession::SelectDevice(const std::string& selectorText, int& exitCode) {
         return CDeviceTree::kNoItem;
     }
     RefreshTree();
-    const int item = FindDeviceItem(frame_->Tree(), *selector, error);
+    const int item = FindDeviceItem(frame_->Tree(), *selector, platform_->driver, error);
     if (item == CDeviceTree::kNoItem) {
         ui_.Error(error);
         exitCode = kExitFailed;

@@ -46,7 +46,7 @@ bool FindDeviceOnTree(CCliSession& session, const std::string& device, DeviceInf
         status = kExitUsage;
         return false;
     }
-    const int item = FindDeviceItem(session.Frame().Tree(), *selector, error);
+    const int item = FindDeviceItem(session.Frame().Tree(), *selector, session.Ports().driver, error);
     const TreeItem* treeItem = session.Frame().Tree().Item(item);
     if (item == CDeviceTree::kNoItem || treeItem == nullptr || treeItem->record == nullptr) {
         session.Ui().Error(error.empty() ? "that item is not a device" : error);
@@ -442,7 +442,7 @@ int RunImport(const GlobalOptions& options, const std::string& device, const std
             }
             std::string label;
             const Availability hidden = shown ? Availability{} : HiddenSlotAvailability(session->Frame(), slot, label);
-            if (!hidden.offered && shown) return refuseLocked(label, hidden.reason);
+            if (!hidden.offered) return refuseLocked(label, hidden.reason);
         }
         for (int row : touched) {
             std::string note;

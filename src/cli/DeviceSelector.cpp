@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "device/EzusbRequests.h"
 #include "inventory/DeviceRecord.h"
 #include "platform/Format.h"
 
@@ -58,7 +59,8 @@ std::optional<DeviceSelector> ParseDeviceSelector(const std::string& text, std::
     return std::nullopt;
 }
 
-int FindDeviceItem(const CDeviceTree& tree, const DeviceSelector& selector, std::string& error) {
+int FindDeviceItem(const CDeviceTree& tree, const DeviceSelector& selector, IEzusbDriver& driver,
+                   std::string& error) {
     std::vector<int> found;
     for (const TreeItem& item : tree.Items()) {
         if (item.record != nullptr && Matches(selector, *item.record)) found.push_back(item.id);
@@ -67,7 +69,11 @@ int FindDeviceItem(const CDeviceTree& tree, const DeviceSelector& selector, std:
     if (found.empty()) {
         switch (selector.kind) {
             case DeviceSelector::Kind::Index:
-                error = StrPrintf("no device found at index %u", selector.index);
+                // A device another program holds (a job in another process)
+                // is left out of the scan: say so rather than "not found".
+                error = driver.DeviceBusy(DevicePath(spindle::DeviceName(static_cast<int>(selector.index))))
+                            ? StrPrintf("device %u is busy", selector.index)
+                            : StrPrintf("no device found at index %u", selector.index);
                 break;
             case DeviceSelector::Kind::Lantern:
                 error = StrPrintf("no Lantern light source found behind device %u", selector.index);

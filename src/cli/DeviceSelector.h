@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "device/EzusbDriver.h"
 #include "inventory/DeviceTree.h"
 
 namespace spindle::cli {
@@ -24,7 +25,9 @@ std::optional<DeviceSelector> ParseDeviceSelector(const std::string& text, std::
 
 // The tree item whose device record the selector names, or
 // CDeviceTree::kNoItem (with the reason in `error`) when no record or more
-// than one matches.
-int FindDeviceItem(const CDeviceTree& tree, const DeviceSelector& selector, std::string& error);
+// than one matches; an index `driver` finds held by another program is
+// named busy.
+int FindDeviceItem(const CDeviceTree& tree, const DeviceSelector& selector, IEzusbDriver& driver,
+                   std::string& error);
 
 }  // namespace spindle::cli

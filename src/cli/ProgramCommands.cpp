@@ -24,11 +24,10 @@ namespace spindle::cli {
 
 namespace {
 
-std::string ProgressLine(const DeviceInfo& info, const JobSnapshot& job) {
-    std::string line = StrPrintf("%-28s %s", DeviceName(info).c_str(), JobPhaseText(job.phase));
-    if (job.total > 0) {
-        line += StrPrintf(" %u/%u bytes (%u%%)", job.done, job.total,
-                          static_cast<unsigned>(100ull * job.done / job.total));
+std::string ProgressLine(const DeviceInfo& info, JobPhase phase, std::uint32_t done, std::uint32_t total) {
+    std::string line = StrPrintf("%-28s %s", DeviceName(info).c_str(), JobPhaseText(phase));
+    if (total > 0) {
+        line += StrPrintf(" %u/%u bytes (%u%%)", done, total, static_cast<unsigned>(100ull * done / total));
     }
     return line;
 }
@@ -63,12 +62,11 @@ private:
 };
 
 // Shows the jobs while they run: on a terminal one line per device, drawn
-// again in place; otherwise a line whenever a device enters a new phase or
-// passes another quarter of it. Stops them on SIGINT or SIGTERM.
+// again in place; otherwise a line for every milestone each job reports (a
+// phase entered, another quarter of it passed), however quickly the job
+// passes them. Stops them on SIGINT or SIGTERM.
 void FollowJobs(CMainFrame& frame, const std::vector<DeviceInfo>& devices) {
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    std::vector<int> lastPhase(devices.size(), -1);
-    std::vector<int> lastQuarter(devices.size(), -1);
     bool drawn = false;
     bool stopping = false;
     for (;;) {
@@ -81,19 +79,16 @@ void FollowJobs(CMainFrame& frame, const std::vector<DeviceInfo>& devices) {
         }
         bool running = false;
         std::string block;
-        for (std::size_t i = 0; i < devices.size(); ++i) {
-            const JobSnapshot job = frame.jobs.Snapshot(devices[i].index);
+        for (const DeviceInfo& info : devices) {
+            const JobSnapshot job = frame.jobs.Snapshot(info.index);
             if (job.kind == JobKind::None) continue;
             running = running || !job.finished;
             if (terminal) {
-                block += "\r\033[K" + ProgressLine(devices[i], job) + "\n";
+                block += "\r\033[K" + ProgressLine(info, job.phase, job.done, job.total) + "\n";
                 continue;
             }
-            const int quarter = job.total > 0 ? static_cast<int>(4ull * job.done / job.total) : 0;
-            if (static_cast<int>(job.phase) != lastPhase[i] || quarter != lastQuarter[i]) {
-                lastPhase[i] = static_cast<int>(job.phase);
-                lastQuarter[i] = quarter;
-                if (job.phase != JobPhase::Finished) std::cerr << ProgressLine(devices[i], job) << '\n';
+            for (const JobMilestone& step : frame.jobs[info.index].TakeMilestones()) {
+                std::cerr << ProgressLine(info, step.phase, step.done, step.total) << '\n';
             }
         }
         if (terminal && !block.empty()) {
@@ -204,6 +199,8 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
     EepromJobOptions jobOptions;
     jobOptions.verify = !programOptions.noVerify;
     jobOptions.backupFolder = programOptions.backupFolder;
+    // The image is read once for every device; each device's job checks it.
+    if (!session->Record(frame.LoadEepromImage(image, jobOptions.image)).Ok()) return session->ExitStatus();
     const JobsRun run = RunJobs(frame, found, [&](const DeviceRecord& record) {
         return frame.StartEepromJob(record, image, jobOptions);
     });
@@ -250,7 +247,8 @@ int RunProgramFpga(const GlobalOptions& options, const std::vector<std::string>&
                    const std::string& player) {
     // The file is the same for every device: one that is not XSVF is refused
     // before any device is even looked at.
-    const XsvfCheck check = CheckXsvfFile(file);
+    std::string xsvf;
+    const XsvfCheck check = CheckXsvfFile(file, xsvf);
     if (!check.ok) {
         std::cerr << "spindle-cli: " << file << " is not an XSVF file that can be played: " << check.problem
                   << "; nothing was sent\n";
@@ -271,6 +269,7 @@ int RunProgramFpga(const GlobalOptions& options, const std::vector<std::string>&
 
     FpgaJobOptions jobOptions;
     jobOptions.playerPath = player;
+    jobOptions.xsvf = std::make_shared<const std::string>(std::move(xsvf));
     const JobsRun run = RunJobs(frame, found, [&](const DeviceRecord& record) {
         return frame.StartFpgaJob(record, file, jobOptions);
     });

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,13 +19,18 @@ namespace spindle {
 struct EepromJobOptions {
     bool verify = true;
     std::string backupFolder;  // non-empty: save each device's old contents there first
-    bool imageChecked = false;  // the caller ran CheckEepromImage already
+    // The image's bytes when the caller read the file already (one read for
+    // every device it programs), and whether it ran CheckEepromImage on them.
+    std::shared_ptr<const std::string> image;
+    bool imageChecked = false;
 };
 
 // Choices an FPGA job is started with beyond the XSVF file.
 struct FpgaJobOptions {
     std::string playerPath;  // empty: "RaptorFPGA.hex" of the application folder (or the data folder)
     XsvfPollLimits limits;
+    // The file's bytes when the caller read and checked it already.
+    std::shared_ptr<const std::string> xsvf;
 };
 
 // One line of the jobs panel.

@@ -85,10 +85,12 @@ public:
     // the other chip generation, refuses an image the EEPROM address cannot
     // hold, sets the deadline and the bar, and starts the worker. The
     // command-line tool calls it for each device it programs.
-    // The chosen image's checks before anything reaches the device: it can
-    // be read, is not empty, fits the EEPROM's addresses and (when it looks
-    // made for the other chip) the operator confirmed it. Refusals are shown.
-    Outcome CheckEepromImage(const DeviceRecord& record, const std::string& imagePath, std::uint32_t& length);
+    // Reads the chosen image whole, once (the checks and the worker use the
+    // bytes): it can be read, is not empty and fits the EEPROM's addresses.
+    // Refusals are shown.
+    Outcome LoadEepromImage(const std::string& imagePath, std::shared_ptr<const std::string>& image);
+    // Asks before an image that looks made for the other chip generation.
+    Outcome CheckEepromImage(const DeviceRecord& record, const std::string& imagePath, const std::string& image);
     Outcome StartEepromJob(const DeviceRecord& record, const std::string& imagePath,
                            const EepromJobOptions& options = {});
     // Program FPGA: streams an XSVF file chosen by the operator to the

@@ -9,7 +9,6 @@
 #include "device/LoaderImages.h"
 #include "device/ScopedDevice.h"
 #include "platform/AtomicFile.h"
-#include "platform/BoundedFile.h"
 #include "platform/Format.h"
 #include "programming/EepromImage.h"
 #include "programming/WorkerUserInterface.h"
@@ -130,26 +129,19 @@ std::string AddressList(const std::vector<std::uint32_t>& addresses) {
 
 JobResult ProgramEepromImage(Platform& platform, const EepromJobRequest& request, JobEntry& entry) {
     JobResult result;
-    // The image is read whole before the device is touched: a file that
-    // cannot be read, or that the 16-bit EEPROM address cannot hold, writes
-    // nothing.
-    std::string image;
-    const BoundedRead read = ReadFileBounded(request.imagePath, kMaxEepromImageBytes, image);
-    if (read == BoundedRead::TooLarge) {
+    // An image the 16-bit EEPROM address cannot hold, or none at all, writes
+    // nothing: the device is not touched.
+    static const std::string kNoImage;
+    const std::string& image = request.image ? *request.image : kNoImage;
+    if (image.size() > kMaxEepromImageBytes) {
         result.outcome.Refuse(StrPrintf(
-            "the image file %s is larger than 65536 bytes, more than the EEPROM's 16-bit address reaches; "
+            "the image %s is larger than 65536 bytes, more than the EEPROM's 16-bit address reaches; "
             "nothing was written",
             request.imagePath.c_str()));
         return result;
     }
-    if (read != BoundedRead::Ok) {
-        TraceLine(platform, "Error opening EEPROM file.\n");
-        result.outcome.Refuse(StrPrintf("the image file %s could not be read (%s); nothing was written",
-                                        request.imagePath.c_str(), BoundedReadProblem(read)));
-        return result;
-    }
     if (image.empty()) {
-        result.outcome.Refuse(StrPrintf("the image file %s is empty; nothing was written", request.imagePath.c_str()));
+        result.outcome.Refuse(StrPrintf("the image %s is empty; nothing was written", request.imagePath.c_str()));
         return result;
     }
     const auto length = static_cast<std::uint32_t>(image.size());

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,12 +15,13 @@ struct EepromJobRequest {
     std::uint32_t deviceIndex = 0;
     std::uint32_t familyCode = 0;
     std::string imagePath;
+    std::shared_ptr<const std::string> image;  // the file's bytes, read once when the job was started
     bool verify = true;      // read the image back and compare every byte
     std::string backupPath;  // non-empty: save the EEPROM's current contents here first
 };
 
-// Writes the image file into the boot EEPROM of "Ezusb-<index>": reads the
-// whole file (refusing one over 64 KiB), opens the device, downloads the
+// Writes the image into the boot EEPROM of "Ezusb-<index>" (refusing one
+// that is empty or over 64 KiB before the device is touched): opens it, downloads the
 // loader of the device's chip generation, optionally saves the old contents,
 // sends the image in 4096-byte 0xA2 requests whose value is the file offset
 // (index 0xBEEF), then reads it back and compares. Every failed step is in

@@ -1,14 +1,13 @@
 #include "programming/FpgaProgramming.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstring>
 
 #include "device/Anchor.h"
 #include "device/ScopedDevice.h"
 #include "device/EzusbDevice.h"
 #include "device/Families.h"
 #include "device/LoaderImages.h"
-#include "platform/BoundedFile.h"
 #include "platform/Clock.h"
 #include "platform/DataFolder.h"
 #include "platform/Format.h"
@@ -106,8 +105,8 @@ Outcome LoadFpgaPlayer(Platform& platform, std::uint32_t deviceIndex, const std:
     return load;
 }
 
-XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::string& /*applicationPath*/,
-                    const std::string& xsvfPath, JobEntry& entry, const XsvfPollLimits& limits) {
+XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::string& xsvfName,
+                    const std::string& xsvf, JobEntry& entry, const XsvfPollLimits& limits) {
     XsvfStream stream;
     DeviceHandle handle = kNullHandle;
     if (!OpenDeviceByIndex(platform, static_cast<int>(deviceIndex), handle)) {
@@ -120,15 +119,7 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
     link.Send({0x32});
     link.Receive();
     stream.bufferSize = link.reply;
-
-    const CRegularFile file(xsvfPath);
-    if (file.State() != BoundedRead::Ok) {
-        stream.outcome.Show({"Could not open XSVF File.\n", kAppTitle, mb::kOk});
-        stream.outcome.Fail(StrPrintf("the XSVF file %s could not be opened, so nothing was sent", xsvfPath.c_str()));
-        CloseDevice(platform, handle);
-        return stream;
-    }
-    stream.fileSize = file.Size();
+    stream.fileSize = xsvf.size();
     entry.Enter(JobPhase::Streaming, static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.fileSize, 0xFFFFFFFFu)));
 
     // K below 120 wraps the threshold round to near 2^32: never reached.
@@ -164,8 +155,9 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
             stream.stoppedOnRequest = true;
             break;
         }
-        n = static_cast<std::uint32_t>(std::fread(packet + 2, 1, kPacketData, file.Stream()));
-        atEnd = n < kPacketData;  // the end met (or the file failed): this is the last packet
+        n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kPacketData, stream.fileSize - stream.bytesSent));
+        std::memcpy(packet + 2, xsvf.data() + stream.bytesSent, n);
+        atEnd = n < kPacketData;  // a read meets the end: this is the last packet
         packet[0] = 0x33;
         packet[1] = static_cast<std::uint8_t>(n + 2);
         link.Send(packet, n + 2);
@@ -220,9 +212,8 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
     stream.returned = 1;
 
     // The bar full: the countdown shows "***WAIT FOR PROMPT***" during the wait.
-    entry.done.store(static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.fileSize, 0xFFFFFFFFu)),
-                     std::memory_order_relaxed);
-    entry.phase.store(static_cast<int>(JobPhase::Settling), std::memory_order_release);
+    const auto size = static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.fileSize, 0xFFFFFFFFu));
+    entry.Enter(JobPhase::Settling, size, size);
     if (!stream.stoppedOnRequest) clock.Sleep(kFpgaSettleMs);
     CloseDevice(platform, handle);
 
@@ -248,7 +239,7 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
                                             link.failedWrites, link.failedReads, stream.packets));
     }
     if (stream.outcome.Ok()) {
-        stream.outcome.Done(StrPrintf("stream %llu bytes of %s in %u packets", Ull(stream.fileSize), xsvfPath.c_str(),
+        stream.outcome.Done(StrPrintf("stream %llu bytes of %s in %u packets", Ull(stream.fileSize), xsvfName.c_str(),
                                       stream.packets));
     }
     return stream;
@@ -272,9 +263,9 @@ JobResult ProgramFpga(Platform& platform, const FpgaJobRequest& request, JobEntr
     if (!result.Ok()) return finish();
     platform.clock.Sleep(kFpgaPlayerStartMs);
 
-    // The player is loaded already; the stream needs no application folder.
-    const XsvfStream stream =
-        PlayXsvf(ports, request.deviceIndex, std::string(), request.xsvfPath, entry, request.limits);
+    static const std::string kNoBytes;
+    const XsvfStream stream = PlayXsvf(ports, request.deviceIndex, request.xsvfPath,
+                                       request.xsvf ? *request.xsvf : kNoBytes, entry, request.limits);
     result.outcome.Append(stream.outcome);
     result.bytesWritten = static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.bytesSent, 0xFFFFFFFFu));
     return finish();

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -63,7 +64,7 @@ struct XsvfStream {
     Outcome outcome;
 };
 
-// Streams the XSVF file to the player running in device `deviceIndex`: the
+// Streams the XSVF program `xsvf` (the bytes of the file `xsvfName`) to the player running in device `deviceIndex`: the
 // opening 0x37 0x00, 0x32 for the buffer size K, the file unchanged in
 // packets 0x33, n + 2, data (n up to 62, an empty one where a read meets the
 // end), each answered by the fill level; 0x36 0x00 (and once 0x0E) when the
@@ -72,14 +73,15 @@ struct XsvfStream {
 // device answers 0xFFFF; 0xBEEF ends the stream. Then the 10 s wait.
 // Progress goes to `entry` (total: the file size; done: the bytes sent).
 // Every failure of a bulk call is counted and shows its warning.
-XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::string& applicationPath,
-                    const std::string& xsvfPath, JobEntry& entry, const XsvfPollLimits& limits = {});
+XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::string& xsvfName,
+                    const std::string& xsvf, JobEntry& entry, const XsvfPollLimits& limits = {});
 
 // One FPGA job as the frame starts it.
 struct FpgaJobRequest {
     std::uint32_t deviceIndex = 0;
     std::string playerPath;  // RaptorFPGA.hex to load
     std::string xsvfPath;
+    std::shared_ptr<const std::string> xsvf;  // the file's bytes, read once when the job was started
     XsvfPollLimits limits;
 };
 

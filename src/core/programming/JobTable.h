@@ -2,6 +2,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,15 @@ struct JobResult {
     const std::vector<std::string>& Problems() const { return outcome.failed; }
 };
 
+// A point of a job's progress: a phase entered, or another quarter of it
+// passed. Kept in order, so a front end that looks only now and then (the
+// command line off a terminal) still reports every one.
+struct JobMilestone {
+    JobPhase phase = JobPhase::Starting;
+    std::uint32_t done = 0;
+    std::uint32_t total = 0;
+};
+
 // One device's job, as its worker reports it. The worker is the only writer
 // while the job runs; the user-interface thread only reads. `result` is
 // written before `finished` is set (release) and read only after `finished`
@@ -59,13 +69,19 @@ struct JobEntry {
 
     bool StopAsked() const { return stop.load(std::memory_order_acquire); }
 
-    // The worker's progress calls.
-    void Enter(JobPhase next, std::uint32_t stepTotal) {
-        done.store(0, std::memory_order_relaxed);
-        total.store(stepTotal, std::memory_order_relaxed);
-        phase.store(static_cast<int>(next), std::memory_order_release);
-    }
-    void Advance(std::uint32_t bytes) { done.fetch_add(bytes, std::memory_order_relaxed); }
+    // The worker's progress calls: a phase of `stepTotal` bytes entered
+    // (`doneAlready` of them done), and bytes of it done.
+    void Enter(JobPhase next, std::uint32_t stepTotal, std::uint32_t doneAlready = 0);
+    void Advance(std::uint32_t bytes);
+    // The milestones since the last call, in order (any thread).
+    std::vector<JobMilestone> TakeMilestones();
+    void ClearMilestones();
+
+private:
+    void Mark(JobPhase at, std::uint32_t doneNow, std::uint32_t stepTotal);
+
+    std::mutex milestoneMutex_;
+    std::vector<JobMilestone> milestones_;
 };
 
 // A copy of one entry for display.

@@ -213,8 +213,7 @@ private:
 
 XsvfCheck CheckXsvf(const std::uint8_t* data, std::size_t size) { return Walker(data, size).Run(); }
 
-XsvfCheck CheckXsvfFile(const std::string& path) {
-    std::string bytes;
+XsvfCheck CheckXsvfFile(const std::string& path, std::string& bytes) {
     switch (ReadFileBounded(path, kMaxXsvfFileBytes, bytes)) {
         case BoundedRead::Ok:
             return CheckXsvf(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());

@@ -27,7 +27,8 @@ struct XsvfCheck {
 // XSDRSIZE (XSDRINC's data from the ones of the data mask), states in range,
 // and XCOMPLETE as the last byte.
 XsvfCheck CheckXsvf(const std::uint8_t* data, std::size_t size);
-// The same for a file; a file that cannot be read is refused with the reason.
-XsvfCheck CheckXsvfFile(const std::string& path);
+// The same for a file, read whole into `bytes` (the job streams these); a
+// file that cannot be read is refused with the reason.
+XsvfCheck CheckXsvfFile(const std::string& path, std::string& bytes);
 
 }  // namespace spindle

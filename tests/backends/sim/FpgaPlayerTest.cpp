@@ -58,7 +58,7 @@ protected:
     }
     XsvfStream Play(int index, const std::string& path) {
         JobEntry entry;
-        return PlayXsvf(rig.platform, static_cast<std::uint32_t>(index), "", path, entry);
+        return PlayXsvf(rig.platform, static_cast<std::uint32_t>(index), path, spindle::test::ReadWholeFile(path), entry);
     }
 
     SimRig rig{LoadBench("demo")};
@@ -215,7 +215,7 @@ TEST_F(FpgaPlayerTest, TheDemoDesignConfiguresADemoDeviceAndALaterBenchSeesIt) {
         const int index = paced ? 6 : 7;
         ASSERT_TRUE(LoadFpgaPlayer(fileRig.platform, index, SPINDLE_FPGA_PLAYER_HEX).Ok());
         JobEntry entry;
-        const XsvfStream stream = PlayXsvf(fileRig.platform, index, "", design, entry);
+        const XsvfStream stream = PlayXsvf(fileRig.platform, index, design, spindle::test::ReadWholeFile(design), entry);
         EXPECT_TRUE(stream.outcome.Ok()) << paced;
         EXPECT_EQ(fileRig.bench->Device(index)->FpgaPlayerStatus()->state, PLAYER_COMPLETE) << paced;
     }

@@ -8,7 +8,6 @@
 #include "backends/sim/SimTestRig.h"
 #include "device/Families.h"
 #include "programming/EepromProgramming.h"
-#include "support/TempFolder.h"
 
 namespace spindle::sim {
 namespace {
@@ -30,20 +29,18 @@ struct PacedBench {
         for (int i = 0; i < devices; ++i) rig.bench->AddDevice(Fx2(i, pageSize));
         rig.bench->SetClock(&rig.clock);
         for (std::uint32_t i = 0; i < 1024; ++i) image.push_back(static_cast<std::uint8_t>(i * 37 + 11));
-        imagePath = folder.File("image.iic");
-        spindle::test::WriteWholeFile(imagePath, std::string(image.begin(), image.end()));
+        bytes = std::make_shared<const std::string>(image.begin(), image.end());
     }
     JobResult Program(int index, Platform& platform) {
         JobEntry entry;
         return ProgramEepromImage(
-            platform, {static_cast<std::uint32_t>(index), family::kUnprogrammedFx2, imagePath, true, ""}, entry);
+            platform, {static_cast<std::uint32_t>(index), family::kUnprogrammedFx2, "image.iic", bytes, true, ""}, entry);
     }
     JobResult Program(int index) { return Program(index, rig.platform); }
 
     SimRig rig{std::make_unique<SimBench>()};
-    spindle::test::TempFolder folder;
     std::vector<std::uint8_t> image;
-    std::string imagePath;
+    std::shared_ptr<const std::string> bytes;
 };
 
 TEST(PacedJobs, TheVirtualClockAdvancesByTheWriteCyclesAndNothingWithoutPacing) {
@@ -58,7 +55,7 @@ TEST(PacedJobs, TheVirtualClockAdvancesByTheWriteCyclesAndNothingWithoutPacing) 
             PacedBench bench(1, pageSize);
             if (pageSize == 32) {
                 std::fill_n(bench.image.begin(), 64, 0xFF);
-                spindle::test::WriteWholeFile(bench.imagePath, std::string(bench.image.begin(), bench.image.end()));
+                bench.bytes = std::make_shared<const std::string>(bench.image.begin(), bench.image.end());
             }
             bench.rig.bench->SetPacing(pace);
             const JobResult result = bench.Program(0);

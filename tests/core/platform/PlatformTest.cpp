@@ -7,10 +7,29 @@
 #include <vector>
 
 #include "platform/DebugTrace.h"
+#include "platform/Outcome.h"
+#include "platform/UserInterface.h"
 #include "platform/VirtualClock.h"
 
 namespace spindle {
 namespace {
+
+TEST(Outcome, TheWorstFailureStaysEachNamedOnceAndRepeatsAreCounted) {
+    Outcome job, step;
+    step.Fail("Error in Vendor request.\n");
+    step.Show({"Error in Vendor request.\n", "Error in CAnchor", mb::kOk});
+    job.Take(step);  // its messages, not its failure: the caller names that
+    EXPECT_TRUE(job.Ok());
+    job.Stop("stopped on request");
+    job.Append(step);
+    job.Append(step);
+    EXPECT_EQ(job.failure, FailureKind::Stopped) << "a later failure does not hide the stop";
+    EXPECT_EQ(job.failed, (std::vector<std::string>{"stopped on request", "Error in Vendor request."}));
+    ASSERT_EQ(job.messages.size(), 1u);
+    EXPECT_EQ(ShownText(job.messages[0]), "Error in Vendor request. (met 3 times)");
+    // A question kept with a job is shown as a notice: it was answered.
+    EXPECT_EQ(FoldMessages({{"Download it?", "Spindle", mb::kYesNo}})[0].style, mb::kOk);
+}
 
 TEST(VirtualClock, RecordsEveryPauseFromEveryThread) {
     VirtualClock clock;

@@ -59,7 +59,7 @@ struct ScriptRig {
         return path;
     }
     XsvfStream Play(const std::string& path, XsvfPollLimits limits = {}) {
-        return PlayXsvf(platform, 5, "", path, entry, limits);
+        return PlayXsvf(platform, 5, path, ReadWholeFile(path), entry, limits);
     }
     // Every message the host sent, in order, stream packets by their header ("33 len").
     std::vector<Bytes> Sent() const {

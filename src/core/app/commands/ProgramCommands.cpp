@@ -2,6 +2,7 @@
 // and the countdown that shows them.
 #include <algorithm>
 #include <filesystem>
+#include <system_error>
 
 #include "app/MainFrame.h"
 #include "device/EzusbDevice.h"
@@ -41,16 +42,6 @@ std::string CompletionText(std::uint32_t index, JobKind kind, const JobResult& r
     return text + "\n" + ReconnectText(index);
 }
 
-// The first byte of the file and its length; why not when it cannot be read.
-BoundedRead PeekImage(const std::string& path, std::uint32_t& length, std::uint8_t& firstByte) {
-    const CRegularFile file(path);
-    if (file.State() != BoundedRead::Ok) return file.State();
-    length = file.Size() > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(file.Size());
-    const int first = std::fgetc(file.Stream());
-    firstByte = first == EOF ? 0 : static_cast<std::uint8_t>(first);
-    return BoundedRead::Ok;
-}
-
 // Byte 15 of the device descriptor; 1 when the device cannot be opened.
 std::uint8_t HardwareRevision(Platform& platform, std::uint32_t index) {
     ScopedDevice device(platform, static_cast<int>(index));
@@ -87,8 +78,9 @@ Outcome CMainFrame::OnProgram() {
     }
     // The image is checked before the coefficients may be reset: an image
     // refused afterwards would have cost the instrument its coefficients.
-    std::uint32_t length = 0;
-    const Outcome checked = CheckEepromImage(device, choice.chosenPath, length);
+    EepromJobOptions options;
+    Outcome checked = LoadEepromImage(choice.chosenPath, options.image);
+    if (checked.Ok()) checked.Append(CheckEepromImage(device, choice.chosenPath, *options.image));
     if (!checked.Ok()) {
         outcome.Append(checked);
         if (timerBefore != 0 && AnyDeviceBusy()) StartCountdownTimer(timerBefore);
@@ -103,7 +95,6 @@ Outcome CMainFrame::OnProgram() {
             platform_.clock.Sleep(2000);
         }
     }
-    EepromJobOptions options;
     options.imageChecked = true;
     const Outcome started = StartEepromJob(device, choice.chosenPath, options);
     outcome.Append(started);
@@ -120,43 +111,48 @@ Outcome CMainFrame::OnProgram() {
     return outcome;
 }
 
-Outcome CMainFrame::CheckEepromImage(const DeviceRecord& record, const std::string& imagePath, std::uint32_t& length) {
+Outcome CMainFrame::LoadEepromImage(const std::string& imagePath, std::shared_ptr<const std::string>& image) {
     Outcome outcome;
-    IUserInterface& ui = platform_.ui;
-    const std::uint32_t index = record.index;
-    std::uint8_t firstByte = 0;
-    if (const BoundedRead read = PeekImage(imagePath, length, firstByte); read != BoundedRead::Ok) {
+    std::string bytes;
+    const BoundedRead read = ReadFileBounded(imagePath, kMaxEepromImageBytes, bytes);
+    if (read == BoundedRead::TooLarge) {
+        std::error_code error;
+        const auto size = static_cast<unsigned long long>(std::filesystem::file_size(imagePath, error));
+        outcome.Show({StrPrintf("The EEPROM image %s is %llu bytes long; an EEPROM address reaches 65536 bytes at "
+                                "most, so the image would wrap onto its own start.\n\nNothing was written.",
+                                imagePath.c_str(), size),
+                      kAppTitle, mb::kOk | mb::kIconError});
+        outcome.Refuse("check the EEPROM image's length");
+    } else if (read != BoundedRead::Ok) {
+        platform_.trace.Write("Error opening EEPROM file.\n");
         outcome.Show({StrPrintf("The EEPROM image %s cannot be used: %s.", imagePath.c_str(), BoundedReadProblem(read)),
                       kAppTitle, mb::kOk | mb::kIconError});
-        outcome.Fail("read the EEPROM image");
-        ShowPendingMessages(ui, outcome);
-        return outcome;
-    }
-    if (length == 0) {
+        outcome.Refuse("read the EEPROM image");
+    } else if (bytes.empty()) {
         outcome.Show({StrPrintf("The EEPROM image %s is empty.\n\nNothing was written.", imagePath.c_str()), kAppTitle,
                       mb::kOk | mb::kIconError});
-        outcome.Fail("check the EEPROM image's length");
-        ShowPendingMessages(ui, outcome);
-        return outcome;
+        outcome.Refuse("check the EEPROM image's length");
+    } else {
+        image = std::make_shared<const std::string>(std::move(bytes));
+        outcome.Done("read the EEPROM image");
     }
-    if (length > kMaxEepromImageBytes) {
-        outcome.Show({StrPrintf("The EEPROM image %s is %u bytes long; an EEPROM address reaches 65536 bytes at "
-                                "most, so the image would wrap onto its own start.\n\nNothing was written.",
-                                imagePath.c_str(), length),
-                      kAppTitle, mb::kOk | mb::kIconError});
-        outcome.Fail("check the EEPROM image's length");
-        ShowPendingMessages(ui, outcome);
-        return outcome;
-    }
+    ShowPendingMessages(platform_.ui, outcome);
+    return outcome;
+}
+
+Outcome CMainFrame::CheckEepromImage(const DeviceRecord& record, const std::string& imagePath,
+                                     const std::string& image) {
+    Outcome outcome;
+    const auto length = static_cast<std::uint32_t>(image.size());
+    const auto firstByte = static_cast<std::uint8_t>(image.empty() ? 0 : image[0]);
     const ChipGeneration chip = FamilyOf(static_cast<int>(record.family)).chip;
     const std::string question =
-        BootImageQuestion(ClassifyBootImage(length, firstByte), firstByte, chip, imagePath, index);
+        BootImageQuestion(ClassifyBootImage(length, firstByte), firstByte, chip, imagePath, record.index);
     if (!question.empty() &&
-        ui.MessageBox(question, kAppTitle, mb::kYesNo | mb::kIconWarning) != mb::kIdYes) {
-        outcome.Fail("confirm an image for another chip");
+        platform_.ui.MessageBox(question, kAppTitle, mb::kYesNo | mb::kIconWarning) != mb::kIdYes) {
+        outcome.Refuse("confirm an image for another chip");
         return outcome;
     }
-
     outcome.Done("check the EEPROM image");
     return outcome;
 }
@@ -169,22 +165,17 @@ Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string
         outcome.Fail(StrPrintf("device %u is busy", index));
         return outcome;
     }
-    std::uint32_t length = 0;
-    if (options.imageChecked) {
-        std::uint8_t firstByte = 0;
-        PeekImage(imagePath, length, firstByte);
-    } else {
-        const Outcome checked = CheckEepromImage(record, imagePath, length);
-        if (!checked.Ok()) {
-            outcome.Append(checked);
-            return outcome;
-        }
-    }
+    std::shared_ptr<const std::string> image = options.image;
+    if (!image) outcome.Append(LoadEepromImage(imagePath, image));
+    if (outcome.Ok() && !options.imageChecked) outcome.Append(CheckEepromImage(record, imagePath, *image));
+    if (!outcome.Ok()) return outcome;
+    const auto length = static_cast<std::uint32_t>(image->size());
 
     EepromJobRequest request;
     request.deviceIndex = index;
     request.familyCode = record.family;
     request.imagePath = imagePath;
+    request.image = image;
     request.verify = options.verify;
     request.backupPath = options.backupFolder.empty()
                              ? std::string()
@@ -256,12 +247,21 @@ Outcome CMainFrame::StartFpgaJob(const DeviceRecord& record, const std::string& 
     // The host streams the file unchanged; a file that is not XSVF would
     // run the player into an error somewhere in the middle of the device's
     // configuration, so it is refused here, before anything is sent.
-    const XsvfCheck check = CheckXsvfFile(xsvfPath);
+    std::shared_ptr<const std::string> xsvf = options.xsvf;
+    XsvfCheck check;
+    if (xsvf) {
+        check.ok = true;
+        check.size = xsvf->size();
+    } else {
+        std::string bytes;
+        check = CheckXsvfFile(xsvfPath, bytes);
+        xsvf = std::make_shared<const std::string>(std::move(bytes));
+    }
     if (!check.ok) {
         outcome.Show({StrPrintf("%s is not an XSVF file that can be played: %s.\n\nNothing was sent to device %u.",
                                 xsvfPath.c_str(), check.problem.c_str(), index),
                       kAppTitle, mb::kOk | mb::kIconError});
-        outcome.Fail("check the XSVF file");
+        outcome.Refuse("check the XSVF file");
         ShowPendingMessages(ui, outcome);
         return outcome;
     }
@@ -274,6 +274,7 @@ Outcome CMainFrame::StartFpgaJob(const DeviceRecord& record, const std::string& 
     FpgaJobRequest request;
     request.deviceIndex = index;
     request.xsvfPath = xsvfPath;
+    request.xsvf = xsvf;
     request.playerPath = options.playerPath.empty() ? FpgaPlayerPath(applicationPath) : options.playerPath;
     request.limits = options.limits;
 
