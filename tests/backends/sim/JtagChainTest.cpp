@@ -102,6 +102,19 @@ TEST(JtagTap, WalksEveryLoopAndCountsOnlyRisingEdges) {
 
 // --- The device's registers -------------------------------------------------
 
+TEST(JtagDevice, ReadsItsIdcodeAndCapturesTheInstructionMarker) {
+    JtagChain chain(kDevice);
+    Pins pins(chain);
+    pins.Reset();
+    // IDCODE is selected from power-on without an instruction shift.
+    EXPECT_EQ(FromBits(pins.Data(Bits(32, false))), kDevice.idcode);
+    // Capture-IR loads ...0001 whatever was loaded before.
+    EXPECT_EQ(pins.Instruction(JtagChain::kCfgIn), JtagChain::kIrCapture);
+    EXPECT_EQ(pins.Instruction(chain.Bypass()), JtagChain::kIrCapture);
+    EXPECT_EQ(chain.Instruction(), chain.Bypass());
+    EXPECT_EQ(pins.Read32(JtagChain::kIdcode), kDevice.idcode);
+}
+
 TEST(JtagDevice, BypassJstartAndUnassignedCodesDelayByOneBit) {
     for (int irLength : {4, 6, 16}) {
         JtagChain chain(JtagDeviceConfig{kDevice.idcode, irLength, 8});

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "backends/sim/SimTestRig.h"
 #include "device/Anchor.h"
 #include "device/EzusbRequests.h"
+#include "device/LoaderImages.h"
+#include "support/HexRecord.h"
 #include "support/LoaderDownload.h"
+#include "support/TempFolder.h"
 
 namespace spindle::sim {
 namespace {
@@ -19,7 +23,85 @@ protected:
     SimBench& bench = *rig.bench;
 };
 
+// ---- descriptors and handles -----------------------------------------------
+
+TEST_F(SimBenchTest, DescriptorsAndHandles) {
+    DeviceHandle first = rig.Open(0);
+    DeviceHandle second = rig.Open(0);
+    ASSERT_NE(first, kInvalidHandle);
+    ASSERT_NE(second, kInvalidHandle);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(bench.OpenHandleCount(0), 2);
+    EXPECT_EQ(ReadDeviceDescriptor(rig.platform, first, DescriptorField::ProductStringIndex), 2);
+    CloseDevice(rig.platform, first);
+    std::string text;
+    EXPECT_TRUE(ReadStringDescriptor(rig.platform, second, 2, text));
+    EXPECT_EQ(text, "Kestrel");
+    EXPECT_FALSE(ReadStringDescriptor(rig.platform, second, 9, text));  // the device stalls
+    CloseDevice(rig.platform, second);
+
+    DeviceHandle none = kNullHandle;
+    EXPECT_FALSE(OpenDeviceByIndex(rig.platform, 99, none));
+    EXPECT_EQ(none, kInvalidHandle);
+    EXPECT_EQ(bench.Open("Ezusb-0"), kInvalidHandle);        // the path prefix is required
+    EXPECT_EQ(bench.Open("\\\\.\\Ezusb-00"), kInvalidHandle);  // no other spelling of the index
+}
+
 // ---- the command set ---------------------------------------------------------
+
+TEST_F(SimBenchTest, SlotWritesStoreExactlyTheFifteenBytesSent) {
+    const DeviceHandle handle = rig.Open(3);
+    const SlotBytes fifteen = SlotFromText("ABCDEFGHIJKLMNO");
+    ASSERT_TRUE(rig.WriteSlot(handle, 15, fifteen));
+    const auto back = rig.QuerySlot(handle, 15);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, fifteen);
+    EXPECT_EQ(bench.Device(3)->SlotText(15), "ABCDEFGHIJKLMNO");
+
+    // A shorter text keeps its terminator and whatever followed it.
+    SlotBytes withTail = SlotFromText("AB");
+    withTail[5] = 0x7F;
+    ASSERT_TRUE(rig.WriteSlot(handle, 16, withTail));
+    EXPECT_EQ(bench.Device(3)->Slot(16), withTail);
+
+    // A write of the wrong length is ignored by the firmware.
+    ASSERT_TRUE(rig.Send(handle, {0x06, 16, 'X'}));
+    EXPECT_EQ(bench.Device(3)->Slot(16), withTail);
+
+    // Each reply is read once; a read with nothing pending fails.
+    EXPECT_FALSE(rig.Read(handle, 17));
+    EXPECT_EQ(bench.Device(3)->PendingReplies(), 0u);
+    CloseDevice(rig.platform, handle);
+}
+
+TEST_F(SimBenchTest, FpgaAndPsocCommands) {
+    const DeviceHandle falcon = rig.Open(6);
+    ASSERT_TRUE(rig.Send(falcon, {0x6B, 0x04}));
+    EXPECT_EQ(rig.Read(falcon, 3), (Bytes{0x6B, 0x01, 0x03}));  // 0x0301, little-endian
+    ASSERT_TRUE(rig.Send(falcon, {0x69, 0x10, 0x02, 0x01, 0x03}));
+    ASSERT_TRUE(rig.Send(falcon, {0x68}));
+    EXPECT_EQ(rig.Read(falcon, 3), (Bytes{0x01, 0x04, 0x00}));  // version 0x0104, big-endian
+    ASSERT_TRUE(rig.Send(falcon, {0x68}));                       // no read selected: no reply
+    EXPECT_FALSE(rig.Read(falcon, 3));
+    ASSERT_TRUE(rig.Send(falcon, {0x69, 0x10, 0x02, 0x03, 0x02, 0x01, 0xFF}));
+    EXPECT_EQ(bench.Device(6)->Psoc()->dac, 0x01FF);
+    ASSERT_TRUE(rig.Send(falcon, {0x6C}));
+    EXPECT_EQ(rig.Read(falcon, 3), (Bytes{0x08, 0x00, 0x19}));  // 6400 raw
+    CloseDevice(rig.platform, falcon);
+
+    const DeviceHandle condor = rig.Open(8);
+    ASSERT_TRUE(rig.Send(condor, {0x68, 0x80, 0xFF, 0xBA, 0}));  // setpoint -7.0
+    ASSERT_TRUE(rig.Read(condor, 4));
+    ASSERT_TRUE(rig.Send(condor, {0x68, 0x40, 0, 0, 0}));
+    EXPECT_EQ(rig.Read(condor, 4), (Bytes{0xFF, 0xBA, 0, 0}));
+    CloseDevice(rig.platform, condor);
+
+    // A Kestrel has no FPGA: the command goes unanswered.
+    const DeviceHandle kestrel = rig.Open(1);
+    ASSERT_TRUE(rig.Send(kestrel, {0x6B, 0x04}));
+    EXPECT_FALSE(rig.Read(kestrel, 3));
+    CloseDevice(rig.platform, kestrel);
+}
 
 TEST_F(SimBenchTest, TecAndLanternCommands) {
     const DeviceHandle gannet = rig.Open(9);
@@ -67,6 +149,35 @@ TEST_F(SimBenchTest, AccessoryWritesBecomeNonVolatileOnlyWithTheCommit) {
 }
 
 // ---- faults ------------------------------------------------------------------
+
+TEST_F(SimBenchTest, FaultInjection) {
+    const auto osprey = bench.Device(3);
+    osprey->SetFailOpen(true);
+    EXPECT_EQ(rig.Open(3), kInvalidHandle);
+    osprey->SetFailOpen(false);
+
+    DeviceHandle handle = rig.Open(3);
+    osprey->SetRequestFails(*RequestCodeFromName("bulkin"), true);
+    EXPECT_TRUE(rig.Send(handle, {0x05, 0x00, 0x01}));
+    EXPECT_FALSE(rig.Read(handle, 17));
+    osprey->SetRequestFails(ioctl::kBulkRead, false);
+    EXPECT_TRUE(rig.Read(handle, 17));  // the reply waited in the endpoint
+
+    // Unplugged after three requests: the fourth fails, and so does all else.
+    osprey->UnplugAfterRequests(3);
+    EXPECT_NE(ReadDeviceDescriptor(rig.platform, handle, DescriptorField::VendorId), 0xFFFF);
+    EXPECT_TRUE(rig.QuerySlot(handle, 0));
+    EXPECT_EQ(ReadDeviceDescriptor(rig.platform, handle, DescriptorField::VendorId), 0xFFFF);
+    EXPECT_TRUE(osprey->IsUnplugged());
+    EXPECT_FALSE(rig.Send(handle, {0x05, 0x00, 0x01}));
+    EXPECT_EQ(rig.Open(3), kInvalidHandle);
+    CloseDevice(rig.platform, handle);
+    osprey->UnplugAfterRequests(std::nullopt);
+    osprey->Reconnect();
+    handle = rig.Open(3);
+    EXPECT_TRUE(rig.QuerySlot(handle, 0));
+    CloseDevice(rig.platform, handle);
+}
 
 TEST_F(SimBenchTest, InvalidTemperatureReadingsForTheFirstReadsOrForever) {
     const auto kestrel = bench.Device(0);
@@ -152,6 +263,41 @@ TEST_F(SimBenchTest, LoaderRequestsWorkOnlyAfterADownloadedProgramIsReleased) {
                             }),
               1);
     bench.SetDebugTrace(nullptr);
+}
+
+TEST_F(SimBenchTest, AProgramAboveAndBelow0x2000LandsExactlyInAnUnprogrammedFx2) {
+    spindle::test::TempFolder folder;
+    const Bytes low = {0x02, 0x00, 0x10, 0xAA, 0x55};
+    Bytes high(40);
+    for (std::size_t i = 0; i < high.size(); ++i) high[i] = static_cast<std::uint8_t>(0xC0 + i);
+    const std::string path = folder.File("prog.hex");
+    spindle::test::WriteWholeFile(path, spindle::test::HexRecord(0x3000, Bytes(high.begin(), high.begin() + 16)) +
+                                            spindle::test::HexRecord(0x3010, Bytes(high.begin() + 16, high.end())) +
+                                            spindle::test::HexRecord(0x0000, low) + ":00000001FF\n");
+    CAnchor anchor(rig.platform);
+    anchor.deviceName = "Ezusb-15";
+    anchor.chipMode = 10;
+    anchor.highMemoryLoader = Fx2EepromLoader;
+    const DownloadResult download = anchor.DownloadFile(path);
+    ASSERT_EQ(download.result, 1);
+    EXPECT_TRUE(download.outcome.Ok());
+    EXPECT_EQ(bench.Device(15)->Ram(0x3000, 40), high);
+    EXPECT_EQ(bench.Device(15)->Ram(0x0000, 5), low);
+    // The EZ-USB's own download reaches 0x1B3F, the FX2's 0x1FFF.
+    EXPECT_LE(FxEepromLoaderEnd, 0x1B40u);
+    EXPECT_LE(Fx2EepromLoaderEnd, 0x2000u);
+}
+
+TEST_F(SimBenchTest, InstrumentStopsAnsweringWhileTheCpuIsHeld) {
+    CAnchor anchor(rig.platform);
+    anchor.deviceName = "Ezusb-4";
+    anchor.chipMode = 14;
+    anchor.RunOperation(anchorop::kResetHold);
+    const DeviceHandle handle = rig.Open(4);
+    EXPECT_FALSE(rig.QuerySlot(handle, 0));
+    anchor.RunOperation(anchorop::kResetRelease);
+    EXPECT_TRUE(rig.QuerySlot(handle, 0));
+    CloseDevice(rig.platform, handle);
 }
 
 }  // namespace

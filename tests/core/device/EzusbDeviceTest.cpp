@@ -25,6 +25,18 @@ TEST_F(EzusbDeviceTest, OpenBuildsThePathAndReportsFailureAsAllOnes) {
     EXPECT_TRUE(driver.closedHandles.empty());
 }
 
+TEST_F(EzusbDeviceTest, DescriptorFieldsAndTheirNoDeviceValues) {
+    driver.SetDeviceIds(0xFA57, 0x1002, 2);
+    EXPECT_EQ(ReadDeviceDescriptor(platform, 0x100, DescriptorField::VendorId), 0xFA57);
+    EXPECT_EQ(ReadDeviceDescriptor(platform, 0x100, DescriptorField::ProductId), 0x1002);
+    EXPECT_EQ(ReadDeviceDescriptor(platform, 0x100, DescriptorField::ProductStringIndex), 2);
+    EXPECT_EQ(ReadDeviceDescriptor(platform, kNullHandle, DescriptorField::VendorId), 0);
+    EXPECT_EQ(ReadDeviceDescriptor(platform, kInvalidHandle, DescriptorField::VendorId), 0);
+    EXPECT_EQ(driver.Requests().size(), 3u);  // one request per field, none for no device
+    FailCode(ioctl::kGetDeviceDescriptor);
+    EXPECT_EQ(ReadDeviceDescriptor(platform, 0x100, DescriptorField::VendorId), 0xFFFF);
+}
+
 TEST_F(EzusbDeviceTest, BulkTransfersOnNoDeviceHandles) {
     std::uint8_t data[4] = {1, 2, 3, 4};
     EXPECT_FALSE(BulkOut(platform, kNullHandle, 0, data, 4, true));

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
 #include "device/Anchor.h"
 #include "device/EzusbDevice.h"
 #include "platform/DebugTrace.h"
@@ -79,6 +83,31 @@ TEST(UsbTrace, EveryRequestKindByteForByte) {
         "CLOSE Ezusb-14",
     };
     EXPECT_EQ(trace.Lines(), expected);
+}
+
+TEST(UsbTrace, SetupWritesToTheFileNamedInTheEnvironment) {
+    const auto path = std::filesystem::temp_directory_path() / "spindle-usb-trace-test.txt";
+    std::filesystem::remove(path);
+    sim::SimBench bench;
+    VirtualClock virtualClock;
+    {
+        CUsbTraceSetup setup(bench, virtualClock, path.string());
+        ASSERT_NE(setup.trace(), nullptr);
+        EXPECT_TRUE(setup.error().empty());
+        EXPECT_EQ(setup.driver().Open("\\\\.\\Ezusb-5"), kInvalidHandle);
+        setup.clock().Sleep(200);
+    }
+    std::ifstream file(path);
+    std::string a, b;
+    std::getline(file, a);
+    std::getline(file, b);
+    EXPECT_EQ(a, "OPEN Ezusb-5 fail");
+    EXPECT_EQ(b, "SLEEP 200");
+    std::filesystem::remove(path);
+
+    CUsbTraceSetup bad(bench, virtualClock, "/nonexistent-folder/trace.txt");
+    EXPECT_FALSE(bad.error().empty());
+    EXPECT_EQ(&bad.driver(), static_cast<IEzusbDriver*>(&bench));
 }
 
 }  // namespace
