@@ -55,10 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const DeviceRecord record{fx2 ? 15u : 14u, fx2 ? 12u : 7u, "None"};
     const BootImageKind kind = ClassifyBootImage(static_cast<std::uint32_t>(file.size()), file.empty() ? 0 : bytes[0]);
     const int boxesBefore = rig.ui.boxes;
-    std::uint32_t imageLength = 0;
-    const bool accepted = frame.CheckEepromImage(record, path, imageLength).Ok();
+    std::shared_ptr<const std::string> loaded;
+    Outcome checked = frame.LoadEepromImage(path, loaded);
+    if (checked.Ok()) {
+        SPINDLE_FUZZ_CHECK(*loaded == file);
+        checked.Append(frame.CheckEepromImage(record, path, *loaded));
+    }
+    const bool accepted = checked.Ok();
     SPINDLE_FUZZ_CHECK(accepted == (!file.empty() && file.size() <= kMaxEepromImageBytes));
-    SPINDLE_FUZZ_CHECK(imageLength == file.size());
     const bool fits = BootImageFits(kind, fx2 ? ChipGeneration::Fx2 : ChipGeneration::Ezusb);
     if (accepted) SPINDLE_FUZZ_CHECK((rig.ui.boxes > boxesBefore) == !fits);
     if (bix) {
