@@ -60,6 +60,11 @@ public:
         (void)path;
         return false;
     }
+
+    // A number that changes whenever a device arrives or leaves the bus.
+    // Front ends and jobs read it on their ticks and scan again when it
+    // moved; a back end that cannot tell keeps it at 0.
+    virtual std::uint64_t BusGeneration() { return 0; }
 };
 
 // "\\.\" followed by the device name.
