@@ -78,7 +78,9 @@ std::string FpgaPlayerPath(const std::string& applicationPath) {
 }
 
 int EstimateFpgaSeconds(std::uint64_t fileSize) {
-    return static_cast<int>(static_cast<double>(fileSize) * 0.000594) + 10;
+    const std::uint64_t packets = (fileSize + kPacketData - 1) / kPacketData + 4;
+    const std::uint64_t ms = kFpgaPlayerStartMs + packets * kBulkWritePauseMs + kFpgaSettleMs;
+    return static_cast<int>(std::min<std::uint64_t>((ms + 999) / 1000, 0x7FFFFFFF));
 }
 
 Outcome LoadFpgaPlayer(Platform& platform, std::uint32_t deviceIndex, const std::string& playerPath) {

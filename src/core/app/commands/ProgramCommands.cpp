@@ -34,6 +34,9 @@ std::string ReconnectText(std::uint32_t index) {
     return StrPrintf("Please disconnect and reconnect the USB cable\nfrom the device %u before continuing.", index);
 }
 
+// A busy device's pane text past its job's estimate: it is not stuck at 0:00.
+std::string FinishingText(int index) { return StrPrintf("Dev %d finishing", index); }
+
 std::string CompletionText(std::uint32_t index, JobKind kind, const JobResult& result) {
     const char* what = kind == JobKind::Fpga ? "FPGA" : "EEPROM";
     if (result.Ok()) return StrPrintf("%s Programming Complete.\n\n", what) + ReconnectText(index);
@@ -183,7 +186,9 @@ Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string
                                 StrPrintf("Ezusb-%u-eeprom-backup.iic", index))
                                    .string();
 
-    const std::uint32_t estimate = EstimateEepromSeconds(length);
+    const std::uint32_t estimate = EstimateEepromSeconds(
+        length, FamilyOf(static_cast<int>(record.family)).chip,
+        (request.verify ? 1u : 0u) + (request.backupPath.empty() ? 0u : 1u));
     const int deadline = timerTicks + static_cast<int>(estimate);
     platform_.trace.Write(StrPrintf("EstimatedEEPROMTime[%d]=%d, %d,%d\n", static_cast<int>(index), deadline,
                                     timerTicks, static_cast<int>(length)));
@@ -369,6 +374,7 @@ void CMainFrame::OnTimer(int timerId) {
                 text = StrPrintf("Dev %d-%02d:%02d", i, remaining / 60, remaining % 60);
             } else {
                 waitForPrompt = true;
+                if (remaining <= 0) text = FinishingText(i);
             }
             if (bar != nullptr) bar->SetPos(bar->RangeMaximum() - remaining);
         } else {
@@ -376,6 +382,8 @@ void CMainFrame::OnTimer(int timerId) {
             if (remaining > 0) {
                 text = StrPrintf("Dev %d-%02d:%02d", i, remaining / 60, remaining % 60);
                 blink = true;
+            } else {
+                text = FinishingText(i);  // still streaming or settling
             }
             if (bar != nullptr) {
                 // Once streaming starts the bar shows the bytes sent out of
