@@ -193,7 +193,7 @@ Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string
     }
     programmingActive.store(1);
     StartCountdownTimer(timer::kEepromCountdown);
-    runner.StartEeprom(request, deadline, RecordJobStart(record, JobKind::Eeprom, imagePath));
+    runner.StartEeprom(request, deadline, RecordJobStart(record, JobKind::Eeprom, imagePath, image));
     platform_.ui.JobsChanged();
     outcome.Done(StrPrintf("start programming device %u", index));
     return outcome;
@@ -283,7 +283,7 @@ Outcome CMainFrame::StartFpgaJob(const DeviceRecord& record, const std::string& 
     programmingActive.store(1);
     fpgaSinceIdle_ = true;
     StartCountdownTimer(timer::kFpgaCountdown);
-    runner.StartFpga(request, timerTicks + estimate, RecordJobStart(record, JobKind::Fpga, xsvfPath));
+    runner.StartFpga(request, timerTicks + estimate, RecordJobStart(record, JobKind::Fpga, xsvfPath, xsvf));
     platform_.ui.JobsChanged();
     outcome.Done(StrPrintf("start programming the FPGA of device %u", index));
     return outcome;
