@@ -250,7 +250,8 @@ private:
     Outcome ZephyrCalFileWrites();
     Outcome ExtraKestrelWrites(const std::function<bool(CExtraKestrelDlg&)>& operate);
     Outcome RecordValueWrites(const char* button, const std::function<Outcome()>& command);
-    std::int64_t RecordJobStart(const DeviceRecord& record, JobKind kind, const std::string& imagePath);
+    std::int64_t RecordJobStart(const DeviceRecord& record, JobKind kind, const std::string& imagePath,
+                                std::shared_ptr<const std::string> image);
     void RecordJobEnd(const JobRequest& request, const JobResult& result);
     // Shows the production record's first problem, once (the user-interface thread).
     void ShowHistoryProblem();
