@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "device/EzusbDriver.h"
 #include "device/EzusbRequests.h"
@@ -138,10 +139,19 @@ SimDevice::~SimDevice() = default;
 // ---- accessors -------------------------------------------------------------
 
 int SimDevice::Index() const { return config_.index; }  // never changes
-std::uint16_t SimDevice::VendorId() const { return config_.vendorId; }
-std::uint16_t SimDevice::ProductId() const { return config_.productId; }
+std::uint16_t SimDevice::VendorId() const {
+    std::lock_guard guard(lock_);
+    return config_.vendorId;
+}
+std::uint16_t SimDevice::ProductId() const {
+    std::lock_guard guard(lock_);
+    return config_.productId;
+}
 ChipKind SimDevice::Chip() const { return chip_; }
-bool SimDevice::RunsInstrumentFirmware() const { return instrument_; }
+bool SimDevice::RunsInstrumentFirmware() const {
+    std::lock_guard guard(lock_);
+    return instrument_;
+}
 
 DeviceConfig SimDevice::Config() const {
     std::lock_guard guard(lock_);
@@ -395,7 +405,10 @@ void SimDevice::AdvanceThermalLocked(std::uint64_t hostNowMs) {
             temperature->second = next;
         }
     }
-    if (changed) PersistentChangeLocked();
+    if (changed) {
+        rewritten_ = true;
+        PersistentChangeLocked();
+    }
 }
 
 std::uint64_t SimDevice::PacingWaitLocked(std::uint64_t hostNowMs) const {
@@ -425,7 +438,10 @@ void SimDevice::ProgramRanLocked() {
         config_.jtag->state = jtag_->State();
         changed = true;
     }
-    if (changed) PersistentChangeLocked();
+    if (changed) {
+        rewritten_ = true;
+        PersistentChangeLocked();
+    }
 }
 
 namespace {
@@ -546,8 +562,27 @@ bool SimDevice::IsUnplugged() const {
     return unplugged_;
 }
 
+void SimDevice::PowerUp() {
+    std::lock_guard guard(lock_);
+    ReconnectLocked();
+    const bool fx2 = chip_ == ChipKind::Fx2;
+    const std::uint8_t marker = eeprom_.size() >= 7 ? eeprom_[0] : 0xFF;
+    const std::uint8_t idsOnly = fx2 ? 0xC0 : 0xB0;
+    const std::uint8_t withFirmware = fx2 ? 0xC2 : 0xB2;
+    if (marker != idsOnly && marker != withFirmware) return;
+    // The boot header: vendor, product and device release, little-endian.
+    config_.vendorId = static_cast<std::uint16_t>(eeprom_[1] | eeprom_[2] << 8);
+    config_.productId = static_cast<std::uint16_t>(eeprom_[3] | eeprom_[4] << 8);
+    config_.bcdDevice = static_cast<std::uint16_t>(eeprom_[5] | eeprom_[6] << 8);
+    instrument_ = marker == withFirmware && config_.vendorId == kMakerVendor;
+}
+
+bool SimDevice::TakeRewrittenLocked() { return std::exchange(rewritten_, false) && !requestFailed_; }
+
 void SimDevice::ReconnectLocked() {
     unplugged_ = false;
+    rewritten_ = false;
+    requestFailed_ = false;
     cpuHeld_ = false;
     ramLoaded_ = false;
     programRunning_ = false;

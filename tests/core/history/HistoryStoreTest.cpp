@@ -238,6 +238,8 @@ TEST_F(HistoryStoreFileTest, TheBrowserFiltersAsTypedAndExportsWhatItShows) {
     const std::string image = Write(folder.File("fw.iic"), "abc");
     EXPECT_EQ(HistoryFilterFor({.image = image}, problem)->imageSha256, std::string(kAbcSha256));
     EXPECT_EQ(HistoryFilterFor({.image = "/elsewhere/fw2.iic"}, problem)->imageName, "fw2.iic");
+    EXPECT_FALSE(HistoryFilterFor({.image = folder.File("")}, problem));
+    EXPECT_NE(problem.find("not a regular file"), std::string::npos) << problem;
     EXPECT_EQ(HistoryFilterFor({.since = "2026-12-01 08:00Z"}, problem)->since, "2026-12-01T08:00");
 
     const std::string at = "2026-12-01T08:00:00.000Z";

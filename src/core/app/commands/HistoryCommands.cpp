@@ -96,6 +96,7 @@ void CMainFrame::RecordJobEnd(const JobRequest& request, const JobResult& result
     end.bytesWritten = result.bytesWritten;
     end.verified = result.verified;
     end.backupPath = result.backupPath;
+    if (!result.serialAfter.empty()) end.serialAfter = result.serialAfter;
     history.Complete(request.recordId, end);
 }
 

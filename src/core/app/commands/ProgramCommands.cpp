@@ -36,6 +36,9 @@ std::string ReconnectText(std::uint32_t index) {
 
 std::string CompletionText(std::uint32_t index, JobKind kind, const JobResult& result) {
     const char* what = kind == JobKind::Fpga ? "FPGA" : "EEPROM";
+    if (result.Ok() && !result.cameBackAs.empty()) {
+        return StrPrintf("%s Programming Complete.\n\nDevice %u came back as %s.", what, index, result.cameBackAs.c_str());
+    }
     if (result.Ok()) return StrPrintf("%s Programming Complete.\n\n", what) + ReconnectText(index);
     std::string text = StrPrintf("%s Programming Failed on device %u.\n\n", what, index);
     for (const std::string& problem : result.Problems()) text += "- " + problem + "\n";
@@ -193,7 +196,8 @@ Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string
     }
     programmingActive.store(1);
     StartCountdownTimer(timer::kEepromCountdown);
-    runner.StartEeprom(request, deadline, RecordJobStart(record, JobKind::Eeprom, imagePath, image));
+    runner.StartEeprom(request, deadline, RecordJobStart(record, JobKind::Eeprom, imagePath, image),
+                       options.confirm ? record.family : 0);
     platform_.ui.JobsChanged();
     outcome.Done(StrPrintf("start programming device %u", index));
     return outcome;
@@ -283,7 +287,8 @@ Outcome CMainFrame::StartFpgaJob(const DeviceRecord& record, const std::string& 
     programmingActive.store(1);
     fpgaSinceIdle_ = true;
     StartCountdownTimer(timer::kFpgaCountdown);
-    runner.StartFpga(request, timerTicks + estimate, RecordJobStart(record, JobKind::Fpga, xsvfPath, xsvf));
+    runner.StartFpga(request, timerTicks + estimate, RecordJobStart(record, JobKind::Fpga, xsvfPath, xsvf),
+                     options.confirm ? record.family : 0);
     platform_.ui.JobsChanged();
     outcome.Done(StrPrintf("start programming the FPGA of device %u", index));
     return outcome;
@@ -332,11 +337,16 @@ std::vector<JobRow> CMainFrame::JobRows() const {
                           : static_cast<int>(100ull * snapshot.done / snapshot.total);
         const int deadline = runner.Deadline(index);
         row.secondsLeft = row.running && deadline > timerTicks ? deadline - timerTicks : 0;
+        // The wait for the device to come back counts down on its own.
+        if (row.running && row.phase == JobPhase::Reconnecting) {
+            row.secondsLeft = jobs[index].secondsLeft.load(std::memory_order_relaxed);
+        }
         if (snapshot.finished) {
             const JobResult& result = jobs[index].result;
             row.result = result.Ok() ? (result.verified ? "succeeded, verified" : "succeeded")
                                    : "failed: " + (result.Problems().empty() ? std::string("unknown")
                                                                            : result.Problems().front());
+            if (result.Ok() && !result.cameBackAs.empty()) row.result += ", came back as " + result.cameBackAs;
         }
         rows.push_back(std::move(row));
     }
