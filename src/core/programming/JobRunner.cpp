@@ -1,6 +1,8 @@
 #include "programming/JobRunner.h"
 
+#include "device/EzusbDriver.h"
 #include "platform/Clock.h"
+#include "programming/ReconnectCheck.h"
 
 namespace spindle {
 
@@ -8,21 +10,23 @@ namespace {
 bool InRange(std::uint32_t index) { return index < static_cast<std::uint32_t>(kMaxDevices); }
 }  // namespace
 
-bool CJobRunner::StartEeprom(const EepromJobRequest& request, int deadline, std::int64_t recordId) {
+bool CJobRunner::StartEeprom(const EepromJobRequest& request, int deadline, std::int64_t recordId,
+                              std::uint32_t confirmFamily) {
     const std::uint32_t index = request.deviceIndex;
     if (!InRange(index) || Running(index)) return false;
     // Its last job ended: the worker touches the request no more once joined.
     if (workers_[index].joinable()) workers_[index].join();
-    requests_[index] = JobRequest{JobKind::Eeprom, request, {}, recordId};
+    requests_[index] = JobRequest{JobKind::Eeprom, request, {}, recordId, confirmFamily};
     eepromDeadline_[index] = deadline;
     return Launch(index);
 }
 
-bool CJobRunner::StartFpga(const FpgaJobRequest& request, int deadline, std::int64_t recordId) {
+bool CJobRunner::StartFpga(const FpgaJobRequest& request, int deadline, std::int64_t recordId,
+                            std::uint32_t confirmFamily) {
     const std::uint32_t index = request.deviceIndex;
     if (!InRange(index) || Running(index)) return false;
     if (workers_[index].joinable()) workers_[index].join();
-    requests_[index] = JobRequest{JobKind::Fpga, {}, request, recordId};
+    requests_[index] = JobRequest{JobKind::Fpga, {}, request, recordId, confirmFamily};
     fpgaDeadline_[index] = deadline;
     return Launch(index);
 }
@@ -37,8 +41,12 @@ bool CJobRunner::Launch(std::uint32_t index) {
 void CJobRunner::Run(std::uint32_t index) {
     const JobRequest& request = requests_[index];
     JobEntry& entry = entries_[index];
+    const std::string place = request.confirmFamily != 0 ? platform_.driver.PlaceOf(static_cast<int>(index)) : "";
     JobResult result = request.kind == JobKind::Fpga ? ProgramFpga(platform_, request.fpga, entry)
                                                      : ProgramEepromImage(platform_, request.eeprom, entry);
+    if (request.confirmFamily != 0 && result.Ok()) {
+        ConfirmReconnect(platform_, place, static_cast<int>(request.confirmFamily), entry, result);
+    }
     if (endHook_) endHook_(request, result);
     entry.result = std::move(result);
     entry.Enter(JobPhase::Finished, 0);
