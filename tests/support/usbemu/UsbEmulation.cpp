@@ -584,13 +584,17 @@ void CUsbEmulation::Impl::Answer(Urb& job) {
         if (transfers.size() >= kTransferLogBound) transfers.pop_front();
         transfers.push_back(transfer);
     }
-    const ClientRef client = std::move(job.client);
+    ClientRef client = std::move(job.client);
     {
         const std::lock_guard<std::mutex> guard(reapLock);
         PendingUrbs& pending = PendingOf(client.get());
         pending.urbs.push_back(std::move(job));
         --pending.inFlight;
         ++wakeups;
+        // The client may have been closed meanwhile: its last reference
+        // goes here, and its pending URBs with it, under the lock that
+        // guards them (the sanitizer cannot see GLib's reference counts).
+        client.reset();
     }
     reapWake.notify_all();
 }
@@ -689,8 +693,8 @@ void CUsbEmulation::Impl::ReleaseHeldReaps() {
             gone = PluggedDeviceOf(client) == nullptr;
         }
         AnswerReap(client, pointer, std::move(urb), gone);
-        g_object_unref(client);
         guard.lock();
+        g_object_unref(client);  // as in Answer: under the lock
     }
 }
 
