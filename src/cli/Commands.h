@@ -31,6 +31,7 @@ int RunHistory(const GlobalOptions& options, const HistoryOptions& history);
 struct ProgramOptions {
     bool noVerify = false;
     std::string backupFolder;
+    bool confirm = false;  // wait for each device to come back and say what it came back as
 };
 // Programs the image into every named device at once; 0 only when every
 // device was programmed (and verified, unless noVerify).
@@ -41,6 +42,16 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
 // the whole file. `player` (optional) replaces "RaptorFPGA.hex".
 int RunProgramFpga(const GlobalOptions& options, const std::vector<std::string>& devices, const std::string& file,
                    const std::string& player);
+// Station mode: programs each arriving device of the family (then its FPGA
+// when `xsvf` is given) until `count` devices were taken (0: until SIGINT
+// or SIGTERM); 0 only when all `count` passed.
+struct StationCommandOptions {
+    std::string family;
+    std::string image;
+    std::string xsvf;
+    int count = 0;
+};
+int RunStation(const GlobalOptions& options, const StationCommandOptions& station);
 // The PSOC page of a Falcon, Condor or Ibis device: show (reads only), open
 // (the page's start, side effects included), the page's buttons, and watch
 // (polling as the page does).

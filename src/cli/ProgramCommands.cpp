@@ -5,7 +5,9 @@
 
 #include <csignal>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <iostream>
 #include <set>
 #include <thread>
@@ -13,6 +15,9 @@
 #include "CliOutput.h"
 #include "Commands.h"
 #include "JsonText.h"
+#include "app/Station.h"
+#include "inventory/Classification.h"
+#include "platform/Clock.h"
 #include "platform/AtomicFile.h"
 #include "platform/Format.h"
 #include "programming/EepromImage.h"
@@ -199,6 +204,7 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
     EepromJobOptions jobOptions;
     jobOptions.verify = !programOptions.noVerify;
     jobOptions.backupFolder = programOptions.backupFolder;
+    jobOptions.confirm = programOptions.confirm;
     // The image is read once for every device; each device's job checks it.
     if (!session->Record(frame.LoadEepromImage(image, jobOptions.image)).Ok()) return session->ExitStatus();
     const JobsRun run = RunJobs(frame, found, [&](const DeviceRecord& record) {
@@ -215,12 +221,14 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
                            {"verified", result.verified},
                            {"bytesWritten", result.bytesWritten},
                            {"backup", JsonText(result.backupPath)},
+                           {"cameBackAs", JsonText(result.cameBackAs)},
                            {"problems", ProblemsJson(result.Problems())}});
         if (options.json) continue;
         if (result.Ok()) {
             std::cout << DeviceName(info) << ": programmed " << result.bytesWritten << " bytes"
                       << (result.verified ? ", read back and verified" : " (not read back)")
                       << (result.backupPath.empty() ? std::string() : "; old contents in " + result.backupPath)
+                      << (result.cameBackAs.empty() ? std::string() : "; came back as " + result.cameBackAs)
                       << '\n';
         } else {
             std::cout << DeviceName(info) << ": FAILED\n";
@@ -237,9 +245,77 @@ int RunProgram(const GlobalOptions& options, const std::vector<std::string>& dev
         PrintJson({{"image", JsonText(image)}, {"results", results}});
     } else {
         std::cout << StrPrintf("Programmed %d of %zu devices.", succeeded, found.size());
-        if (succeeded > 0) std::cout << " Disconnect and reconnect each programmed device before using it.";
+        if (succeeded > 0 && !programOptions.confirm) {
+            std::cout << " Disconnect and reconnect each programmed device before using it.";
+        }
         std::cout << '\n';
     }
+    return StatusAfterSignal(session->ExitStatus());
+}
+
+int RunStation(const GlobalOptions& options, const StationCommandOptions& station) {
+    std::optional<int> family = FamilyByModelName(station.family);
+    if (!family) {
+        char* end = nullptr;
+        const long code = std::strtol(station.family.c_str(), &end, 10);
+        const bool known = std::any_of(ClassificationTable().begin(), ClassificationTable().end(),
+                                       [code](const ClassificationRow& row) { return row.family == code; });
+        if (end == station.family.c_str() || *end != '\0' || !known) {
+            std::cerr << "spindle-cli: --family " << station.family << " is no family this tool knows\n";
+            return kExitUsage;
+        }
+        family = static_cast<int>(code);
+    }
+    std::unique_ptr<CCliSession> session;
+    int status = CCliSession::Open(options, true, session);
+    if (status != kExitOk) return status;
+    session->StartUp();
+    CMainFrame& frame = session->Frame();
+    IClock& clock = session->Ports().clock;
+
+    CStation core(frame, {static_cast<std::uint32_t>(*family), station.image, station.xsvf, station.count});
+    const Outcome started = session->Record(core.Start());
+    if (!started.Ok()) {
+        for (const std::string& problem : started.failed) session->Ui().Error(problem);
+        return session->ExitStatus();
+    }
+    const StopSignals signals;
+    bool stopping = false;
+    std::cerr << "Station: programming every " << station.family << " plugged in"
+              << (station.count > 0 ? StrPrintf(", %d devices", station.count) : std::string(" (Ctrl-C stops)"))
+              << '\n';
+    for (;;) {
+        if (gStopSignal != 0 && !stopping) {
+            stopping = true;
+            core.Stop();
+            std::cerr << "spindle-cli: " << (gStopSignal == SIGINT ? "SIGINT" : "SIGTERM")
+                      << " received: the running jobs finish, no new device is taken\n";
+        }
+        for (const std::string& line : core.Tick(clock.NowMs())) {
+            if (!options.json) std::cout << line << std::endl;
+        }
+        if (core.Finished()) break;
+        // While jobs run their workers move the clock; otherwise the station
+        // waits on it for the next device.
+        if (core.Programming()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        } else {
+            clock.Sleep(100);
+        }
+    }
+    frame.WaitForJobs();
+    const StationSnapshot end = core.Snapshot();
+    if (options.json) {
+        OrderedJson tiles = OrderedJson::array();
+        for (const StationTile& tile : end.tiles) {
+            tiles.push_back({{"index", tile.deviceIndex}, {"serial", JsonText(tile.serial)},
+                             {"ok", tile.state == StationState::Passed}, {"detail", JsonText(tile.detail)}});
+        }
+        PrintJson({{"passed", end.passed}, {"failed", end.failed}, {"devices", tiles}});
+    } else {
+        std::cout << StrPrintf("Station: %d passed, %d failed.\n", end.passed, end.failed);
+    }
+    if (end.failed > 0 || (station.count > 0 && end.passed < station.count)) return StatusAfterSignal(kExitFailed);
     return StatusAfterSignal(session->ExitStatus());
 }
 

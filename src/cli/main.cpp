@@ -130,9 +130,12 @@ int main(int argc, char** argv) {
                         "Save each device's old EEPROM contents into DIR first (Ezusb-N-eeprom-backup.iic)")
         ->check(CLI::ExistingDirectory)
         ->type_name("DIR");
+    program->add_flag("--confirm", programOptions.confirm,
+                      "After programming, wait (up to 60 s) for each device to be replugged and say what it came "
+                      "back as");
     program->footer("\nEvery device is programmed at the same time, each through its own loader; the\n"
                     "image is read back and compared unless --no-verify. Exit status 0 only when\n"
-                    "every device was programmed.\n"
+                    "every device was programmed (and, with --confirm, came back as its family).\n"
                     "Examples:\n  spindle-cli --bench bench.json program 3 4 6 firmware.iic\n"
                     "  spindle-cli --bench bench.json --json program --backup old 3 firmware.iic");
 
@@ -153,6 +156,25 @@ int main(int argc, char** argv) {
                         "status 0 only when every device took the whole file.\n"
                         "Examples:\n  spindle-cli --bench bench.json program-fpga 6 7 examples/demo-design.xsvf\n"
                         "  spindle-cli --bench bench.json --json program-fpga --player my.hex 6 design.xsvf");
+
+    StationCommandOptions stationOptions;
+    CLI::App* station = app.add_subcommand(
+        "station", "Station mode: program every device of one family as it is plugged in");
+    station->add_option("--family", stationOptions.family, "The family to program (Kestrel, Osprey+, ... or a code)")
+        ->required()
+        ->type_name("FAMILY");
+    station->add_option("IMAGE", stationOptions.image, "The EEPROM image (.iic)")->required()->type_name("IMAGE.iic");
+    station->add_option("--count", stationOptions.count, "Stop after this many devices (default: until Ctrl-C)")
+        ->check(CLI::PositiveNumber)
+        ->type_name("N");
+    station->add_option("--fpga", stationOptions.xsvf, "Then stream this XSVF file into each device's FPGA")
+        ->type_name("FILE.xsvf");
+    station->footer("\nEach arriving device of the family is programmed, read back, and confirmed when\n"
+                    "it comes back; one line per device with PASS or FAIL and a running count, each\n"
+                    "result in the production record. A failed device is not taken again until it\n"
+                    "is unplugged. Ctrl-C finishes the running jobs and takes no new device. Exit\n"
+                    "status 0 when all --count devices passed.\n"
+                    "Example:\n  spindle-cli --bench bench.json station --family Kestrel --count 3 firmware.iic");
 
     std::string psocAction;
     std::vector<std::string> psocArgs;
@@ -278,6 +300,7 @@ int main(int argc, char** argv) {
         fpgaArgs.pop_back();
         return RunProgramFpga(options, fpgaArgs, xsvf, player);
     }
+    if (station->parsed()) return RunStation(options, stationOptions);
     if (psoc->parsed()) return RunPsoc(options, device, psocAction, psocArgs, watch);
     if (lanternCal->parsed()) return RunLanternCal(options, device, cal);
     if (lanternTemp->parsed()) return RunLanternTemp(options, device);

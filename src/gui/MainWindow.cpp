@@ -429,6 +429,7 @@ void CMainWindow::RefreshCommandStates() {
 
 void CMainWindow::OnTimerTick(int timerId) {
     frame_.OnTimer(timerId);
+    frame_.FollowBus();
     SyncJobsPane(frame_.JobRows());
     RefreshCommandStates();
 }

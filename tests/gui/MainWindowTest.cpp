@@ -176,6 +176,66 @@ TEST_F(MainWindowTest, ListGesturesOpenTheEditorsLockedOutsideManufacturing) {
     EXPECT_TRUE(tree.currentItem()->isSelected());
 }
 
+TEST_F(MainWindowTest, TheTreeFollowsTheBusKeepingTheSelectionButNeverDroppingAnEdit) {
+    CMainWindow& window = StartWindow();
+    CLeftView& tree = *window.TreeView();
+    CSpindleView& list = *window.ListView();
+    const auto listed = [&](const char* label) { return window.Frame().Tree().Find(label) != CDeviceTree::kNoItem; };
+    const auto unplug = [&](int index) {
+        bench_->RemoveDevice(index);
+        gate_->MoveGeneration();
+    };
+    ASSERT_TRUE(window.SelectTreeItem(QString::fromLatin1(kKestrelLabel)));
+    // Another device unplugged: the next tick refreshes the tree, and the
+    // Kestrel stays selected with its values.
+    unplug(3);
+    window.Ui().FireTimer(999);
+    EXPECT_FALSE(listed("[3] Osprey - OSP05521 "));
+    ASSERT_NE(tree.currentItem(), nullptr);
+    EXPECT_EQ(tree.currentItem()->text(0), QString::fromLatin1(kKestrelLabel));
+    EXPECT_GT(list.topLevelItemCount(), 10);
+
+    // With an edit not yet saved the tree waits, and says so, tick after tick.
+    onDialog = [&](CDialogModel&, QDialog& dialog) {
+        Type(dialog, CEditValueDlg::kValueControlId, "KES99999");
+        return mb::kIdOk;
+    };
+    list.setCurrentItem(list.topLevelItem(FindRow(list, QStringLiteral("  Serial Number"))));
+    QTest::keyClick(&list, Qt::Key_Return);
+    unplug(2);
+    window.Ui().FireTimer(999);
+    window.Ui().FireTimer(999);
+    EXPECT_TRUE(listed("[2] Heron - HER00417 ") && window.Frame().List().Modified());
+    EXPECT_TRUE(window.MessagePane()->text().endsWith(
+        QStringLiteral("refreshed once the changes to [0] Kestrel - KES10234 are saved or dropped.")))
+        << window.MessagePane()->text().toStdString();
+    // Saved: the next tick refreshes, and the Kestrel, under its new serial,
+    // is still the one selected.
+    window.Dispatch(cmd::kSaveAllValues);
+    window.Ui().FireTimer(999);
+    EXPECT_FALSE(listed("[2] Heron - HER00417 ") || window.Frame().TreeOutOfDate());
+    ASSERT_NE(tree.currentItem(), nullptr);
+    EXPECT_TRUE(tree.currentItem()->text(0).startsWith(QStringLiteral("[0] Kestrel"))) << tree.currentItem()->text(0).toStdString();
+
+    // A tick while a command's box is up (in the box's event loop) leaves
+    // the tree alone until the command is done.
+    bool listedDuringBox = false;
+    window.Ui().messageHook = [&](const QString&, const QString&, unsigned) {
+        unplug(4);
+        window.Ui().FireTimer(999);
+        listedDuringBox = listed("[4] Kestrel+ - KSP00312 ");
+        return mb::kIdOk;
+    };
+    window.Dispatch(cmd::kCalibrate);
+    EXPECT_TRUE(listedDuringBox);
+
+    // The selected device unplugged: nothing is selected, the list is empty.
+    unplug(0);
+    window.Ui().FireTimer(999);
+    EXPECT_FALSE(listed("[4] Kestrel+ - KSP00312 "));
+    EXPECT_TRUE(tree.currentItem() == nullptr && list.topLevelItemCount() == 0);
+}
+
 TEST_F(MainWindowTest, PlacementBarStatesAndWidthsSurviveARestart) {
     {
         CMainWindow& window = StartWindow();
@@ -264,13 +324,18 @@ TEST_F(MainWindowTest, ADayOfJobsInManufacturingModeLosesNothingAndCutsNoText) {
     messages_.clear();
     EXPECT_FALSE(window.close());
     ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_TRUE(messages_[0].contains(QStringLiteral("device 0: EEPROM job, about 1:15 left")) &&
+    EXPECT_TRUE(messages_[0].contains(QStringLiteral("device 0: EEPROM job, about 0:03 left")) &&
                 messages_[0].contains(QStringLiteral("device 11: EEPROM job")))
         << messages_[0].toStdString();
 
-    // At 1100 x 700, with a list of long labels and the jobs counting down
-    // (one showing the longest phase), no column, label or button is too
-    // narrow for its text.
+    // Past their estimates the jobs are finishing, in the panes and the panel.
+    for (int tick = 0; tick < 3; ++tick) window.Ui().FireTimer(999);
+    EXPECT_EQ(window.DevicePane(1)->Text(), QStringLiteral("Dev 0 finishing"));
+    EXPECT_EQ(window.JobsPanel()->topLevelItem(0)->text(3), QStringLiteral("finishing"));
+
+    // At 1100 x 700, with a list of long labels and the jobs finishing (one
+    // showing the longest phase), no column, label or button is too narrow
+    // for its text.
     ASSERT_TRUE(window.SelectTreeItem(QStringLiteral("[4] Kestrel+ - KSP00312")));
     window.Frame().jobs[11].Enter(JobPhase::Settling, 0);
     window.RefreshJobs();

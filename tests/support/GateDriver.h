@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -30,6 +31,10 @@ public:
         }
         changed_.notify_all();
     }
+    // Moves the bus generation on, as a device arriving or leaving does.
+    void MoveGeneration() { ++generation_; }
+    std::uint64_t BusGeneration() override { return inner_.BusGeneration() + generation_.load(); }
+
     // Fails the requests for which it returns true (code, input block).
     std::function<bool(std::uint32_t code, const std::uint8_t* in, std::uint32_t inLength)> fail;
 
@@ -59,6 +64,7 @@ private:
     std::condition_variable changed_;
     bool open_ = true;
     std::thread::id exempt_;
+    std::atomic<std::uint64_t> generation_{0};
 };
 
 }  // namespace spindle::test

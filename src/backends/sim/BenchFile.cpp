@@ -109,6 +109,12 @@ std::string ParseText(const Json& value, const std::string& where) {
     return value.get<std::string>();
 }
 
+// Milliseconds, or "never".
+std::int64_t ParseReconnectMs(const Json& value, const std::string& where) {
+    if (value.is_string() && value.get<std::string>() == "never") return kForever;
+    return ParseInteger(value, where + ".reconnectMs", 0, 3600000);
+}
+
 int ParseKey(const std::string& key, const std::string& where, int high) {
     return static_cast<int>(ParseInteger(Json(key), where + " key \"" + key + "\"", 0, high));
 }
@@ -255,7 +261,8 @@ DeviceConfig DeviceConfigFromJson(const Json& device) {
     if (device.is_object() && device.contains("index")) where += " " + device["index"].dump();
     CheckMembers(device, where,
                  {"index", "vendorId", "productId", "bcdDevice", "iProduct", "chip", "instrument", "strings", "slots",
-                  "fpgaRegisters", "psoc", "psocRegisters", "tec", "lantern", "faults", "eeprom", "jtag"});
+                  "fpgaRegisters", "psoc", "psocRegisters", "tec", "lantern", "faults", "eeprom", "jtag",
+                  "arrivesAfterMs", "leavesAfterMs", "reconnectMs"});
     for (const char* required : {"index", "vendorId", "productId"}) {
         if (!device.contains(required)) Fail(where, StrPrintf("\"%s\" is missing", required));
     }
@@ -404,6 +411,14 @@ DeviceConfig DeviceConfigFromJson(const Json& device) {
             config.eepromContents = HexBytes(eeprom["contents"], at + ".contents", model.size);
         }
     }
+    constexpr long long kMaxMs = 1000LL * 3600 * 24 * 365;
+    if (device.contains("arrivesAfterMs")) {
+        config.arrivesAfterMs = ParseInteger(device["arrivesAfterMs"], where + ".arrivesAfterMs", 0, kMaxMs);
+    }
+    if (device.contains("leavesAfterMs")) {
+        config.leavesAfterMs = ParseInteger(device["leavesAfterMs"], where + ".leavesAfterMs", 0, kMaxMs);
+    }
+    if (device.contains("reconnectMs")) config.reconnectMs = ParseReconnectMs(device["reconnectMs"], where);
     if (device.contains("faults")) {
         try {
             config.faults = FaultsFromJson(device["faults"]);
@@ -415,7 +430,7 @@ DeviceConfig DeviceConfigFromJson(const Json& device) {
 }
 
 std::unique_ptr<SimBench> LoadBenchFromJson(const Json& document, const std::string& filePath) {
-    CheckMembers(document, "bench", {"format", "version", "pacing", "devices"});
+    CheckMembers(document, "bench", {"format", "version", "pacing", "reconnectMs", "devices"});
     if (document.contains("format") && document["format"] != kFormatName) {
         Fail("bench", StrPrintf("\"format\" must be \"%s\"", kFormatName));
     }
@@ -429,6 +444,7 @@ std::unique_ptr<SimBench> LoadBenchFromJson(const Json& document, const std::str
         if (!document["pacing"].is_boolean()) Fail("bench", "\"pacing\" must be true or false");
         bench->pacing_ = document["pacing"].get<bool>();
     }
+    if (document.contains("reconnectMs")) bench->reconnectMs_ = ParseReconnectMs(document["reconnectMs"], "bench");
     std::lock_guard guard(bench->lock_);
     for (const Json& device : document["devices"]) bench->AddDeviceLocked(DeviceConfigFromJson(device));
     std::lock_guard save(bench->saveLock_);

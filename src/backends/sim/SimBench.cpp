@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -91,13 +93,59 @@ void SimBench::ReleaseLocked(int index) {
     if (holdFd_ >= 0) LockByte(holdFd_, index, F_UNLCK);
 }
 
+std::uint64_t SimBench::BenchNowLocked() const { return clock_ != nullptr ? clock_->NowMs() : 0; }
+
+bool SimBench::Presence::Scheduled(std::uint64_t nowMs, std::uint64_t originMs) const {
+    const std::uint64_t elapsed = nowMs >= originMs ? nowMs - originMs : 0;
+    return (!arrivesAfterMs || elapsed >= *arrivesAfterMs) && (!leavesAfterMs || elapsed < *leavesAfterMs);
+}
+
+void SimBench::RefreshPresenceLocked() {
+    const std::uint64_t now = BenchNowLocked();
+    for (const auto& [index, device] : devices_) {
+        Presence& presence = presence_[index];
+        if (presence.backAtMs && now >= *presence.backAtMs) presence.backAtMs.reset();
+        const bool present = presence.Scheduled(now, originMs_) && !presence.backAtMs;
+        if (present == presence.present) continue;
+        presence.present = present;
+        ++generation_;
+        if (present) {
+            device->PowerUp();
+            continue;
+        }
+        for (auto it = handles_.begin(); it != handles_.end();) {
+            it = it->second == device ? handles_.erase(it) : std::next(it);
+        }
+        ReleaseLocked(index);
+    }
+}
+
+std::uint64_t SimBench::BusGeneration() {
+    std::lock_guard guard(lock_);
+    RefreshPresenceLocked();
+    return generation_;
+}
+
+bool SimBench::Present(int index) {
+    std::lock_guard guard(lock_);
+    RefreshPresenceLocked();
+    const auto it = presence_.find(index);
+    return devices_.count(index) != 0 && it != presence_.end() && it->second.present;
+}
+
+void SimBench::SetReconnectMs(std::int64_t ms) {
+    std::lock_guard guard(lock_);
+    reconnectMs_ = ms;
+}
+
 DeviceHandle SimBench::Open(const std::string& path) {
     std::lock_guard guard(lock_);
     if (path.rfind(kDevicePathPrefix, 0) != 0) return kInvalidHandle;
     const auto index = DeviceIndexFromPath(path);
     if (!index || DeviceName(*index) != DeviceNameFromPath(path)) return kInvalidHandle;
+    RefreshPresenceLocked();
     const auto it = devices_.find(*index);
-    if (it == devices_.end()) return kInvalidHandle;
+    if (it == devices_.end() || !presence_[*index].present) return kInvalidHandle;
     {
         std::lock_guard device(it->second->lock_);
         if (!it->second->TryOpenLocked()) return kInvalidHandle;
@@ -129,6 +177,7 @@ bool SimBench::IoControl(DeviceHandle handle, std::uint32_t code, const std::uin
     bool pace = false;
     {
         std::lock_guard guard(lock_);
+        RefreshPresenceLocked();
         const auto it = handles_.find(handle);
         if (it == handles_.end()) return false;
         // A handle outlives the device it named when that device was removed.
@@ -159,6 +208,7 @@ bool SimBench::IoControl(DeviceHandle handle, std::uint32_t code, const std::uin
             device.AdvanceThermalLocked(now);
         }
         done = device.HandleLocked(code, in, inLength, out, outLength, returned);
+        device.requestFailed_ = device.requestFailed_ || !done;
         if (clock != nullptr) {
             device.MarkHostTimeLocked(now);
             if (pace) waitMs = device.PacingWaitLocked(clock->NowMs());
@@ -186,6 +236,8 @@ void SimBench::SetDebugTrace(IDebugTrace* trace) {
 void SimBench::SetClock(IClock* clock) {
     std::lock_guard guard(lock_);
     clock_ = clock;
+    originMs_ = BenchNowLocked();
+    RefreshPresenceLocked();
 }
 
 void SimBench::SetPacing(bool pace) {
@@ -201,26 +253,48 @@ bool SimBench::Pacing() const {
 void SimBench::Close(DeviceHandle handle) {
     std::shared_ptr<SimDevice> device;
     IClock* clock = nullptr;
+    int index = 0;
     {
         std::lock_guard guard(lock_);
         const auto it = handles_.find(handle);
         if (it == handles_.end()) return;
-        const auto present = devices_.find(it->second->Index());
-        if (clock_ != nullptr && present != devices_.end() && present->second == it->second) device = it->second;
+        index = it->second->Index();
+        const auto present = devices_.find(index);
+        if (present != devices_.end() && present->second == it->second) device = it->second;
         clock = clock_;
-        const int index = it->second->Index();
         handles_.erase(it);
         ReleaseLocked(index);
     }
+    if (!device) return;
     // What the program did while the host waited before closing is seen by
     // whoever looks at the device next.
-    if (device) {
+    if (clock != nullptr) {
         {
             std::lock_guard guard(device->lock_);
             device->CatchUpLocked(clock->NowMs());
         }
         device->SavePendingChange();
     }
+    // The job that rewrote the device is done with it: it renumerates.
+    std::lock_guard guard(lock_);
+    const auto present = devices_.find(index);
+    if (present == devices_.end() || present->second != device) return;
+    for (const auto& [open, held] : handles_) {
+        if (held == device) return;
+    }
+    {
+        std::lock_guard held(device->lock_);
+        if (!device->TakeRewrittenLocked()) return;
+    }
+    Presence& presence = presence_[index];
+    if (!presence.present) return;
+    const std::int64_t away = presence.reconnectMs.value_or(reconnectMs_);
+    presence.backAtMs = away == kForever ? std::numeric_limits<std::uint64_t>::max()
+                        : clock_ == nullptr ? 0
+                                            : BenchNowLocked() + static_cast<std::uint64_t>(std::max<std::int64_t>(away, 0));
+    presence.present = false;
+    ++generation_;
+    RefreshPresenceLocked();
 }
 
 std::shared_ptr<SimDevice> SimBench::Device(int index) const {
@@ -238,7 +312,9 @@ std::vector<int> SimBench::DeviceIndexes() const {
 
 std::shared_ptr<SimDevice> SimBench::AddDevice(const DeviceConfig& config) {
     std::lock_guard guard(lock_);
-    return AddDeviceLocked(config);
+    std::shared_ptr<SimDevice> device = AddDeviceLocked(config);
+    ++generation_;
+    return device;
 }
 
 std::shared_ptr<SimDevice> SimBench::AddDeviceLocked(const DeviceConfig& config) {
@@ -249,6 +325,10 @@ std::shared_ptr<SimDevice> SimBench::AddDeviceLocked(const DeviceConfig& config)
     auto device = std::make_shared<SimDevice>(config);
     device->SetPersistenceCallback([this](SimDevice& changed) { DeviceChanged(changed); });
     devices_[config.index] = device;
+    Presence& presence = presence_[config.index];
+    presence = Presence{config.arrivesAfterMs, config.leavesAfterMs, config.reconnectMs, std::nullopt, true};
+    // Its state at the bench's time now is where it starts, not an arrival.
+    presence.present = presence.Scheduled(BenchNowLocked(), originMs_);
     return device;
 }
 
@@ -258,6 +338,8 @@ bool SimBench::RemoveDevice(int index) {
     if (it == devices_.end()) return false;
     it->second->SetPersistenceCallback(nullptr);
     devices_.erase(it);
+    if (presence_[index].present) ++generation_;
+    presence_.erase(index);
     return true;
 }
 

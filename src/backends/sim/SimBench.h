@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -46,6 +47,16 @@ public:
 // holds a device, any other bench or process using the same file cannot
 // open it, and DeviceBusy says why.
 //
+// The bench's bus follows its clock (SetClock). A device whose
+// arrivesAfterMs the clock has not reached yet, or whose leavesAfterMs it
+// has, is not there: opens fail and its handles fail from its departure on.
+// When the last handle to a device closes after a running program rewrote
+// its EEPROM or its logic's configuration (a programming job), the device
+// leaves the bus and comes back reconnectMs later (at once on a bench without
+// a clock), powered up afresh and running what its EEPROM now holds, as a
+// real device does when its cable is replugged. Each arrival and departure
+// moves BusGeneration.
+//
 // A bench loaded from a file saves every change of non-volatile state (an
 // information slot write, an accessory commit, or the same changes made
 // through the test accessors) back to that file at once, atomically. Only the
@@ -70,6 +81,7 @@ public:
                    std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) override;
     void Close(DeviceHandle handle) override;
     bool DeviceBusy(const std::string& path) override;
+    std::uint64_t BusGeneration() override;
 
     // Where the bench reports what a real device would only show as a USB
     // failure (a vendor request the running program never finished). The
@@ -83,6 +95,11 @@ public:
     void SetClock(IClock* clock);
     void SetPacing(bool pace);
     bool Pacing() const;
+    // How long a rewritten device is away before it comes back (default
+    // 1500 ms; a device's own reconnectMs overrides it).
+    void SetReconnectMs(std::int64_t ms);
+    // Whether the device is on the bus now.
+    bool Present(int index);
 
     // Devices. Device() gives nullptr for an index with no device.
     std::shared_ptr<SimDevice> Device(int index) const;
@@ -90,6 +107,7 @@ public:
     // Adds a device (in memory only; it is not written into the bench file).
     // Throws BenchFileError when the index is taken.
     std::shared_ptr<SimDevice> AddDevice(const DeviceConfig& config);
+    // Adding and removing move BusGeneration as a plug does.
     // Removes a device, as if it were unplugged for good; its open handles
     // fail from then on. False when there is none.
     bool RemoveDevice(int index);
@@ -140,8 +158,23 @@ private:
     bool HoldLocked(int index);
     void ReleaseLocked(int index);
     int HoldFileLocked();
+    // Brings every device's presence up to the clock: departures drop the
+    // device's handles, arrivals power it up.
+    void RefreshPresenceLocked();
+    std::uint64_t BenchNowLocked() const;
 
-    mutable std::mutex lock_;  // devices_, handles_, trace_, clock_, pacing_, the hold file
+    // A device's place on the bus: its schedule, and while it is away after
+    // a job, when it comes back.
+    struct Presence {
+        std::optional<std::uint64_t> arrivesAfterMs;
+        std::optional<std::uint64_t> leavesAfterMs;
+        std::optional<std::int64_t> reconnectMs;
+        std::optional<std::uint64_t> backAtMs;
+        bool present = true;
+        bool Scheduled(std::uint64_t nowMs, std::uint64_t originMs) const;
+    };
+
+    mutable std::mutex lock_;  // devices_, handles_, trace_, clock_, pacing_, the hold file, the bus
     IDebugTrace* trace_ = nullptr;
     IClock* clock_ = nullptr;
     bool pacing_ = true;
@@ -150,6 +183,10 @@ private:
     DeviceHandle nextHandle_ = 0x100;
     int holdFd_ = -1;
     bool holdFileTried_ = false;
+    std::map<int, Presence> presence_;
+    std::uint64_t generation_ = 0;
+    std::uint64_t originMs_ = 0;  // the clock's time when it was set
+    std::int64_t reconnectMs_ = 1500;
 
     mutable std::mutex saveLock_;  // what follows
     std::string filePath_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "device/EzusbDriver.h"
 #include "device/EzusbRequests.h"
@@ -78,6 +79,20 @@ ChipKind ChipKindFor(std::uint16_t vendorId, std::uint16_t productId) {
 
 std::uint16_t CpucsAddressOf(ChipKind chip) { return chip == ChipKind::Fx2 ? kCpucsFx2 : kCpucsEzusb; }
 
+// The RAM each chip's own request 0xA0 reaches: [first, end).
+struct CoreWindow {
+    ChipKind chip;
+    std::uint32_t first, end;
+};
+constexpr CoreWindow kCoreWindows[] = {
+    {ChipKind::Fx2, 0x0000, 0x2000}, {ChipKind::Fx2, 0xE000, 0xE200}, {ChipKind::Ezusb, 0x0000, 0x1B40}};
+
+bool InCoreWindow(ChipKind chip, std::uint32_t address, std::uint32_t length) {
+    return std::any_of(std::begin(kCoreWindows), std::end(kCoreWindows), [&](const CoreWindow& w) {
+        return w.chip == chip && address >= w.first && address + length <= w.end;
+    });
+}
+
 std::optional<std::uint32_t> RequestCodeFromName(std::string_view name) {
     std::string lower(name);
     for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -124,10 +139,19 @@ SimDevice::~SimDevice() = default;
 // ---- accessors -------------------------------------------------------------
 
 int SimDevice::Index() const { return config_.index; }  // never changes
-std::uint16_t SimDevice::VendorId() const { return config_.vendorId; }
-std::uint16_t SimDevice::ProductId() const { return config_.productId; }
+std::uint16_t SimDevice::VendorId() const {
+    std::lock_guard guard(lock_);
+    return config_.vendorId;
+}
+std::uint16_t SimDevice::ProductId() const {
+    std::lock_guard guard(lock_);
+    return config_.productId;
+}
 ChipKind SimDevice::Chip() const { return chip_; }
-bool SimDevice::RunsInstrumentFirmware() const { return instrument_; }
+bool SimDevice::RunsInstrumentFirmware() const {
+    std::lock_guard guard(lock_);
+    return instrument_;
+}
 
 DeviceConfig SimDevice::Config() const {
     std::lock_guard guard(lock_);
@@ -381,7 +405,10 @@ void SimDevice::AdvanceThermalLocked(std::uint64_t hostNowMs) {
             temperature->second = next;
         }
     }
-    if (changed) PersistentChangeLocked();
+    if (changed) {
+        rewritten_ = true;
+        PersistentChangeLocked();
+    }
 }
 
 std::uint64_t SimDevice::PacingWaitLocked(std::uint64_t hostNowMs) const {
@@ -411,7 +438,10 @@ void SimDevice::ProgramRanLocked() {
         config_.jtag->state = jtag_->State();
         changed = true;
     }
-    if (changed) PersistentChangeLocked();
+    if (changed) {
+        rewritten_ = true;
+        PersistentChangeLocked();
+    }
 }
 
 namespace {
@@ -532,8 +562,27 @@ bool SimDevice::IsUnplugged() const {
     return unplugged_;
 }
 
+void SimDevice::PowerUp() {
+    std::lock_guard guard(lock_);
+    ReconnectLocked();
+    const bool fx2 = chip_ == ChipKind::Fx2;
+    const std::uint8_t marker = eeprom_.size() >= 7 ? eeprom_[0] : 0xFF;
+    const std::uint8_t idsOnly = fx2 ? 0xC0 : 0xB0;
+    const std::uint8_t withFirmware = fx2 ? 0xC2 : 0xB2;
+    if (marker != idsOnly && marker != withFirmware) return;
+    // The boot header: vendor, product and device release, little-endian.
+    config_.vendorId = static_cast<std::uint16_t>(eeprom_[1] | eeprom_[2] << 8);
+    config_.productId = static_cast<std::uint16_t>(eeprom_[3] | eeprom_[4] << 8);
+    config_.bcdDevice = static_cast<std::uint16_t>(eeprom_[5] | eeprom_[6] << 8);
+    instrument_ = marker == withFirmware && config_.vendorId == kMakerVendor;
+}
+
+bool SimDevice::TakeRewrittenLocked() { return std::exchange(rewritten_, false) && !requestFailed_; }
+
 void SimDevice::ReconnectLocked() {
     unplugged_ = false;
+    rewritten_ = false;
+    requestFailed_ = false;
     cpuHeld_ = false;
     ramLoaded_ = false;
     programRunning_ = false;
@@ -673,9 +722,17 @@ bool SimDevice::VendorRequest(const std::uint8_t* in, std::uint32_t inLength, st
     if (in == nullptr || inLength < 10) return false;
     const VendorRequestControl block = VendorRequestControl::Decode(in);
     VendorRequestRecord record{block.request, block.direction, block.value, block.index, length, false};
-    // Only a released downloaded program answers vendor requests, on the
-    // emulated 8051; the instrument firmware and a held 8051 answer none.
-    if (programRunning_ && !cpuHeld_ && (length == 0 || data != nullptr)) {
+    if (block.request == 0xA0 && block.direction != 0) {
+        // The chip's USB core answers a read of its own request 0xA0 (an
+        // upload of RAM) itself, whatever the 8051 runs or whether it is held.
+        record.accepted = (length == 0 || data != nullptr) && InCoreWindow(chip_, block.value, length);
+        if (record.accepted) {
+            if (length > 0) std::memcpy(data, &ram_[block.value], length);
+            SetReturned(returned, length);
+        }
+    } else if (programRunning_ && !cpuHeld_ && (length == 0 || data != nullptr)) {
+        // Only a released downloaded program answers vendor requests, on the
+        // emulated 8051; the instrument firmware and a held 8051 answer none.
         const std::uint8_t setup[8] = {static_cast<std::uint8_t>(block.direction != 0 ? 0xC0 : 0x40),
                                        block.request,
                                        static_cast<std::uint8_t>(block.value),

@@ -132,6 +132,14 @@ struct DeviceConfig {
     // A JTAG chain on the FX2's port A (one programmable-logic device) and
     // its configured state, which is saved back like the slots.
     std::optional<JtagBenchConfig> jtag;
+    // When the device is on the bench's bus, in ms of the bench's clock since
+    // it was set (SimBench::SetClock): absent before arrivesAfterMs, gone
+    // from leavesAfterMs on. Unset: there from the start, for good.
+    std::optional<std::uint64_t> arrivesAfterMs;
+    std::optional<std::uint64_t> leavesAfterMs;
+    // How long the device is away after a job rewrote its EEPROM or its
+    // logic (the bench's reconnectMs when unset); kForever: it stays away.
+    std::optional<std::int64_t> reconnectMs;
 };
 
 // One vendor request with a data stage (0x222059) as the device saw it.
@@ -178,6 +186,8 @@ public:
     ~SimDevice();
 
     int Index() const;
+    // The identity the device enumerates with: the bench file's, until a
+    // boot image in its EEPROM gives another at a reconnection.
     std::uint16_t VendorId() const;
     std::uint16_t ProductId() const;
     ChipKind Chip() const;
@@ -254,12 +264,23 @@ public:
     void Unplug();
     void Reconnect();
     bool IsUnplugged() const;
+    // Powers the chip up as it comes onto the bus again: Reconnect, then the
+    // boot code reads the EEPROM's first bytes. A boot image of the chip's
+    // generation (0xB0/0xB2 EZ-USB, 0xC0/0xC2 FX2) gives the vendor, product
+    // and device release it enumerates with; a 0xB2/0xC2 image with the
+    // maker's vendor boots instrument firmware, a 0xB0/0xC0 image none.
+    // Any other contents leave the identity as it was.
+    void PowerUp();
 
 private:
     friend class SimBench;
 
     // Called by the bench with the device's lock held.
     bool TryOpenLocked();
+    // True once after a running program changed the EEPROM or the logic's
+    // configuration since the device last powered up, and no request to it
+    // failed meanwhile (the job that rewrote it worked).
+    bool TakeRewrittenLocked();
     // How long the host must wait for the answer of the request just
     // handled: the chip's time it took, less the host's time that passed.
     // 0 when no downloaded program keeps time with the host.
@@ -344,6 +365,8 @@ private:
     std::uint64_t requestsSinceConnect_ = 0;
     std::uint64_t temperatureReads_ = 0;
     bool unplugged_ = false;
+    bool rewritten_ = false;
+    bool requestFailed_ = false;  // since the device last powered up
     std::function<void(SimDevice&)> onPersistentChange_;
     bool persistPending_ = false;
     CommandHook hook_;

@@ -36,7 +36,7 @@ UsbLocation LocationOf(libusb_device* device, std::uint16_t vendor, std::uint16_
 }
 
 // "bus-port.port...", as the kernel names the device's place.
-std::string PlaceOf(const UsbLocation& location) {
+std::string PortPath(const UsbLocation& location) {
     std::string place = StrPrintf("%u-", location.bus);
     for (std::size_t i = 0; i < location.ports.size(); ++i) {
         place += StrPrintf(i == 0 ? "%u" : ".%u", location.ports[i]);
@@ -46,7 +46,7 @@ std::string PlaceOf(const UsbLocation& location) {
 
 // The place plus the address, so a device plugged again into the same port
 // is a new device.
-std::string LocationKey(const UsbLocation& location) { return PlaceOf(location) + StrPrintf("@%u", location.address); }
+std::string LocationKey(const UsbLocation& location) { return PortPath(location) + StrPrintf("@%u", location.address); }
 
 // The endpoints of interface 0, alternate setting 0, in descriptor order.
 // This back end never selects another setting, and configuring a device
@@ -69,6 +69,17 @@ std::vector<EndpointInfo> InterfaceEndpoints(libusb_device* device) {
     }
     libusb_free_config_descriptor(config);
     return endpoints;
+}
+
+// Counts the arrivals and departures of EZ-USB devices into the driver's
+// bus generation (the callback's user data).
+int CountHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event, void* generation) {
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(device, &descriptor) == LIBUSB_SUCCESS &&
+        IsEzusbDevice(descriptor.idVendor, descriptor.idProduct)) {
+        static_cast<std::atomic<std::uint64_t>*>(generation)->fetch_add(1);
+    }
+    return 0;  // stay registered
 }
 
 }  // namespace
@@ -122,9 +133,20 @@ CLibusbDriver::CLibusbDriver(IDebugTrace* trace) : trace_(trace) {
         return;
     }
     context_ = context;
+    // Arrivals and departures come as callbacks where the platform has
+    // them; elsewhere BusGeneration compares listings now and then.
+    if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0) {
+        hotplug_ = libusb_hotplug_register_callback(
+                       context_,
+                       static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                                         LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
+                       LIBUSB_HOTPLUG_NO_FLAGS, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+                       LIBUSB_HOTPLUG_MATCH_ANY, &CountHotplug, &generation_, &hotplugHandle_) == LIBUSB_SUCCESS;
+    }
 }
 
 CLibusbDriver::~CLibusbDriver() {
+    if (hotplug_) libusb_hotplug_deregister_callback(context_, hotplugHandle_);
     listing_.reset();
     // Handles nobody closed are closed with the driver.
     for (auto& [key, device] : devices_) {
@@ -176,6 +198,7 @@ struct CLibusbDriver::Listing {
     std::vector<UsbLocation> locations;  // parallel to `list`
     std::vector<std::size_t> order;      // order[N]: position of Ezusb-N, or kNoDevice
     std::chrono::steady_clock::time_point when;
+    std::uint64_t generation = 0;  // BusGeneration when it was made: a later arrival lists again
 
     Listing() = default;
     Listing(const Listing&) = delete;
@@ -189,7 +212,10 @@ const CLibusbDriver::Listing* CLibusbDriver::ListingForLocked(int index) {
     const auto now = std::chrono::steady_clock::now();
     const bool rising = index > lastIndexOpened_;
     lastIndexOpened_ = index;
-    if (listing_ && rising && now - listing_->when < kListingLifetime) return listing_.get();
+    const std::uint64_t generation = generation_.load();
+    if (listing_ && rising && now - listing_->when < kListingLifetime && listing_->generation == generation) {
+        return listing_.get();
+    }
 
     listing_.reset();
     auto listing = std::make_unique<Listing>();
@@ -210,6 +236,7 @@ const CLibusbDriver::Listing* CLibusbDriver::ListingForLocked(int index) {
     listing->order = OrderEzusbDevices(listing->locations);
     KeepOpenNumbersLocked(*listing);
     listing->when = now;
+    listing->generation = generation;
     listing_ = std::move(listing);
     return listing_.get();
 }
@@ -240,6 +267,54 @@ void CLibusbDriver::KeepOpenNumbersLocked(Listing& listing) const {
     listing.order = std::move(order);
 }
 
+std::uint64_t CLibusbDriver::BusGeneration() {
+    if (context_ == nullptr) return 0;
+    if (hotplug_) {
+        // The callbacks run inside event handling: a look that does not wait
+        // delivers those pending. libusb lets any thread handle events beside
+        // the jobs' transfers, which handle their own.
+        timeval now{0, 0};
+        libusb_handle_events_timeout_completed(context_, &now, nullptr);
+        return generation_.load();
+    }
+    const std::lock_guard<std::mutex> guard(pollLock_);
+    const auto now = std::chrono::steady_clock::now();
+    if (polled_ && now - lastPoll_ < kPollInterval) return generation_.load();
+    lastPoll_ = now;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context_, &list);
+    if (count < 0) return generation_.load();
+    std::vector<std::string> keys;
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(list[i], &descriptor) != LIBUSB_SUCCESS ||
+            !IsEzusbDevice(descriptor.idVendor, descriptor.idProduct)) {
+            continue;
+        }
+        keys.push_back(LocationKey(LocationOf(list[i], descriptor.idVendor, descriptor.idProduct)));
+    }
+    libusb_free_device_list(list, 1);
+    std::sort(keys.begin(), keys.end());
+    if (polled_ && keys != polledKeys_) generation_.fetch_add(1);
+    polled_ = true;
+    polledKeys_ = std::move(keys);
+    return generation_.load();
+}
+
+std::string CLibusbDriver::PlaceOf(int index) {
+    if (context_ == nullptr || index < 0) return {};
+    const std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& [key, open] : devices_) {
+        if (open->index == index) return key.substr(0, key.find('@'));
+    }
+    const Listing* listing = ListingForLocked(index);
+    if (listing == nullptr || static_cast<std::size_t>(index) >= listing->order.size() ||
+        listing->order[index] == kNoDevice) {
+        return {};
+    }
+    return PortPath(listing->locations[listing->order[index]]);
+}
+
 std::shared_ptr<CLibusbDriver::SharedDevice> CLibusbDriver::OpenDeviceLocked(int index, const std::string& path) {
     for (const auto& [key, open] : devices_) {
         if (open->index == index) return open;
@@ -266,7 +341,7 @@ std::shared_ptr<CLibusbDriver::SharedDevice> CLibusbDriver::OpenDeviceLocked(int
         if (opened != LIBUSB_SUCCESS) {
             Trace(StrPrintf("USB back end: cannot open %s (USB device %s): %s", path.c_str(), key.c_str(),
                             ErrorName(opened).c_str()));
-            if (opened == LIBUSB_ERROR_ACCESS) accessDenied_[PlaceOf(location)] = DeviceNameFromPath(path);
+            if (opened == LIBUSB_ERROR_ACCESS) accessDenied_[PortPath(location)] = DeviceNameFromPath(path);
         } else {
             device = std::make_shared<SharedDevice>();
             device->key = key;

@@ -1,10 +1,12 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "device/EzusbDriver.h"
 
@@ -48,6 +50,15 @@ public:
                    std::uint8_t* out, std::uint32_t outLength, std::uint32_t* returned) override;
     void Close(DeviceHandle handle) override;
     std::string TakeAccessProblem() override;
+    // Counts arrivals and departures of EZ-USB devices: from libusb's hotplug
+    // callbacks, delivered by a non-blocking round of event handling on each
+    // call; without hotplug support, by comparing the devices listed at most
+    // once per kPollInterval.
+    std::uint64_t BusGeneration() override;
+    // The bus and port path ("1-2.3"): a device replugged into the same port
+    // or renumerated there has the same place, whatever index it gets.
+    std::string PlaceOf(int index) override;
+    static constexpr std::chrono::seconds kPollInterval{1};
 
     // Handles open now (for tests and diagnostics).
     int OpenHandleCount() const;
@@ -97,6 +108,14 @@ private:
     // Devices refused for lack of permission since TakeAccessProblem, by
     // their place on the bus ("1-2.3"), with the device name.
     std::map<std::string, std::string> accessDenied_;
+
+    bool hotplug_ = false;  // callbacks registered
+    int hotplugHandle_ = 0;
+    std::atomic<std::uint64_t> generation_{0};
+    std::mutex pollLock_;  // what follows: the listings compared without hotplug
+    bool polled_ = false;
+    std::chrono::steady_clock::time_point lastPoll_;
+    std::vector<std::string> polledKeys_;
 };
 
 }  // namespace spindle::usb

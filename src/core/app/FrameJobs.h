@@ -23,6 +23,9 @@ struct EepromJobOptions {
     // every device it programs), and whether it ran CheckEepromImage on them.
     std::shared_ptr<const std::string> image;
     bool imageChecked = false;
+    // After a job that worked, wait for the device to come back and say
+    // what it came back as (a failure of the job when it does not).
+    bool confirm = false;
 };
 
 // Choices an FPGA job is started with beyond the XSVF file.
@@ -31,6 +34,7 @@ struct FpgaJobOptions {
     XsvfPollLimits limits;
     // The file's bytes when the caller read and checked it already.
     std::shared_ptr<const std::string> xsvf;
+    bool confirm = false;  // as EepromJobOptions::confirm
 };
 
 // One line of the jobs panel.

@@ -12,6 +12,18 @@ namespace spindle {
 
 namespace {
 constexpr const char* kSettings = "Settings";
+
+// Counts a command as under way for as long as it runs.
+class CommandScope {
+public:
+    explicit CommandScope(int& depth) : depth_(depth) { ++depth_; }
+    ~CommandScope() { --depth_; }
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+
+private:
+    int& depth_;
+};
 }  // namespace
 
 CMainFrame::CMainFrame(Platform& platform) : runner(platform), history(platform.clock), platform_(platform) {
@@ -104,6 +116,7 @@ void CMainFrame::OnClose() {
 }
 
 Outcome CMainFrame::OnTreeSelectionChanged(int item) {
+    const CommandScope scope(commandDepth_);
     if (item != tree_.Selected() && !KeepOrSaveEdits()) {
         // Stay on the device whose edits are kept: the view follows the model.
         Outcome stayed;
@@ -165,6 +178,7 @@ bool CMainFrame::IsCommandEnabled(int commandId) {
 }
 
 bool CMainFrame::OnCommand(int commandId) {
+    const CommandScope scope(commandDepth_);
     switch (commandId) {
         case cmd::kRefreshTree: OnRefreshTree(); return true;
         case cmd::kGetAllValues: OnGetAllValues(); return true;

@@ -149,6 +149,17 @@ public:
     bool IsCommandEnabled(int commandId);
     bool AnyDeviceBusy() const;
 
+    // --- Following the bus --------------------------------------------------------
+    // The window's tick: when devices arrived or left since the last scan
+    // (the driver's bus generation moved), refreshes the tree and selects the
+    // device that was selected again when it is still there. Not while a job
+    // runs or a command is under way (a tick may come from a box or a pause
+    // inside one). Edits not yet saved are never thrown away: the tree is
+    // marked out of date instead (the message pane says so) and refreshed on
+    // the first tick after they were saved or dropped.
+    void FollowBus();
+    bool TreeOutOfDate() const { return treeOutOfDate_; }
+
     // --- Programming jobs -----------------------------------------------------
     // Every job since the frame was created, for the jobs panel.
     std::vector<JobRow> JobRows() const;
@@ -244,7 +255,8 @@ private:
     Outcome ZephyrCalFileWrites();
     Outcome ExtraKestrelWrites(const std::function<bool(CExtraKestrelDlg&)>& operate);
     Outcome RecordValueWrites(const char* button, const std::function<Outcome()>& command);
-    std::int64_t RecordJobStart(const DeviceRecord& record, JobKind kind, const std::string& imagePath);
+    std::int64_t RecordJobStart(const DeviceRecord& record, JobKind kind, const std::string& imagePath,
+                                std::shared_ptr<const std::string> image);
     void RecordJobEnd(const JobRequest& request, const JobResult& result);
     // Shows the production record's first problem, once (the user-interface thread).
     void ShowHistoryProblem();
@@ -270,6 +282,12 @@ private:
     // Coefs" is shown again then, whichever countdown was running.
     bool fpgaSinceIdle_ = false;
     int statusNoteUntil_ = 0;  // timerTicks up to which a status note stands
+    // The bus generation the last scan started at.
+    std::uint64_t scannedGeneration_ = 0;
+    bool treeOutOfDate_ = false;
+    std::string OutOfDateText() const;
+    // Commands under way (OnCommand and selection changes).
+    int commandDepth_ = 0;
     IAnimatedPicture* picture_ = nullptr;
 };
 

@@ -20,7 +20,6 @@ constexpr std::size_t kPathBufferSize = 64;  // a path holds at most 63 characte
 constexpr std::uint32_t kDeviceDescriptorSize = 18;
 constexpr std::uint32_t kStringReplySize = 400;
 constexpr int kMaxStringCharacters = 128;
-constexpr std::uint32_t kBulkWritePauseMs = 10;
 
 bool IsNoDevice(DeviceHandle handle) { return handle == kNullHandle || handle == kInvalidHandle; }
 

@@ -30,6 +30,8 @@ bool ReadDeviceDescriptor(Platform& platform, DeviceHandle handle, DescriptorFie
 // String descriptor `index` as 8-bit text (low byte of each character).
 // On failure `text` is left unchanged and false is returned.
 bool ReadStringDescriptor(Platform& platform, DeviceHandle handle, std::uint8_t index, std::string& text);
+inline constexpr std::uint32_t kBulkWritePauseMs = 10;  // after every bulk write
+
 // Bulk write / read on a pipe. Only the low 16 bits of length count. With
 // `report` set a failure shows the "USB Warning!" box. Every write is
 // followed by a 10 ms pause, whatever its result.

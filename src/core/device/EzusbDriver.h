@@ -65,6 +65,14 @@ public:
     // Front ends and jobs read it on their ticks and scan again when it
     // moved; a back end that cannot tell keeps it at 0.
     virtual std::uint64_t BusGeneration() { return 0; }
+
+    // Where device `index` sits, as a key that stays the same when the
+    // device leaves and comes back at the same place (replugged into the
+    // same port, or renumerated after its firmware changed) even if it
+    // comes back under another index. The default is the index itself: a
+    // back end whose devices keep their index (the simulated bench) needs
+    // nothing more. Empty when there is no device at `index`.
+    virtual std::string PlaceOf(int index) { return "Ezusb-" + std::to_string(index); }
 };
 
 // "\\.\" followed by the device name.

@@ -9,6 +9,7 @@
 #include "history/HistoryRecorder.h"
 #include "history/HistoryText.h"
 #include "history/Sha256.h"
+#include "platform/BoundedFile.h"
 #include "platform/Format.h"
 
 namespace spindle {
@@ -39,6 +40,10 @@ std::optional<HistoryFilter> HistoryFilterFor(const HistoryCriteria& criteria, s
                 return std::nullopt;
             }
             filter.imageSha256 = digest->sha256;
+        } else if (std::filesystem::exists(criteria.image, error)) {
+            // A pipe or a folder named here is a mistake, not an image's name.
+            problem = "the image " + criteria.image + " cannot be read: " + BoundedReadProblem(BoundedRead::NotAFile);
+            return std::nullopt;
         } else if (std::regex_match(criteria.image, kHex)) {
             filter.imageSha256 = criteria.image;
         } else {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ struct HistoryStart {
     std::string serial{};   // before the work
     std::string chip{};     // "ezusb" | "fx2"
     std::string imagePath{};  // the image, XSVF or 8051 program, if any
+    // The bytes the job writes, when they were loaded before it started: the
+    // record names these, not whatever the file holds by the time it is read.
+    std::shared_ptr<const std::string> image{};
 };
 
 // One stored-value slot a command wrote: the bytes it held before (when the

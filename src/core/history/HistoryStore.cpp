@@ -237,7 +237,7 @@ std::optional<std::int64_t> CHistoryStore::Begin(const HistoryStart& start, cons
     if (!start.imagePath.empty()) {
         const std::size_t slash = start.imagePath.find_last_of('/');
         imageName = slash == std::string::npos ? start.imagePath : start.imagePath.substr(slash + 1);
-        if (const auto digest = DigestFile(start.imagePath)) {
+        if (const auto digest = start.image ? DigestBytes(*start.image) : DigestFile(start.imagePath)) {
             imageSize = Num(digest->size);
             imageSha = digest->sha256;
         }

@@ -113,4 +113,10 @@ std::optional<FileDigest> DigestFile(const std::string& path) {
     return digest;
 }
 
+FileDigest DigestBytes(const std::string& bytes) {
+    CSha256 sha;
+    sha.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return {sha.HexDigest(), static_cast<std::int64_t>(bytes.size())};
+}
+
 }  // namespace spindle

@@ -28,5 +28,6 @@ struct FileDigest {
     std::int64_t size = 0;
 };
 std::optional<FileDigest> DigestFile(const std::string& path);
+FileDigest DigestBytes(const std::string& bytes);
 
 }  // namespace spindle

@@ -1,5 +1,8 @@
 #include "inventory/Classification.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include <array>
 
 #include "inventory/DeviceRecord.h"
@@ -48,6 +51,25 @@ const ClassificationRow* Classify(std::uint16_t vendor, std::uint16_t product) {
         if (row.vendor == vendor && row.product == product) return &row;
     }
     return nullptr;
+}
+
+std::string ModelName(const ClassificationRow& row) {
+    std::string name = row.category;
+    constexpr std::string_view kSuffix = " Devices";
+    if (name.ends_with(kSuffix)) name.resize(name.size() - kSuffix.size());
+    return name;
+}
+
+std::optional<int> FamilyByModelName(std::string_view name) {
+    const auto same = [name](const std::string& model) {
+        return model.size() == name.size() && std::equal(model.begin(), model.end(), name.begin(), [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+               });
+    };
+    for (const auto& row : kTable) {
+        if (same(ModelName(row))) return row.family;
+    }
+    return std::nullopt;
 }
 
 std::span<const char* const> CategoryLabels() { return kCategories; }

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "device/Families.h"
 
@@ -23,6 +25,12 @@ struct ClassificationRow {
 std::span<const ClassificationRow> ClassificationTable();
 // The first row matching the pair, if any.
 const ClassificationRow* Classify(std::uint16_t vendor, std::uint16_t product);
+
+// The model the tree groups a row under: its category without " Devices"
+// ("Kestrel", "Osprey+", "Unprogrammed Vexa USB").
+std::string ModelName(const ClassificationRow& row);
+// The family of the first row whose model is `name`, in any letter case.
+std::optional<int> FamilyByModelName(std::string_view name);
 
 // Tree skeleton: the root and the thirteen categories in insertion order, and
 // the order in which the refresh expands them.

@@ -24,8 +24,11 @@ inline constexpr std::uint32_t kFpgaSettleMs = 10000;
 // folder, where the build and the package put the one we ship.
 std::string FpgaPlayerPath(const std::string& applicationPath);
 
-// The estimated length of an FPGA job in seconds: size x 0.000594, truncated,
-// plus 10.
+// The expected time of a stream: the pause after every packet (62 file
+// bytes each, the closing empty one and three control packets).
+std::uint64_t ExpectedStreamMs(std::uint64_t fileSize);
+// The estimated length of an FPGA job in whole seconds, rounded up: the
+// player's start-up wait, the stream, and the wait after it.
 int EstimateFpgaSeconds(std::uint64_t fileSize);
 
 // Opens "Ezusb-<index>" with a CAnchor of its own and downloads the player
@@ -61,6 +64,10 @@ struct XsvfStream {
     bool failedAtEnd = false;       // the whole file sent, and 0xBEEF to its last packet
     bool stoppedAnswering = false;  // a polling loop reached its bound
     bool stoppedOnRequest = false;  // the job was asked to stop (JobEntry::stop)
+    // After 0xBEEF: what the player's status block says stopped it, as the
+    // operator reads it ("XSDR at byte 120 failed its TDO check"); empty
+    // when the block could not be read.
+    std::string playerFailure;
     Outcome outcome;
 };
 

@@ -1,70 +1,69 @@
 #include "programming/JobRunner.h"
 
 #include <algorithm>
-#include <span>
 
+#include "device/EzusbDriver.h"
+#include "device/Families.h"
 #include "platform/Clock.h"
+#include "programming/EepromImage.h"
+#include "programming/ReconnectCheck.h"
 
 namespace spindle {
 
 namespace {
 bool InRange(std::uint32_t index) { return index < static_cast<std::uint32_t>(kMaxDevices); }
 
-// What each step of a job is expected to take: a fixed time and a time per
-// KiB of the job's file. Writing and streaming cost what the countdown's
-// estimates give them; an EEPROM read (backup, verify) has no page-write
-// cycles and takes about a third of a write.
-struct StepCost {
-    JobPhase phase;
-    std::uint32_t fixedMs;
-    std::uint32_t msPerKiB;
-};
-constexpr StepCost kEepromSteps[] = {
-    {JobPhase::Loader, 1000, 0},
-    {JobPhase::Backup, 0, 1400},
-    {JobPhase::Writing, 0, 4181},  // 245 ms per 60 bytes
-    {JobPhase::Verifying, 0, 1400},
-};
-constexpr StepCost kFpgaSteps[] = {
-    {JobPhase::Player, 1000 + kFpgaPlayerStartMs, 0},
-    {JobPhase::Streaming, 0, 608},  // 0.594 ms per byte
-    {JobPhase::Settling, kFpgaSettleMs, 0},
-};
+// A device leaves the bus and enumerates again in a second or two.
+constexpr std::uint64_t kExpectedReconnectMs = 2000;
 
-// The job's steps in the order its worker takes them, each weighted by its
-// expected time, between Starting and Finished (which weigh nothing).
+// The job's steps in the order its worker takes them, each weighted by the
+// time the job's estimate expects it to take, between Starting and Finished
+// (which weigh nothing, as the loader's and the player's short downloads).
 std::vector<ProgressStep> PlanOf(const JobRequest& request) {
-    const bool fpga = request.kind == JobKind::Fpga;
-    const std::shared_ptr<const std::string>& file = fpga ? request.fpga.xsvf : request.eeprom.image;
-    const std::uint64_t bytes = file ? file->size() : 0;
-    std::vector<ProgressStep> plan{{static_cast<int>(JobPhase::Starting), 0}};
-    const std::span<const StepCost> steps = fpga ? std::span<const StepCost>(kFpgaSteps) : kEepromSteps;
-    for (const StepCost& cost : steps) {
-        if (cost.phase == JobPhase::Backup && request.eeprom.backupPath.empty()) continue;
-        if (cost.phase == JobPhase::Verifying && !request.eeprom.verify) continue;
-        const std::uint64_t ms = std::min<std::uint64_t>(cost.fixedMs + cost.msPerKiB * bytes / 1024, 0xFFFFFFFFu);
-        plan.push_back({static_cast<int>(cost.phase), static_cast<std::uint32_t>(ms)});
+    const auto step = [](JobPhase phase, std::uint64_t ms) {
+        const auto weight = static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, 0xFFFFFFFFu));
+        return ProgressStep{static_cast<int>(phase), weight};
+    };
+    std::vector<ProgressStep> plan{step(JobPhase::Starting, 0)};
+    if (request.kind == JobKind::Fpga) {
+        const std::uint64_t size = request.fpga.xsvf ? request.fpga.xsvf->size() : 0;
+        plan.push_back(step(JobPhase::Player, kFpgaPlayerStartMs));
+        plan.push_back(step(JobPhase::Streaming, ExpectedStreamMs(size)));
+        plan.push_back(step(JobPhase::Settling, kFpgaSettleMs));
+    } else {
+        const EepromJobRequest& eeprom = request.eeprom;
+        const auto length = static_cast<std::uint32_t>(eeprom.image ? eeprom.image->size() : 0);
+        const ChipGeneration chip = FamilyOf(static_cast<int>(eeprom.familyCode)).chip;
+        const std::uint64_t writeMs = ExpectedEepromMs(length, chip, 0);
+        const std::uint64_t readMs = ExpectedEepromMs(length, chip, 1) - writeMs;
+        plan.push_back(step(JobPhase::Loader, 0));
+        if (!eeprom.backupPath.empty()) plan.push_back(step(JobPhase::Backup, readMs));
+        plan.push_back(step(JobPhase::Writing, writeMs));
+        if (eeprom.verify) plan.push_back(step(JobPhase::Verifying, readMs));
     }
-    plan.push_back({static_cast<int>(JobPhase::Finished), 0});
+    if (request.confirmFamily != 0) plan.push_back(step(JobPhase::Reconnecting, kExpectedReconnectMs));
+    plan.push_back(step(JobPhase::Finished, 0));
     return plan;
 }
 }  // namespace
 
-bool CJobRunner::StartEeprom(const EepromJobRequest& request, int deadline, std::int64_t recordId) {
+bool CJobRunner::StartEeprom(const EepromJobRequest& request, int deadline, std::int64_t recordId,
+                              std::uint32_t confirmFamily) {
     const std::uint32_t index = request.deviceIndex;
     if (!InRange(index) || Running(index)) return false;
     // Its last job ended: the worker touches the request no more once joined.
     if (workers_[index].joinable()) workers_[index].join();
-    requests_[index] = JobRequest{JobKind::Eeprom, request, {}, recordId};
+    requests_[index] = JobRequest{JobKind::Eeprom, request, {}, recordId, confirmFamily};
     eepromDeadline_[index] = deadline;
     return Launch(index);
 }
 
-bool CJobRunner::StartFpga(const FpgaJobRequest& request, int deadline, std::int64_t recordId) {
+bool CJobRunner::StartFpga(const FpgaJobRequest& request, int deadline, std::int64_t recordId,
+                            std::uint32_t confirmFamily) {
     const std::uint32_t index = request.deviceIndex;
     if (!InRange(index) || Running(index)) return false;
     if (workers_[index].joinable()) workers_[index].join();
-    requests_[index] = JobRequest{JobKind::Fpga, {}, request, recordId};
+    requests_[index] = JobRequest{JobKind::Fpga, {}, request, recordId, confirmFamily};
     fpgaDeadline_[index] = deadline;
     return Launch(index);
 }
@@ -79,8 +78,12 @@ bool CJobRunner::Launch(std::uint32_t index) {
 void CJobRunner::Run(std::uint32_t index) {
     const JobRequest& request = requests_[index];
     JobEntry& entry = entries_[index];
+    const std::string place = request.confirmFamily != 0 ? platform_.driver.PlaceOf(static_cast<int>(index)) : "";
     JobResult result = request.kind == JobKind::Fpga ? ProgramFpga(platform_, request.fpga, entry)
                                                      : ProgramEepromImage(platform_, request.eeprom, entry);
+    if (request.confirmFamily != 0 && result.Ok()) {
+        ConfirmReconnect(platform_, place, static_cast<int>(request.confirmFamily), entry, result);
+    }
     if (endHook_) endHook_(request, result);
     entry.result = std::move(result);
     entry.Enter(JobPhase::Finished, 0);

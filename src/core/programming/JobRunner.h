@@ -21,6 +21,9 @@ struct JobRequest {
     EepromJobRequest eeprom;  // EEPROM jobs
     FpgaJobRequest fpga;      // FPGA jobs
     std::int64_t recordId = 0;  // the production record the job's end completes (0: none)
+    // After a job that worked, wait for the device to come back and check it
+    // is of this family (ConfirmReconnect); 0: no confirmation asked.
+    std::uint32_t confirmFamily = 0;
 };
 
 // A job whose worker has ended, as collected (once) for its completion box.
@@ -55,8 +58,10 @@ public:
     // worker's start must not reach it. `deadline` is the countdown tick at
     // which the job is expected to end. False, and nothing started, when the
     // device is busy or its index is out of range.
-    bool StartEeprom(const EepromJobRequest& request, int deadline, std::int64_t recordId = 0);
-    bool StartFpga(const FpgaJobRequest& request, int deadline, std::int64_t recordId = 0);
+    bool StartEeprom(const EepromJobRequest& request, int deadline, std::int64_t recordId = 0,
+                     std::uint32_t confirmFamily = 0);
+    bool StartFpga(const FpgaJobRequest& request, int deadline, std::int64_t recordId = 0,
+                   std::uint32_t confirmFamily = 0);
 
     bool Busy(std::uint32_t index) const { return busy_[index % kMaxDevices].load() == 1; }
     bool AnyBusy() const;

@@ -12,6 +12,7 @@ const char* JobPhaseText(JobPhase phase) {
         case JobPhase::Player: return "loading the FPGA player";
         case JobPhase::Streaming: return "streaming";
         case JobPhase::Settling: return "waiting for the device";
+        case JobPhase::Reconnecting: return "waiting for the device to come back";
         case JobPhase::Finished: return "finished";
     }
     return "";
@@ -23,6 +24,7 @@ void CJobTable::Prepare(std::uint32_t index, JobKind kind, std::uint64_t nowMs,
     entry.finished.store(false, std::memory_order_relaxed);
     entry.reported.store(false, std::memory_order_relaxed);
     entry.stop.store(false, std::memory_order_relaxed);
+    entry.secondsLeft.store(0, std::memory_order_relaxed);
     entry.startedMs.store(nowMs, std::memory_order_relaxed);
     entry.finishedMs.store(0, std::memory_order_relaxed);
     entry.result = JobResult{};

@@ -23,6 +23,7 @@ enum class JobPhase : int {
     Player,     // FPGA jobs: downloading the player and waiting for it to start
     Streaming,  // FPGA jobs: sending the XSVF file
     Settling,   // FPGA jobs: the wait after the stream, while the device finishes
+    Reconnecting,  // waiting for the device to leave and come back with its new firmware
     Finished,
 };
 const char* JobPhaseText(JobPhase phase);
@@ -35,6 +36,11 @@ struct JobResult {
     std::uint32_t bytesWritten = 0;
     bool verified = false;
     std::string backupPath;  // where the EEPROM's old contents went, if a backup was asked for
+    // With a confirmation asked for: what the device came back as
+    // ("Kestrel KES10234, firmware 3.20.1") and its serial then; empty when
+    // it did not come back.
+    std::string cameBackAs;
+    std::string serialAfter;
 
     bool Ok() const { return outcome.Ok(); }
     const std::vector<std::string>& Problems() const { return outcome.failed; }
@@ -53,6 +59,8 @@ struct JobEntry {
     // Set by a front end to stop the job: the worker finishes the request
     // it is making, sends no further one and reports what was done.
     std::atomic<bool> stop{false};
+    // While Reconnecting: the seconds the wait for the device has left.
+    std::atomic<int> secondsLeft{0};
     // The job's steps are JobPhase values, planned when the job starts.
     CProgress progress;
     JobResult result;

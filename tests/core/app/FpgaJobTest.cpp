@@ -33,15 +33,15 @@ TEST(FpgaJob, ProgramFpgaAsksForTheFileAndCountsTheJobDownOnTimer998) {
     // The countdown stopped for the dialog; 998 runs the job's.
     EXPECT_EQ(rig.ui.timerLog, (std::vector<std::string>{"kill 999", "set 998 1000"}));
     EXPECT_FALSE(rig.ui.buttonVisible.at(cmd::kLinearityCoefs));
-    // 100000 bytes: 59.4 s truncated, plus 10.
-    EXPECT_EQ(rig.frame.fpgaDeadline[kFalcon], 69);
-    EXPECT_EQ(rig.ui.panes[kFalcon + 1].maximum, 69);
+    // 100000 bytes: the player's 5 s, 1617 packets of 10 ms and the 10 s after.
+    EXPECT_EQ(rig.frame.fpgaDeadline[kFalcon], 32);
+    EXPECT_EQ(rig.ui.panes[kFalcon + 1].maximum, 32);
     // A second Program FPGA on the busy device does nothing.
     rig.frame.OnCommand(cmd::kProgramFpga);
     EXPECT_EQ(rig.ui.fileRequests.size(), 1u);
 
     rig.Tick(timer::kFpgaCountdown, 10);
-    EXPECT_EQ(rig.ui.panes[kFalcon + 1].text, "Dev 6-00:59");
+    EXPECT_EQ(rig.ui.panes[kFalcon + 1].text, "Dev 6-00:22");
     EXPECT_EQ(rig.ui.panes[kFalcon + 1].position, 0) << "the countdown does not move an FPGA bar";
     EXPECT_EQ(rig.ui.statusTexts[0], "Programming...");
     rig.Tick(timer::kFpgaCountdown);
@@ -66,7 +66,7 @@ TEST(FpgaJob, TheBarFollowsTheBytesSentWhicheverCountdownTicks) {
     FrameRig rig;
     rig.gate.Hold();  // the worker waits at its first request
     ASSERT_TRUE(rig.frame.StartFpgaJob(rig.Record(kFalcon), Examples("demo-design.xsvf")).Ok());
-    ASSERT_TRUE(rig.frame.StartEepromJob(rig.Record(kOsprey), rig.Write("osprey.iic", Image(5000, 0xB2))).Ok());
+    ASSERT_TRUE(rig.frame.StartEepromJob(rig.Record(kOsprey), rig.Write("osprey.iic", Image(65536, 0xB2))).Ok());
     // What the worker reports once streaming: 1000 of 8290 bytes sent. The
     // worker first reports its player phase, then waits at the gate; the
     // entry is written here only after that, so the two never race.
@@ -78,12 +78,12 @@ TEST(FpgaJob, TheBarFollowsTheBytesSentWhicheverCountdownTicks) {
     const ProgressPaneView& bar = rig.ui.panes[kFalcon + 1];
     EXPECT_EQ(bar.maximum, 8290);
     EXPECT_EQ(bar.position, 1000);
-    EXPECT_EQ(bar.text, "Dev 6-00:13") << "the FPGA deadline, not the EEPROM one";
-    EXPECT_EQ(rig.ui.panes[kOsprey + 1].text, "Dev 3-00:29");
+    EXPECT_EQ(bar.text, "Dev 6-00:16") << "the FPGA deadline, not the EEPROM one";
+    EXPECT_EQ(rig.ui.panes[kOsprey + 1].text, "Dev 3-00:15");
     // The jobs panel (and the command line's line) weigh the steps by their
-    // expected times: the player's 6 s, 8290 bytes streamed at 0.594 ms each
-    // (4922 ms, 1000 bytes of it sent: 593) and the 10 s settling.
-    EXPECT_EQ(rig.frame.JobRows().at(1).percent, (6000 + 593) * 100 / (6000 + 4922 + 10000));
+    // expected times: the player's 5 s, 138 packets of 10 ms (1000 of the
+    // 8290 bytes sent) and the 10 s settling.
+    EXPECT_EQ(rig.frame.JobRows().at(1).percent, (5000 * 100 + 1380 * 100 * 1000 / 8290) / (5000 + 1380 + 10000));
     // The whole file sent: the player's last wait.
     entry.Advance(7290);
     rig.Tick(timer::kFpgaCountdown);

@@ -46,30 +46,36 @@ TEST(ProgramJob, DevicesOfBothGenerationsAreProgrammedInParallelAndReadBackExact
 TEST(ProgramJob, TheCountdownShowsEachBusyDeviceAndReturnsToIdle) {
     FrameRig rig;
     rig.frame.flags.manufacturingMode = 1;
-    const std::string image = rig.Write("Kestrel.iic", Image(16384, 0xB2));
+    const std::string image = rig.Write("Kestrel.iic", Image(65536, 0xB2));
     rig.gate.Hold();
     ASSERT_TRUE(rig.frame.StartEepromJob(rig.Record(kKestrel), image).Ok());
-    EXPECT_EQ(rig.trace.Lines().front().rfind("EstimatedEEPROMTime[0]=76, 0,16384", 0), 0u);
-    EXPECT_EQ(rig.ui.panes[1].maximum, 76);
+    // 1024 pages of 5 ms, and 65536 bytes written and read back at 80 us each.
+    EXPECT_EQ(rig.trace.Lines().front().rfind("EstimatedEEPROMTime[0]=16, 0,65536", 0), 0u);
+    EXPECT_EQ(rig.ui.panes[1].maximum, 16);
 
-    rig.Tick(timer::kEepromCountdown, 10);
-    EXPECT_EQ(rig.ui.panes[1].text, "Dev 0-01:06");
-    EXPECT_EQ(rig.ui.panes[1].position, 10);
+    rig.Tick(timer::kEepromCountdown, 4);
+    EXPECT_EQ(rig.ui.panes[1].text, "Dev 0-00:12");
+    EXPECT_EQ(rig.ui.panes[1].position, 4);
     EXPECT_EQ(rig.ui.statusTexts[0], "Programming...");
     rig.Tick(timer::kEepromCountdown);
+    EXPECT_EQ(rig.ui.panes[1].text, "Dev 0-00:11");
     EXPECT_EQ(rig.ui.statusTexts[0], "");
     EXPECT_FALSE(rig.ui.closeEnabled);
 
     // A second device, started later, still counts down while the first is
     // in its last ten seconds.
-    rig.Tick(timer::kEepromCountdown, 39);
-    ASSERT_TRUE(rig.frame.StartEepromJob(rig.Record(kOsprey), rig.Write("Raptor.iic", Image(5000, 0xB2))).Ok());
-    rig.Tick(timer::kEepromCountdown, 15);  // 65 ticks: device 0 has 11 s left
-    EXPECT_EQ(rig.ui.panes[1].text, "Dev 0-00:11");
+    ASSERT_TRUE(rig.frame.StartEepromJob(rig.Record(kOsprey), rig.Write("Raptor.iic", Image(65536, 0xB2))).Ok());
     rig.Tick(timer::kEepromCountdown);
     EXPECT_EQ(rig.ui.panes[1].text, "");
-    EXPECT_EQ(rig.ui.panes[4].text, "Dev 3-00:14");
+    EXPECT_EQ(rig.ui.panes[4].text, "Dev 3-00:15");
     EXPECT_EQ(rig.ui.statusTexts[0], "***WAIT FOR PROMPT***");
+    // Past its estimate a job is finishing, not stuck at 0:00, in its pane,
+    // its row and the refusal to close.
+    rig.Tick(timer::kEepromCountdown, 10);
+    EXPECT_EQ(rig.ui.panes[1].text, "Dev 0 finishing");
+    EXPECT_EQ(rig.ui.panes[1].position, 16);
+    EXPECT_EQ(rig.frame.JobRows().at(0).secondsLeft, 0);
+    EXPECT_NE(rig.frame.CloseRefusal().find("device 0: EEPROM job, finishing"), std::string::npos);
 
     rig.ui.buttonVisible.clear();
     rig.Finish();
@@ -85,17 +91,41 @@ TEST(ProgramJob, AJobBeyondTheEightPanesRunsWithoutTouchingAnyPane) {
     FrameRig rig;
     rig.bench->AddDevice(sim::DeviceConfigFromJson(
         nlohmann::ordered_json::parse(R"({"index": 20, "vendorId": "0x04B4", "productId": "0x8613"})")));
-    const std::string bytes = Image(6000, 0xC2);
+    const std::string bytes = Image(40000, 0xC2);
     rig.gate.Hold();
     ASSERT_TRUE(rig.frame.StartEepromJob({20, family::kUnprogrammedFx2, ""}, rig.Write("any.iic", bytes)).Ok());
     rig.Tick(timer::kEepromCountdown);
     EXPECT_FALSE(rig.frame.CanClose());
     EXPECT_TRUE(rig.ui.panes.empty());
     ASSERT_EQ(rig.frame.JobRows().size(), 1u);
-    EXPECT_EQ(rig.frame.JobRows()[0].secondsLeft, 33);
+    EXPECT_EQ(rig.frame.JobRows()[0].secondsLeft, 3);
     rig.Finish();
-    EXPECT_EQ(rig.Eeprom(20, 6000), Bytes(bytes));
+    EXPECT_EQ(rig.Eeprom(20, 40000), Bytes(bytes));
     EXPECT_EQ(rig.ui.MessageTexts(), std::vector<std::string>{Done(20)});
+}
+
+TEST(ProgramJob, TheEstimatesMeetThePacedBench) {
+    // With the host's clock the bench answers each request once the chip's
+    // time for it has passed, as a device does: the countdown should reach
+    // 0:00 within a second after the job's end, not a minute after.
+    FrameRig rig;
+    rig.bench->SetClock(&rig.clock);
+    const auto meets = [&](std::uint32_t index, const Outcome& started) {
+        ASSERT_TRUE(started.Ok());
+        rig.frame.WaitForJobs();
+        const JobEntry& entry = rig.frame.jobs[index];
+        ASSERT_TRUE(entry.result.Ok());
+        const std::uint64_t tookMs = entry.finishedMs - entry.startedMs;
+        const auto estimateMs = static_cast<std::uint64_t>(rig.ui.panes[index + 1].maximum) * 1000;
+        EXPECT_TRUE(tookMs <= estimateMs && estimateMs < tookMs + 1000) << index << ": " << tookMs;
+    };
+    EepromJobOptions writeOnly;
+    writeOnly.verify = false;
+    meets(kKestrel, rig.frame.StartEepromJob(rig.Record(kKestrel), rig.Write("k.iic", Image(16384, 0xB2))));
+    meets(kOsprey, rig.frame.StartEepromJob(rig.Record(kOsprey), rig.Write("o.iic", Image(40000, 0xB2)), writeOnly));
+    meets(kFalcon, rig.frame.StartEepromJob(rig.Record(kFalcon), rig.Write("f.iic", Image(16384, 0xC2))));
+    meets(kOspreyPlus, rig.frame.StartFpgaJob(rig.Record(kOspreyPlus), Examples("demo-design.xsvf"),
+                                              {SPINDLE_FPGA_PLAYER_HEX, {}}));
 }
 
 TEST(ProgramJob, FailuresAreReportedStepByStepAndStillAskToReconnect) {

@@ -85,7 +85,11 @@ TEST_P(HistoryStoreTest, RecordsReadBackAndFilter) {
     const std::string image = Write(folder.File("fw.iic"), "abc");
     auto store = Open();
     const auto worked = store->Begin(JobStart("OSP1", image), Stamp("2026-11-30T10:00:00.000Z"), problem);
-    const auto failed = store->Begin(JobStart("OSP2", image), Stamp("2026-12-02T10:00:00.000Z"), problem);
+    // A job names the bytes it loaded, not what the file holds by the time its record starts.
+    Write(image, "abcd");
+    HistoryStart loaded = JobStart("OSP2", image);
+    loaded.image = std::make_shared<const std::string>("abc");
+    const auto failed = store->Begin(loaded, Stamp("2026-12-02T10:00:00.000Z"), problem);
     const auto killed = store->Begin(JobStart("OSP3"), Stamp("2026-12-03T10:00:00.000Z"), problem);
     ASSERT_TRUE(worked && failed && killed) << problem;
     const HistoryEnd end{.result = HistoryResult::Worked, .verified = true,
@@ -234,6 +238,8 @@ TEST_F(HistoryStoreFileTest, TheBrowserFiltersAsTypedAndExportsWhatItShows) {
     const std::string image = Write(folder.File("fw.iic"), "abc");
     EXPECT_EQ(HistoryFilterFor({.image = image}, problem)->imageSha256, std::string(kAbcSha256));
     EXPECT_EQ(HistoryFilterFor({.image = "/elsewhere/fw2.iic"}, problem)->imageName, "fw2.iic");
+    EXPECT_FALSE(HistoryFilterFor({.image = folder.File("")}, problem));
+    EXPECT_NE(problem.find("not a regular file"), std::string::npos) << problem;
     EXPECT_EQ(HistoryFilterFor({.since = "2026-12-01 08:00Z"}, problem)->since, "2026-12-01T08:00");
 
     const std::string at = "2026-12-01T08:00:00.000Z";

@@ -24,6 +24,10 @@ constexpr std::uint8_t kEp01Stat = 0xBA;
 // A bulk wait runs the program in shorter slices than a control transfer:
 // a player answers within a few hundred instructions.
 constexpr std::uint64_t kBulkSlice = 500;
+// A spin is looked for over this many instructions (a polling loop with its
+// calls is far shorter), then again after this many cycles run unwatched.
+constexpr int kSpinSteps = 512;
+constexpr std::uint64_t kSpinCheckCycles = 2'000;
 constexpr std::uint8_t kTck = 1u << JTAG_TCK_BIT, kTms = 1u << JTAG_TMS_BIT, kTdi = 1u << JTAG_TDI_BIT,
                        kTdo = 1u << JTAG_TDO_BIT;
 
@@ -65,12 +69,34 @@ void EzusbChip::AttachJtag(JtagChain* chain) {
     DrivePins();
 }
 
-template <typename Ready>
-bool EzusbChip::RunUntil(Ready ready) {
+bool EzusbChip::RunOrSkip(std::uint64_t cycles) {
+    const std::uint64_t end = core_.Cycles() + cycles;
+    while (!core_.Stopped() && core_.Cycles() < end) {
+        const Mcs51Core::State from = core_.Snapshot();
+        const std::uint64_t effects = effects_;
+        for (int step = 0; step < kSpinSteps && effects_ == effects && !core_.Stopped() && core_.Cycles() < end;
+             ++step) {
+            core_.Step();
+            if (effects_ == effects && core_.InState(from)) {
+                if (core_.Cycles() < end) core_.Idle(end - core_.Cycles());
+                return true;
+            }
+        }
+        if (core_.Cycles() < end) core_.Run(std::min(kSpinCheckCycles, end - core_.Cycles()));
+    }
+    return false;
+}
+
+template <typename Done>
+bool EzusbChip::RunUntil(Done done, std::uint64_t slice) {
     const std::uint64_t start = core_.Cycles();
-    while (!ready()) {
+    while (!done()) {
         if (core_.Stopped() || core_.Cycles() - start >= requestCycleBound_) return false;
-        core_.Run(kBulkSlice);
+        if (RunOrSkip(slice) && !done()) {
+            // Nothing will change before the host acts, and it waits for this.
+            if (core_.Cycles() - start < requestCycleBound_) core_.Idle(start + requestCycleBound_ - core_.Cycles());
+            return false;
+        }
     }
     return true;
 }
@@ -79,7 +105,7 @@ EzusbChip::Result EzusbChip::BulkOut(const std::uint8_t* data, std::uint32_t len
     if (!fx2_) return Result::TimedOut;
     std::uint32_t sent = 0;
     do {
-        if (!RunUntil([this] { return ep1OutArmed_; })) return Result::TimedOut;
+        if (!RunUntil([this] { return ep1OutArmed_; }, kBulkSlice)) return Result::TimedOut;
         const std::uint32_t n = std::min(kPacket, length - sent);
         if (n > 0) std::memcpy(&memory_[kEp1OutBuf], data + sent, n);
         memory_[kEp1OutBc] = static_cast<std::uint8_t>(n);
@@ -87,16 +113,16 @@ EzusbChip::Result EzusbChip::BulkOut(const std::uint8_t* data, std::uint32_t len
         sent += n;
     } while (sent < length);
     requestEnd_ = core_.Cycles();
-    core_.Run(kBulkWritePauseMs * cyclesPerMs_);
+    RunOrSkip(kBulkWritePauseMs * cyclesPerMs_);
     return Result::Completed;
 }
 
-void EzusbChip::Run(std::uint64_t cycles) { core_.Run(cycles); }
+void EzusbChip::Run(std::uint64_t cycles) { RunOrSkip(cycles); }
 
 EzusbChip::Result EzusbChip::BulkIn(std::uint8_t* data, std::uint32_t length, std::uint32_t* returned) {
     if (returned != nullptr) *returned = 0;
     if (!fx2_) return Result::TimedOut;
-    if (!RunUntil([this] { return ep1InCommitted_; })) return Result::TimedOut;
+    if (!RunUntil([this] { return ep1InCommitted_; }, kBulkSlice)) return Result::TimedOut;
     const std::uint32_t n = std::min<std::uint32_t>({ep1InCount_, kPacket, length});
     if (n > 0) std::memcpy(data, &memory_[kEp1InBuf], n);
     ep1InCommitted_ = false;
@@ -123,7 +149,10 @@ std::uint8_t EzusbChip::ReadSfr(std::uint8_t address, std::uint8_t stored) {
 
 void EzusbChip::WriteSfr(std::uint8_t address, std::uint8_t value) {
     (void)value;
-    if (fx2_ && (address == JTAG_PORT_SFR || address == JTAG_OE_SFR)) DrivePins();
+    if (fx2_ && (address == JTAG_PORT_SFR || address == JTAG_OE_SFR)) {
+        ++effects_;  // the pins reach the chain
+        DrivePins();
+    }
 }
 
 void EzusbChip::DrivePins() {
@@ -149,19 +178,8 @@ EzusbChip::Result EzusbChip::ControlTransfer(const std::uint8_t setup[8], std::u
     ep0cs_ = map_.hsnak;
     memory_[map_.usbirq] |= kSudav;
 
-    const std::uint64_t start = core_.Cycles();
-    Result result = Result::TimedOut;
-    while (!core_.Stopped() && core_.Cycles() - start < requestCycleBound_) {
-        core_.Run(kSlice);
-        if (stalled_) {
-            result = Result::Stalled;
-            break;
-        }
-        if (statusDone_) {
-            result = Result::Completed;
-            break;
-        }
-    }
+    const bool answered = RunUntil([this] { return stalled_ || statusDone_; }, kSlice);
+    const Result result = !answered ? Result::TimedOut : stalled_ ? Result::Stalled : Result::Completed;
     active_ = false;
     ep0cs_ = 0;
     requestEnd_ = core_.Cycles();
@@ -188,6 +206,7 @@ std::uint8_t EzusbChip::ReadXdata(std::uint16_t address) {
 }
 
 void EzusbChip::WriteXdata(std::uint16_t address, std::uint8_t value) {
+    ++effects_;
     if (fx2_) {
         if (address == kEp1OutBc) {
             ep1OutArmed_ = true;  // any value arms the endpoint for the host's next packet
@@ -272,6 +291,7 @@ void EzusbChip::I2cData(std::uint8_t value) {
 std::uint8_t EzusbChip::I2cReadData() {
     const std::uint8_t value = received_;
     if (reading_) {
+        ++effects_;
         // Reading the data register starts the next byte's reception.
         received_ = eeprom_.Read();
         i2cs_ |= kI2cDone;

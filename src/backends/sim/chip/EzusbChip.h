@@ -47,6 +47,13 @@ namespace spindle::sim {
 // The core runs while a request is in progress, and for the host's time
 // between requests when the owner asks (Run); on a virtual clock the chip
 // stays deterministic.
+//
+// A program waiting for the host spins: it comes back to an instruction in
+// the state it left it, having touched nothing outside the core (no MOVX
+// write, no JTAG pin, no I2C byte taken). Without interrupts or timers it
+// would go round like that until the host acts, so the chip's clock moves
+// on to the end of the run at once; a request it waits on that way times
+// out at once, at its bound.
 class EzusbChip final : private IMcs51Bus {
 public:
     static constexpr std::uint64_t kEzusbCyclesPerMs = 1000;
@@ -108,9 +115,13 @@ private:
     std::uint8_t ReadSfr(std::uint8_t address, std::uint8_t stored) override;
     void WriteSfr(std::uint8_t address, std::uint8_t value) override;
     void DrivePins();
-    // Runs the program until `ready` holds or the bound passes.
-    template <typename Ready>
-    bool RunUntil(Ready ready);
+    // Runs the program for `cycles`; true when it was found spinning, the
+    // rest of the time then passing without running it.
+    bool RunOrSkip(std::uint64_t cycles);
+    // Runs the program in slices of `slice` until `done` holds or the bound
+    // passes.
+    template <typename Done>
+    bool RunUntil(Done done, std::uint64_t slice);
 
     struct Map {
         std::uint16_t setupdat, usbirq, usbcs, outBuffer, inBuffer, outCount, inCount, ep0cs, i2cs,
@@ -149,6 +160,8 @@ private:
     std::uint64_t cyclesPerMs_;
     std::uint64_t requestCycleBound_;
     std::uint64_t requestEnd_ = 0;
+    // What the program did outside the core, counted: a spin has none.
+    std::uint64_t effects_ = 0;
 
     // I2C controller.
     std::uint8_t i2cs_ = 0;

@@ -62,6 +62,16 @@ public:
     std::uint8_t A() const { return sfr_[kAcc]; }
     std::uint16_t Dptr() const { return static_cast<std::uint16_t>(sfr_[kDph] << 8 | sfr_[kDpl]); }
 
+    // Everything the core holds but its cycle count: with the same bus
+    // answers, equal states run on identically.
+    struct State {
+        std::array<std::uint8_t, 256> iram;
+        std::array<std::uint8_t, 128> sfr;
+        std::uint16_t pc;
+    };
+    State Snapshot() const { return {iram_, sfr_, pc_}; }
+    bool InState(const State& state) const { return pc_ == state.pc && iram_ == state.iram && sfr_ == state.sfr; }
+
 private:
     static constexpr int kAcc = 0xE0 & 0x7F, kB = 0xF0 & 0x7F, kPsw = 0xD0 & 0x7F, kSp = 0x81 & 0x7F,
                          kDpl = 0x82 & 0x7F, kDph = 0x83 & 0x7F;

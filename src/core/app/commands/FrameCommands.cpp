@@ -1,9 +1,13 @@
-// The frame's own commands: Refresh Tree, Unlock Features and About.
+// The frame's own commands: Refresh Tree (and the refresh that follows the
+// bus), Unlock Features and About.
+#include <optional>
+
 #include "app/AboutBox.h"
 #include "app/Availability.h"
 #include "app/FeatureUnlock.h"
 #include "app/MainFrame.h"
 #include "app/commands/WaitCursor.h"
+#include "device/EzusbDriver.h"
 #include "device/UdevRules.h"
 #include "inventory/DeviceScan.h"
 #include "platform/UserInterface.h"
@@ -27,6 +31,10 @@ Outcome CMainFrame::OnRefreshTree() {
     if (!FeatureOn(flags, Feature::ExtraIbisOrManufacturing)) ui.ShowButton(cmd::kIbisExtra, false);
     list_.Clear();
     listSource = {};
+    // Taken before the scan: a device that arrives during it moves the
+    // generation again, and the next tick scans once more.
+    scannedGeneration_ = platform_.driver.BusGeneration();
+    treeOutOfDate_ = false;
     Outcome outcome;
     {
         WaitCursor waitCursor(ui);
@@ -36,6 +44,39 @@ Outcome CMainFrame::OnRefreshTree() {
     ShowPendingMessages(ui, outcome);
     ui.CommandStateChanged();
     return outcome;
+}
+
+void CMainFrame::FollowBus() {
+    if (platform_.driver.BusGeneration() == scannedGeneration_) return;
+    if (commandDepth_ > 0 || AnyDeviceBusy() || programmingActive.load() == 1) return;
+    if (list_.Modified()) {
+        treeOutOfDate_ = true;
+        platform_.ui.SetStatusText(0, OutOfDateText());
+        return;
+    }
+    // The selection is found again by the device's index and family (its
+    // serial may have just been saved anew), a category by its text.
+    const TreeItem* selected = tree_.Item(tree_.Selected());
+    const bool wasSelected = selected != nullptr;
+    const std::string text = wasSelected ? selected->text : std::string();
+    std::optional<DeviceRecord> record;
+    if (wasSelected && selected->record != nullptr) record = *selected->record;
+    OnRefreshTree();
+    if (!wasSelected) return;
+    for (const TreeItem& item : tree_.Items()) {
+        const bool same = record ? item.record != nullptr && item.record->index == record->index &&
+                                       item.record->family == record->family
+                                 : item.record == nullptr && item.text == text;
+        if (same) {
+            OnTreeSelectionChanged(item.id);
+            return;
+        }
+    }
+}
+
+std::string CMainFrame::OutOfDateText() const {
+    return "Devices were plugged in or unplugged: the tree is refreshed once the changes to " + SelectedLabel() +
+           " are saved or dropped.";
 }
 
 void CMainFrame::UpdateStartNotice(const Outcome& scan) {

@@ -2,6 +2,9 @@
 // completed by its worker when it ends, and a record of the slot writes each
 // stored-value command makes.
 #include "app/MainFrame.h"
+
+#include <utility>
+
 #include "device/Families.h"
 #include "platform/UserInterface.h"
 #include "tools/ExtraKestrelDlg.h"
@@ -63,7 +66,8 @@ Outcome CMainFrame::RecordValueWrites(const char* button, const std::function<Ou
     return outcome;
 }
 
-std::int64_t CMainFrame::RecordJobStart(const DeviceRecord& record, JobKind kind, const std::string& imagePath) {
+std::int64_t CMainFrame::RecordJobStart(const DeviceRecord& record, JobKind kind, const std::string& imagePath,
+                                        std::shared_ptr<const std::string> image) {
     HistoryStart start;
     start.kind = kind == JobKind::Fpga ? HistoryKind::Fpga : HistoryKind::Eeprom;
     start.command = kind == JobKind::Fpga ? "Program FPGA" : "Program";
@@ -73,6 +77,7 @@ std::int64_t CMainFrame::RecordJobStart(const DeviceRecord& record, JobKind kind
     start.serial = record.serial;
     start.chip = ChipText(record.family);
     start.imagePath = imagePath;
+    start.image = std::move(image);
     const std::int64_t id = history.Start(start);
     ShowHistoryProblem();
     return id;
@@ -91,6 +96,7 @@ void CMainFrame::RecordJobEnd(const JobRequest& request, const JobResult& result
     end.bytesWritten = result.bytesWritten;
     end.verified = result.verified;
     end.backupPath = result.backupPath;
+    if (!result.serialAfter.empty()) end.serialAfter = result.serialAfter;
     history.Complete(request.recordId, end);
 }
 

@@ -34,8 +34,14 @@ std::string ReconnectText(std::uint32_t index) {
     return StrPrintf("Please disconnect and reconnect the USB cable\nfrom the device %u before continuing.", index);
 }
 
+// A busy device's pane text past its job's estimate: it is not stuck at 0:00.
+std::string FinishingText(int index) { return StrPrintf("Dev %d finishing", index); }
+
 std::string CompletionText(std::uint32_t index, JobKind kind, const JobResult& result) {
     const char* what = kind == JobKind::Fpga ? "FPGA" : "EEPROM";
+    if (result.Ok() && !result.cameBackAs.empty()) {
+        return StrPrintf("%s Programming Complete.\n\nDevice %u came back as %s.", what, index, result.cameBackAs.c_str());
+    }
     if (result.Ok()) return StrPrintf("%s Programming Complete.\n\n", what) + ReconnectText(index);
     std::string text = StrPrintf("%s Programming Failed on device %u.\n\n", what, index);
     for (const std::string& problem : result.Problems()) text += "- " + problem + "\n";
@@ -183,7 +189,9 @@ Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string
                                 StrPrintf("Ezusb-%u-eeprom-backup.iic", index))
                                    .string();
 
-    const std::uint32_t estimate = EstimateEepromSeconds(length);
+    const std::uint32_t estimate = EstimateEepromSeconds(
+        length, FamilyOf(static_cast<int>(record.family)).chip,
+        (request.verify ? 1u : 0u) + (request.backupPath.empty() ? 0u : 1u));
     const int deadline = timerTicks + static_cast<int>(estimate);
     platform_.trace.Write(StrPrintf("EstimatedEEPROMTime[%d]=%d, %d,%d\n", static_cast<int>(index), deadline,
                                     timerTicks, static_cast<int>(length)));
@@ -193,7 +201,8 @@ Outcome CMainFrame::StartEepromJob(const DeviceRecord& record, const std::string
     }
     programmingActive.store(1);
     StartCountdownTimer(timer::kEepromCountdown);
-    runner.StartEeprom(request, deadline, RecordJobStart(record, JobKind::Eeprom, imagePath));
+    runner.StartEeprom(request, deadline, RecordJobStart(record, JobKind::Eeprom, imagePath, image),
+                       options.confirm ? record.family : 0);
     platform_.ui.JobsChanged();
     outcome.Done(StrPrintf("start programming device %u", index));
     return outcome;
@@ -283,7 +292,8 @@ Outcome CMainFrame::StartFpgaJob(const DeviceRecord& record, const std::string& 
     programmingActive.store(1);
     fpgaSinceIdle_ = true;
     StartCountdownTimer(timer::kFpgaCountdown);
-    runner.StartFpga(request, timerTicks + estimate, RecordJobStart(record, JobKind::Fpga, xsvfPath));
+    runner.StartFpga(request, timerTicks + estimate, RecordJobStart(record, JobKind::Fpga, xsvfPath, xsvf),
+                     options.confirm ? record.family : 0);
     platform_.ui.JobsChanged();
     outcome.Done(StrPrintf("start programming the FPGA of device %u", index));
     return outcome;
@@ -330,11 +340,16 @@ std::vector<JobRow> CMainFrame::JobRows() const {
         row.percent = snapshot.at.percent;
         const int deadline = runner.Deadline(index);
         row.secondsLeft = row.running && deadline > timerTicks ? deadline - timerTicks : 0;
+        // The wait for the device to come back counts down on its own.
+        if (row.running && row.phase == JobPhase::Reconnecting) {
+            row.secondsLeft = jobs[index].secondsLeft.load(std::memory_order_relaxed);
+        }
         if (snapshot.finished) {
             const JobResult& result = jobs[index].result;
             row.result = result.Ok() ? (result.verified ? "succeeded, verified" : "succeeded")
                                    : "failed: " + (result.Problems().empty() ? std::string("unknown")
                                                                            : result.Problems().front());
+            if (result.Ok() && !result.cameBackAs.empty()) row.result += ", came back as " + result.cameBackAs;
         }
         rows.push_back(std::move(row));
     }
@@ -367,6 +382,7 @@ void CMainFrame::OnTimer(int timerId) {
                 text = StrPrintf("Dev %d-%02d:%02d", i, remaining / 60, remaining % 60);
             } else {
                 waitForPrompt = true;
+                if (remaining <= 0) text = FinishingText(i);
             }
             if (bar != nullptr) bar->SetPos(bar->RangeMaximum() - remaining);
         } else {
@@ -374,6 +390,8 @@ void CMainFrame::OnTimer(int timerId) {
             if (remaining > 0) {
                 text = StrPrintf("Dev %d-%02d:%02d", i, remaining / 60, remaining % 60);
                 blink = true;
+            } else {
+                text = FinishingText(i);  // still streaming or settling
             }
             if (bar != nullptr) {
                 // Once streaming starts the bar shows the bytes sent out of
