@@ -21,6 +21,7 @@
 #include "sim/SimBench.h"
 #include "support/CliRun.h"
 #include "support/ScriptedUserInterface.h"
+#include "support/XsvfWriter.h"
 
 namespace {
 
@@ -417,6 +418,25 @@ TEST_F(SpindleCliTest, EveryBoxTheWindowShowsForAJobReachesStandardError) {
         const RunResult run = RunOnBench(args);
         EXPECT_EQ(run.status, *c.failing == '\0' && c.player == nullptr ? 0 : 1) << c.box;
         for (const std::string& box : boxes) EXPECT_NE(run.err.find(box), std::string::npos) << box << "\n" << run.err;
+    }
+}
+
+// The player's status block names the command that failed and where, whether
+// the verdict comes at the end (the 139-byte design: its failing XSDR is in
+// the last packet, which the player plays after the host's empty packet) or
+// early (a wrong IDCODE, at the design's start).
+TEST_F(SpindleCliTest, AFailedXsvfCheckIsNamedWithItsCommandAndByte) {
+    spindle::test::XsvfWriter design;
+    design.CheckIdcode(6, 0x0A001093).Sir(6, 0x3F);  // BYPASS: the next XSDR reads zeros, not the IDCODE
+    design.Comment(std::string(120 - design.Offset() - 2, 'x')).Sdr(0).Comment(std::string(11, 'x')).Complete();
+    ASSERT_EQ(design.Offset(), 139u);
+    WriteFile(Path("late.xsvf"), std::string(design.Bytes().begin(), design.Bytes().end()));
+    for (const auto& [file, named] : {std::pair{Path("late.xsvf").string(), "at the end (0xBEEF): XSDR at byte 120 failed its TDO check"},
+                                      {std::string(SPINDLE_SOURCE_DIR "/examples/wrong-idcode.xsvf"),
+                                       "of the file's 8290 bytes: XSDRTDO at byte 17 failed its TDO check"}}) {
+        const RunResult run = RunOnBench({"program-fpga", "6", file});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
     }
 }
 

@@ -79,6 +79,20 @@ ChipKind ChipKindFor(std::uint16_t vendorId, std::uint16_t productId) {
 
 std::uint16_t CpucsAddressOf(ChipKind chip) { return chip == ChipKind::Fx2 ? kCpucsFx2 : kCpucsEzusb; }
 
+// The RAM each chip's own request 0xA0 reaches: [first, end).
+struct CoreWindow {
+    ChipKind chip;
+    std::uint32_t first, end;
+};
+constexpr CoreWindow kCoreWindows[] = {
+    {ChipKind::Fx2, 0x0000, 0x2000}, {ChipKind::Fx2, 0xE000, 0xE200}, {ChipKind::Ezusb, 0x0000, 0x1B40}};
+
+bool InCoreWindow(ChipKind chip, std::uint32_t address, std::uint32_t length) {
+    return std::any_of(std::begin(kCoreWindows), std::end(kCoreWindows), [&](const CoreWindow& w) {
+        return w.chip == chip && address >= w.first && address + length <= w.end;
+    });
+}
+
 std::optional<std::uint32_t> RequestCodeFromName(std::string_view name) {
     std::string lower(name);
     for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -708,9 +722,17 @@ bool SimDevice::VendorRequest(const std::uint8_t* in, std::uint32_t inLength, st
     if (in == nullptr || inLength < 10) return false;
     const VendorRequestControl block = VendorRequestControl::Decode(in);
     VendorRequestRecord record{block.request, block.direction, block.value, block.index, length, false};
-    // Only a released downloaded program answers vendor requests, on the
-    // emulated 8051; the instrument firmware and a held 8051 answer none.
-    if (programRunning_ && !cpuHeld_ && (length == 0 || data != nullptr)) {
+    if (block.request == 0xA0 && block.direction != 0) {
+        // The chip's USB core answers a read of its own request 0xA0 (an
+        // upload of RAM) itself, whatever the 8051 runs or whether it is held.
+        record.accepted = (length == 0 || data != nullptr) && InCoreWindow(chip_, block.value, length);
+        if (record.accepted) {
+            if (length > 0) std::memcpy(data, &ram_[block.value], length);
+            SetReturned(returned, length);
+        }
+    } else if (programRunning_ && !cpuHeld_ && (length == 0 || data != nullptr)) {
+        // Only a released downloaded program answers vendor requests, on the
+        // emulated 8051; the instrument firmware and a held 8051 answer none.
         const std::uint8_t setup[8] = {static_cast<std::uint8_t>(block.direction != 0 ? 0xC0 : 0x40),
                                        block.request,
                                        static_cast<std::uint8_t>(block.value),

@@ -69,6 +69,16 @@ Outcome CAnchor::RunOperation(int code) {
     return outcome;
 }
 
+std::vector<std::uint8_t> CAnchor::UploadRam(std::uint16_t address, std::uint32_t length) {
+    requestNumber = 0xA0;
+    requestDirection = 1;
+    requestValue = address;
+    requestIndex = 0;
+    requestLength = length;
+    if (!RunOperation(anchorop::kVendorRequest).Ok() || lastReturned != length) return {};
+    return {requestBuffer.begin(), requestBuffer.begin() + length};
+}
+
 void CAnchor::ExecuteVendorRequest(const AnchorOperation& op, Outcome& outcome) {
     // After a failed OpenByName the stored name still names another device:
     // refuse as if this device could not be opened, without reaching it.

@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device/EzusbDriver.h"
 #include "device/IntelHex.h"
@@ -84,6 +85,12 @@ public:
     // order, consecutive ones joined into chunks of up to 4096 bytes) and
     // releases the 8051, so that the loader runs.
     Outcome DownloadLoaderImage(const LoaderRecord* loader);
+
+    // Reads `length` bytes of the 8051's RAM from `address` with the chip's
+    // own request 0xA0 in the device-to-host direction, which the USB core
+    // answers whatever the program does. Empty when the request failed or
+    // moved fewer bytes.
+    std::vector<std::uint8_t> UploadRam(std::uint16_t address, std::uint32_t length);
 
     // The program DownloadFile uses to reach memory from 0x2000 up (the FX2
     // EEPROM loader, whatever chipMode says).

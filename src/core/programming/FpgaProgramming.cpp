@@ -12,6 +12,9 @@
 #include "platform/DataFolder.h"
 #include "platform/Format.h"
 #include "programming/WorkerUserInterface.h"
+#include "programming/XsvfFile.h"
+#include "player_status.h"
+#include "xsvf_opcodes.h"
 
 namespace spindle {
 
@@ -27,6 +30,50 @@ constexpr std::uint32_t kDrained = 10000;
 constexpr std::uint32_t kLow = 2048;
 
 unsigned long long Ull(std::uint64_t value) { return static_cast<unsigned long long>(value); }
+
+// What each error the player's status block can name says of the command it
+// stopped in (its name, then its offset in the stream, which is the file's).
+struct PlayerErrorText {
+    std::uint8_t error;
+    const char* format;
+};
+constexpr PlayerErrorText kPlayerErrors[] = {
+    {PLAYER_ERR_TDO_MISMATCH, "%s at byte %u failed its TDO check"},
+    {PLAYER_ERR_UNKNOWN_COMMAND, "%s at byte %u is not a command the player knows"},
+    {PLAYER_ERR_TRUNCATED, "%s at byte %u was cut off by the end of the stream"},
+    {PLAYER_ERR_VECTOR_TOO_LONG, "%s at byte %u needs a vector longer than the player can hold"},
+    {PLAYER_ERR_BAD_PACKET, "a stream packet of a wrong length came during the %s at byte %u"},
+    {PLAYER_ERR_OVERFLOW, "more data came than the player had room for during the %s at byte %u"},
+    {PLAYER_ERR_BAD_STATE, "%s at byte %u names a TAP state or length the player cannot take"},
+};
+
+// Why the player stopped, from its status block in the 8051's RAM ("XSDR at
+// byte 120 failed its TDO check"); empty when the block cannot be read or
+// names no error.
+std::string PlayerFailure(Platform& platform, std::uint32_t deviceIndex) {
+    CAnchor anchor(platform);
+    anchor.deviceName = StrPrintf("Ezusb-%u", deviceIndex);
+    const std::vector<std::uint8_t> block = anchor.UploadRam(PLAYER_STATUS_ADDR, PLAYER_STATUS_SIZE);
+    if (block.size() != PLAYER_STATUS_SIZE || block[PS_MAGIC0] != 'X' || block[PS_MAGIC1] != 'P' ||
+        block[PS_STATE] != PLAYER_FAILED) {
+        return {};
+    }
+    const auto text = std::find_if(std::begin(kPlayerErrors), std::end(kPlayerErrors),
+                                   [&](const PlayerErrorText& t) { return t.error == block[PS_ERROR]; });
+    if (text == std::end(kPlayerErrors)) return {};
+    const std::uint8_t command = block[PS_COMMAND];
+    const unsigned offset = static_cast<unsigned>(block[PS_OFFSET] | block[PS_OFFSET + 1] << 8 |
+                                                  block[PS_OFFSET + 2] << 16) |
+                            static_cast<unsigned>(block[PS_OFFSET + 3]) << 24;
+    // Between commands the player names none (XCOMPLETE's number): the
+    // stream ended where the next command should have begun.
+    if (text->error == PLAYER_ERR_TRUNCATED && command == XCOMPLETE) {
+        return StrPrintf("the stream ended at byte %u without XCOMPLETE", offset);
+    }
+    const char* known = XsvfCommandName(command);
+    const std::string name = *known != '\0' ? std::string(known) : StrPrintf("command 0x%02X", command);
+    return StrPrintf(text->format, name.c_str(), offset);
+}
 
 // The host's side of one stream: the bulk calls with their failure count
 // (each failure shows its warning; a job's result folds the repeats into one
@@ -209,6 +256,7 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
         if (poll([](std::uint32_t s) { return s == kBusy; }) && link.reply == kEnd) ended = true;
     }
     stream.lastReply = link.reply;
+    if (ended) stream.playerFailure = PlayerFailure(platform, deviceIndex);
     if (ended && !atEnd) stream.endedEarly = true;
     if (ended && atEnd) stream.failedAtEnd = true;
     stream.returned = 1;
@@ -225,12 +273,13 @@ XsvfStream PlayXsvf(Platform& platform, std::uint32_t deviceIndex, const std::st
                                             Ull(stream.bytesSent), Ull(stream.fileSize)));
     } else if (stream.endedEarly) {
         stream.outcome.Fail(StrPrintf("the device ended the stream early, after taking %llu of the file's %llu bytes",
-                                            Ull(stream.bytesSent), Ull(stream.fileSize)));
+                                      Ull(stream.bytesSent), Ull(stream.fileSize)) +
+                            (stream.playerFailure.empty() ? "" : ": " + stream.playerFailure));
     } else if (stream.failedAtEnd) {
         stream.outcome.Fail(StrPrintf(
-            "the device took the whole file (%llu bytes), but its player failed a check at the end (0xBEEF): "
+            "the device took the whole file (%llu bytes), but its player failed a check at the end (0xBEEF): %s%s"
             "the FPGA is not configured",
-            Ull(stream.fileSize)));
+            Ull(stream.fileSize), stream.playerFailure.c_str(), stream.playerFailure.empty() ? "" : "; "));
     } else if (stream.stoppedAnswering) {
         stream.outcome.Fail(StrPrintf(
             "the device stopped answering after %llu of the file's %llu bytes had been sent",

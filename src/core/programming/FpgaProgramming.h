@@ -63,6 +63,10 @@ struct XsvfStream {
     bool failedAtEnd = false;       // the whole file sent, and 0xBEEF to its last packet
     bool stoppedAnswering = false;  // a polling loop reached its bound
     bool stoppedOnRequest = false;  // the job was asked to stop (JobEntry::stop)
+    // After 0xBEEF: what the player's status block says stopped it, as the
+    // operator reads it ("XSDR at byte 120 failed its TDO check"); empty
+    // when the block could not be read.
+    std::string playerFailure;
     Outcome outcome;
 };
 

@@ -6,9 +6,7 @@
 
 namespace spindle {
 
-namespace {
-
-const char* CommandName(std::uint8_t command) {
+const char* XsvfCommandName(std::uint8_t command) {
     static const char* const names[XSVF_OPCODE_COUNT] = {
         "XCOMPLETE", "XTDOMASK", "XSIR",    "XSDR",     "XRUNTEST", "", "", "XREPEAT",
         "XSDRSIZE",  "XSDRTDO",  "XSETSDRMASKS", "XSDRINC", "XSDRB", "XSDRC", "XSDRE", "XSDRTDOB",
@@ -16,6 +14,8 @@ const char* CommandName(std::uint8_t command) {
     };
     return command < sizeof names / sizeof names[0] ? names[command] : "";
 }
+
+namespace {
 
 class Walker {
 public:
@@ -98,7 +98,7 @@ private:
 
     bool Command(std::uint8_t command, std::string& problem) {
         const std::uint64_t start = at_ - 1;
-        const char* name = CommandName(command);
+        const char* name = XsvfCommandName(command);
         if (*name == '\0') {
             problem = StrPrintf("byte 0x%02X at offset %llu is not an XSVF command", command,
                                 static_cast<unsigned long long>(start));

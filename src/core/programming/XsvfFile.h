@@ -9,6 +9,9 @@ namespace spindle {
 // largest parts is a few tens of megabytes).
 inline constexpr std::size_t kMaxXsvfFileBytes = 256u << 20;
 
+// "XSDR" for 0x03; empty for a number that names no command.
+const char* XsvfCommandName(std::uint8_t command);
+
 // What the structural check of an XSVF program found. The host streams the
 // file unchanged, so this is the only look it takes at the contents: a file
 // that is not XSVF (a bitstream, a text file, a cut-off download) is refused

@@ -56,13 +56,21 @@ protected:
         spindle::test::WriteWholeFile(path, std::string(program.begin(), program.end()));
         return Play(index, path);
     }
+    // The device stays open until the test ends: one whose chain was
+    // configured renumerates when its last handle closes, and its RAM (the
+    // player's status block) goes with it.
     XsvfStream Play(int index, const std::string& path) {
+        held.push_back(rig.Open(index));
         JobEntry entry;
         return PlayXsvf(rig.platform, static_cast<std::uint32_t>(index), path, spindle::test::ReadWholeFile(path), entry);
+    }
+    void TearDown() override {
+        for (const DeviceHandle handle : held) CloseDevice(rig.platform, handle);
     }
 
     SimRig rig{LoadBench("demo")};
     spindle::test::TempFolder folder;
+    std::vector<DeviceHandle> held;
 };
 
 TEST_F(FpgaPlayerTest, ADesignOfOver64KiBConfiguresTheChainWithExactlyItsBits) {
@@ -169,20 +177,27 @@ TEST_F(FpgaPlayerTest, StreamsThatCannotBePlayedEndWithTheirError) {
         const char* what;
         Bytes program;
         int error;
+        const char* named;  // what the host reads of it from the status block
     };
     Bytes truncatedVector = XsvfWriter().SdrSize(64).Bytes();
     truncatedVector.insert(truncatedVector.end(), {xsvf::kSdr, 0x01, 0x02});
     const std::vector<Case> cases{
-        {"no XCOMPLETE", XsvfWriter().CheckIdcode(6, kDemoChain.idcode).Bytes(), PLAYER_ERR_TRUNCATED},
-        {"cut-off vector", truncatedVector, PLAYER_ERR_TRUNCATED},
-        {"unknown command", {xsvf::kRepeat, 0x00, 0x42, 0x00}, PLAYER_ERR_UNKNOWN_COMMAND},
-        {"vector beyond the buffer", XsvfWriter().SdrSize(40'000).Complete().Bytes(), PLAYER_ERR_VECTOR_TOO_LONG},
-        {"state 16", {xsvf::kState, 16, 0x00}, PLAYER_ERR_BAD_STATE},
+        {"no XCOMPLETE", XsvfWriter().CheckIdcode(6, kDemoChain.idcode).Bytes(), PLAYER_ERR_TRUNCATED,
+         "the stream ended at byte 26 without XCOMPLETE"},
+        {"cut-off vector", truncatedVector, PLAYER_ERR_TRUNCATED, "XSDR at byte 5 was cut off by the end of the stream"},
+        {"unknown command", {xsvf::kRepeat, 0x00, 0x42, 0x00}, PLAYER_ERR_UNKNOWN_COMMAND,
+         "command 0x42 at byte 2 is not a command the player knows"},
+        {"vector beyond the buffer", XsvfWriter().SdrSize(40'000).Complete().Bytes(), PLAYER_ERR_VECTOR_TOO_LONG,
+         "XSDRSIZE at byte 0 needs a vector longer than the player can hold"},
+        {"state 16", {xsvf::kState, 16, 0x00}, PLAYER_ERR_BAD_STATE,
+         "XSTATE at byte 0 names a TAP state or length the player cannot take"},
     };
     int index = 30;
     for (const Case& c : cases) {
         auto device = PlayerWithChain(index, kDemoChain);
-        EXPECT_EQ(Play(index++, c.program).lastReply, 0xBEEFu) << c.what;
+        const XsvfStream seen = Play(index++, c.program);
+        EXPECT_EQ(seen.lastReply, 0xBEEFu) << c.what;
+        EXPECT_EQ(seen.playerFailure, c.named);
         EXPECT_EQ(device->FpgaPlayerStatus()->state, PLAYER_FAILED) << c.what;
         EXPECT_EQ(device->FpgaPlayerStatus()->error, c.error) << c.what;
     }
@@ -214,10 +229,12 @@ TEST_F(FpgaPlayerTest, TheDemoDesignConfiguresADemoDeviceAndALaterBenchSeesIt) {
         if (paced) fileRig.bench->SetClock(&fileRig.clock);
         const int index = paced ? 6 : 7;
         ASSERT_TRUE(LoadFpgaPlayer(fileRig.platform, index, SPINDLE_FPGA_PLAYER_HEX).Ok());
+        const DeviceHandle open = fileRig.Open(index);
         JobEntry entry;
         const XsvfStream stream = PlayXsvf(fileRig.platform, index, design, spindle::test::ReadWholeFile(design), entry);
         EXPECT_TRUE(stream.outcome.Ok()) << paced;
         EXPECT_EQ(fileRig.bench->Device(index)->FpgaPlayerStatus()->state, PLAYER_COMPLETE) << paced;
+        CloseDevice(fileRig.platform, open);
     }
     const auto later = LoadBench(benchPath);
     for (int index : {6, 7}) {

@@ -150,7 +150,7 @@ struct CUsbEmulation::Impl {
 
     mutable std::mutex lock;
     std::map<std::string, Device> devices;  // by device node
-    std::vector<Transfer> transfers;
+    std::deque<Transfer> transfers;
 
     // Every client's PendingUrbs, and the one reap held back: libusb's
     // event loop reaps each device file in turn, so it is held only on a
@@ -418,7 +418,7 @@ int CUsbEmulation::Releases(int benchIndex) const {
 
 std::vector<CUsbEmulation::Transfer> CUsbEmulation::Transfers() const {
     const std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->transfers;
+    return {impl_->transfers.begin(), impl_->transfers.end()};
 }
 
 void CUsbEmulation::ClearTransfers() {
@@ -581,6 +581,7 @@ void CUsbEmulation::Impl::Answer(Urb& job) {
         transfer.actual = job.actual;
         transfer.status = job.status;
         const std::lock_guard<std::mutex> guard(lock);
+        if (transfers.size() >= kTransferLogBound) transfers.pop_front();
         transfers.push_back(transfer);
     }
     const ClientRef client = std::move(job.client);

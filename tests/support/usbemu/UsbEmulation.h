@@ -103,7 +103,9 @@ public:
     int Claims(int benchIndex) const;
     int Releases(int benchIndex) const;
 
-    // Requests every emulated device received, in order.
+    // Requests the emulated devices received, in order: the last
+    // kTransferLogBound of them, so a long session stays small.
+    static constexpr std::size_t kTransferLogBound = 4096;
     std::vector<Transfer> Transfers() const;
     void ClearTransfers();
 
