@@ -91,8 +91,8 @@ CStationDialog::CStationDialog(CMainFrame& frame, IUserInterface& ui, bool manua
     xsvf_->setPlaceholderText(tr("none"));
     auto* form = new QFormLayout;
     form->addRow(tr("&Family:"), family_);
-    form->addRow(tr("EEPROM &image:"), imageRow);
-    form->addRow(tr("FPGA &XSVF file:"), xsvfRow);
+    form->addRow(tr("EEPROM image:"), imageRow);
+    form->addRow(tr("FPGA XSVF file:"), xsvfRow);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(start_);
     buttons->addWidget(stop_);

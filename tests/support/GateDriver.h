@@ -52,6 +52,7 @@ public:
         return inner_.IoControl(handle, code, in, inLength, out, outLength, returned);
     }
     void Close(DeviceHandle handle) override { inner_.Close(handle); }
+    std::uint64_t BusGeneration() override { return inner_.BusGeneration(); }
 
 private:
     void Wait() {

@@ -326,6 +326,8 @@ std::string CUsbEmulation::AddDevice(int benchIndex, const Place& place) {
         impl_->devices[node] = device;
     }
     worker.thread = std::thread([this, &worker] { impl_->Serve(worker); });
+    // A libusb that runs already hears of it as of a plugged device.
+    umockdev_testbed_uevent(impl_->testbed, sysPath.c_str(), "add");
     return node;
 }
 
