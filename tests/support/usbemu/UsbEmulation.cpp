@@ -593,9 +593,8 @@ void CUsbEmulation::Impl::Answer(Urb& job) {
         pending.urbs.push_back(std::move(job));
         --pending.inFlight;
         ++wakeups;
-        // The client may have been closed meanwhile: its last reference
-        // goes here, and its pending URBs with it, under the lock that
-        // guards them (the sanitizer cannot see GLib's reference counts).
+        // A closed client's last reference (and its pending URBs) goes under
+        // this lock: the sanitizer cannot see GLib's reference counts.
         client.reset();
     }
     reapWake.notify_all();
