@@ -52,7 +52,6 @@ public:
         return inner_.IoControl(handle, code, in, inLength, out, outLength, returned);
     }
     void Close(DeviceHandle handle) override { inner_.Close(handle); }
-    std::uint64_t BusGeneration() override { return inner_.BusGeneration(); }
 
 private:
     void Wait() {
