@@ -81,9 +81,6 @@ void CStation::CollectResults(std::vector<std::string>& lines) {
             tile.view.secondsLeft = entry.secondsLeft.load(std::memory_order_relaxed);
             continue;
         }
-        // The station reports its jobs: the frame's countdown shows no box.
-        bool unreported = false;
-        entry.reported.compare_exchange_strong(unreported, true);
         const JobResult& result = entry.result;
         if (!result.Ok()) {
             Finish(tile, false, result.Problems().empty() ? "failed" : result.Problems().front(), lines);
@@ -130,17 +127,24 @@ bool CStation::StartStep(Tile& tile, JobKind step) {
     tile.view.step = step;
     tile.view.phase = JobPhase::Starting;
     tile.view.percent = 0;
+    bool started = false;
     if (step == JobKind::Fpga) {
         FpgaJobOptions options;
         options.xsvf = xsvf_;
         options.confirm = true;
-        return frame_.StartFpgaJob(tile.record, options_.xsvfPath, options).Ok();
+        started = frame_.StartFpgaJob(tile.record, options_.xsvfPath, options).Ok();
+    } else {
+        EepromJobOptions options;
+        options.image = image_;
+        options.imageChecked = true;
+        options.confirm = true;
+        started = frame_.StartEepromJob(tile.record, options_.imagePath, options).Ok();
     }
-    EepromJobOptions options;
-    options.image = image_;
-    options.imageChecked = true;
-    options.confirm = true;
-    return frame_.StartEepromJob(tile.record, options_.imagePath, options).Ok();
+    // The station reports its jobs: marked reported from their start, they
+    // are never collected for the frame's completion boxes, whichever tick
+    // (the window's countdown or the station's) sees their end first.
+    if (started) frame_.jobs[tile.record.index].reported.store(true, std::memory_order_release);
+    return started;
 }
 
 void CStation::Finish(Tile& tile, bool passed, const std::string& detail, std::vector<std::string>& lines) {
