@@ -18,6 +18,7 @@
 #include "platform/CommandIds.h"
 #include "platform/Outcome.h"
 #include "platform/Platform.h"
+#include "platform/Progress.h"
 #include "programming/JobRunner.h"
 #include "protocol/RawSlots.h"
 #include "protocol/AutoNullingInfo.h"
@@ -232,6 +233,10 @@ public:
         RawSlots slots;  // the exact bytes Get All Values read
     };
     ListSource listSource;
+    // How far the slot loop of Get All Values, Save All Values or a restore
+    // is (the user-interface thread writes it; the message pane and the
+    // command line's progress line read it).
+    CProgress valuesProgress;
     // The PSOC sheet while it runs.
     CSpecPropSheet* propertySheet = nullptr;
 

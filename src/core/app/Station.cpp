@@ -76,8 +76,8 @@ void CStation::CollectResults(std::vector<std::string>& lines) {
         JobEntry& entry = frame_.jobs[index];
         if (!entry.finished.load(std::memory_order_acquire)) {
             const JobSnapshot job = frame_.jobs.Snapshot(index);
-            tile.view.phase = job.phase;
-            tile.view.percent = job.total == 0 ? 0 : static_cast<int>(100ull * job.done / job.total);
+            tile.view.phase = job.Phase();
+            tile.view.percent = job.at.percent;
             tile.view.secondsLeft = entry.secondsLeft.load(std::memory_order_relaxed);
             continue;
         }
@@ -97,12 +97,14 @@ void CStation::Scan() {
     ScanDevices(frame_.GetPlatform(), frame_.jobBusy, records_, tree_);
     // A device done with that is no longer there was unplugged: its tile
     // goes, and the device is new when it comes again. So is another device
-    // at its index.
+    // at its index; one that answers no serial (a failed job leaves the
+    // loader running in it) is still the one that failed.
     for (auto it = tiles_.begin(); it != tiles_.end();) {
         const Tile& tile = it->second;
         bool there = tile.view.state == StationState::Programming;
         for (const DeviceRecord& record : records_) {
-            there = there || (record.family != 0 && record.index == it->first && record.serial == tile.record.serial);
+            there = there || (record.family != 0 && record.index == it->first &&
+                              (record.serial.empty() || record.serial == tile.record.serial));
         }
         it = there ? std::next(it) : tiles_.erase(it);
     }

@@ -326,6 +326,8 @@ std::string CUsbEmulation::AddDevice(int benchIndex, const Place& place) {
         impl_->devices[node] = device;
     }
     worker.thread = std::thread([this, &worker] { impl_->Serve(worker); });
+    // A libusb that runs already hears of it as of a plugged device.
+    umockdev_testbed_uevent(impl_->testbed, sysPath.c_str(), "add");
     return node;
 }
 
@@ -584,13 +586,16 @@ void CUsbEmulation::Impl::Answer(Urb& job) {
         if (transfers.size() >= kTransferLogBound) transfers.pop_front();
         transfers.push_back(transfer);
     }
-    const ClientRef client = std::move(job.client);
+    ClientRef client = std::move(job.client);
     {
         const std::lock_guard<std::mutex> guard(reapLock);
         PendingUrbs& pending = PendingOf(client.get());
         pending.urbs.push_back(std::move(job));
         --pending.inFlight;
         ++wakeups;
+        // A closed client's last reference (and its pending URBs) goes under
+        // this lock: the sanitizer cannot see GLib's reference counts.
+        client.reset();
     }
     reapWake.notify_all();
 }
@@ -689,8 +694,8 @@ void CUsbEmulation::Impl::ReleaseHeldReaps() {
             gone = PluggedDeviceOf(client) == nullptr;
         }
         AnswerReap(client, pointer, std::move(urb), gone);
-        g_object_unref(client);
         guard.lock();
+        g_object_unref(client);  // as in Answer: under the lock
     }
 }
 

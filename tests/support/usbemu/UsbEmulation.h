@@ -74,7 +74,8 @@ public:
     CUsbEmulation(const CUsbEmulation&) = delete;
     CUsbEmulation& operator=(const CUsbEmulation&) = delete;
 
-    // Adds bench device `benchIndex` at `place`; returns its device node
+    // Adds bench device `benchIndex` at `place` (an arrival for a libusb
+    // that runs already); returns its device node
     // ("/dev/bus/usb/001/002"). Addresses count up per bus. Throws
     // std::runtime_error when the bench has no such device or the place is
     // taken.
