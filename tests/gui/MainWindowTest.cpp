@@ -197,21 +197,18 @@ TEST_F(MainWindowTest, TheTreeFollowsTheBusKeepingTheSelectionButNeverDroppingAn
     list.setCurrentItem(list.topLevelItem(FindRow(list, QStringLiteral("  Serial Number"))));
     QTest::keyClick(&list, Qt::Key_Return);
     bench_->RemoveDevice(2);
-    window.Ui().FireTimer(999);
-    window.Ui().FireTimer(999);
+    for (int tick = 0; tick < 2; ++tick) window.Ui().FireTimer(999);
     EXPECT_TRUE(listed("[2] Heron - HER00417 ") && window.Frame().List().Modified());
     EXPECT_TRUE(window.MessagePane()->text().endsWith(
         QStringLiteral("refreshed once the changes to [0] Kestrel - KES10234 are saved or dropped.")))
         << window.MessagePane()->text().toStdString();
-    // Saved: the next tick refreshes, and the Kestrel, under its new serial,
-    // is still the one selected.
+    // Saved: the next tick refreshes; the Kestrel, with its new serial, stays selected.
     window.Dispatch(cmd::kSaveAllValues);
     window.Ui().FireTimer(999);
     ASSERT_FALSE(listed("[2] Heron - HER00417 ") || tree.currentItem() == nullptr);
     EXPECT_TRUE(tree.currentItem()->text(0).startsWith(QStringLiteral("[0] Kestrel")));
 
-    // A tick while a command's box is up (in the box's event loop) leaves
-    // the tree alone until the command is done.
+    // A tick in the event loop of a command's box leaves the tree alone.
     bool listedDuringBox = false;
     window.Ui().messageHook = [&](const QString&, const QString&, unsigned) {
         bench_->RemoveDevice(4);

@@ -105,9 +105,8 @@ TEST(ProgramJob, AJobBeyondTheEightPanesRunsWithoutTouchingAnyPane) {
 }
 
 TEST(ProgramJob, TheEstimatesMeetThePacedBench) {
-    // With the host's clock the bench answers each request once the chip's
-    // time for it has passed, as a device does: the countdown should reach
-    // 0:00 within a second after the job's end, not a minute after.
+    // On the host's clock the bench answers each request when the chip's time
+    // for it has passed: the countdown ends within a second of the job.
     FrameRig rig;
     rig.bench->SetClock(&rig.clock);
     const auto meets = [&](std::uint32_t index, const Outcome& started) {
