@@ -9,7 +9,10 @@
 # the Kestrel's Lantern (docs/screenshot-lantern-calibration.png) and Extra
 # Kestrel Settings (docs/screenshot-extra-kestrel.png), and the window
 # without a bench on a machine with no instrument
-# (docs/screenshot-first-run.png). Settings go to a
+# (docs/screenshot-first-run.png); on a bench whose Kestrels arrive one
+# after another (examples/bench-arrivals.json), the window once its tree
+# has followed two arrivals (docs/screenshot-arrivals.png) and the Station
+# view programming them (docs/screenshot-station.png). Settings go to a
 # temporary folder; the operator's are not touched.
 set -eu
 cd "$(dirname "$0")/.."
@@ -69,6 +72,25 @@ mkdir -p "$config/accessory"
 printf "[Settings]\n$placement" > "$config/accessory/Spindle.ini"
 shot "$config/accessory" "Lantern - LAN00231" docs/screenshot-lantern-calibration.png --calibrate
 shot "$config/accessory" "[0] Kestrel - KES10234" docs/screenshot-extra-kestrel.png --extra-kestrel
+
+# Kestrels arriving 1 s apart, on a copy of the bench file (the station's
+# jobs write into it): the window with the first one selected, grabbed after
+# the next two have arrived; then the Station view on the Kestrel family
+# with an image whose header boots as a Kestrel, grabbed once the last
+# arrival's loader has failed and the others have come back.
+mkdir -p "$config/arrivals"
+printf "[Settings]\n$placement" > "$config/arrivals/Spindle.ini"
+cp examples/bench-arrivals.json "$config/arrivals/bench.json"
+SPINDLE_CONFIG_DIR="$config/arrivals" xvfb-run -a -s "-screen 0 1280x900x24" \
+  "$spindle" --bench "$config/arrivals/bench.json" --select "[0] Kestrel - KES30001" \
+  --screenshot docs/screenshot-arrivals.png --screenshot-delay 1300
+echo "Wrote docs/screenshot-arrivals.png"
+cp examples/bench-arrivals.json "$config/arrivals/bench.json"
+{ printf '\262\127\372\002\020\000\001'; head -c 4089 "$config/body"; } > "$config/kestrel.iic"
+SPINDLE_CONFIG_DIR="$config/arrivals" xvfb-run -a -s "-screen 0 1280x900x24" \
+  "$spindle" --bench "$config/arrivals/bench.json" --station "Kestrel:$config/kestrel.iic" \
+  --screenshot docs/screenshot-station.png --screenshot-delay 3500
+echo "Wrote docs/screenshot-station.png"
 
 # No bench: the USB devices, of which a build machine has none; the list
 # area says why it is empty.

@@ -47,7 +47,9 @@ CCliSession::CCliSession(const GlobalOptions& options)
       ui_(CTerminalUserInterface::Options{options.yes, ::isatty(STDIN_FILENO) == 1, ::isatty(STDERR_FILENO) == 1},
           std::cin, std::cerr) {}
 
-CCliSession::~CCliSession() = default;
+// Stops reading the frame's progress before the frame goes (its workers' last
+// pauses still reach the progress line).
+CCliSession::~CCliSession() { ui_.FollowSlots(nullptr); }
 
 int CCliSession::Open(const GlobalOptions& options, bool needsDevices, std::unique_ptr<CCliSession>& session) {
     std::unique_ptr<CCliSession> made(new CCliSession(options));
@@ -102,6 +104,7 @@ int CCliSession::Open(const GlobalOptions& options, bool needsDevices, std::uniq
     made->platform_ = std::make_unique<Platform>(
         Platform{made->usbTrace_->driver(), made->usbTrace_->clock(), *made->debugTrace_, made->ui_});
     made->frame_ = std::make_unique<CMainFrame>(*made->platform_);
+    made->ui_.FollowSlots(&made->frame_->valuesProgress);
     session = std::move(made);
     return kExitOk;
 }

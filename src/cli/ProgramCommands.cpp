@@ -29,11 +29,11 @@ namespace spindle::cli {
 
 namespace {
 
-std::string ProgressLine(const DeviceInfo& info, JobPhase phase, std::uint32_t done, std::uint32_t total) {
-    std::string line = StrPrintf("%-28s %s", DeviceName(info).c_str(), JobPhaseText(phase));
-    if (total > 0) {
-        line += StrPrintf(" %u/%u bytes (%u%%)", done, total, static_cast<unsigned>(100ull * done / total));
-    }
+// "[3] Osprey ... writing 8192/16384 bytes (41%)": the step's bytes, and
+// how far the whole job is (the jobs panel's percentage).
+std::string ProgressLine(const DeviceInfo& info, const ProgressPoint& at) {
+    std::string line = StrPrintf("%-28s %s", DeviceName(info).c_str(), JobPhaseText(static_cast<JobPhase>(at.step)));
+    if (at.total > 0) line += StrPrintf(" %u/%u bytes (%d%%)", at.done, at.total, at.percent);
     return line;
 }
 
@@ -89,11 +89,11 @@ void FollowJobs(CMainFrame& frame, const std::vector<DeviceInfo>& devices) {
             if (job.kind == JobKind::None) continue;
             running = running || !job.finished;
             if (terminal) {
-                block += "\r\033[K" + ProgressLine(info, job.phase, job.done, job.total) + "\n";
+                block += "\r\033[K" + ProgressLine(info, job.at) + "\n";
                 continue;
             }
-            for (const JobMilestone& step : frame.jobs[info.index].TakeMilestones()) {
-                std::cerr << ProgressLine(info, step.phase, step.done, step.total) << '\n';
+            for (const ProgressPoint& mark : frame.jobs[info.index].progress.TakeMarks()) {
+                std::cerr << ProgressLine(info, mark) << '\n';
             }
         }
         if (terminal && !block.empty()) {

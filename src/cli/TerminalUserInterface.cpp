@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "platform/Format.h"
+#include "protocol/AllValues.h"
 
 namespace spindle::cli {
 
@@ -109,8 +110,9 @@ void CTerminalUserInterface::Progress(std::uint32_t sleptMs) {
     if (progressShown_ && progressMs_ - lastDrawnMs_ < kRedrawEveryMs) return;
     lastDrawnMs_ = progressMs_;
     const std::string what = activity_.empty() ? std::string("Working") : activity_;
+    const std::string slots = slots_ != nullptr ? SlotProgressText(*slots_) : std::string();
     err_ << "\r\033[K" << what << "... " << StrPrintf("%.1f s", static_cast<double>(progressMs_) / 1000.0)
-         << std::flush;
+         << (slots.empty() ? "" : " (" + slots + ")") << std::flush;
     progressShown_ = true;
 }
 

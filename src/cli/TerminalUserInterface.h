@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Clock.h"
+#include "platform/Progress.h"
 #include "platform/UserInterface.h"
 
 namespace spindle::cli {
@@ -59,8 +60,13 @@ public:
     // Whether any box, question, error or note reached standard error.
     bool SaidAnything() const { return linesWritten_ > 0; }
 
-    // The progress line: what is being done, and the pauses taken so far.
+    // The progress line: what is being done, the pauses taken so far and
+    // how far the frame's slot loop is (`slots`, the frame's progress).
     void SetActivity(const std::string& text) { activity_ = text; }
+    void FollowSlots(const CProgress* slots) {
+        std::lock_guard lock(mutex_);
+        slots_ = slots;
+    }
     void Progress(std::uint32_t sleptMs);
 
 private:
@@ -81,6 +87,7 @@ private:
     std::uint64_t progressMs_ = 0;
     std::uint64_t lastDrawnMs_ = 0;
     std::string activity_;
+    const CProgress* slots_ = nullptr;
 };
 
 // A clock decorator that feeds every pause into the progress line.

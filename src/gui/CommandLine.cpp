@@ -56,7 +56,8 @@ LaunchOptions ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (TakeValue(arguments, i, "bench", options.bench, options.error) ||
                    TakeValue(arguments, i, "usb-trace", options.usbTrace, options.error) ||
                    TakeValue(arguments, i, "select", options.select, options.error) ||
-                   TakeValue(arguments, i, "screenshot", options.screenshot, options.error)) {
+                   TakeValue(arguments, i, "screenshot", options.screenshot, options.error) ||
+                   TakeValue(arguments, i, "station", options.station, options.error)) {
         } else if (TakeValue(arguments, i, "screenshot-delay", delay, options.error)) {
             int ms = 0;
             const auto [end, failure] = std::from_chars(delay.data(), delay.data() + delay.size(), ms);

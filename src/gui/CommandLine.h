@@ -37,6 +37,10 @@ struct LaunchOptions {
     // starts an EEPROM job as Program would, once the tree is built.
     int slowRequestsMs = 0;
     std::vector<std::string> programJobs;
+    // Hidden, for a screenshot of the Station view: "FAMILY:IMAGE" opens it
+    // and starts it on that family with that image; it is grabbed instead
+    // of the window.
+    std::string station;
     // Every argument that is not ours (Qt's own options), program name first.
     std::vector<std::string> rest;
     // Set when the command line is wrong.

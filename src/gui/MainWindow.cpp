@@ -30,6 +30,7 @@
 #include "HistoryDialog.h"
 #include "LeftView.h"
 #include "SpindleView.h"
+#include "StationDialog.h"
 #include "widgets/StartPanel.h"
 #include "app/Availability.h"
 #include "platform/CommandIds.h"
@@ -192,6 +193,9 @@ void CMainWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     connect(add(file, cmd::kUnlockFeatures, tr("&Unlock Features...")), &QAction::triggered, this,
             [this] { Dispatch(cmd::kUnlockFeatures); });
+    QAction* station = file->addAction(tr("&Station..."));
+    station->setObjectName(QStringLiteral("menuStation"));
+    connect(station, &QAction::triggered, this, [this] { CStationDialog(frame_, ui_, ui_.ManualTimers(), this).exec(); });
     QAction* history = file->addAction(tr("&History..."));
     history->setObjectName(QStringLiteral("menuHistory"));
     connect(history, &QAction::triggered, this, [this] { CHistoryDialog(frame_.history, ui_, this).exec(); });

@@ -56,6 +56,7 @@ public:
     std::function<bool(FileChoice& choice)> fileHook;
     // With manual timers, SetTimer only records the timer; FireTimer ticks it.
     void SetManualTimers(bool manual) { manualTimers_ = manual; }
+    bool ManualTimers() const { return manualTimers_; }
     bool IsTimerRunning(int id) const;
     void FireTimer(int id);
 

@@ -2,6 +2,9 @@
 // main window on it and runs the event loop.
 #include <clocale>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QDialog>
 #include <QTimer>
 #include <charconv>
@@ -12,6 +15,7 @@
 #include "BuildVersion.h"
 #include "CommandLine.h"
 #include "MainWindow.h"
+#include "StationDialog.h"
 #include "app/MainFrame.h"
 #include "device/UsbTrace.h"
 #include "platform/CommandIds.h"
@@ -81,9 +85,19 @@ void ScheduleScreenshot(QApplication& app, gui::CMainWindow& window, const gui::
             app.exit(*saved || options.screenshot.empty() ? 0 : 1);
             return;
         }
+        QWidget* grabbed = &window;
+        if (!options.station.empty()) {
+            auto* station = new gui::CStationDialog(window.Frame(), window.Ui(), false, &window);
+            const std::size_t colon = options.station.find(':');
+            station->FamilyBox()->setCurrentText(QString::fromStdString(options.station.substr(0, colon)));
+            if (colon != std::string::npos) station->ImageEdit()->setText(QString::fromStdString(options.station.substr(colon + 1)));
+            station->show();
+            station->StartButton()->click();
+            grabbed = station;
+        }
         if (options.screenshot.empty()) return;
-        QTimer::singleShot(delay, &window, [&app, &window, options] {
-            const bool saved = window.grab().save(QString::fromStdString(options.screenshot), "PNG");
+        QTimer::singleShot(delay, &window, [&app, grabbed, options] {
+            const bool saved = grabbed->grab().save(QString::fromStdString(options.screenshot), "PNG");
             if (!saved) std::fprintf(stderr, "spindle: cannot write %s\n", options.screenshot.c_str());
             app.exit(saved ? 0 : 1);
         });

@@ -110,9 +110,9 @@ public:
     }
     ~Use() {
         if (!device_) return;
-        const std::lock_guard<std::mutex> guard(driver_.lock_);
+        std::unique_lock<std::mutex> guard(driver_.lock_);
         --device_->inFlight;
-        driver_.ReleaseLocked(device_);
+        driver_.ReleaseLocked(guard, device_);
     }
     Use(const Use&) = delete;
     Use& operator=(const Use&) = delete;
@@ -177,8 +177,8 @@ DeviceHandle CLibusbDriver::Open(const std::string& path) {
         Trace(StrPrintf("USB back end: cannot open %s: %s", path.c_str(), initError_.c_str()));
         return kInvalidHandle;
     }
-    const std::lock_guard<std::mutex> guard(lock_);
-    const std::shared_ptr<SharedDevice> device = OpenDeviceLocked(*index, path);
+    std::unique_lock<std::mutex> guard(lock_);
+    const std::shared_ptr<SharedDevice> device = OpenDeviceLocked(guard, *index, path);
     if (!device) return kInvalidHandle;
     // Handle numbers only repeat after 2^64 opens; still, never hand out 0,
     // all ones or a number in use.
@@ -315,48 +315,67 @@ std::string CLibusbDriver::PlaceOf(int index) {
     return PortPath(listing->locations[listing->order[index]]);
 }
 
-std::shared_ptr<CLibusbDriver::SharedDevice> CLibusbDriver::OpenDeviceLocked(int index, const std::string& path) {
-    for (const auto& [key, open] : devices_) {
-        if (open->index == index) return open;
+std::shared_ptr<CLibusbDriver::SharedDevice> CLibusbDriver::OpenDeviceLocked(std::unique_lock<std::mutex>& guard,
+                                                                             int index, const std::string& path) {
+    libusb_device* usbDevice = nullptr;
+    std::string key;
+    std::string place;
+    for (;;) {
+        for (const auto& [known, open] : devices_) {
+            if (open->index == index) return open;
+        }
+        const Listing* listing = ListingForLocked(index);
+        if (listing == nullptr) return nullptr;
+        if (static_cast<std::size_t>(index) >= listing->order.size() || listing->order[index] == kNoDevice) {
+            Trace(StrPrintf("USB back end: no device %s (%zu EZ-USB devices attached)", path.c_str(),
+                            static_cast<std::size_t>(std::count_if(listing->order.begin(), listing->order.end(),
+                                                                   [](std::size_t p) { return p != kNoDevice; }))));
+            return nullptr;
+        }
+        usbDevice = listing->list[listing->order[index]];
+        const UsbLocation& location = listing->locations[listing->order[index]];
+        key = LocationKey(location);
+        place = PortPath(location);
+        const auto known = devices_.find(key);
+        if (known != devices_.end()) return known->second;
+        if (changing_.count(key) == 0) break;
+        // Another thread opens or closes this device: its outcome first.
+        settled_.wait(guard);
     }
-    const Listing* listing = ListingForLocked(index);
-    if (listing == nullptr) return nullptr;
-    if (static_cast<std::size_t>(index) >= listing->order.size() || listing->order[index] == kNoDevice) {
-        Trace(StrPrintf("USB back end: no device %s (%zu EZ-USB devices attached)", path.c_str(),
-                        static_cast<std::size_t>(std::count_if(listing->order.begin(), listing->order.end(),
-                                                               [](std::size_t p) { return p != kNoDevice; }))));
+
+    // Opening and claiming take round trips to the device: other devices'
+    // requests go on meanwhile. The key marks the open in progress; the
+    // reference keeps the device while another open replaces the listing.
+    changing_.insert(key);
+    libusb_ref_device(usbDevice);
+    guard.unlock();
+    std::shared_ptr<SharedDevice> device;
+    libusb_device_handle* handle = nullptr;
+    const int opened = libusb_open(usbDevice, &handle);
+    if (opened == LIBUSB_SUCCESS) {
+        device = std::make_shared<SharedDevice>();
+        device->key = key;
+        device->index = index;
+        device->name = DeviceNameFromPath(path);
+        device->handle = handle;
+        libusb_get_device_descriptor(usbDevice, &device->descriptor);
+        device->endpoints = InterfaceEndpoints(usbDevice);
+        // A kernel driver bound to interface 0 is set aside while we hold
+        // it and bound again when we let go.
+        libusb_set_auto_detach_kernel_driver(handle, 1);
+        ClaimLocked(*device);  // nobody else sees the device yet
+    }
+    libusb_unref_device(usbDevice);
+    guard.lock();
+    changing_.erase(key);
+    settled_.notify_all();
+    if (!device) {
+        Trace(StrPrintf("USB back end: cannot open %s (USB device %s): %s", path.c_str(), key.c_str(),
+                        ErrorName(opened).c_str()));
+        if (opened == LIBUSB_ERROR_ACCESS) accessDenied_[place] = DeviceNameFromPath(path);
         return nullptr;
     }
-    libusb_device* usbDevice = listing->list[listing->order[index]];
-    const UsbLocation& location = listing->locations[listing->order[index]];
-    const std::string key = LocationKey(location);
-
-    std::shared_ptr<SharedDevice> device;
-    const auto known = devices_.find(key);
-    if (known != devices_.end()) {
-        device = known->second;
-    } else {
-        libusb_device_handle* handle = nullptr;
-        const int opened = libusb_open(usbDevice, &handle);
-        if (opened != LIBUSB_SUCCESS) {
-            Trace(StrPrintf("USB back end: cannot open %s (USB device %s): %s", path.c_str(), key.c_str(),
-                            ErrorName(opened).c_str()));
-            if (opened == LIBUSB_ERROR_ACCESS) accessDenied_[PortPath(location)] = DeviceNameFromPath(path);
-        } else {
-            device = std::make_shared<SharedDevice>();
-            device->key = key;
-            device->index = index;
-            device->name = DeviceNameFromPath(path);
-            device->handle = handle;
-            libusb_get_device_descriptor(usbDevice, &device->descriptor);
-            device->endpoints = InterfaceEndpoints(usbDevice);
-            // A kernel driver bound to interface 0 is set aside while we
-            // hold it and bound again when we let go.
-            libusb_set_auto_detach_kernel_driver(handle, 1);
-            ClaimLocked(*device);
-            devices_[key] = device;
-        }
-    }
+    devices_[key] = device;
     return device;
 }
 
@@ -398,23 +417,30 @@ bool CLibusbDriver::ClaimLocked(SharedDevice& device) {
     return true;
 }
 
-void CLibusbDriver::ReleaseLocked(const std::shared_ptr<SharedDevice>& device) {
+void CLibusbDriver::ReleaseLocked(std::unique_lock<std::mutex>& guard, const std::shared_ptr<SharedDevice>& device) {
     if (device->opens > 0 || device->inFlight > 0) return;
+    // Unreachable from here on; closing waits for libusb's event handling,
+    // so it happens outside the lock, and an open of the device waits for it.
+    devices_.erase(device->key);
+    changing_.insert(device->key);
+    guard.unlock();
     if (device->claimed) libusb_release_interface(device->handle, kInterface);
     libusb_close(device->handle);
     device->handle = nullptr;
     device->claimed = false;
-    devices_.erase(device->key);
+    guard.lock();
+    changing_.erase(device->key);
+    settled_.notify_all();
 }
 
 void CLibusbDriver::Close(DeviceHandle handle) {
-    const std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
     const auto found = handles_.find(handle);
     if (found == handles_.end()) return;
     const std::shared_ptr<SharedDevice> device = found->second;
     handles_.erase(found);
     --device->opens;
-    ReleaseLocked(device);
+    ReleaseLocked(guard, device);
 }
 
 bool CLibusbDriver::IoControl(DeviceHandle handle, std::uint32_t code, const std::uint8_t* in,

@@ -1,10 +1,12 @@
 #pragma once
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,9 +29,10 @@ namespace spindle::usb {
 // libusb handle and one claim of interface 0, released when the last of
 // them closes. Handles are opaque numbers, never 0 or all ones.
 //
-// Thread-safe. A lock guards the handle table; transfers run outside it,
-// so workers on different devices (or on one device) do not wait for each
-// other. Failures are never shown: the reason goes to the debug trace.
+// Thread-safe. A lock guards the handle table; transfers, and libusb's
+// opening and closing of a device, run outside it, so workers on different
+// devices (or on one device) do not wait for each other. Failures are never
+// shown: the reason goes to the debug trace.
 class CLibusbDriver final : public IEzusbDriver {
 public:
     // `trace` (may be null) receives the reason of every failure; it must
@@ -79,8 +82,10 @@ private:
     static constexpr std::size_t kNoDevice = static_cast<std::size_t>(-1);
     const Listing* ListingForLocked(int index);
     void KeepOpenNumbersLocked(Listing& listing) const;
-    std::shared_ptr<SharedDevice> OpenDeviceLocked(int index, const std::string& path);
-    void ReleaseLocked(const std::shared_ptr<SharedDevice>& device);
+    // Both let go of the lock while libusb opens or closes the device.
+    std::shared_ptr<SharedDevice> OpenDeviceLocked(std::unique_lock<std::mutex>& guard, int index,
+                                                   const std::string& path);
+    void ReleaseLocked(std::unique_lock<std::mutex>& guard, const std::shared_ptr<SharedDevice>& device);
     bool ClaimLocked(SharedDevice& device);
     void Trace(const std::string& text);
 
@@ -100,6 +105,10 @@ private:
     std::map<DeviceHandle, std::shared_ptr<SharedDevice>> handles_;
     // Open devices by bus number and port path, shared between handles.
     std::map<std::string, std::shared_ptr<SharedDevice>> devices_;
+    // Devices being opened or closed outside the lock, by key; settled_
+    // tells when one is done.
+    std::set<std::string> changing_;
+    std::condition_variable settled_;
     DeviceHandle nextHandle_ = 1;
 
     std::unique_ptr<Listing> listing_;

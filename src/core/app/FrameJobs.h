@@ -43,7 +43,7 @@ struct JobRow {
     JobKind kind = JobKind::None;
     JobPhase phase = JobPhase::Starting;
     bool running = false;
-    int percent = 0;
+    int percent = 0;  // of the whole job, its steps weighted by their expected times
     int secondsLeft = 0;  // by the countdown; 0 when due or past
     std::string result;   // empty while running
 };

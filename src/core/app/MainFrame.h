@@ -18,6 +18,7 @@
 #include "platform/CommandIds.h"
 #include "platform/Outcome.h"
 #include "platform/Platform.h"
+#include "platform/Progress.h"
 #include "programming/JobRunner.h"
 #include "protocol/RawSlots.h"
 #include "protocol/AutoNullingInfo.h"
@@ -154,10 +155,10 @@ public:
     // device that was selected again when it is still there. Not while a job
     // runs or a command is under way (a tick may come from a box or a pause
     // inside one). Edits not yet saved are never thrown away: the tree is
-    // marked out of date instead (the message pane says so) and refreshed on
-    // the first tick after they were saved or dropped.
+    // left as it is, the message pane says it is out of date on every tick,
+    // and it is refreshed on the first tick after the edits were saved or
+    // dropped.
     void FollowBus();
-    bool TreeOutOfDate() const { return treeOutOfDate_; }
 
     // --- Programming jobs -----------------------------------------------------
     // Every job since the frame was created, for the jobs panel.
@@ -232,6 +233,10 @@ public:
         RawSlots slots;  // the exact bytes Get All Values read
     };
     ListSource listSource;
+    // How far the slot loop of Get All Values, Save All Values or a restore
+    // is (the user-interface thread writes it; the message pane and the
+    // command line's progress line read it).
+    CProgress valuesProgress;
     // The PSOC sheet while it runs.
     CSpecPropSheet* propertySheet = nullptr;
 
@@ -279,8 +284,6 @@ private:
     int statusNoteUntil_ = 0;  // timerTicks up to which a status note stands
     // The bus generation the last scan started at.
     std::uint64_t scannedGeneration_ = 0;
-    bool treeOutOfDate_ = false;
-    std::string OutOfDateText() const;
     // Commands under way (OnCommand and selection changes).
     int commandDepth_ = 0;
     IAnimatedPicture* picture_ = nullptr;

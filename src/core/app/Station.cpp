@@ -76,14 +76,11 @@ void CStation::CollectResults(std::vector<std::string>& lines) {
         JobEntry& entry = frame_.jobs[index];
         if (!entry.finished.load(std::memory_order_acquire)) {
             const JobSnapshot job = frame_.jobs.Snapshot(index);
-            tile.view.phase = job.phase;
-            tile.view.percent = job.total == 0 ? 0 : static_cast<int>(100ull * job.done / job.total);
+            tile.view.phase = job.Phase();
+            tile.view.percent = job.at.percent;
             tile.view.secondsLeft = entry.secondsLeft.load(std::memory_order_relaxed);
             continue;
         }
-        // The station reports its jobs: the frame's countdown shows no box.
-        bool unreported = false;
-        entry.reported.compare_exchange_strong(unreported, true);
         const JobResult& result = entry.result;
         if (!result.Ok()) {
             Finish(tile, false, result.Problems().empty() ? "failed" : result.Problems().front(), lines);
@@ -100,12 +97,14 @@ void CStation::Scan() {
     ScanDevices(frame_.GetPlatform(), frame_.jobBusy, records_, tree_);
     // A device done with that is no longer there was unplugged: its tile
     // goes, and the device is new when it comes again. So is another device
-    // at its index.
+    // at its index; one that answers no serial (a failed job leaves the
+    // loader running in it) is still the one that failed.
     for (auto it = tiles_.begin(); it != tiles_.end();) {
         const Tile& tile = it->second;
         bool there = tile.view.state == StationState::Programming;
         for (const DeviceRecord& record : records_) {
-            there = there || (record.family != 0 && record.index == it->first && record.serial == tile.record.serial);
+            there = there || (record.family != 0 && record.index == it->first &&
+                              (record.serial.empty() || record.serial == tile.record.serial));
         }
         it = there ? std::next(it) : tiles_.erase(it);
     }
@@ -128,17 +127,24 @@ bool CStation::StartStep(Tile& tile, JobKind step) {
     tile.view.step = step;
     tile.view.phase = JobPhase::Starting;
     tile.view.percent = 0;
+    bool started = false;
     if (step == JobKind::Fpga) {
         FpgaJobOptions options;
         options.xsvf = xsvf_;
         options.confirm = true;
-        return frame_.StartFpgaJob(tile.record, options_.xsvfPath, options).Ok();
+        started = frame_.StartFpgaJob(tile.record, options_.xsvfPath, options).Ok();
+    } else {
+        EepromJobOptions options;
+        options.image = image_;
+        options.imageChecked = true;
+        options.confirm = true;
+        started = frame_.StartEepromJob(tile.record, options_.imagePath, options).Ok();
     }
-    EepromJobOptions options;
-    options.image = image_;
-    options.imageChecked = true;
-    options.confirm = true;
-    return frame_.StartEepromJob(tile.record, options_.imagePath, options).Ok();
+    // The station reports its jobs: marked reported from their start, they
+    // are never collected for the frame's completion boxes, whichever tick
+    // (the window's countdown or the station's) sees their end first.
+    if (started) frame_.jobs[tile.record.index].reported.store(true, std::memory_order_release);
+    return started;
 }
 
 void CStation::Finish(Tile& tile, bool passed, const std::string& detail, std::vector<std::string>& lines) {

@@ -33,7 +33,7 @@ struct StationTile {
     StationState state = StationState::Programming;
     JobKind step = JobKind::Eeprom;  // the job running or last run
     JobPhase phase = JobPhase::Starting;
-    int percent = 0;      // of the phase, while programming
+    int percent = 0;      // of the whole job, while programming
     int secondsLeft = 0;  // while waiting for the device to come back
     std::string detail;   // once done: what it came back as, or the first problem
 };

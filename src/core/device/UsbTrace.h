@@ -60,6 +60,8 @@ public:
     void Close(DeviceHandle handle) override;
     std::string TakeAccessProblem() override { return inner_.TakeAccessProblem(); }
     bool DeviceBusy(const std::string& path) override { return inner_.DeviceBusy(path); }
+    std::uint64_t BusGeneration() override { return inner_.BusGeneration(); }
+    std::string PlaceOf(int index) override { return inner_.PlaceOf(index); }
 
 private:
     std::string NameOf(DeviceHandle handle) const;

@@ -53,14 +53,18 @@ std::uint32_t EepromWrapSize(const std::uint8_t* bytes, std::uint32_t length) {
     return 0;
 }
 
-std::uint32_t EstimateEepromSeconds(std::uint32_t length, ChipGeneration chip, std::uint32_t reads) {
+std::uint64_t ExpectedEepromMs(std::uint32_t length, ChipGeneration chip, std::uint32_t reads) {
     constexpr std::uint64_t kPageBytes = 64;
     constexpr std::uint64_t kWriteCycleMs = 5;
     // The loader's 8051 time per byte (its endpoint and I2C handling): the
     // FX2 runs ten times as many instruction cycles a second.
     const std::uint64_t byteUs = chip == ChipGeneration::Fx2 ? 8 : 80;
-    const std::uint64_t ms = (length + kPageBytes - 1) / kPageBytes * kWriteCycleMs +
-                             (length * byteUs * (1 + std::uint64_t{reads}) + 999) / 1000;
+    return (length + kPageBytes - 1) / kPageBytes * kWriteCycleMs +
+           (length * byteUs * (1 + std::uint64_t{reads}) + 999) / 1000;
+}
+
+std::uint32_t EstimateEepromSeconds(std::uint32_t length, ChipGeneration chip, std::uint32_t reads) {
+    const std::uint64_t ms = ExpectedEepromMs(length, chip, reads);
     return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, (ms + 999) / 1000));
 }
 

@@ -35,12 +35,13 @@ std::string BootImageQuestion(BootImageKind kind, std::uint8_t firstByte, ChipGe
 // and cannot tell its size: also 0.
 std::uint32_t EepromWrapSize(const std::uint8_t* bytes, std::uint32_t length);
 
-// Expected duration of an EEPROM job in whole seconds, rounded up (at
-// least 1): the loader writes 64-byte pages, each followed by the part's
+// Expected duration of an EEPROM job in milliseconds: the loader writes 64-byte pages, each followed by the part's
 // 5 ms write cycle, and spends its chip generation's time on every byte it
 // moves, once for the write and once more for each read of the whole image
 // (`reads`: the backup before, the read-back after). 16384 bytes written
 // and read back take 4 s on an EZ-USB, 2 s on an FX2.
+std::uint64_t ExpectedEepromMs(std::uint32_t length, ChipGeneration chip, std::uint32_t reads);
+// The same in whole seconds, rounded up (at least 1).
 std::uint32_t EstimateEepromSeconds(std::uint32_t length, ChipGeneration chip, std::uint32_t reads);
 
 }  // namespace spindle

@@ -124,9 +124,12 @@ std::string FpgaPlayerPath(const std::string& applicationPath) {
     return StrPrintf("%s/%s", applicationPath.c_str(), kFpgaPlayerFileName);
 }
 
+std::uint64_t ExpectedStreamMs(std::uint64_t fileSize) {
+    return ((fileSize + kPacketData - 1) / kPacketData + 4) * kBulkWritePauseMs;
+}
+
 int EstimateFpgaSeconds(std::uint64_t fileSize) {
-    const std::uint64_t packets = (fileSize + kPacketData - 1) / kPacketData + 4;
-    const std::uint64_t ms = kFpgaPlayerStartMs + packets * kBulkWritePauseMs + kFpgaSettleMs;
+    const std::uint64_t ms = kFpgaPlayerStartMs + ExpectedStreamMs(fileSize) + kFpgaSettleMs;
     return static_cast<int>(std::min<std::uint64_t>((ms + 999) / 1000, 0x7FFFFFFF));
 }
 

@@ -24,10 +24,11 @@ inline constexpr std::uint32_t kFpgaSettleMs = 10000;
 // folder, where the build and the package put the one we ship.
 std::string FpgaPlayerPath(const std::string& applicationPath);
 
+// The expected time of a stream: the pause after every packet (62 file
+// bytes each, the closing empty one and three control packets).
+std::uint64_t ExpectedStreamMs(std::uint64_t fileSize);
 // The estimated length of an FPGA job in whole seconds, rounded up: the
-// player's start-up wait, the pause after every packet of the stream (62
-// file bytes each, the closing empty one and three control packets), and
-// the wait after it.
+// player's start-up wait, the stream, and the wait after it.
 int EstimateFpgaSeconds(std::uint64_t fileSize);
 
 // Opens "Ezusb-<index>" with a CAnchor of its own and downloads the player

@@ -2,12 +2,12 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "inventory/DeviceRecord.h"
 #include "platform/Outcome.h"
+#include "platform/Progress.h"
 
 namespace spindle {
 
@@ -46,24 +46,12 @@ struct JobResult {
     const std::vector<std::string>& Problems() const { return outcome.failed; }
 };
 
-// A point of a job's progress: a phase entered, or another quarter of it
-// passed. Kept in order, so a front end that looks only now and then (the
-// command line off a terminal) still reports every one.
-struct JobMilestone {
-    JobPhase phase = JobPhase::Starting;
-    std::uint32_t done = 0;
-    std::uint32_t total = 0;
-};
-
 // One device's job, as its worker reports it. The worker is the only writer
 // while the job runs; the user-interface thread only reads. `result` is
 // written before `finished` is set (release) and read only after `finished`
 // was seen (acquire), so it needs no lock of its own.
 struct JobEntry {
     std::atomic<int> kind{0};   // JobKind
-    std::atomic<int> phase{0};  // JobPhase
-    std::atomic<std::uint32_t> done{0};
-    std::atomic<std::uint32_t> total{0};
     std::atomic<std::uint64_t> startedMs{0};
     std::atomic<std::uint64_t> finishedMs{0};
     std::atomic<bool> finished{false};
@@ -73,35 +61,31 @@ struct JobEntry {
     std::atomic<bool> stop{false};
     // While Reconnecting: the seconds the wait for the device has left.
     std::atomic<int> secondsLeft{0};
+    // The job's steps are JobPhase values, planned when the job starts.
+    CProgress progress;
     JobResult result;
 
     bool StopAsked() const { return stop.load(std::memory_order_acquire); }
+    JobPhase Phase() const { return static_cast<JobPhase>(progress.Now().step); }
 
     // The worker's progress calls: a phase of `stepTotal` bytes entered
     // (`doneAlready` of them done), and bytes of it done.
-    void Enter(JobPhase next, std::uint32_t stepTotal, std::uint32_t doneAlready = 0);
-    void Advance(std::uint32_t bytes);
-    // The milestones since the last call, in order (any thread).
-    std::vector<JobMilestone> TakeMilestones();
-    void ClearMilestones();
-
-private:
-    void Mark(JobPhase at, std::uint32_t doneNow, std::uint32_t stepTotal);
-
-    std::mutex milestoneMutex_;
-    std::vector<JobMilestone> milestones_;
+    void Enter(JobPhase next, std::uint32_t stepTotal, std::uint32_t doneAlready = 0) {
+        progress.Enter(static_cast<int>(next), stepTotal, doneAlready);
+    }
+    void Advance(std::uint32_t bytes) { progress.Advance(bytes); }
 };
 
 // A copy of one entry for display.
 struct JobSnapshot {
     std::uint32_t deviceIndex = 0;
     JobKind kind = JobKind::None;
-    JobPhase phase = JobPhase::Starting;
-    std::uint32_t done = 0;
-    std::uint32_t total = 0;
+    ProgressPoint at;  // its step is a JobPhase
     std::uint64_t startedMs = 0;
     bool finished = false;
     bool ok = false;  // valid once finished
+
+    JobPhase Phase() const { return static_cast<JobPhase>(at.step); }
 };
 
 // The frame's job table: one entry per device index.
@@ -110,9 +94,9 @@ public:
     JobEntry& operator[](std::uint32_t index) { return entries_[index % kMaxDevices]; }
     const JobEntry& operator[](std::uint32_t index) const { return entries_[index % kMaxDevices]; }
 
-    // Makes the entry of `index` ready for a new job (the user-interface
-    // thread, before the worker starts).
-    void Prepare(std::uint32_t index, JobKind kind, std::uint64_t nowMs);
+    // Makes the entry of `index` ready for a new job of these steps (the
+    // user-interface thread, before the worker starts).
+    void Prepare(std::uint32_t index, JobKind kind, std::uint64_t nowMs, const std::vector<ProgressStep>& plan);
     JobSnapshot Snapshot(std::uint32_t index) const;
     // True when the entry ever held a job.
     bool Used(std::uint32_t index) const {

@@ -45,33 +45,45 @@ void ReportWrites(Outcome& outcome, const TransferResult& written, bool accessor
     outcome.Show({text, kAppTitle, kWarningStyle});
 }
 
-// Shows in the message pane how far a command is through the slots of
-// one phase ("Saving [3] Osprey - OSP05521: slot 7 of 17").
+// Feeds the command's progress with every slot request of its loop (the
+// reads, then the writes of a save or a restore) and shows it in the
+// message pane ("Saving [3] Osprey - OSP05521: slot 7 of 17") when the
+// activity has a label. A loop that ends, however it ends, leaves the
+// progress at its end.
 class SlotProgress {
 public:
-    SlotProgress(IUserInterface& ui, std::string activity) : ui_(ui), activity_(std::move(activity)) {}
+    SlotProgress(IUserInterface& ui, const SlotActivity& activity, int slotCount, bool writes)
+        : ui_(ui), label_(activity.label), progress_(activity.progress != nullptr ? *activity.progress : own_),
+          slotCount_(static_cast<std::uint32_t>(slotCount)) {
+        constexpr std::uint32_t kBulkPauseMs = 10;
+        const SlotStep reading = writes ? SlotStep::ReadingFirst : SlotStep::Reading;
+        std::vector<ProgressStep> plan{{static_cast<int>(reading), slotCount_ * kBulkPauseMs}};
+        if (writes) {
+            plan.push_back({static_cast<int>(SlotStep::Writing),
+                            slotCount_ * (kBulkPauseMs + CSpecProtocol::kSlotWritePauseMs)});
+        }
+        plan.push_back({static_cast<int>(SlotStep::Done), 0});
+        progress_.Plan(plan);
+        progress_.Enter(static_cast<int>(reading), slotCount_);
+    }
+    ~SlotProgress() { progress_.Enter(static_cast<int>(SlotStep::Done), 0); }
+    SlotProgress(const SlotProgress&) = delete;
+    SlotProgress& operator=(const SlotProgress&) = delete;
 
-    void Follow(CStoredValues& values) {
-        if (!activity_.empty()) values.OnSlotRequest([this] { Step(); });
-    }
-    void Phase(const char* what, int total) {
-        phase_ = what;
-        total_ = total;
-        done_ = 0;
-    }
+    void Follow(CStoredValues& values) { values.OnSlotRequest([this] { Step(); }); }
+    void Writing() { progress_.Enter(static_cast<int>(SlotStep::Writing), slotCount_); }
 
 private:
     void Step() {
-        ++done_;
-        ui_.SetStatusText(0, StrPrintf("%s: %sslot %d of %d", activity_.c_str(), phase_, done_,
-                                       std::max(done_, total_)));
+        progress_.Advance(1);
+        if (!label_.empty()) ui_.SetStatusText(0, label_ + ": " + SlotProgressText(progress_));
     }
 
     IUserInterface& ui_;
-    std::string activity_;
-    const char* phase_ = "";
-    int total_ = 0;
-    int done_ = 0;
+    std::string label_;
+    CProgress own_;
+    CProgress& progress_;
+    std::uint32_t slotCount_;
 };
 
 // How many slots the family's layout reads and writes.
@@ -85,6 +97,13 @@ bool AccessorySlots(int familyCode) {
 }  // namespace
 
 bool HasStoredValues(int familyCode) { return FamilyOf(familyCode).layout != ValueLayout::None; }
+
+std::string SlotProgressText(const CProgress& progress) {
+    const ProgressPoint at = progress.Now();
+    if (at.step == static_cast<int>(SlotStep::Done)) return {};
+    const char* reading = at.step == static_cast<int>(SlotStep::ReadingFirst) ? "reading " : "";
+    return StrPrintf("%sslot %u of %u", reading, at.done, std::max(at.done, at.total));
+}
 
 std::string SlotListText(const std::vector<int>& slots) {
     std::string text;
@@ -106,8 +125,7 @@ Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, c
     CSpecProtocol protocol(platform);
     const ScopedDevice device(platform, static_cast<int>(index));
     CStoredValues values(platform, familyCode);
-    SlotProgress progress(platform.ui, options.activity);
-    progress.Phase("", SlotCount(familyCode));
+    SlotProgress progress(platform.ui, options.activity, SlotCount(familyCode), /*writes=*/false);
     progress.Follow(values);
     // The reads whose values Save All Values writes back; the registers
     // come between the common and the extra slots.
@@ -161,7 +179,7 @@ Outcome ReadAllValues(Platform& platform, std::uint32_t index, int familyCode, c
 }
 
 Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, const CValueList& list,
-                      const CAutoNullingInfo& autoNulling, const std::string& activity) {
+                      const CAutoNullingInfo& autoNulling, const SlotActivity& activity) {
     Outcome outcome;
     const FamilyTraits& traits = FamilyOf(familyCode);
     if (!HasStoredValues(familyCode)) return outcome;
@@ -178,9 +196,7 @@ Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, c
     CStoredValues values(platform, familyCode);
     if (traits.extraRows) values.SetAutoNulling(autoNulling);
     const bool accessory = AccessorySlots(familyCode);
-    SlotProgress progress(platform.ui, activity);
-    const int slotCount = SlotCount(familyCode);
-    progress.Phase("reading ", slotCount);
+    SlotProgress progress(platform.ui, activity, SlotCount(familyCode), /*writes=*/true);
     progress.Follow(values);
     // The read that carries the values the list does not hold, and the
     // exact bytes of every slot: a value the list still shows as read is
@@ -198,14 +214,14 @@ Outcome SaveAllValues(Platform& platform, std::uint32_t index, int familyCode, c
         }
     }
     values.ParseRows(list);
-    progress.Phase("", slotCount);
+    progress.Writing();
     const TransferResult written = values.Transfer(protocol, device.Handle(), TransferDirection::Write);
     ReportWrites(outcome, written, accessory, "Save All Values");
     return outcome;
 }
 
 Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, const RawSlots& slots,
-                     const std::string& activity) {
+                     const SlotActivity& activity) {
     Outcome outcome;
     if (!HasStoredValues(familyCode)) return outcome;
 
@@ -220,9 +236,7 @@ Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, co
     const bool accessory = AccessorySlots(familyCode);
     // The device's own bytes for every slot the backup does not hold.
     CStoredValues current(platform, familyCode);
-    SlotProgress progress(platform.ui, activity);
-    const int slotCount = SlotCount(familyCode);
-    progress.Phase("reading ", slotCount);
+    SlotProgress progress(platform.ui, activity, SlotCount(familyCode), /*writes=*/true);
     progress.Follow(current);
     const TransferResult read = current.Transfer(protocol, device.Handle(), TransferDirection::Read);
     if (!read.failedSlots.empty()) {
@@ -240,7 +254,7 @@ Outcome RestoreSlots(Platform& platform, std::uint32_t index, int familyCode, co
     }
     // Nothing edited: the write sends each slot's merged bytes exactly.
     current.Values() = CValueSet(familyCode, merged);
-    progress.Phase("", slotCount);
+    progress.Writing();
     const TransferResult written = current.Transfer(protocol, device.Handle(), TransferDirection::Write);
     ReportWrites(outcome, written, accessory, "The restore");
     return outcome;

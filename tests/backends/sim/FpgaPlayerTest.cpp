@@ -56,13 +56,21 @@ protected:
         spindle::test::WriteWholeFile(path, std::string(program.begin(), program.end()));
         return Play(index, path);
     }
+    // The device stays open until the test ends: one whose chain was
+    // configured renumerates when its last handle closes, and its RAM (the
+    // player's status block) goes with it.
     XsvfStream Play(int index, const std::string& path) {
+        held.push_back(rig.Open(index));
         JobEntry entry;
         return PlayXsvf(rig.platform, static_cast<std::uint32_t>(index), path, spindle::test::ReadWholeFile(path), entry);
+    }
+    void TearDown() override {
+        for (const DeviceHandle handle : held) CloseDevice(rig.platform, handle);
     }
 
     SimRig rig{LoadBench("demo")};
     spindle::test::TempFolder folder;
+    std::vector<DeviceHandle> held;
 };
 
 TEST_F(FpgaPlayerTest, ADesignOfOver64KiBConfiguresTheChainWithExactlyItsBits) {
@@ -221,10 +229,12 @@ TEST_F(FpgaPlayerTest, TheDemoDesignConfiguresADemoDeviceAndALaterBenchSeesIt) {
         if (paced) fileRig.bench->SetClock(&fileRig.clock);
         const int index = paced ? 6 : 7;
         ASSERT_TRUE(LoadFpgaPlayer(fileRig.platform, index, SPINDLE_FPGA_PLAYER_HEX).Ok());
+        const DeviceHandle open = fileRig.Open(index);
         JobEntry entry;
         const XsvfStream stream = PlayXsvf(fileRig.platform, index, design, spindle::test::ReadWholeFile(design), entry);
         EXPECT_TRUE(stream.outcome.Ok()) << paced;
         EXPECT_EQ(fileRig.bench->Device(index)->FpgaPlayerStatus()->state, PLAYER_COMPLETE) << paced;
+        CloseDevice(fileRig.platform, open);
     }
     const auto later = LoadBench(benchPath);
     for (int index : {6, 7}) {

@@ -224,6 +224,32 @@ TEST_F(OneKestrel, StalledShortAndVanishedTransfersAreFailures) {
 
 // EEPROM jobs through one libusb context, a worker per device as the frame
 // runs them, on paced bench devices (the virtual clock keeps it quick).
+TEST(LibusbOverEmulation, PlugsMoveTheBusGenerationAndADeviceKeepsItsPlaceNotItsNumber) {
+    EmulatedUsb usb;
+    usb.bench->AddDevice(Config(0, 0xFA57, 0x1002, "K1"));
+    usb.bench->AddDevice(Config(1, 0xFA57, 0x1004));
+    usb.emulation.AddDevice(0, {1, {1}});
+    usb::CLibusbDriver& driver = usb.Start();
+    const std::uint64_t before = driver.BusGeneration();
+    // libusb hears of plugs on a thread of its own: each is awaited.
+    const auto moved = [&](std::uint64_t generation) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (driver.BusGeneration() < generation && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        return driver.BusGeneration() >= generation;
+    };
+    usb.emulation.AddDevice(1, {1, {4}});
+    ASSERT_TRUE(moved(before + 1));
+    EXPECT_EQ(ProductOf(driver, 1), 0x1004);
+    EXPECT_EQ(driver.PlaceOf(0), "1-1");
+    EXPECT_EQ(driver.PlaceOf(1), "1-4");
+    EXPECT_EQ(driver.PlaceOf(2), "");
+    usb.emulation.Unplug(0);
+    ASSERT_TRUE(moved(before + 2));
+    EXPECT_EQ(driver.PlaceOf(0), "1-4");
+}
+
 TEST(LibusbOverEmulation, JobsOnEightDevicesRunSideBySideAndAnUnplugFailsOnlyItsOwn) {
     constexpr int kDevices = 8;
     constexpr int kUnplugged = 3;

@@ -119,8 +119,7 @@ TEST(ProgramJob, TheEstimatesMeetThePacedBench) {
         const auto estimateMs = static_cast<std::uint64_t>(rig.ui.panes[index + 1].maximum) * 1000;
         EXPECT_TRUE(tookMs <= estimateMs && estimateMs < tookMs + 1000) << index << ": " << tookMs;
     };
-    EepromJobOptions writeOnly;
-    writeOnly.verify = false;
+    const EepromJobOptions writeOnly{.verify = false};
     meets(kKestrel, rig.frame.StartEepromJob(rig.Record(kKestrel), rig.Write("k.iic", Image(16384, 0xB2))));
     meets(kOsprey, rig.frame.StartEepromJob(rig.Record(kOsprey), rig.Write("o.iic", Image(40000, 0xB2)), writeOnly));
     meets(kFalcon, rig.frame.StartEepromJob(rig.Record(kFalcon), rig.Write("f.iic", Image(16384, 0xC2))));

@@ -8,6 +8,7 @@
 
 #include "platform/DebugTrace.h"
 #include "platform/Outcome.h"
+#include "platform/Progress.h"
 #include "platform/UserInterface.h"
 #include "platform/VirtualClock.h"
 
@@ -29,6 +30,34 @@ TEST(Outcome, TheWorstFailureStaysEachNamedOnceAndRepeatsAreCounted) {
     EXPECT_EQ(ShownText(job.messages[0]), "Error in Vendor request. (met 3 times)");
     // A question kept with a job is shown as a notice: it was answered.
     EXPECT_EQ(FoldMessages({{"Download it?", "Spindle", mb::kYesNo}})[0].style, mb::kOk);
+}
+
+// Steps 1, 2 and 3 weigh 10, 30 and 60 between a start and an end that
+// weigh nothing.
+TEST(Progress, EachStepCountsByItsWeight) {
+    CProgress progress;
+    progress.Plan({{0, 0}, {1, 10}, {2, 30}, {3, 60}, {9, 0}});
+    const auto percent = [&] { return progress.Now().percent; };
+    EXPECT_EQ(percent(), 0);
+    progress.Enter(1, 4);
+    progress.Advance(1);
+    progress.Advance(1);
+    EXPECT_EQ(percent(), 5);
+    progress.Enter(3, 200, 100);
+    EXPECT_EQ(percent(), 70) << "the steps before, whole, and half of this one";
+    progress.Advance(500);
+    EXPECT_EQ(percent(), 100) << "more done than the step's total counts as the step done";
+    progress.Enter(7, 10);
+    EXPECT_EQ(percent(), 0) << "a step the plan does not hold";
+    progress.Enter(9, 0);
+    EXPECT_EQ(percent(), 100);
+
+    // Small weights keep the hundredths of their shares; a new plan drops
+    // the old marks.
+    progress.Plan({{1, 1}, {2, 1}});
+    progress.Enter(1, 8, 2);
+    EXPECT_EQ(percent(), 12);
+    EXPECT_EQ(progress.TakeMarks().size(), 1u);
 }
 
 TEST(VirtualClock, RecordsEveryPauseFromEveryThread) {

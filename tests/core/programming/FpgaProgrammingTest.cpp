@@ -87,7 +87,7 @@ TEST(XsvfStreaming, PacketsOf62BytesEndWithTheEmptyPacketThatMeetsTheEnd) {
     for (const auto& request : rig.driver.Requests()) {
         if (request.IsBulkWrite() || request.IsBulkRead()) EXPECT_EQ(request.Pipe(), request.IsBulkWrite() ? 0u : 3u);
     }
-    EXPECT_EQ(rig.entry.done.load(), 124u);
+    EXPECT_EQ(rig.entry.progress.Now().done, 124u);
     EXPECT_EQ(rig.clock.Sleeps().back(), kFpgaSettleMs);
 }
 
@@ -121,7 +121,7 @@ TEST(XsvfStreaming, AStreamTheDeviceEndsOrTheJobStopsIsAFailureWithTheBytesSent)
     EXPECT_EQ(rig.Sent(), (std::vector<Bytes>{kOpen, kAskSize, Packet(62)}));
     EXPECT_EQ(stream.outcome.failed, std::vector<std::string>{"the device ended the stream early, after taking 62 of the file's 200 bytes"});
     // The bar is full and the 10 s wait follows, as for a whole stream.
-    EXPECT_EQ(rig.entry.done.load(), 200u);
+    EXPECT_EQ(rig.entry.progress.Now().done, 200u);
     EXPECT_EQ(rig.clock.Sleeps().back(), kFpgaSettleMs);
 
     // After a last packet with data, the empty packet's answer is the verdict.

@@ -8,6 +8,8 @@
 
 #include "AllValuesRig.h"
 #include "platform/CommandIds.h"
+#include "platform/Format.h"
+#include "protocol/AllValues.h"
 #include "protocol/StoredValues.h"
 
 namespace spindle {
@@ -76,6 +78,33 @@ TEST(AllValuesGetTest, FalconWithFpgaAccessStopsAtTheShutterRowThenShowsThePsocV
     }
     EXPECT_EQ(sleeps, (std::vector<std::string>{"SLEEP 10", "SLEEP 10", "SLEEP 1000"}));
     EXPECT_EQ(between.back(), "SLEEP 1000");
+}
+
+// The slot loops feed the frame's progress to their end (a mark, step:done/
+// total=percent, at each step and quarter), and the message pane shows what
+// the progress says. Steps: 0 reading, 1 a save's reads, 2 writing, 3 done.
+TEST(AllValuesGetTest, GetAndSaveFeedTheProgressSlotBySlotToTheEnd) {
+    AllValuesRig rig;
+    const auto marks = [&rig] {
+        std::string text;
+        for (const ProgressPoint& at : rig.frame.valuesProgress.TakeMarks()) {
+            text += StrPrintf("%d:%u/%u=%d ", at.step, at.done, at.total, at.percent);
+        }
+        return text;
+    };
+    const auto shown = [&rig](const std::string& text) {
+        return std::count(rig.ui.messagePaneLog.begin(), rig.ui.messagePaneLog.end(), text) == 1;
+    };
+    rig.Select(demo::kOsprey, family::kOsprey);
+    const std::string label = rig.frame.SelectedLabel();
+    EXPECT_EQ(marks(), "0:0/17=0 0:5/17=29 0:9/17=52 0:13/17=76 0:17/17=100 3:0/0=100 ");
+    EXPECT_TRUE(shown("Reading " + label + ": slot 17 of 17"));
+    // A save's reads weigh little beside its writes of 210 ms each.
+    rig.frame.OnSaveAllValues();
+    EXPECT_EQ(marks(), "1:0/17=0 1:5/17=1 1:9/17=2 1:13/17=3 1:17/17=4 "
+                       "2:0/17=4 2:5/17=32 2:9/17=55 2:13/17=77 2:17/17=100 3:0/0=100 ");
+    EXPECT_TRUE(shown("Saving " + label + ": reading slot 17 of 17") && shown("Saving " + label + ": slot 17 of 17"));
+    EXPECT_EQ(SlotProgressText(rig.frame.valuesProgress), "") << "nothing left for the command line's line";
 }
 
 TEST(AllValuesGetTest, FailedSlotReadsShowNothingOfAnotherSlotOrDevice) {

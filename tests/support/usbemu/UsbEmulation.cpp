@@ -150,7 +150,7 @@ struct CUsbEmulation::Impl {
 
     mutable std::mutex lock;
     std::map<std::string, Device> devices;  // by device node
-    std::vector<Transfer> transfers;
+    std::deque<Transfer> transfers;
 
     // Every client's PendingUrbs, and the one reap held back: libusb's
     // event loop reaps each device file in turn, so it is held only on a
@@ -326,6 +326,8 @@ std::string CUsbEmulation::AddDevice(int benchIndex, const Place& place) {
         impl_->devices[node] = device;
     }
     worker.thread = std::thread([this, &worker] { impl_->Serve(worker); });
+    // A libusb that runs already hears of it as of a plugged device.
+    umockdev_testbed_uevent(impl_->testbed, sysPath.c_str(), "add");
     return node;
 }
 
@@ -418,7 +420,7 @@ int CUsbEmulation::Releases(int benchIndex) const {
 
 std::vector<CUsbEmulation::Transfer> CUsbEmulation::Transfers() const {
     const std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->transfers;
+    return {impl_->transfers.begin(), impl_->transfers.end()};
 }
 
 void CUsbEmulation::ClearTransfers() {
@@ -581,15 +583,18 @@ void CUsbEmulation::Impl::Answer(Urb& job) {
         transfer.actual = job.actual;
         transfer.status = job.status;
         const std::lock_guard<std::mutex> guard(lock);
+        if (transfers.size() >= kTransferLogBound) transfers.pop_front();
         transfers.push_back(transfer);
     }
-    const ClientRef client = std::move(job.client);
+    ClientRef client = std::move(job.client);
     {
         const std::lock_guard<std::mutex> guard(reapLock);
         PendingUrbs& pending = PendingOf(client.get());
         pending.urbs.push_back(std::move(job));
         --pending.inFlight;
         ++wakeups;
+        // A closed client's last reference goes here: the sanitizer sees no GLib refcount.
+        client.reset();
     }
     reapWake.notify_all();
 }
@@ -688,8 +693,8 @@ void CUsbEmulation::Impl::ReleaseHeldReaps() {
             gone = PluggedDeviceOf(client) == nullptr;
         }
         AnswerReap(client, pointer, std::move(urb), gone);
-        g_object_unref(client);
         guard.lock();
+        g_object_unref(client);  // as in Answer: under the lock
     }
 }
 

@@ -74,7 +74,8 @@ public:
     CUsbEmulation(const CUsbEmulation&) = delete;
     CUsbEmulation& operator=(const CUsbEmulation&) = delete;
 
-    // Adds bench device `benchIndex` at `place`; returns its device node
+    // Adds bench device `benchIndex` at `place` (an arrival for a libusb
+    // that runs already); returns its device node
     // ("/dev/bus/usb/001/002"). Addresses count up per bus. Throws
     // std::runtime_error when the bench has no such device or the place is
     // taken.
@@ -103,7 +104,8 @@ public:
     int Claims(int benchIndex) const;
     int Releases(int benchIndex) const;
 
-    // Requests every emulated device received, in order.
+    // The last kTransferLogBound requests the emulated devices received, in order.
+    static constexpr std::size_t kTransferLogBound = 4096;
     std::vector<Transfer> Transfers() const;
     void ClearTransfers();
 

@@ -34,7 +34,6 @@ Outcome CMainFrame::OnRefreshTree() {
     // Taken before the scan: a device that arrives during it moves the
     // generation again, and the next tick scans once more.
     scannedGeneration_ = platform_.driver.BusGeneration();
-    treeOutOfDate_ = false;
     Outcome outcome;
     {
         WaitCursor waitCursor(ui);
@@ -50,8 +49,8 @@ void CMainFrame::FollowBus() {
     if (platform_.driver.BusGeneration() == scannedGeneration_) return;
     if (commandDepth_ > 0 || AnyDeviceBusy() || programmingActive.load() == 1) return;
     if (list_.Modified()) {
-        treeOutOfDate_ = true;
-        platform_.ui.SetStatusText(0, OutOfDateText());
+        platform_.ui.SetStatusText(0, "Devices were plugged in or unplugged: the tree is refreshed once the changes to " +
+                                          SelectedLabel() + " are saved or dropped.");
         return;
     }
     // The selection is found again by the device's index and family (its
@@ -72,11 +71,6 @@ void CMainFrame::FollowBus() {
             return;
         }
     }
-}
-
-std::string CMainFrame::OutOfDateText() const {
-    return "Devices were plugged in or unplugged: the tree is refreshed once the changes to " + SelectedLabel() +
-           " are saved or dropped.";
 }
 
 void CMainFrame::UpdateStartNotice(const Outcome& scan) {

@@ -335,11 +335,9 @@ std::vector<JobRow> CMainFrame::JobRows() const {
         JobRow row;
         row.deviceIndex = index;
         row.kind = snapshot.kind;
-        row.phase = snapshot.phase;
+        row.phase = snapshot.Phase();
         row.running = !snapshot.finished;
-        row.percent = snapshot.total == 0
-                          ? (snapshot.finished ? 100 : 0)
-                          : static_cast<int>(100ull * snapshot.done / snapshot.total);
+        row.percent = snapshot.at.percent;
         const int deadline = runner.Deadline(index);
         row.secondsLeft = row.running && deadline > timerTicks ? deadline - timerTicks : 0;
         // The wait for the device to come back counts down on its own.
@@ -399,12 +397,11 @@ void CMainFrame::OnTimer(int timerId) {
                 // Once streaming starts the bar shows the bytes sent out of
                 // the file's size (the worker reports them in its entry).
                 const JobSnapshot snapshot = jobs.Snapshot(index);
-                if (snapshot.phase == JobPhase::Streaming || snapshot.phase == JobPhase::Settling) {
-                    const int size = static_cast<int>(std::min<std::uint32_t>(snapshot.total, 0x7FFFFFFF));
+                if (snapshot.Phase() == JobPhase::Streaming || snapshot.Phase() == JobPhase::Settling) {
+                    const int size = static_cast<int>(std::min<std::uint32_t>(snapshot.at.total, 0x7FFFFFFF));
+                    const int sent = static_cast<int>(std::min<std::uint32_t>(snapshot.at.done, 0x7FFFFFFF));
                     if (bar->RangeMaximum() != size) bar->SetRange(0, size, 64);
-                    if (bar->GetPos() != static_cast<int>(snapshot.done)) {
-                        bar->SetPos(static_cast<int>(std::min<std::uint32_t>(snapshot.done, 0x7FFFFFFF)));
-                    }
+                    if (bar->GetPos() != sent) bar->SetPos(sent);
                     if (bar->GetPos() == bar->RangeMaximum()) waitForPrompt = true;
                 }
             }

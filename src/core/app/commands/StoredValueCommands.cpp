@@ -102,7 +102,7 @@ Outcome CMainFrame::OnGetAllValues() {
     std::vector<int> failedSlots;
     ReadAllOptions options;
     options.fpgaRegistersUnlocked = flags.fpgaRegistersUnlocked == 1;
-    options.activity = "Reading " + DeviceLabel(*this);
+    options.activity = {"Reading " + DeviceLabel(*this), &valuesProgress};
     RawSlots slots;
     outcome.Append(
         ReadAllValues(platform_, record->index, familyCode, options, list_, autoNulling, failedSlots, &slots));
@@ -132,7 +132,7 @@ Outcome CMainFrame::SaveAllValuesWrites() {
             outcome.Show({refusal, kAppTitle, kWarningStyle});
         } else {
             outcome.Append(SaveAllValues(platform_, record->index, static_cast<int>(record->family), list_,
-                                         autoNulling, "Saving " + DeviceLabel(*this)));
+                                         autoNulling, {"Saving " + DeviceLabel(*this), &valuesProgress}));
             if (outcome.Ok()) {
                 list_.MarkSaved();
                 ShowStatusNote(StrPrintf("Saved all values of %s.", DeviceLabel(*this).c_str()));
@@ -161,7 +161,7 @@ Outcome CMainFrame::RestoreStoredValuesWrites(const RawSlots& slots) {
             outcome.Show({refusal, kAppTitle, kWarningStyle});
         } else {
             outcome.Append(RestoreSlots(platform_, record->index, static_cast<int>(record->family), slots,
-                                        "Restoring " + DeviceLabel(*this)));
+                                        {"Restoring " + DeviceLabel(*this), &valuesProgress}));
             if (outcome.Ok()) {
                 platform_.ui.SetStatusText(0, StrPrintf("Restored the values of %s.", DeviceLabel(*this).c_str()));
             } else {
