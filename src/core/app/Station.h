@@ -64,7 +64,11 @@ public:
     CStation& operator=(const CStation&) = delete;
 
     // Reads and checks the image (and the XSVF file) once for every device.
-    // A refusal is shown; the station then takes no device.
+    // The image's own refusals (unreadable, empty, too large) are shown as
+    // Program shows them; the outcome's failures say every refusal, for the
+    // caller to show the others (an image for the other chip generation, a
+    // family without logic, a file that is not XSVF). The station then takes
+    // no device.
     Outcome Start();
     // One look at the jobs and the bus: the results that came in, started
     // devices' next steps, a scan when the bus moved (every 2 s on a back

@@ -3,7 +3,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <initializer_list>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -30,8 +29,8 @@ struct ProgressPoint {
 // One thread writes at a time (a job's worker, or the user-interface thread
 // during a command); any thread reads. The writer brackets every change with
 // a sequence count and a reader retries a read that overlapped one, so a
-// reader always sees a step with its own totals and the worker never waits
-// for a reader. A front end that looks only now and then (the command line
+// reader always sees a step with its own totals and never holds the worker
+// up. A front end that looks only now and then (the command line
 // off a terminal) takes the marks instead: a point for every step entered
 // and every quarter of a step passed, in order.
 class CProgress {
@@ -40,7 +39,6 @@ public:
 
     // A new operation of these steps, in order (at most kMaxSteps; a step
     // not in the plan counts as the plan's start). Clears the marks.
-    void Plan(std::initializer_list<ProgressStep> steps) { Plan(std::vector<ProgressStep>(steps)); }
     void Plan(const std::vector<ProgressStep>& steps) {
         Write([&] {
             const std::size_t count = std::min(steps.size(), kMaxSteps);

@@ -93,8 +93,7 @@ TEST_P(EachLoader, ServesMemoryAndFindsAOneByteEeprom) {
     EXPECT_EQ(rig.Request(true, 0x55, 0, back.data(), 4), EzusbChip::Result::Stalled);
 }
 
-// A program waiting for the host passes the time at once; a delay loop (its
-// state changes) or a JTAG clock (it drives pins) runs instruction by instruction.
+// A wait for the host passes at once; a delay loop or a JTAG clock runs instruction by instruction.
 TEST(EzusbChipTime, AWaitPassesAtOnceButWorkDoesNot) {
     std::vector<std::uint8_t> memory(65536, 0), eeprom(256, 0xFF);
     const std::vector<std::uint8_t> program = {
@@ -110,7 +109,6 @@ TEST(EzusbChipTime, AWaitPassesAtOnceButWorkDoesNot) {
     chip.Start();
     chip.Run(1000 * chip.CyclesPerMs());
     EXPECT_GE(chip.Cycles(), 1000 * chip.CyclesPerMs());
-    EXPECT_TRUE(chip.Core().Pc() >= 9 && chip.Core().Pc() <= 11) << chip.Core().Pc();
     EXPECT_EQ(chain.Clocks(), 0u);
     memory[0x1234] = 1;
     chip.Run(12'000);

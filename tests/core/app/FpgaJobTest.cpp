@@ -82,9 +82,8 @@ TEST(FpgaJob, TheBarFollowsTheBytesSentWhicheverCountdownTicks) {
     EXPECT_EQ(bar.position, 1000);
     EXPECT_EQ(bar.text, "Dev 6-00:16") << "the FPGA deadline, not the EEPROM one";
     EXPECT_EQ(rig.ui.panes[kOsprey + 1].text, "Dev 3-00:15");
-    // The jobs panel (and the command line's line) weigh the steps by their
-    // expected times: the player's 5 s, 138 packets of 10 ms (1000 of the
-    // 8290 bytes sent) and the 10 s settling.
+    // The jobs panel and the command line weigh the steps by their expected times: the
+    // player's 5 s, 138 packets of 10 ms (1000 of the 8290 bytes sent), the 10 s settling.
     EXPECT_EQ(rig.frame.JobRows().at(1).percent, (5000 * 100 + 1380 * 100 * 1000 / 8290) / (5000 + 1380 + 10000));
     // The whole file sent: the player's last wait.
     entry.Advance(7290);

@@ -3,7 +3,7 @@
 // workers at their first request (a test then sees a job while it runs,
 // without sleeping). The bench runs without the host's clock: its chips run
 // only during requests, which keeps the jobs cheap under the thread
-// sanitizer too. The rig of the job tests.
+// sanitizer too. The rig of the job tests and of the accessory dialogs.
 #include <gtest/gtest.h>
 
 #include "app/MainFrame.h"
@@ -64,13 +64,13 @@ struct FrameRig {
                          : index == kKestrelPlus ? family::kKestrelPlus : family::kFalcon;
         return {index, static_cast<std::uint32_t>(code), ""};
     }
-    // Fills the tree from the bench and selects the device at `index` (not
-    // the Lantern behind it, which has the same index).
-    void Select(std::uint32_t index) {
+    // Fills the tree from the bench and selects the device at `index` (or
+    // the Lantern behind it).
+    void Select(std::uint32_t index, bool lantern = false) {
         frame.OnInitialUpdate();
         for (const TreeItem& item : frame.Tree().Items()) {
             if (item.record != nullptr && item.record->index == index &&
-                item.record->family != static_cast<std::uint32_t>(family::kLantern)) {
+                (item.record->family == static_cast<std::uint32_t>(family::kLantern)) == lantern) {
                 frame.OnTreeSelectionChanged(item.id);
                 return;
             }

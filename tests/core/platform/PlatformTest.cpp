@@ -32,16 +32,14 @@ TEST(Outcome, TheWorstFailureStaysEachNamedOnceAndRepeatsAreCounted) {
     EXPECT_EQ(FoldMessages({{"Download it?", "Spindle", mb::kYesNo}})[0].style, mb::kOk);
 }
 
-// Steps 1, 2 and 3 weigh 10, 30 and 60 between a start and an end that
-// weigh nothing.
+// Steps 1 to 3 weigh 10, 30 and 60 between a start and an end of no weight.
 TEST(Progress, EachStepCountsByItsWeight) {
     CProgress progress;
     progress.Plan({{0, 0}, {1, 10}, {2, 30}, {3, 60}, {9, 0}});
     const auto percent = [&] { return progress.Now().percent; };
     EXPECT_EQ(percent(), 0);
     progress.Enter(1, 4);
-    progress.Advance(1);
-    progress.Advance(1);
+    progress.Advance(2);
     EXPECT_EQ(percent(), 5);
     progress.Enter(3, 200, 100);
     EXPECT_EQ(percent(), 70) << "the steps before, whole, and half of this one";
@@ -52,8 +50,7 @@ TEST(Progress, EachStepCountsByItsWeight) {
     progress.Enter(9, 0);
     EXPECT_EQ(percent(), 100);
 
-    // Small weights keep the hundredths of their shares; a new plan drops
-    // the old marks.
+    // Small weights keep the hundredths of their shares; a new plan drops old marks.
     progress.Plan({{1, 1}, {2, 1}});
     progress.Enter(1, 8, 2);
     EXPECT_EQ(percent(), 12);

@@ -1,7 +1,8 @@
 // The PSOC diagnostics pages against a scripted device: their start
-// sequences, handlers and polling.
+// sequences, handlers and polling, and the commands that open them.
 #include <gtest/gtest.h>
 
+#include "app/MainFrame.h"
 #include "platform/DebugTrace.h"
 #include "platform/VirtualClock.h"
 #include "support/ScriptedDriver.h"
@@ -183,6 +184,51 @@ TEST(IbisPsocPage, OnlyASetpointInRangeReachesTheDevice) {
         EXPECT_EQ(page.OnSet(), "") << text;
     }
     EXPECT_EQ(rig.Writes(), (Sent{{0x3E, 0x00, 0x00, 0x7D, 0x00, 0x00}, {0x3E, 0x00, 0xFF, 0x38, 0x00, 0x00}}));
+}
+
+// PSOC Diags. and Ibis Extra open the selected device for the page the
+// family has, say why when it has none, and restart the countdown.
+TEST(PsocCommands, TheSheetAndIbisExtraOpenTheDeviceAndRestartTheCountdown) {
+    PageRig rig;
+    CMainFrame frame{rig.platform};
+    frame.OnCreate();
+    auto select = [&frame](DeviceRecord& record) {
+        frame.Tree().Clear();
+        const int item = frame.Tree().InsertItem("device", 0, CDeviceTree::kNoItem);
+        frame.Tree().SetItemData(item, &record);
+        frame.Tree().Select(item);
+    };
+    DeviceRecord condor{5, static_cast<std::uint32_t>(family::kCondor), ""}, heron{7, static_cast<std::uint32_t>(family::kHeron), ""},
+        ibis{6, static_cast<std::uint32_t>(family::kIbis), ""};
+    std::vector<std::string> shown;
+    rig.ui.onDialog = [&shown](CDialogModel& dialog) {
+        if (auto* sheet = dynamic_cast<CSpecPropSheet*>(&dialog)) shown.push_back(sheet->Pages().at(0)->Caption());
+        return mb::kIdOk;
+    };
+    select(condor);
+    rig.ui.timerLog.clear();
+    EXPECT_TRUE(frame.OnCommand(cmd::kPsocDiags));
+    EXPECT_EQ(shown, std::vector<std::string>{"Condor PSOC"});
+    EXPECT_EQ(rig.driver.openedPaths, std::vector<std::string>{"\\\\.\\Ezusb-5"});
+    EXPECT_EQ(rig.ui.timerLog, (std::vector<std::string>{"kill 999", "set 999 1000"}));
+    rig.ui.dialogsShown.clear();
+    EXPECT_TRUE(frame.OnCommand(cmd::kIbisExtra));
+    select(heron);
+    EXPECT_TRUE(frame.OnCommand(cmd::kPsocDiags));
+    EXPECT_TRUE(rig.ui.dialogsShown.empty());
+    EXPECT_EQ(rig.ui.MessageTexts(), (std::vector<std::string>{"device has no Ibis temperature-controller page.",
+                                                               "device has no PSOC diagnostics page."}));
+    EXPECT_EQ(rig.driver.closedHandles.size(), 3u);
+    EXPECT_EQ(rig.ui.timerLog.back(), "set 999 1000");
+    // On a busy device it does nothing at all.
+    select(ibis);
+    frame.jobBusy[6].store(1);
+    rig.ui.timerLog.clear();
+    EXPECT_FALSE(frame.OnIbisExtra().Ok());
+    EXPECT_TRUE(rig.ui.timerLog.empty());
+    frame.jobBusy[6].store(0);
+    EXPECT_TRUE(frame.OnIbisExtra().Ok());
+    EXPECT_EQ(rig.ui.dialogsShown, std::vector<std::string>{"Ibis PSOC"});
 }
 
 }  // namespace

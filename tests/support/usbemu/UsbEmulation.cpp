@@ -593,8 +593,7 @@ void CUsbEmulation::Impl::Answer(Urb& job) {
         pending.urbs.push_back(std::move(job));
         --pending.inFlight;
         ++wakeups;
-        // A closed client's last reference (and its pending URBs) goes under
-        // this lock: the sanitizer cannot see GLib's reference counts.
+        // A closed client's last reference goes here: the sanitizer sees no GLib refcount.
         client.reset();
     }
     reapWake.notify_all();

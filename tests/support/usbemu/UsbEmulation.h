@@ -104,8 +104,7 @@ public:
     int Claims(int benchIndex) const;
     int Releases(int benchIndex) const;
 
-    // Requests the emulated devices received, in order: the last
-    // kTransferLogBound of them, so a long session stays small.
+    // The last kTransferLogBound requests the emulated devices received, in order.
     static constexpr std::size_t kTransferLogBound = 4096;
     std::vector<Transfer> Transfers() const;
     void ClearTransfers();
