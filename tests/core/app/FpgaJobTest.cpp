@@ -47,6 +47,8 @@ TEST(FpgaJob, ProgramFpgaAsksForTheFileAndCountsTheJobDownOnTimer998) {
     rig.Tick(timer::kFpgaCountdown);
     EXPECT_EQ(rig.ui.statusTexts[0], "");
     EXPECT_FALSE(rig.ui.closeEnabled);
+    rig.Tick(timer::kFpgaCountdown, 21);
+    EXPECT_EQ(rig.ui.panes[kFalcon + 1].text, "Dev 6 finishing") << "past its estimate, not stuck at 0:00";
 
     rig.ui.buttonVisible.clear();
     rig.Finish(timer::kFpgaCountdown);
