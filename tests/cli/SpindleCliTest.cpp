@@ -347,8 +347,8 @@ TEST_F(SpindleCliTest, StationProgramsEachKestrelAsItArrivesAndProgramConfirmsTh
     EXPECT_NE(station.out.find(" (3 passed, 0 failed, of 3)\nStation: 3 passed, 0 failed.\n"), std::string::npos);
     std::string hex;
     for (const char byte : image) hex += spindle::StrPrintf("%02X", static_cast<unsigned char>(byte));
-    const Json bench = Json::parse(ReadFile(Bench()));
-    for (const Json& device : bench["devices"]) EXPECT_EQ(device["eeprom"]["contents"], hex);
+    const Json written = Json::parse(ReadFile(Bench()));
+    for (const Json& device : written["devices"]) EXPECT_EQ(device["eeprom"]["contents"], hex);
     // There from the start, device 0 comes back; device 1 never does.
     EditDevice(0, [](Json& device) { device.erase("arrivesAfterMs"); });
     EditDevice(1, [](Json& device) {
