@@ -168,7 +168,6 @@ bool InProcess(UMockdevIoctlClient* client, const UMockdevIoctlData* urbData) {
     return known == GINT_TO_POINTER(1);
 }
 
-// A client already known to run in this process.
 bool KnownInProcess(UMockdevIoctlClient* client) {
     return g_object_get_data(G_OBJECT(client), kInProcessKey) == GINT_TO_POINTER(1);
 }
@@ -553,41 +552,31 @@ void CUsbEmulation::Impl::Submit(UMockdevIoctlClient* client, UMockdevIoctlData*
     UMockdevIoctlData* urbData = nullptr;
     if (KnownInProcess(client)) {
         job.inPlace = static_cast<usbdevfs_urb*>(ArgPointer(arg));
-    } else {
-        urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
-        if (urbData != nullptr && InProcess(client, urbData)) {
-            job.inPlace = reinterpret_cast<usbdevfs_urb*>(urbData->client_addr);
-            urbData = nullptr;  // umockdev's copy holds the same bytes and is not changed
-        } else if (urbData == nullptr) {
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            return;
-        }
+    } else if ((urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr)) != nullptr &&
+               InProcess(client, urbData)) {
+        job.inPlace = reinterpret_cast<usbdevfs_urb*>(urbData->client_addr);
+        urbData = nullptr;  // umockdev's copy holds the same bytes and is not changed
     }
-    if (job.inPlace == nullptr && urbData == nullptr) {
+    usbdevfs_urb urb{};
+    if (job.inPlace != nullptr || urbData != nullptr) {
+        std::memcpy(&urb, job.inPlace != nullptr ? static_cast<const void*>(job.inPlace) : urbData->data, sizeof urb);
+    }
+    const std::uint32_t length = urb.buffer_length > 0 ? static_cast<std::uint32_t>(urb.buffer_length) : 0;
+    UMockdevIoctlData* buffer = nullptr;
+    const std::uint8_t* bytes = nullptr;
+    if (length > 0 && job.inPlace != nullptr) {
+        bytes = static_cast<const std::uint8_t*>(urb.buffer);
+    } else if (length > 0 && urbData != nullptr) {
+        buffer = umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer), length, nullptr);
+        if (buffer != nullptr) bytes = buffer->data;
+    }
+    if ((job.inPlace == nullptr && urbData == nullptr) || (length > 0 && bytes == nullptr)) {
         umockdev_ioctl_client_complete(client, -1, EFAULT);
         return;
     }
-    usbdevfs_urb urb{};
-    std::memcpy(&urb, job.inPlace != nullptr ? static_cast<const void*>(job.inPlace) : urbData->data, sizeof urb);
+    if (bytes != nullptr) job.bytes.assign(bytes, bytes + length);
     job.type = urb.type;
     job.endpoint = urb.endpoint;
-    const std::uint32_t length = urb.buffer_length > 0 ? static_cast<std::uint32_t>(urb.buffer_length) : 0;
-    UMockdevIoctlData* buffer = nullptr;
-    if (length > 0 && job.inPlace != nullptr) {
-        if (urb.buffer == nullptr) {
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            return;
-        }
-        const auto* bytes = static_cast<const std::uint8_t*>(urb.buffer);
-        job.bytes.assign(bytes, bytes + length);
-    } else if (length > 0) {
-        buffer = umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer), length, nullptr);
-        if (buffer == nullptr) {
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            return;
-        }
-        job.bytes.assign(buffer->data, buffer->data + length);
-    }
     const bool control = job.type == USBDEVFS_URB_TYPE_CONTROL;
     if ((!control && job.type != USBDEVFS_URB_TYPE_BULK) || (control && length < 8)) {
         umockdev_ioctl_client_complete(client, -1, EINVAL);
