@@ -43,7 +43,6 @@ public:
 
     QComboBox* FamilyBox() const { return family_; }
     QLineEdit* ImageEdit() const { return image_; }
-    QLineEdit* XsvfEdit() const { return xsvf_; }
     QPushButton* StartButton() const { return start_; }
     QPushButton* StopButton() const { return stop_; }
     QLabel* CountLabel() const { return count_; }
